@@ -1,0 +1,99 @@
+// The feature operations the bridge dispatches to. Each feature plugs its
+// operation in at start-up; a method whose operation is not plugged in answers
+// not-implemented. Every operation reports failure through its bool result and
+// a UTF-8 message, never through an exception.
+#ifndef VEK_BRIDGE_BRIDGE_OPERATIONS_H_
+#define VEK_BRIDGE_BRIDGE_OPERATIONS_H_
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "channels/encodable_value.h"
+
+namespace vek_native {
+
+// The top-level window (an HWND on Windows), opaque to portable code.
+using WindowHandle = void*;
+
+// How features push events to the user interface (the bridge's EmitEvent).
+// Callable from any thread; the map is taken by move.
+using EventEmitter = std::function<void(EncodableMap&& event)>;
+
+// One report descriptor seen during a HID descriptor capture.
+struct CapturedHidDescriptor {
+  std::string instance_path;
+  std::vector<uint8_t> report_descriptor;
+  int32_t declared_length = 0;
+  int32_t interface_number = -1;
+  int32_t vendor_id = 0;
+  int32_t product_id = 0;
+};
+
+struct BridgeOperations {
+  // "listHidDevices": the list of device records.
+  std::function<bool(EncodableValue* value, std::string* message)> list_hid_devices;
+  // "readHidDescriptors" (job): the descriptor report of one device path.
+  std::function<bool(const std::string& path, EncodableValue* value, std::string* message)>
+      read_hid_descriptors;
+  // "captureHidReportDescriptors" (job).
+  std::function<bool(const std::string& usb_instance_id, int32_t interface_number,
+                     int32_t timeout_ms, std::vector<CapturedHidDescriptor>* records,
+                     bool* cancelled, std::string* message)>
+      capture_hid_report_descriptors;
+  // "listUsbDeviceNodes": the list of node maps, in listing order.
+  std::function<bool(bool include_hid_children, EncodableValue* nodes, std::string* message)>
+      list_usb_device_nodes;
+  // "readUsbDeviceDiagnostics" (job): the diagnostics map.
+  std::function<bool(const std::string& instance_id, EncodableValue* report, std::string* message)>
+      read_usb_device_diagnostics;
+  // "resetHidDevice" (job): the reset result map.
+  std::function<bool(const std::string& usb_instance_id, EncodableValue* result, bool* cancelled,
+                     std::string* message)>
+      reset_usb_device;
+  // "usbCaptureCapabilities": the capabilities map; never fails.
+  std::function<EncodableValue(const std::string& usb_instance_id)> usb_capture_capabilities;
+  // "captureUsbEnumeration" (job): the capture result map.
+  std::function<bool(const std::string& usb_instance_id, int32_t duration_ms,
+                     bool include_hid_reports, int32_t timeout_ms, EncodableValue* result,
+                     bool* cancelled, std::string* message)>
+      capture_usb_enumeration;
+  // "openHidInput" / "closeHidInput", and closing every reader at detach.
+  std::function<bool(const std::string& path, std::string* message)> open_hid_input;
+  std::function<void(const std::string& path)> close_hid_input;
+  std::function<void()> close_all_hid_inputs;
+  // "writeHidOutput" (feature false) / "writeHidFeature" (feature true).
+  std::function<bool(const std::string& path, const std::vector<uint8_t>& data, bool feature,
+                     std::string* message)>
+      write_hid_report;
+  // "listRawInputDevices": always succeeds.
+  std::function<EncodableValue()> list_raw_input_devices;
+  // Raw input capture, and the window it registers with (null at detach).
+  std::function<bool(std::string* message)> start_raw_input;
+  std::function<void()> stop_raw_input;
+  std::function<void(WindowHandle window)> set_raw_input_window;
+  // "listSerialPorts", "openSerial", "writeSerial", "closeSerial", and closing
+  // every port at detach.
+  std::function<bool(EncodableValue* value, std::string* message)> list_serial_ports;
+  std::function<bool(const std::string& port, int64_t baud_rate, int64_t* handle,
+                     std::string* message)>
+      open_serial;
+  std::function<bool(int64_t handle, const std::vector<uint8_t>& data, std::string* message)>
+      write_serial;
+  std::function<void(int64_t handle)> close_serial;
+  std::function<void()> close_all_serial;
+  // "startKeyBlock" / "stopKeyBlock".
+  std::function<bool()> start_key_block;
+  std::function<void()> stop_key_block;
+  // "pickSaveFile" (job): an empty path means the user cancelled.
+  std::function<bool(WindowHandle owner, const std::string& suggested_name,
+                     const std::string& default_directory, const std::string& filter_name,
+                     const std::vector<std::string>& filter_extensions, std::string* path,
+                     std::string* message)>
+      pick_save_file;
+};
+
+}  // namespace vek_native
+
+#endif  // VEK_BRIDGE_BRIDGE_OPERATIONS_H_
