@@ -110,5 +110,13 @@ TEST(TempNameTest, JoinsDirectoryPrefixProcessAndTick) {
   EXPECT_EQ(TempName("C:\\T\\", "vek_tool_usbcap_", 1, 0, ""), "C:\\T\\vek_tool_usbcap_1_0");
 }
 
+TEST(TempNameTest, TicksAreUniqueWithinTheProcess) {
+  const uint64_t a = NextTempNameTick(5);
+  const uint64_t b = NextTempNameTick(5);
+  EXPECT_GT(b, a);
+  EXPECT_EQ(NextTempNameTick(b + 100), b + 100);
+  EXPECT_EQ(NextTempNameTick(0), b + 101);
+}
+
 }  // namespace
 }  // namespace vek_native
