@@ -159,7 +159,7 @@ bool LaunchElevatedHelper(ProcessLauncher& launcher, FileSystem& fs,
   const bool is_file = values.result_kind == ResultLocationKind::kFile;
   const std::string location =
       TempName(temp_directory, values.result_prefix, launcher.CurrentProcessId(),
-               launcher.TickCount64(), is_file ? ".txt" : "");
+               NextTempNameTick(launcher.TickCount64()), is_file ? ".txt" : "");
   if (is_file) {
     RemoveResultLocation(fs, values, location);
   } else if (!fs.MakeDirectory(location, &error) && error != kErrorAlreadyExists) {

@@ -165,9 +165,26 @@ bool IsResultLocationFor(FileSystem& fs, const std::string& path, std::string_vi
 std::string MetaValue(std::string_view text, std::string_view key);
 
 #ifdef _WIN32
-// The Windows implementations, process-wide.
+// Token query, GetModuleFileNameW, COM, ShellExecuteExW "runas" and the
+// process handle calls. Tests derive from it to inject the elevation answer.
+class WinProcessLauncher : public ProcessLauncher {
+ public:
+  bool IsProcessElevated() override;
+  uint32_t CurrentProcessId() override;
+  uint64_t TickCount64() override;
+  bool GetOwnPath(std::string* path, uint32_t* error) override;
+  ComInit InitializeCom() override;
+  void UninitializeCom() override;
+  bool StartElevated(const std::string& file, const std::string& parameters, ProcessHandle* process,
+                     uint32_t* error) override;
+  WaitResult Wait(ProcessHandle process, uint32_t limit_ms) override;
+  void Terminate(ProcessHandle process, uint32_t exit_code) override;
+  bool GetExitCode(ProcessHandle process, uint32_t* exit_code, uint32_t* error) override;
+  void Close(ProcessHandle process) override;
+};
+
+// The process-wide Windows launcher.
 ProcessLauncher& SystemProcessLauncher();
-FileSystem& SystemFileSystem();
 
 bool IsProcessElevated();
 // GetTempPathW; ends in a backslash.

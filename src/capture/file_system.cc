@@ -1,6 +1,7 @@
 #include "capture/file_system.h"
 
 #include <algorithm>
+#include <atomic>
 #include <new>
 
 #include "common/format.h"
@@ -141,6 +142,16 @@ std::string TempName(std::string_view directory, std::string_view prefix, uint32
   name += std::to_string(tick_count);
   name += suffix;
   return name;
+}
+
+uint64_t NextTempNameTick(uint64_t now) {
+  static std::atomic<uint64_t> last{0};
+  uint64_t previous = last.load();
+  uint64_t next = 0;
+  do {
+    next = now > previous ? now : previous + 1;
+  } while (!last.compare_exchange_weak(previous, next));
+  return next;
 }
 
 }  // namespace vek_native

@@ -67,6 +67,35 @@ bool WriteWholeFile(FileSystem& fs, const std::string& path, const std::vector<u
 std::string TempName(std::string_view directory, std::string_view prefix, uint32_t process_id,
                      uint64_t tick_count, std::string_view suffix);
 
+// The tick for a temporary name: `now`, unless this process already used a
+// tick that large, then one more than the last. GetTickCount64 moves in steps
+// of 10-16 ms, so two launches from two worker threads would otherwise get the
+// same name and delete or overwrite each other's results.
+uint64_t NextTempNameTick(uint64_t now);
+
+#ifdef _WIN32
+// CreateFileW, ReadFile, WriteFile, DeleteFileW, CreateDirectoryW,
+// RemoveDirectoryW and GetTempPathW.
+class WinFileSystem : public FileSystem {
+ public:
+  bool GetTempDirectory(std::string* directory, uint32_t* error) override;
+  bool OpenForRead(const std::string& path, FileHandle* file, uint32_t* error) override;
+  bool FileSize(FileHandle file, uint64_t* size, uint32_t* error) override;
+  bool Read(FileHandle file, uint8_t* buffer, uint32_t size, uint32_t* done,
+            uint32_t* error) override;
+  bool CreateForWrite(const std::string& path, FileHandle* file, uint32_t* error) override;
+  bool Write(FileHandle file, const uint8_t* data, uint32_t size, uint32_t* done,
+             uint32_t* error) override;
+  void Close(FileHandle file) override;
+  bool RemoveFile(const std::string& path, uint32_t* error) override;
+  bool MakeDirectory(const std::string& path, uint32_t* error) override;
+  bool RemoveEmptyDirectory(const std::string& path, uint32_t* error) override;
+};
+
+// The process-wide Windows file system.
+FileSystem& SystemFileSystem();
+#endif
+
 }  // namespace vek_native
 
 #endif  // VEK_CAPTURE_FILE_SYSTEM_H_

@@ -18,7 +18,12 @@ class FakeProcessLauncher : public ProcessLauncher {
  public:
   bool elevated = false;
   uint32_t process_id = 4242;
-  uint64_t tick_count = 987654321;
+  // Ticks move on between launches, as time does, so that the process-wide
+  // unique-tick rule hands out exactly the tick read.
+  uint64_t last_tick = 0;
+  // A tick chosen by the test, to know a location before the launch; must
+  // be larger than any tick used before in the process.
+  std::optional<uint64_t> fixed_tick;
   std::string own_path = "C:\\Program Files\\vek\\vek_tool.exe";
   uint32_t own_path_error = 0;  // non-zero: no own path
   ComInit com_init = ComInit::kInitialised;
@@ -41,7 +46,13 @@ class FakeProcessLauncher : public ProcessLauncher {
     return elevated;
   }
   uint32_t CurrentProcessId() override { return process_id; }
-  uint64_t TickCount64() override { return tick_count; }
+  uint64_t TickCount64() override {
+    static uint64_t clock = 1000000;
+    clock += 1000;
+    if (fixed_tick) clock = *fixed_tick;
+    last_tick = clock;
+    return clock;
+  }
   bool GetOwnPath(std::string* path, uint32_t* error) override {
     calls.push_back("GetOwnPath");
     if (own_path_error != 0) {

@@ -183,15 +183,19 @@ HelperLaunchValues UsbCaptureValues() {
 struct Mode {
   const char* name;
   HelperLaunchValues (*values)();
-  std::string location;  // with the fakes' temp directory, pid and tick
+  // The location made with the fakes' temp directory, process id and tick.
+  std::string Location(const FakeProcessLauncher& launcher) const {
+    const HelperLaunchValues v = values();
+    return TempName("C:\\Users\\u\\AppData\\Local\\Temp\\", v.result_prefix, 4242,
+                    launcher.fixed_tick.value_or(launcher.last_tick),
+                    v.result_kind == ResultLocationKind::kFile ? ".txt" : "");
+  }
 };
 
 const Mode kModes[] = {
-    {"hid capture", HidCaptureValues,
-     "C:\\Users\\u\\AppData\\Local\\Temp\\vek_tool_capture_4242_987654321.txt"},
-    {"reset", ResetValues, "C:\\Users\\u\\AppData\\Local\\Temp\\vek_tool_reset_4242_987654321.txt"},
-    {"usb capture", UsbCaptureValues,
-     "C:\\Users\\u\\AppData\\Local\\Temp\\vek_tool_usbcap_4242_987654321"},
+    {"hid capture", HidCaptureValues},
+    {"reset", ResetValues},
+    {"usb capture", UsbCaptureValues},
 };
 
 bool LocationExists(FakeFileSystem& fs, const HelperLaunchValues& v, const std::string& at) {
@@ -227,11 +231,11 @@ TEST(LaunchElevatedHelperTest, NotElevatedStartsItselfAndHandsBackTheExitCode) {
     EXPECT_FALSE(ran_in_process);
     EXPECT_FALSE(r.ran_in_process);
     EXPECT_EQ(r.exit_code, 2u);
-    EXPECT_EQ(r.result_location, mode.location);
+    EXPECT_EQ(r.result_location, mode.Location(launcher));
     EXPECT_EQ(launcher.started_file, launcher.own_path);
     std::vector<std::string> args = SplitLikeCommandLineToArgv(launcher.started_parameters);
     EXPECT_EQ(args.front(), v.helper_switch);
-    EXPECT_EQ(args.back(), mode.location);
+    EXPECT_EQ(args.back(), mode.Location(launcher));
     EXPECT_EQ(args.size(), v.parameters.size() + 2);
     EXPECT_EQ(launcher.wait_limits, std::vector<uint32_t>{v.wait_limit_ms});
     EXPECT_EQ(launcher.open_handles, 0);
@@ -254,7 +258,8 @@ TEST(LaunchElevatedHelperTest, ParameterTextOfTheHidCapture) {
   ASSERT_TRUE(LaunchElevatedHelper(launcher, fs, HidCaptureValues(), &r));
   EXPECT_EQ(launcher.started_parameters,
             "--capture-hid-report-descriptors \"USB\\VID_1A2B&PID_3C4D\\5&2&0&1\" -1 5000 "
-            "\"C:\\Users\\u\\AppData\\Local\\Temp\\vek_tool_capture_4242_987654321.txt\"");
+            "\"C:\\Users\\u\\AppData\\Local\\Temp\\vek_tool_capture_4242_" +
+                std::to_string(launcher.last_tick) + ".txt\"");
   EXPECT_EQ(launcher.calls, (std::vector<std::string>{
                                 "IsProcessElevated", "GetOwnPath", "InitializeCom", "StartElevated",
                                 "UninitializeCom", "Wait", "GetExitCode", "Close"}));
@@ -277,10 +282,10 @@ TEST(LaunchElevatedHelperTest, ElevatedRunsInProcessThroughTheSameLocation) {
     ASSERT_TRUE(LaunchElevatedHelper(launcher, fs, v, &r));
     EXPECT_TRUE(r.ran_in_process);
     EXPECT_EQ(r.exit_code, 1u);
-    EXPECT_EQ(seen, mode.location);
-    EXPECT_EQ(r.result_location, mode.location);
+    EXPECT_EQ(seen, mode.Location(launcher));
+    EXPECT_EQ(r.result_location, mode.Location(launcher));
     EXPECT_EQ(launcher.calls, std::vector<std::string>{"IsProcessElevated"});
-    EXPECT_TRUE(LocationExists(fs, v, mode.location));
+    EXPECT_TRUE(LocationExists(fs, v, mode.Location(launcher)));
   }
 }
 
@@ -322,7 +327,7 @@ TEST(LaunchElevatedHelperTest, FailuresGiveTheModesMessages) {
       EXPECT_EQ(r.message, f.message(v));
       EXPECT_EQ(r.cancelled, f.cancelled);
       EXPECT_EQ(launcher.open_handles, 0);
-      EXPECT_FALSE(LocationExists(fs, v, mode.location));
+      EXPECT_FALSE(LocationExists(fs, v, mode.Location(launcher)));
       EXPECT_EQ(std::count(launcher.calls.begin(), launcher.calls.end(), "Wait"),
                 std::string(f.name) == "exit code" ? 1 : 0);
     }
@@ -346,7 +351,7 @@ TEST(LaunchElevatedHelperTest, TimeOutTerminatesWithExitCodeOneAndCleansUpAsTheM
     const std::vector<std::string> tail(launcher.calls.end() - 4, launcher.calls.end());
     EXPECT_EQ(tail, (std::vector<std::string>{"Wait", "Terminate 1", "Wait", "Close"}));
     // The reset leaves its result file; the captures remove theirs.
-    EXPECT_EQ(LocationExists(fs, v, mode.location), !v.remove_result_on_timeout);
+    EXPECT_EQ(LocationExists(fs, v, mode.Location(launcher)), !v.remove_result_on_timeout);
   }
 }
 
@@ -377,7 +382,8 @@ TEST(LaunchElevatedHelperTest, ResultLocationIsPreparedBeforeAnythingRuns) {
   // Leftovers of a file location and its companions go; a directory is made.
   FakeFileSystem fs;
   FakeProcessLauncher launcher;
-  const std::string hid = kModes[0].location;
+  launcher.fixed_tick = 1ull << 62;
+  const std::string hid = kModes[0].Location(launcher);
   fs.files[hid] = "old";
   fs.files[hid + ".err"] = "old error";
   launcher.on_start = [&](const std::string&) {
@@ -388,11 +394,11 @@ TEST(LaunchElevatedHelperTest, ResultLocationIsPreparedBeforeAnythingRuns) {
   EXPECT_TRUE(LaunchElevatedHelper(launcher, fs, HidCaptureValues(), &r));
 
   FakeFileSystem dir_fs;
-  dir_fs.directories.insert(kModes[2].location);  // 183 is no failure
   FakeProcessLauncher usb;
-  usb.on_start = [&](const std::string&) {
-    EXPECT_EQ(dir_fs.directories.count(kModes[2].location), 1u);
-  };
+  usb.fixed_tick = (1ull << 62) + 10;
+  const std::string dir = kModes[2].Location(usb);
+  dir_fs.directories.insert(dir);  // 183 is no failure
+  usb.on_start = [&](const std::string&) { EXPECT_EQ(dir_fs.directories.count(dir), 1u); };
   EXPECT_TRUE(LaunchElevatedHelper(usb, dir_fs, UsbCaptureValues(), &r)) << r.message;
   RemoveResultLocation(dir_fs, UsbCaptureValues(), r.result_location);
   EXPECT_TRUE(dir_fs.directories.empty());

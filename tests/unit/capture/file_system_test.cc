@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <thread>
+
 #include "support/fake_file_system.h"
 
 namespace vek_native {
@@ -108,6 +111,31 @@ TEST(TempNameTest, JoinsDirectoryPrefixProcessAndTick) {
   EXPECT_EQ(TempName("C:\\T\\", "vek_tool_reset_", 4242, 18446744073709551615ull, ".txt"),
             "C:\\T\\vek_tool_reset_4242_18446744073709551615.txt");
   EXPECT_EQ(TempName("C:\\T\\", "vek_tool_usbcap_", 1, 0, ""), "C:\\T\\vek_tool_usbcap_1_0");
+}
+
+TEST(TempNameTest, TicksAreUniqueWithinTheProcess) {
+  const uint64_t a = NextTempNameTick(5);
+  const uint64_t b = NextTempNameTick(5);
+  EXPECT_GT(b, a);
+  EXPECT_EQ(NextTempNameTick(b + 100), b + 100);
+  EXPECT_EQ(NextTempNameTick(0), b + 101);
+}
+
+TEST(TempNameTest, ConcurrentLaunchesInOneTickGetDistinctTicks) {
+  constexpr int kPerThread = 2000;
+  std::vector<uint64_t> first(kPerThread), second(kPerThread);
+  const uint64_t now = NextTempNameTick(0);
+  std::thread a([&] {
+    for (auto& t : first) t = NextTempNameTick(now);
+  });
+  std::thread b([&] {
+    for (auto& t : second) t = NextTempNameTick(now);
+  });
+  a.join();
+  b.join();
+  std::set<uint64_t> all(first.begin(), first.end());
+  all.insert(second.begin(), second.end());
+  EXPECT_EQ(all.size(), 2u * kPerThread);
 }
 
 }  // namespace
