@@ -89,8 +89,10 @@ class DriverLink {
 
   void Start() {
     std::call_once(started_, [this] {
-      const char* off = std::getenv("VEK_ENGINE_NO_DRIVER");
-      enabled_ = !(off && off[0] == '1');
+      // The Win32 environment, not the C runtime's copy taken at start-up.
+      char off[2] = {};
+      enabled_ = !(GetEnvironmentVariableA("VEK_ENGINE_NO_DRIVER", off, sizeof(off)) == 1 &&
+                   off[0] == '1');
       if (!enabled_) return;
       // Frames are binary: no CR/LF translation on either stream.
       _setmode(_fileno(stdin), _O_BINARY);

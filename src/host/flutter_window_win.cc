@@ -10,7 +10,9 @@ namespace vek_native {
 FlutterWindow::FlutterWindow(EngineProject project, FlutterWindowHooks hooks)
     : project_(std::move(project)), hooks_(std::move(hooks)) {}
 
-FlutterWindow::~FlutterWindow() = default;
+// Destroyed here, not in the base destructor: there OnDestroy would no longer
+// reach this class, and the bridge would stay attached to a dead engine.
+FlutterWindow::~FlutterWindow() { Destroy(); }
 
 void FlutterWindow::CreateViewController(int width, int height) {
   std::vector<const char*> arguments;
