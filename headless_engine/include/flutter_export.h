@@ -1,9 +1,9 @@
-// Export/import marker of the engine's C API, as in Flutter's public headers.
-// The library itself is compiled with FLUTTER_DESKTOP_LIBRARY defined.
+// Export annotations of the engine library's C API, with the names of Flutter's
+// public Windows engine headers. The engine library defines
+// FLUTTER_DESKTOP_LIBRARY when it builds itself; its users do not.
 #ifndef FLUTTER_SHELL_PLATFORM_COMMON_PUBLIC_FLUTTER_EXPORT_H_
 #define FLUTTER_SHELL_PLATFORM_COMMON_PUBLIC_FLUTTER_EXPORT_H_
 
-#ifndef FLUTTER_EXPORT
 #ifdef FLUTTER_DESKTOP_LIBRARY
 #ifdef _WIN32
 #define FLUTTER_EXPORT __declspec(dllexport)
@@ -15,7 +15,6 @@
 #define FLUTTER_EXPORT __declspec(dllimport)
 #else
 #define FLUTTER_EXPORT
-#endif
 #endif
 #endif
 
