@@ -1,4 +1,5 @@
 // Process entry: a command-line helper mode, or the user interface's window.
+#include <io.h>
 #include <objbase.h>
 #include <shellapi.h>
 #include <windows.h>
