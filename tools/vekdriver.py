@@ -313,14 +313,19 @@ def wine_environment(build_dir=None):
     return dict(os.environ)
 
 
-def run_helper(arguments, timeout=60, build_dir=None):
-    """Runs vek_tool.exe with command-line arguments; (exit code, stdout, stderr)."""
+def run_wine(command, timeout=60, build_dir=None):
+    """Runs a Windows command in the program's Wine prefix; (exit code, stdout, stderr)."""
     completed = subprocess.run(
-        [os.path.join(ROOT, "tools", "wine-run"), exe_path(build_dir)] + list(arguments),
+        [os.path.join(ROOT, "tools", "wine-run")] + list(command),
         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
         timeout=timeout, env=wine_environment(build_dir))
     return (completed.returncode, completed.stdout.decode("utf-8", "replace"),
             completed.stderr.decode("utf-8", "replace"))
+
+
+def run_helper(arguments, timeout=60, build_dir=None):
+    """Runs vek_tool.exe with command-line arguments; (exit code, stdout, stderr)."""
+    return run_wine([exe_path(build_dir)] + list(arguments), timeout, build_dir)
 
 
 class VekTool:

@@ -108,6 +108,20 @@ class RunningProgramTest(unittest.TestCase):
         self.assertEqual(self.tool.send("vek_tool/nobody", b"\x00", CALL_TIMEOUT), b"")
 
 
+class WindowCloseTest(unittest.TestCase):
+    def test_closing_the_window_ends_the_program_with_zero(self):
+        # The driver's end stays open: the engine's reading thread, blocked on
+        # it, must not keep the process alive once the window is gone.
+        tool = vekdriver.VekTool(start_timeout=CALL_TIMEOUT)
+        try:
+            self.assertEqual(tool.call("nowMicros", timeout=CALL_TIMEOUT).kind, "ok")
+            # taskkill without /F posts WM_CLOSE to the program's top-level windows.
+            vekdriver.run_wine(["taskkill", "/IM", "vek_tool.exe"], timeout=60)
+            self.assertEqual(tool.process.wait(timeout=60), 0, tool.stderr_lines)
+        finally:
+            tool.kill()
+
+
 class HelperModeTest(unittest.TestCase):
     def test_too_few_arguments_print_usage_and_exit_one(self):
         cases = [
