@@ -5,7 +5,10 @@
 
 #include "bridge/native_bridge.h"
 #include "channels/binary_messenger_impl.h"
+#include "hid/hid_operations.h"
 #include "host/product_wiring.h"
+#include "rawinput/rawinput_operations.h"
+#include "rawinput/rawinput_window.h"
 
 namespace vek_native {
 namespace {
@@ -15,8 +18,10 @@ std::unique_ptr<BinaryMessengerImpl> g_messenger;
 
 BridgeOperations FeatureOperations(const EventEmitter& emit) {
   BridgeOperations operations;
-  // One line per feature, e.g.: PlugHidOperations(operations, emit);
-  (void)emit;
+  // One line per feature.
+  PlugHidOperations(operations, emit);
+  PlugRawInputOperations(operations, emit,
+                         [] { return NativeBridge::Instance().DroppedEventCount(); });
   return operations;
 }
 
@@ -40,7 +45,10 @@ FlutterWindowHooks WireProduct() {
   };
   hooks.drain_events = [] { NativeBridge::Instance().DrainEvents(); };
   hooks.drain_async_outcomes = [] { NativeBridge::Instance().DrainAsyncOutcomes(); };
-  // Raw input: hooks.raw_input_message and hooks.raw_input_timer.
+  hooks.raw_input_message = [](WPARAM wparam, LPARAM lparam) {
+    HandleRawInputMessage(static_cast<uintptr_t>(wparam), static_cast<intptr_t>(lparam));
+  };
+  hooks.raw_input_timer = [] { HandleRawInputTimer(); };
   return hooks;
 }
 
