@@ -1,7 +1,6 @@
 // Process entry: a command-line helper mode, or the user interface's window.
 #include <io.h>
 #include <objbase.h>
-#include <shellapi.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "flutter_windows.h"
+#include "host/command_line_win.h"
 #include "host/flutter_window_win.h"
 #include "host/helper_modes.h"
 #include "host/product_wiring.h"
@@ -26,31 +26,6 @@ void AttachConsoleForDiagnostics() {
   if (freopen_s(&unused, "CONOUT$", "w", stderr)) _dup2(_fileno(stdout), 2);
   std::ios::sync_with_stdio();
   FlutterDesktopResyncOutputStreams();
-}
-
-// The command line without the program name, in UTF-8. An argument that is not
-// valid UTF-16 becomes "" rather than a mangled lookalike.
-std::vector<std::string> CommandLineArguments() {
-  std::vector<std::string> arguments;
-  int argc = 0;
-  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-  if (!argv) return arguments;
-  for (int i = 1; i < argc; ++i) {
-    const int input_length = static_cast<int>(wcslen(argv[i]));
-    std::string utf8;
-    const int size = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, argv[i], input_length,
-                                         nullptr, 0, nullptr, nullptr);
-    if (size > 0) {
-      utf8.resize(static_cast<size_t>(size));
-      if (WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, argv[i], input_length, &utf8[0], size,
-                              nullptr, nullptr) != size) {
-        utf8.clear();
-      }
-    }
-    arguments.push_back(std::move(utf8));
-  }
-  LocalFree(argv);
-  return arguments;
 }
 
 int RunUserInterface(const std::vector<std::string>& arguments) {
@@ -85,7 +60,8 @@ int RunUserInterface(const std::vector<std::string>& arguments) {
 int APIENTRY wWinMain(HINSTANCE instance, HINSTANCE previous, wchar_t* command_line,
                       int show_command) {
   vek_native::AttachConsoleForDiagnostics();
-  const std::vector<std::string> arguments = vek_native::CommandLineArguments();
+  const std::vector<std::string> arguments =
+      vek_native::ArgumentsFromCommandLine(GetCommandLineW());
   if (auto exit_code =
           vek_native::RunHelperMode(arguments, vek_native::ProductHelperModes(), std::cerr)) {
     return *exit_code;
