@@ -1,0 +1,66 @@
+// The host window: owns the engine's view controller, attaches the bridge to
+// the engine's messenger, and routes the bridge's and raw input's messages.
+#ifndef VEK_HOST_FLUTTER_WINDOW_WIN_H_
+#define VEK_HOST_FLUTTER_WINDOW_WIN_H_
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "flutter_windows.h"
+#include "host/win32_window_win.h"
+#include "rawinput/rawinput_capture.h"  // kRawInputTimerId, the raw input flush timer
+
+namespace vek_native {
+
+// Posted by worker threads: events ready (32849) and job outcomes ready (32850).
+constexpr UINT kEventsReadyMessage = WM_APP + 0x51;
+constexpr UINT kOutcomesReadyMessage = WM_APP + 0x52;
+
+// The engine project: paths relative to the executable, and the arguments
+// handed to the Dart entry point.
+struct EngineProject {
+  std::wstring assets_path;
+  std::wstring icu_data_path;
+  std::wstring aot_library_path;
+  std::vector<std::string> entrypoint_arguments;
+};
+
+// The native modules the window talks to. The product wiring binds them to the
+// bridge and raw input; an empty hook is skipped.
+struct FlutterWindowHooks {
+  std::function<void(FlutterDesktopMessengerRef messenger, HWND window)> attach;
+  std::function<void()> detach;
+  std::function<void()> drain_events;
+  std::function<void()> drain_async_outcomes;
+  std::function<void(WPARAM wparam, LPARAM lparam)> raw_input_message;
+  std::function<void()> raw_input_timer;
+};
+
+class FlutterWindow : public Win32Window {
+ public:
+  FlutterWindow(EngineProject project, FlutterWindowHooks hooks);
+  ~FlutterWindow() override;
+
+ protected:
+  bool OnCreate() override;
+  void OnDestroy() override;
+  LRESULT MessageHandler(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept override;
+
+ private:
+  void CreateViewController(int width, int height);
+  void DestroyViewController();
+
+  EngineProject project_;
+  FlutterWindowHooks hooks_;
+  FlutterDesktopViewControllerRef controller_ = nullptr;
+  FlutterDesktopEngineRef engine_ = nullptr;  // owned by controller_
+  FlutterDesktopViewRef view_ = nullptr;
+  bool attached_ = false;
+};
+
+}  // namespace vek_native
+
+#endif  // VEK_HOST_FLUTTER_WINDOW_WIN_H_

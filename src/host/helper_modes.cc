@@ -1,0 +1,87 @@
+#include "host/helper_modes.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+namespace vek_native {
+namespace {
+
+constexpr char kCaptureHidSwitch[] = "--capture-hid-report-descriptors";
+constexpr char kResetUsbSwitch[] = "--reset-usb-device";
+constexpr char kCaptureUsbSwitch[] = "--capture-usb-enumeration";
+
+int Unavailable(const char* mode, std::ostream& err) {
+  err << mode << ": this build has no implementation of the helper mode" << std::endl;
+  return 1;
+}
+
+int Usage(const char* line, std::ostream& err) {
+  err << line << std::endl;
+  return 1;
+}
+
+}  // namespace
+
+int32_t ParseIntArgument(const std::string& argument, int32_t default_value) {
+  if (argument.empty()) return default_value;
+  const char* begin = argument.c_str();
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(begin, &end, 10);
+  // An embedded NUL counts as a trailing character: the text is longer than
+  // what strtol could see.
+  if (errno != 0 || end == begin || *end != '\0' ||
+      static_cast<size_t>(end - begin) != argument.size()) {
+    return default_value;
+  }
+  // long is 32 bits on Windows and 64 elsewhere: refuse what int32 cannot hold
+  // so every platform reads the same number.
+  if (value < INT32_MIN || value > INT32_MAX) return default_value;
+  return static_cast<int32_t>(value);
+}
+
+std::optional<int> RunHelperMode(const std::vector<std::string>& arguments,
+                                 const HelperModeOperations& operations, std::ostream& err) {
+  if (arguments.empty()) return std::nullopt;
+  const std::string& mode = arguments[0];
+  if (mode == kCaptureHidSwitch) {
+    if (arguments.size() < 5) {
+      return Usage(
+          "usage: vek_tool.exe --capture-hid-report-descriptors <usbInstanceId> "
+          "<interfaceNumber> <timeoutMs> <outFilePath>",
+          err);
+    }
+    if (!operations.capture_hid_report_descriptors) return Unavailable(kCaptureHidSwitch, err);
+    std::string message;
+    const int code = operations.capture_hid_report_descriptors(
+        arguments[1], ParseIntArgument(arguments[2], -1), ParseIntArgument(arguments[3], 35000),
+        arguments[4], &message);
+    if (code != 0 && !message.empty()) {
+      err << "descriptor capture failed (" << code << "): " << message << std::endl;
+    }
+    return code;
+  }
+  if (mode == kResetUsbSwitch) {
+    if (arguments.size() < 3) {
+      return Usage("usage: vek_tool.exe --reset-usb-device <usbInstanceId> <outFilePath>", err);
+    }
+    if (!operations.reset_usb_device) return Unavailable(kResetUsbSwitch, err);
+    return operations.reset_usb_device(arguments[1], arguments[2]);
+  }
+  if (mode == kCaptureUsbSwitch) {
+    if (arguments.size() < 6) {
+      return Usage(
+          "usage: vek_tool.exe --capture-usb-enumeration <usbInstanceId> <durationMs> "
+          "<includeHidReports 0|1> <timeoutMs> <outputDirectory>",
+          err);
+    }
+    if (!operations.capture_usb_enumeration) return Unavailable(kCaptureUsbSwitch, err);
+    return operations.capture_usb_enumeration(arguments[1], ParseIntArgument(arguments[2], 6000),
+                                              ParseIntArgument(arguments[3], 1) != 0,
+                                              ParseIntArgument(arguments[4], 90000), arguments[5]);
+  }
+  return std::nullopt;
+}
+
+}  // namespace vek_native

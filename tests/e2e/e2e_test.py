@@ -1,0 +1,145 @@
+"""vek_tool.exe end to end: the program with the headless engine under Wine,
+driven through frames and the standard method codec (tools/vekdriver.py, which
+shares no code with the C++ side)."""
+
+import os
+import sys
+import unittest
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+import vekdriver  # noqa: E402
+
+CALL_TIMEOUT = 60
+
+
+class RunningProgramTest(unittest.TestCase):
+    """One program for the whole class: starting Wine is the slow part."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tool = vekdriver.VekTool(start_timeout=CALL_TIMEOUT)
+
+    @classmethod
+    def tearDownClass(cls):
+        try:
+            code = cls.tool.close(timeout=60)
+        finally:
+            cls.tool.kill()
+        # Closing the driver's end closes the window; the program ends normally.
+        assert code == 0, "exit code %r; stderr: %s" % (code, cls.tool.stderr_lines)
+
+    def call(self, method, arguments=None):
+        return self.tool.call(method, arguments, timeout=CALL_TIMEOUT)
+
+    def test_now_micros_is_monotonic(self):
+        values = []
+        for _ in range(5):
+            reply = self.call("nowMicros")
+            self.assertEqual(reply.kind, "ok", reply)
+            self.assertIsInstance(reply.value, int)
+            values.append(reply.value)
+        self.assertEqual(values, sorted(values))
+        self.assertGreater(values[0], 0)
+
+    def test_unknown_methods_are_not_implemented(self):
+        for method in ["noSuchMethod", "NOWMICROS", "nowmicros", ""]:
+            with self.subTest(method=method):
+                self.assertEqual(self.call(method).kind, "notImplemented")
+
+    def test_missing_arguments(self):
+        cases = [
+            ("readHidDescriptors", {}, "hid-invalid-path", "缺少 path 参数"),
+            ("readHidDescriptors", {"path": ""}, "hid-invalid-path", "缺少 path 参数"),
+            ("openHidInput", None, "hid-invalid-path", "缺少 path 参数"),
+            ("writeHidFeature", {}, "hid-invalid-path", "缺少 path 参数"),
+            ("writeHidOutput", {"path": "p", "data": vekdriver.Typed("int32", [1])},
+             "hid-invalid-data", "缺少 data 参数"),
+            ("captureHidReportDescriptors", {}, "capture-invalid-device", "缺少 usbInstanceId 参数"),
+            ("readUsbDeviceDiagnostics", {}, "no-diagnostics", "缺少 instanceId 参数"),
+            ("resetHidDevice", [1, 2], "reset-failed", "缺少 usbInstanceId 参数"),
+            ("usbCaptureCapabilities", {}, "capture-failed", "缺少 usbInstanceId 参数"),
+            ("captureUsbEnumeration", {"usbInstanceId": 5}, "capture-failed",
+             "缺少 usbInstanceId 参数"),
+            ("openSerial", ["COM7"], "serial-invalid-port", "缺少 port 参数"),
+            ("writeSerial", {"handle": 1}, "serial-invalid-data", "缺少 data 参数"),
+        ]
+        for method, arguments, code, message in cases:
+            with self.subTest(method=method, arguments=arguments):
+                reply = self.call(method, arguments)
+                self.assertEqual((reply.kind, reply.code, reply.message),
+                                 ("error", code, message))
+                self.assertIsNone(reply.details)
+
+    def test_event_channel_listen_twice_and_cancel_without_listen(self):
+        reply = self.tool.cancel()
+        self.assertEqual((reply.kind, reply.code, reply.message),
+                         ("error", "error", "No active stream to cancel"))
+        self.assertEqual(self.tool.listen().kind, "ok")
+        self.assertEqual(self.tool.listen().kind, "ok")
+        self.assertEqual(self.tool.cancel().kind, "ok")
+        reply = self.tool.cancel()
+        self.assertEqual((reply.kind, reply.code), ("error", "error"))
+        # Anything but listen/cancel gets an empty reply on the event channel.
+        self.assertEqual(self.tool.call("other", channel=vekdriver.EVENT_CHANNEL).kind,
+                         "notImplemented")
+
+    def test_asynchronous_job_is_answered(self):
+        # "readHidDescriptors" with a path runs as a job on a worker thread; its
+        # answer comes back through the window thread's outcome delivery
+        # (message 32850). A path that names no device fails in the job.
+        reply = self.call("readHidDescriptors", {"path": "\\\\?\\hid#no_such_device"})
+        # The window thread is still answering afterwards.
+        self.assertEqual(self.call("nowMicros").kind, "ok")
+        if reply.kind == "notImplemented":
+            self.skipTest("no HID descriptor report operation in this build")
+        self.assertEqual((reply.kind, reply.code), ("error", "hid-descriptors-failed"), reply)
+
+    def test_malformed_call_is_answered_not_implemented(self):
+        # A method call whose name is a number never reaches the bridge.
+        payload = bytearray()
+        vekdriver.encode_value(payload, 5)
+        vekdriver.encode_value(payload, None)
+        self.assertEqual(self.tool.send(vekdriver.METHOD_CHANNEL, bytes(payload), CALL_TIMEOUT),
+                         b"")
+
+    def test_unknown_channel_gets_an_empty_response(self):
+        self.assertEqual(self.tool.send("vek_tool/nobody", b"\x00", CALL_TIMEOUT), b"")
+
+
+class WindowCloseTest(unittest.TestCase):
+    def test_closing_the_window_ends_the_program_with_zero(self):
+        # The driver's end stays open: the engine's reading thread, blocked on
+        # it, must not keep the process alive once the window is gone.
+        tool = vekdriver.VekTool(start_timeout=CALL_TIMEOUT)
+        try:
+            self.assertEqual(tool.call("nowMicros", timeout=CALL_TIMEOUT).kind, "ok")
+            # taskkill without /F posts WM_CLOSE to the program's top-level windows.
+            vekdriver.run_wine(["taskkill", "/IM", "vek_tool.exe"], timeout=60)
+            self.assertEqual(tool.process.wait(timeout=60), 0, tool.stderr_lines)
+        finally:
+            tool.kill()
+
+
+class HelperModeTest(unittest.TestCase):
+    def test_too_few_arguments_print_usage_and_exit_one(self):
+        cases = [
+            (["--capture-hid-report-descriptors", "id", "1", "2"],
+             "usage: vek_tool.exe --capture-hid-report-descriptors <usbInstanceId> "
+             "<interfaceNumber> <timeoutMs> <outFilePath>"),
+            (["--reset-usb-device", "USB\\VID_1234&PID_5678\\1"],
+             "usage: vek_tool.exe --reset-usb-device <usbInstanceId> <outFilePath>"),
+            (["--capture-usb-enumeration"],
+             "usage: vek_tool.exe --capture-usb-enumeration <usbInstanceId> <durationMs> "
+             "<includeHidReports 0|1> <timeoutMs> <outputDirectory>"),
+        ]
+        for arguments, usage in cases:
+            with self.subTest(mode=arguments[0]):
+                code, out, err = vekdriver.run_helper(arguments, timeout=60)
+                self.assertEqual(code, 1, err)
+                self.assertIn(usage, err.splitlines())
+                self.assertEqual(out, "")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
