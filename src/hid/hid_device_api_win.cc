@@ -1,0 +1,289 @@
+#include "hid/hid_device_api_win.h"
+
+#include <devpropdef.h>
+
+#include <memory>
+#include <vector>
+
+#include "common/text.h"
+#include "hid/hid_device_api.h"
+
+namespace vek_native {
+namespace {
+
+// {4D1E55B2-F16F-11CF-88CB-001111000030}
+const GUID kHidInterfaceClass = {
+    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+// DEVPKEY_Device_Parent, spelled out so no file needs <initguid.h> for it.
+const DEVPROPKEY kDeviceParentKey = {
+    {0x4340A6C5, 0x93FA, 0x4706, {0x97, 0x2C, 0x7B, 0x64, 0x80, 0x08, 0xA5, 0xA7}}, 8};
+
+static_assert(sizeof(HIDP_CAPS) == 64, "HIDP_CAPS layout");
+static_assert(sizeof(HIDD_ATTRIBUTES) == 12, "HIDD_ATTRIBUTES layout");
+static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == 32, "SP_DEVICE_INTERFACE_DATA layout");
+static_assert(sizeof(SP_DEVINFO_DATA) == 32, "SP_DEVINFO_DATA layout");
+
+struct DeviceInfoListCloser {
+  void operator()(void* list) const { SetupDiDestroyDeviceInfoList(list); }
+};
+using ScopedDeviceInfoList = std::unique_ptr<void, DeviceInfoListCloser>;
+
+class WinHidPreparsedData : public HidPreparsedData {
+ public:
+  explicit WinHidPreparsedData(PHIDP_PREPARSED_DATA data) : data_(data) {}
+  ~WinHidPreparsedData() override { HidD_FreePreparsedData(data_); }
+
+  uint32_t GetCaps(HidCaps* caps) override {
+    HIDP_CAPS native = {};
+    const NTSTATUS status = HidP_GetCaps(data_, &native);
+    if (status != HIDP_STATUS_SUCCESS) return static_cast<uint32_t>(status);
+    caps->usage = native.Usage;
+    caps->usage_page = native.UsagePage;
+    caps->input_report_byte_length = native.InputReportByteLength;
+    caps->output_report_byte_length = native.OutputReportByteLength;
+    caps->feature_report_byte_length = native.FeatureReportByteLength;
+    caps->number_link_collection_nodes = native.NumberLinkCollectionNodes;
+    caps->number_input_button_caps = native.NumberInputButtonCaps;
+    caps->number_input_value_caps = native.NumberInputValueCaps;
+    caps->number_input_data_indices = native.NumberInputDataIndices;
+    caps->number_output_button_caps = native.NumberOutputButtonCaps;
+    caps->number_output_value_caps = native.NumberOutputValueCaps;
+    caps->number_output_data_indices = native.NumberOutputDataIndices;
+    caps->number_feature_button_caps = native.NumberFeatureButtonCaps;
+    caps->number_feature_value_caps = native.NumberFeatureValueCaps;
+    caps->number_feature_data_indices = native.NumberFeatureDataIndices;
+    return static_cast<uint32_t>(status);
+  }
+
+  uint32_t GetLinkCollectionNodes(std::vector<HidLinkCollectionNode>* nodes,
+                                  uint32_t* length) override {
+    std::vector<HIDP_LINK_COLLECTION_NODE> native(nodes->size());
+    ULONG count = static_cast<ULONG>(native.size());
+    const NTSTATUS status = HidP_GetLinkCollectionNodes(native.data(), &count, data_);
+    *length = count;
+    if (status == HIDP_STATUS_SUCCESS) {
+      for (size_t i = 0; i < native.size() && i < count; ++i) {
+        HidLinkCollectionNode& node = (*nodes)[i];
+        node.link_usage = native[i].LinkUsage;
+        node.link_usage_page = native[i].LinkUsagePage;
+        node.parent = native[i].Parent;
+        node.number_of_children = native[i].NumberOfChildren;
+        node.next_sibling = native[i].NextSibling;
+        node.first_child = native[i].FirstChild;
+        node.collection_type = static_cast<uint8_t>(native[i].CollectionType);
+        node.is_alias = native[i].IsAlias != 0;
+      }
+    }
+    return static_cast<uint32_t>(status);
+  }
+
+  const void* NativeData() const override { return data_; }
+
+ private:
+  PHIDP_PREPARSED_DATA data_;
+};
+
+// The stop event, and the read's event, OVERLAPPED and state. Owned by the
+// reader, which destroys it only after its thread has been joined, and every
+// Read() returns only once its I/O is over, so the kernel never writes into
+// freed memory.
+class WinHidReadChannel : public HidReadChannel {
+ public:
+  WinHidReadChannel(HANDLE device, HANDLE stop_event) : device_(device), stop_event_(stop_event) {}
+  ~WinHidReadChannel() override {
+    if (read_event_) CloseHandle(read_event_);
+    CloseHandle(stop_event_);
+  }
+
+  bool PrepareReads() override {
+    read_event_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    return read_event_ != nullptr;
+  }
+
+  HidReadStatus Read(uint8_t* buffer, uint32_t size, uint32_t* transferred) override {
+    ResetEvent(read_event_);
+    overlapped_ = OVERLAPPED{};
+    overlapped_.hEvent = read_event_;
+    DWORD count = 0;
+    if (ReadFile(device_, buffer, size, &count, &overlapped_)) {
+      *transferred = count;
+      return HidReadStatus::kData;
+    }
+    if (GetLastError() != ERROR_IO_PENDING) return HidReadStatus::kFailed;
+
+    HANDLE waits[2] = {read_event_, stop_event_};
+    const DWORD wait = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+    if (wait == WAIT_OBJECT_0 + 1 || wait == WAIT_FAILED) {
+      // The read may still be in flight: cancel it and wait until the kernel
+      // is done with the buffer and the OVERLAPPED before anyone frees them.
+      // A cancelled read completes promptly; waiting without a limit is the
+      // only way to be sure of it.
+      CancelIoEx(device_, &overlapped_);
+      GetOverlappedResult(device_, &overlapped_, &count, TRUE);
+      return wait == WAIT_FAILED ? HidReadStatus::kFailed : HidReadStatus::kStopped;
+    }
+    if (!GetOverlappedResult(device_, &overlapped_, &count, FALSE)) return HidReadStatus::kRetry;
+    *transferred = count;
+    return HidReadStatus::kData;
+  }
+
+  void Stop() override {
+    SetEvent(stop_event_);
+    CancelIoEx(device_, nullptr);
+  }
+
+ private:
+  HANDLE device_;
+  HANDLE stop_event_;
+  HANDLE read_event_ = nullptr;
+  OVERLAPPED overlapped_ = {};
+};
+
+class WinHidDevice : public HidDevice {
+ public:
+  explicit WinHidDevice(HANDLE handle) : handle_(handle) {}
+  ~WinHidDevice() override { CloseHandle(handle_); }
+
+  bool GetAttributes(HidAttributes* attributes) override {
+    HIDD_ATTRIBUTES native = {};
+    native.Size = sizeof(native);
+    if (!HidD_GetAttributes(handle_, &native)) return false;
+    attributes->vendor_id = native.VendorID;
+    attributes->product_id = native.ProductID;
+    attributes->version_number = native.VersionNumber;
+    return true;
+  }
+
+  std::unique_ptr<HidPreparsedData> GetPreparsedData() override {
+    PHIDP_PREPARSED_DATA data = nullptr;
+    if (!HidD_GetPreparsedData(handle_, &data) || !data) return nullptr;
+    return std::make_unique<WinHidPreparsedData>(data);
+  }
+
+  bool GetString(HidStringKind kind, char16_t* buffer, uint32_t buffer_bytes) override {
+    switch (kind) {
+      case HidStringKind::kProduct:
+        return HidD_GetProductString(handle_, buffer, buffer_bytes) != FALSE;
+      case HidStringKind::kManufacturer:
+        return HidD_GetManufacturerString(handle_, buffer, buffer_bytes) != FALSE;
+      case HidStringKind::kSerialNumber:
+        return HidD_GetSerialNumberString(handle_, buffer, buffer_bytes) != FALSE;
+    }
+    return false;
+  }
+
+  bool WriteReport(const std::vector<uint8_t>& report, uint32_t* written,
+                   uint32_t* error) override {
+    DWORD count = 0;
+    const BOOL ok =
+        WriteFile(handle_, report.data(), static_cast<DWORD>(report.size()), &count, nullptr);
+    *error = ok ? 0 : GetLastError();
+    *written = count;
+    return ok != FALSE;
+  }
+
+  bool SetOutputReport(std::vector<uint8_t>* report, uint32_t* error) override {
+    const BOOLEAN ok =
+        HidD_SetOutputReport(handle_, report->data(), static_cast<ULONG>(report->size()));
+    *error = ok ? 0 : GetLastError();
+    return ok != FALSE;
+  }
+
+  bool SetFeature(std::vector<uint8_t>* report, uint32_t* error) override {
+    const BOOLEAN ok = HidD_SetFeature(handle_, report->data(), static_cast<ULONG>(report->size()));
+    *error = ok ? 0 : GetLastError();
+    return ok != FALSE;
+  }
+
+  std::unique_ptr<HidReadChannel> CreateReadChannel(uint32_t* error) override {
+    HANDLE stop_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!stop_event) {
+      *error = GetLastError();
+      return nullptr;
+    }
+    return std::make_unique<WinHidReadChannel>(handle_, stop_event);
+  }
+
+  void* NativeHandle() const override { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+class WinHidDeviceApi : public HidDeviceApi {
+ public:
+  bool EnumerateInterfaces(std::vector<HidInterfaceEntry>* entries, uint32_t* error) override {
+    HDEVINFO list = SetupDiGetClassDevsW(&kHidInterfaceClass, nullptr, nullptr,
+                                         DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (list == INVALID_HANDLE_VALUE) {
+      *error = GetLastError();
+      return false;
+    }
+    ScopedDeviceInfoList owner(list);
+    for (DWORD index = 0;; ++index) {
+      SP_DEVICE_INTERFACE_DATA interface_data = {};
+      interface_data.cbSize = sizeof(interface_data);
+      if (!SetupDiEnumDeviceInterfaces(list, nullptr, &kHidInterfaceClass, index,
+                                       &interface_data)) {
+        break;
+      }
+      DWORD required = 0;
+      SetupDiGetDeviceInterfaceDetailW(list, &interface_data, nullptr, 0, &required, nullptr);
+      if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) continue;
+      // Zero-filled with room for a terminator the system might not write.
+      std::vector<uint8_t> storage(required + sizeof(wchar_t), 0);
+      auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(storage.data());
+      detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+      SP_DEVINFO_DATA info_data = {};
+      info_data.cbSize = sizeof(info_data);
+      if (!SetupDiGetDeviceInterfaceDetailW(list, &interface_data, detail, required, nullptr,
+                                            &info_data)) {
+        continue;
+      }
+      HidInterfaceEntry entry;
+      entry.path = WideToUtf8(detail->DevicePath);
+      if (entry.path.empty()) continue;
+      entry.parent_instance_id = ReadParentInstanceId(list, &info_data);
+      entries->push_back(std::move(entry));
+    }
+    return true;
+  }
+
+  std::unique_ptr<HidDevice> Open(const std::string& path, HidAccess access, bool overlapped,
+                                  uint32_t* error) override {
+    const std::wstring wide = Utf8ToWide(path);
+    HANDLE handle =
+        CreateFileW(wide.c_str(), static_cast<DWORD>(access), FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, overlapped ? FILE_FLAG_OVERLAPPED : 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
+      *error = GetLastError();
+      return nullptr;
+    }
+    return std::make_unique<WinHidDevice>(handle);
+  }
+};
+
+}  // namespace
+
+std::string ReadParentInstanceId(HDEVINFO device_info_set, SP_DEVINFO_DATA* device_info_data) {
+  DEVPROPTYPE type = 0;
+  DWORD size = 0;
+  SetupDiGetDevicePropertyW(device_info_set, device_info_data, &kDeviceParentKey, &type, nullptr, 0,
+                            &size, 0);
+  if (size < 2) return "";
+  // Two extra zero bytes terminate the text even if the property lacks it.
+  std::vector<uint8_t> buffer(static_cast<size_t>(size) + 2, 0);
+  if (!SetupDiGetDevicePropertyW(device_info_set, device_info_data, &kDeviceParentKey, &type,
+                                 buffer.data(), size, nullptr, 0) ||
+      type != DEVPROP_TYPE_STRING) {
+    return "";
+  }
+  return WideToUtf8(reinterpret_cast<const wchar_t*>(buffer.data()));
+}
+
+HidDeviceApi& WindowsHidDeviceApi() {
+  static WinHidDeviceApi api;
+  return api;
+}
+
+}  // namespace vek_native

@@ -1,0 +1,149 @@
+#include "hid/hid_input.h"
+
+#include <algorithm>
+#include <atomic>
+#include <system_error>
+#include <utility>
+
+#include "common/clock.h"
+#include "common/format.h"
+#include "hid/hid_devices.h"
+
+namespace vek_native {
+namespace {
+
+// Read size for a collection whose input report length is unknown.
+constexpr uint32_t kFallbackReadBytes = 64;
+
+}  // namespace
+
+struct HidInputReaders::Reader {
+  std::string path;
+  // Declared before `channel`: the channel refers to the device's handle, so
+  // it is destroyed first.
+  std::unique_ptr<HidDevice> device;
+  std::unique_ptr<HidReadChannel> channel;
+  std::thread thread;
+  std::atomic<bool> running{false};
+  uint16_t input_report_length = 0;
+};
+
+EncodableMap MakeHidInputEvent(const std::string& path, const uint8_t* data, size_t size,
+                               uint64_t timestamp_us) {
+  return EncodableMap{
+      {EncodableValue("channel"), EncodableValue("hidInput")},
+      {EncodableValue("devicePath"), EncodableValue(path)},
+      {EncodableValue("timestampUs"), EncodableValue(static_cast<int64_t>(timestamp_us))},
+      {EncodableValue("data"), EncodableValue(std::vector<uint8_t>(data, data + size))},
+  };
+}
+
+void RunHidReadLoop(const std::string& path, HidReadChannel* channel, uint16_t input_report_length,
+                    const std::atomic<bool>& running, const EventEmitter& emit) {
+  if (!channel || !channel->PrepareReads()) return;
+  std::vector<uint8_t> buffer(input_report_length != 0 ? input_report_length : kFallbackReadBytes);
+  const uint32_t size = static_cast<uint32_t>(buffer.size());
+  while (running.load()) {
+    uint32_t transferred = 0;
+    const HidReadStatus status = channel->Read(buffer.data(), size, &transferred);
+    if (status == HidReadStatus::kStopped || status == HidReadStatus::kFailed) break;
+    if (status == HidReadStatus::kRetry) continue;
+    // A count beyond the buffer would be a platform fault; never read past it.
+    transferred = std::min(transferred, size);
+    if (transferred > 0 && emit) {
+      emit(MakeHidInputEvent(path, buffer.data(), transferred, NowMicros()));
+    }
+  }
+}
+
+HidInputReaders::HidInputReaders(HidDeviceApi& api, EventEmitter emit, ThreadLauncher launcher)
+    : api_(api),
+      emit_(std::move(emit)),
+      launcher_(launcher ? std::move(launcher) : ThreadLauncher([](std::function<void()> body) {
+        return std::thread(std::move(body));
+      })) {}
+
+HidInputReaders::~HidInputReaders() { CloseAll(); }
+
+bool HidInputReaders::Open(const std::string& path, std::string* message) {
+  if (path.empty()) {
+    *message = "HID 设备路径为空";
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (readers_.count(path) != 0) return true;
+
+  uint32_t error = 0;
+  std::unique_ptr<HidDevice> device = api_.Open(path, HidAccess::kReadWrite, true, &error);
+  if (!device) device = api_.Open(path, HidAccess::kRead, true, &error);
+  if (!device) {
+    *message = FormatWin32Failure("打开 HID 输入设备", error);
+    return false;
+  }
+
+  auto reader = std::make_unique<Reader>();
+  reader->path = path;
+  HidCaps caps;
+  if (ReadHidCaps(device.get(), &caps)) reader->input_report_length = caps.input_report_byte_length;
+
+  reader->channel = device->CreateReadChannel(&error);
+  if (!reader->channel) {
+    *message = FormatWin32Failure("创建 HID 读取停止事件", error);
+    return false;  // the device closes with `device`
+  }
+  reader->device = std::move(device);
+  reader->running = true;
+
+  Reader* raw = reader.get();
+  const EventEmitter* emit = &emit_;
+  try {
+    reader->thread = launcher_([raw, emit] {
+      RunHidReadLoop(raw->path, raw->channel.get(), raw->input_report_length, raw->running, *emit);
+    });
+  } catch (const std::system_error& e) {
+    // No thread, so nothing reads: the reader is dropped with its handles.
+    *message = "启动 HID 读取线程失败" + ErrorCodeSuffix(static_cast<uint32_t>(e.code().value()));
+    return false;
+  } catch (const std::exception&) {
+    *message = "启动 HID 读取线程失败";
+    return false;
+  }
+  readers_.emplace(path, std::move(reader));
+  return true;
+}
+
+void HidInputReaders::Close(const std::string& path) {
+  std::unique_ptr<Reader> reader;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = readers_.find(path);
+    if (it == readers_.end()) return;
+    reader = std::move(it->second);
+    readers_.erase(it);
+  }
+  reader->running = false;
+  reader->channel->Stop();
+  if (reader->thread.joinable()) reader->thread.join();
+  // The channel, then the device handle, are released as `reader` goes.
+}
+
+void HidInputReaders::CloseAll() {
+  std::vector<std::string> paths;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& entry : readers_) paths.push_back(entry.first);
+  }
+  for (const std::string& path : paths) Close(path);
+}
+
+size_t HidInputReaders::ReaderCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return readers_.size();
+}
+
+bool HidInputReaders::HasReader(const std::string& path) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return readers_.count(path) != 0;
+}
+
+}  // namespace vek_native

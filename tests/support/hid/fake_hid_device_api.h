@@ -1,0 +1,306 @@
+// Fake HID devices and device trees, declared as tables: a device is a row of
+// what it answers (attributes, caps, strings, which open modes it accepts,
+// whether it takes writes), a tree is a list of (instance ID, parent ID) nodes.
+// Input reports are pushed into a device while readers run.
+#ifndef VEK_TESTS_SUPPORT_HID_FAKE_HID_DEVICE_API_H_
+#define VEK_TESTS_SUPPORT_HID_FAKE_HID_DEVICE_API_H_
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "hid/device_tree.h"
+#include "hid/hid_device_api.h"
+
+namespace vek_native {
+namespace fake {
+
+constexpr uint32_t kAccessDenied = 5;
+constexpr uint32_t kFileNotFound = 2;
+constexpr uint32_t kCmNoSuchDevnode = 13;
+
+struct FakeHidDeviceSpec {
+  std::string path;
+  std::string parent_instance_id;
+  // Access modes CreateFileW accepts; the others fail with kAccessDenied.
+  std::set<HidAccess> opens = {HidAccess::kReadWrite, HidAccess::kRead, HidAccess::kAttributesOnly};
+  bool has_attributes = true;
+  HidAttributes attributes;
+  bool has_preparsed_data = true;
+  uint32_t caps_status = kHidpStatusSuccess;
+  HidCaps caps;
+  // The link collection nodes HidP_GetLinkCollectionNodes returns.
+  std::vector<HidLinkCollectionNode> link_nodes;
+  bool link_nodes_fail = false;
+  // Strings as UTF-16 (written without a terminator when they fill the
+  // buffer); absent ones fail.
+  std::map<HidStringKind, std::u16string> strings;
+  // Writes.
+  bool write_file_fails = false;
+  bool write_file_short = false;
+  bool set_output_fails = false;
+  bool set_feature_fails = false;
+  uint32_t write_error = 31;  // ERROR_GEN_FAILURE
+  bool stop_event_fails = false;
+  uint32_t stop_event_error = 1450;  // ERROR_NO_SYSTEM_RESOURCES
+  bool read_event_fails = false;
+};
+
+// What happened to one device, shared by the API and the devices it opened.
+struct FakeHidDeviceState {
+  std::mutex mutex;
+  std::condition_variable changed;
+  int open_handles = 0;
+  std::vector<std::pair<HidAccess, bool>> open_attempts;  // access, overlapped
+  std::deque<std::vector<uint8_t>> pending_reports;
+  bool removed = false;
+  int reads_in_progress = 0;
+  std::vector<uint32_t> read_sizes;
+  std::vector<std::vector<uint8_t>> write_file_calls;
+  std::vector<std::vector<uint8_t>> set_output_calls;
+  std::vector<std::vector<uint8_t>> set_feature_calls;
+};
+
+class FakeHidPreparsedData : public HidPreparsedData {
+ public:
+  explicit FakeHidPreparsedData(const FakeHidDeviceSpec& spec) : spec_(spec) {}
+  uint32_t GetCaps(HidCaps* caps) override {
+    if (spec_.caps_status == kHidpStatusSuccess) *caps = spec_.caps;
+    return spec_.caps_status;
+  }
+  uint32_t GetLinkCollectionNodes(std::vector<HidLinkCollectionNode>* nodes,
+                                  uint32_t* length) override {
+    if (spec_.link_nodes_fail) return 0xC0110004u;  // HIDP_STATUS_INVALID_PREPARSED_DATA
+    const size_t n = std::min(nodes->size(), spec_.link_nodes.size());
+    std::copy(spec_.link_nodes.begin(), spec_.link_nodes.begin() + n, nodes->begin());
+    *length = static_cast<uint32_t>(spec_.link_nodes.size());
+    return kHidpStatusSuccess;
+  }
+  const void* NativeData() const override { return nullptr; }
+
+ private:
+  const FakeHidDeviceSpec& spec_;
+};
+
+class FakeHidReadChannel : public HidReadChannel {
+ public:
+  FakeHidReadChannel(const FakeHidDeviceSpec& spec, FakeHidDeviceState& state)
+      : spec_(spec), state_(state) {}
+  bool PrepareReads() override { return !spec_.read_event_fails; }
+  HidReadStatus Read(uint8_t* buffer, uint32_t size, uint32_t* transferred) override {
+    std::unique_lock<std::mutex> lock(state_.mutex);
+    state_.read_sizes.push_back(size);
+    ++state_.reads_in_progress;
+    state_.changed.notify_all();
+    state_.changed.wait(
+        lock, [&] { return stopped_ || state_.removed || !state_.pending_reports.empty(); });
+    --state_.reads_in_progress;
+    if (stopped_) return HidReadStatus::kStopped;
+    if (!state_.pending_reports.empty()) {
+      std::vector<uint8_t> report = std::move(state_.pending_reports.front());
+      state_.pending_reports.pop_front();
+      const size_t n = std::min<size_t>(report.size(), size);
+      if (n > 0) std::memcpy(buffer, report.data(), n);
+      *transferred = static_cast<uint32_t>(n);
+      state_.changed.notify_all();
+      return HidReadStatus::kData;
+    }
+    // Removed: ReadFile fails at once (ERROR_DEVICE_NOT_CONNECTED).
+    return HidReadStatus::kFailed;
+  }
+  void Stop() override {
+    std::lock_guard<std::mutex> lock(state_.mutex);
+    stopped_ = true;  // sticky, like a signalled manual-reset event
+    state_.changed.notify_all();
+  }
+
+ private:
+  const FakeHidDeviceSpec& spec_;
+  FakeHidDeviceState& state_;
+  bool stopped_ = false;  // guarded by state_.mutex
+};
+
+class FakeHidDevice : public HidDevice {
+ public:
+  FakeHidDevice(const FakeHidDeviceSpec& spec, FakeHidDeviceState& state)
+      : spec_(spec), state_(state) {
+    std::lock_guard<std::mutex> lock(state_.mutex);
+    ++state_.open_handles;
+  }
+  ~FakeHidDevice() override {
+    std::lock_guard<std::mutex> lock(state_.mutex);
+    --state_.open_handles;
+  }
+  bool GetAttributes(HidAttributes* attributes) override {
+    if (!spec_.has_attributes) return false;
+    *attributes = spec_.attributes;
+    return true;
+  }
+  std::unique_ptr<HidPreparsedData> GetPreparsedData() override {
+    if (!spec_.has_preparsed_data) return nullptr;
+    return std::make_unique<FakeHidPreparsedData>(spec_);
+  }
+  bool GetString(HidStringKind kind, char16_t* buffer, uint32_t buffer_bytes) override {
+    auto it = spec_.strings.find(kind);
+    if (it == spec_.strings.end()) return false;
+    const size_t units = std::min<size_t>(it->second.size(), buffer_bytes / 2);
+    std::memcpy(buffer, it->second.data(), units * 2);
+    return true;
+  }
+  bool WriteReport(const std::vector<uint8_t>& report, uint32_t* written,
+                   uint32_t* error) override {
+    std::lock_guard<std::mutex> lock(state_.mutex);
+    state_.write_file_calls.push_back(report);
+    if (spec_.write_file_fails) {
+      *error = spec_.write_error;
+      return false;
+    }
+    *written = static_cast<uint32_t>(report.size() - (spec_.write_file_short ? 1 : 0));
+    return true;
+  }
+  bool SetOutputReport(std::vector<uint8_t>* report, uint32_t* error) override {
+    std::lock_guard<std::mutex> lock(state_.mutex);
+    state_.set_output_calls.push_back(*report);
+    if (spec_.set_output_fails) *error = spec_.write_error;
+    return !spec_.set_output_fails;
+  }
+  bool SetFeature(std::vector<uint8_t>* report, uint32_t* error) override {
+    std::lock_guard<std::mutex> lock(state_.mutex);
+    state_.set_feature_calls.push_back(*report);
+    if (spec_.set_feature_fails) *error = spec_.write_error;
+    return !spec_.set_feature_fails;
+  }
+  std::unique_ptr<HidReadChannel> CreateReadChannel(uint32_t* error) override {
+    if (spec_.stop_event_fails) {
+      *error = spec_.stop_event_error;
+      return nullptr;
+    }
+    return std::make_unique<FakeHidReadChannel>(spec_, state_);
+  }
+  void* NativeHandle() const override { return nullptr; }
+
+ private:
+  const FakeHidDeviceSpec& spec_;
+  FakeHidDeviceState& state_;
+};
+
+// The machine's HID devices, in enumeration order.
+class FakeHidDeviceApi : public HidDeviceApi {
+ public:
+  FakeHidDeviceApi() = default;
+  explicit FakeHidDeviceApi(std::vector<FakeHidDeviceSpec> specs) {
+    for (auto& spec : specs) Add(std::move(spec));
+  }
+  void Add(FakeHidDeviceSpec spec) {
+    devices_.push_back(std::make_unique<Entry>());
+    devices_.back()->spec = std::move(spec);
+  }
+
+  bool enumeration_fails = false;
+  uint32_t enumeration_error = 8;  // ERROR_NOT_ENOUGH_MEMORY
+
+  bool EnumerateInterfaces(std::vector<HidInterfaceEntry>* entries, uint32_t* error) override {
+    if (enumeration_fails) {
+      *error = enumeration_error;
+      return false;
+    }
+    for (const auto& d : devices_) {
+      if (!d->spec.path.empty()) entries->push_back({d->spec.path, d->spec.parent_instance_id});
+    }
+    return true;
+  }
+
+  std::unique_ptr<HidDevice> Open(const std::string& path, HidAccess access, bool overlapped,
+                                  uint32_t* error) override {
+    Entry* entry = Find(path);
+    if (!entry) {
+      *error = kFileNotFound;
+      return nullptr;
+    }
+    {
+      std::lock_guard<std::mutex> lock(entry->state.mutex);
+      entry->state.open_attempts.emplace_back(access, overlapped);
+    }
+    if (entry->spec.opens.count(access) == 0) {
+      *error = kAccessDenied;
+      return nullptr;
+    }
+    return std::make_unique<FakeHidDevice>(entry->spec, entry->state);
+  }
+
+  FakeHidDeviceState& State(const std::string& path) { return Find(path)->state; }
+
+  void PushReport(const std::string& path, std::vector<uint8_t> report) {
+    FakeHidDeviceState& state = State(path);
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.pending_reports.push_back(std::move(report));
+    state.changed.notify_all();
+  }
+  void Remove(const std::string& path) {
+    FakeHidDeviceState& state = State(path);
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.removed = true;
+    state.changed.notify_all();
+  }
+  int OpenHandles(const std::string& path) {
+    FakeHidDeviceState& state = State(path);
+    std::lock_guard<std::mutex> lock(state.mutex);
+    return state.open_handles;
+  }
+  // Waits until every pushed report was read and a read is waiting again.
+  void WaitUntilDrained(const std::string& path) {
+    FakeHidDeviceState& state = State(path);
+    std::unique_lock<std::mutex> lock(state.mutex);
+    state.changed.wait(
+        lock, [&] { return state.pending_reports.empty() && state.reads_in_progress > 0; });
+  }
+
+ private:
+  struct Entry {
+    FakeHidDeviceSpec spec;
+    FakeHidDeviceState state;
+  };
+  Entry* Find(const std::string& path) {
+    for (auto& d : devices_) {
+      if (d->spec.path == path) return d.get();
+    }
+    return nullptr;
+  }
+  std::vector<std::unique_ptr<Entry>> devices_;
+};
+
+// A device tree as (instance ID -> parent ID) rows; unknown IDs fail like
+// CM_Locate_DevNodeW does for a missing node.
+class FakeDeviceTree : public DeviceTree {
+ public:
+  FakeDeviceTree() = default;
+  explicit FakeDeviceTree(std::map<std::string, std::string> parents)
+      : parents_(std::move(parents)) {}
+  bool GetParentInstanceId(const std::string& instance_id, std::string* parent_id,
+                           uint32_t* cm_error) override {
+    visited.push_back(instance_id);
+    auto it = parents_.find(instance_id);
+    if (it == parents_.end()) {
+      *cm_error = kCmNoSuchDevnode;
+      return false;
+    }
+    *parent_id = it->second;
+    return true;
+  }
+  std::vector<std::string> visited;
+
+ private:
+  std::map<std::string, std::string> parents_;
+};
+
+}  // namespace fake
+}  // namespace vek_native
+
+#endif  // VEK_TESTS_SUPPORT_HID_FAKE_HID_DEVICE_API_H_
