@@ -27,6 +27,8 @@ if(NOT WIN32)
   target_include_directories(hidapi_reconstruct SYSTEM BEFORE PUBLIC
     "${PROJECT_SOURCE_DIR}/cmake/hidapi_native_shim")
 endif()
+# Linked statically into our programs: nothing to export from a DLL.
+target_compile_definitions(hidapi_reconstruct PUBLIC HID_API_NO_EXPORT_DEFINE)
 # Third-party code: its own warnings are not ours to fix.
 if(MSVC)
   target_compile_options(hidapi_reconstruct PRIVATE /W0)

@@ -41,6 +41,10 @@ class PreparsedDataApi {
   virtual std::unique_ptr<PreparsedData> GetPreparsedData(HidCollectionHandle handle) = 0;
 };
 
+// hidapi's hid_winapi_descriptor_reconstruct_pp_data on a preparsed-data
+// blob ("HidP KDR" layout): the descriptor length, or -1.
+int ReconstructWithHidapi(const void* preparsed_data, uint8_t* buffer, size_t size);
+
 // True for null and INVALID_HANDLE_VALUE.
 bool IsInvalidCollectionHandle(HidCollectionHandle handle);
 

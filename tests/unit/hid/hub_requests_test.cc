@@ -200,7 +200,9 @@ TEST_F(ReadUsbDescriptorsTest, DeviceWithoutLanguageIdsIsAskedInEnglish) {
   const UsbDescriptorRecord record = Read(kPath0);
   EXPECT_EQ(record.strings.at(2), "USB Keyboard");
   for (const auto& r : hub_->requests) {
-    if (r.type == 3 && r.index != 0) EXPECT_EQ(r.w_index, 0x0409);
+    if (r.type == 3 && r.index != 0) {
+      EXPECT_EQ(r.w_index, 0x0409);
+    }
   }
 }
 
