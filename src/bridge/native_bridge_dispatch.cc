@@ -1,0 +1,370 @@
+// The method table of "vek_tool/native": argument checks, defaults and
+// clamping, the feature operation each method calls, and the replies.
+#include <algorithm>
+#include <unordered_map>
+#include <utility>
+
+#include "bridge/bridge_arguments.h"
+#include "bridge/native_bridge.h"
+#include "common/clock.h"
+
+namespace vek_native {
+
+namespace {
+
+using Outcome = NativeBridge::AsyncOutcome;
+using Reply = std::unique_ptr<MethodResult>;
+
+// Everything a method handler needs; handlers are plain functions of it.
+struct CallContext {
+  NativeBridge& bridge;
+  const BridgeOperations& ops;
+  const EncodableValue* args;
+  Reply& result;
+};
+
+constexpr int64_t kHidCaptureTimeoutMinMs = 5000;
+constexpr int64_t kHidCaptureTimeoutMaxMs = 180000;
+
+void NotImplemented(CallContext& c) { c.result->NotImplemented(); }
+
+// A synchronous operation's reply: the value, or the code with whatever
+// message the operation wrote (possibly none).
+void ReplyValue(CallContext& c, bool ok, const EncodableValue& value, const char* code,
+                const std::string& message) {
+  if (ok) {
+    c.result->Success(value);
+  } else {
+    c.result->Error(code, message);
+  }
+}
+
+void ReplyNull(CallContext& c, bool ok, const char* code, const std::string& message) {
+  ReplyValue(c, ok, EncodableValue(), code, message);
+}
+
+// The message of a failed job: the operation's own, else a fallback.
+std::string MessageOr(const std::string& message, const char* fallback) {
+  return message.empty() ? std::string(fallback) : message;
+}
+
+EncodableValue DescriptorMaps(const std::vector<CapturedHidDescriptor>& records) {
+  EncodableList list;
+  list.reserve(records.size());
+  for (const CapturedHidDescriptor& record : records) {
+    EncodableMap map;
+    map[EncodableValue("instancePath")] = EncodableValue(record.instance_path);
+    map[EncodableValue("reportDescriptor")] = EncodableValue(record.report_descriptor);
+    map[EncodableValue("declaredLength")] = EncodableValue(int64_t{record.declared_length});
+    map[EncodableValue("interfaceNumber")] = EncodableValue(int64_t{record.interface_number});
+    map[EncodableValue("vendorId")] = EncodableValue(int64_t{record.vendor_id});
+    map[EncodableValue("productId")] = EncodableValue(int64_t{record.product_id});
+    list.push_back(EncodableValue(std::move(map)));
+  }
+  return EncodableValue(std::move(list));
+}
+
+void ListHidDevices(CallContext& c) {
+  if (!c.ops.list_hid_devices) return NotImplemented(c);
+  EncodableValue value;
+  std::string message;
+  const bool ok = c.ops.list_hid_devices(&value, &message);
+  ReplyValue(c, ok, value, "hid-list-failed", message);
+}
+
+void ReadHidDescriptors(CallContext& c) {
+  const std::string path = StringArgument(c.args, "path");
+  if (path.empty()) return c.result->Error("hid-invalid-path", "缺少 path 参数");
+  if (!c.ops.read_hid_descriptors) return NotImplemented(c);
+  auto op = c.ops.read_hid_descriptors;
+  c.bridge.RunAsync(
+      [op, path](WindowHandle, Outcome* out) {
+        std::string message;
+        out->success = op(path, &out->value, &message);
+        if (!out->success) {
+          out->errorCode = "hid-descriptors-failed";
+          out->errorMessage = message;
+        }
+      },
+      std::move(c.result));
+}
+
+void CaptureHidReportDescriptors(CallContext& c) {
+  const std::string id = StringArgument(c.args, "usbInstanceId");
+  if (id.empty()) return c.result->Error("capture-invalid-device", "缺少 usbInstanceId 参数");
+  const int32_t interface_number = LowInt32(IntegerArgument(c.args, "interfaceNumber", -1));
+  const int32_t timeout_ms = LowInt32(std::clamp(IntegerArgument(c.args, "timeoutMs", 35000),
+                                                 kHidCaptureTimeoutMinMs, kHidCaptureTimeoutMaxMs));
+  if (!c.ops.capture_hid_report_descriptors) return NotImplemented(c);
+  auto op = c.ops.capture_hid_report_descriptors;
+  c.bridge.RunAsync(
+      [op, id, interface_number, timeout_ms](WindowHandle, Outcome* out) {
+        std::vector<CapturedHidDescriptor> records;
+        bool cancelled = false;
+        std::string message;
+        out->success = op(id, interface_number, timeout_ms, &records, &cancelled, &message);
+        if (out->success) {
+          out->value = DescriptorMaps(records);
+          return;
+        }
+        out->errorCode = cancelled ? "capture-cancelled" : "capture-failed";
+        out->errorMessage =
+            MessageOr(message, cancelled ? "用户取消了管理员授权" : "抓取 HID 报告描述符失败");
+      },
+      std::move(c.result));
+}
+
+void ListUsbDeviceNodes(CallContext& c) {
+  const bool include_hid_children = BoolArgument(c.args, "includeHidChildren", false);
+  if (!c.ops.list_usb_device_nodes) return NotImplemented(c);
+  EncodableValue nodes;
+  std::string message;
+  const bool ok = c.ops.list_usb_device_nodes(include_hid_children, &nodes, &message);
+  ReplyValue(c, ok, nodes, "hid-list-failed", message);
+}
+
+void ReadUsbDeviceDiagnostics(CallContext& c) {
+  const std::string id = StringArgument(c.args, "instanceId");
+  if (id.empty()) return c.result->Error("no-diagnostics", "缺少 instanceId 参数");
+  if (!c.ops.read_usb_device_diagnostics) return NotImplemented(c);
+  auto op = c.ops.read_usb_device_diagnostics;
+  c.bridge.RunAsync(
+      [op, id](WindowHandle, Outcome* out) {
+        std::string message;
+        out->success = op(id, &out->value, &message);
+        if (!out->success) {
+          out->errorCode = "no-diagnostics";
+          out->errorMessage = MessageOr(message, "读取 USB 设备诊断信息失败");
+        }
+      },
+      std::move(c.result));
+}
+
+void ResetHidDevice(CallContext& c) {
+  const std::string id = StringArgument(c.args, "usbInstanceId");
+  if (id.empty()) return c.result->Error("reset-failed", "缺少 usbInstanceId 参数");
+  if (!c.ops.reset_usb_device) return NotImplemented(c);
+  auto op = c.ops.reset_usb_device;
+  c.bridge.RunAsync(
+      [op, id](WindowHandle, Outcome* out) {
+        bool cancelled = false;  // A refused elevation is a failed reset too.
+        std::string message;
+        out->success = op(id, &out->value, &cancelled, &message);
+        if (!out->success) {
+          out->errorCode = "reset-failed";
+          out->errorMessage = MessageOr(message, "复位 USB 设备失败");
+        }
+      },
+      std::move(c.result));
+}
+
+void UsbCaptureCapabilities(CallContext& c) {
+  const std::string id = StringArgument(c.args, "usbInstanceId");
+  if (id.empty()) return c.result->Error("capture-failed", "缺少 usbInstanceId 参数");
+  if (!c.ops.usb_capture_capabilities) return NotImplemented(c);
+  c.result->Success(c.ops.usb_capture_capabilities(id));
+}
+
+void CaptureUsbEnumeration(CallContext& c) {
+  const std::string id = StringArgument(c.args, "usbInstanceId");
+  if (id.empty()) return c.result->Error("capture-failed", "缺少 usbInstanceId 参数");
+  const int32_t duration_ms = LowInt32(IntegerArgument(c.args, "durationMs", 6000));
+  const bool include_hid_reports = BoolArgument(c.args, "includeHidReports", true);
+  const int32_t timeout_ms = LowInt32(IntegerArgument(c.args, "timeoutMs", 90000));
+  if (!c.ops.capture_usb_enumeration) return NotImplemented(c);
+  auto op = c.ops.capture_usb_enumeration;
+  c.bridge.RunAsync(
+      [op, id, duration_ms, include_hid_reports, timeout_ms](WindowHandle, Outcome* out) {
+        bool cancelled = false;
+        std::string message;
+        out->success =
+            op(id, duration_ms, include_hid_reports, timeout_ms, &out->value, &cancelled, &message);
+        if (out->success) return;
+        out->errorCode = cancelled ? "capture-cancelled" : "capture-failed";
+        out->errorMessage =
+            MessageOr(message, cancelled ? "用户取消了管理员授权" : "抓取 USB 枚举事件失败");
+      },
+      std::move(c.result));
+}
+
+void OpenHidInput(CallContext& c) {
+  const std::string path = StringArgument(c.args, "path");
+  if (path.empty()) return c.result->Error("hid-invalid-path", "缺少 path 参数");
+  if (!c.ops.open_hid_input) return NotImplemented(c);
+  std::string message;
+  const bool ok = c.ops.open_hid_input(path, &message);
+  ReplyNull(c, ok, "hid-open-input-failed", message);
+}
+
+void CloseHidInput(CallContext& c) {
+  // Not validated: an empty path is handed on.
+  const std::string path = StringArgument(c.args, "path");
+  if (!c.ops.close_hid_input) return NotImplemented(c);
+  c.ops.close_hid_input(path);
+  c.result->Success();
+}
+
+void WriteHidReport(CallContext& c, bool feature) {
+  const std::string path = StringArgument(c.args, "path");
+  if (path.empty()) return c.result->Error("hid-invalid-path", "缺少 path 参数");
+  std::vector<uint8_t> data;
+  if (!BytesArgument(c.args, "data", &data)) {
+    return c.result->Error("hid-invalid-data", "缺少 data 参数");
+  }
+  if (!c.ops.write_hid_report) return NotImplemented(c);
+  std::string message;
+  const bool ok = c.ops.write_hid_report(path, data, feature, &message);
+  ReplyNull(c, ok, feature ? "hid-write-feature-failed" : "hid-write-output-failed", message);
+}
+
+void WriteHidOutput(CallContext& c) { WriteHidReport(c, false); }
+void WriteHidFeature(CallContext& c) { WriteHidReport(c, true); }
+
+void ListRawInputDevices(CallContext& c) {
+  if (!c.ops.list_raw_input_devices) return NotImplemented(c);
+  c.result->Success(c.ops.list_raw_input_devices());
+}
+
+void StartRawInput(CallContext& c) {
+  if (!c.ops.start_raw_input) return NotImplemented(c);
+  std::string message;
+  const bool ok = c.ops.start_raw_input(&message);
+  ReplyNull(c, ok, "raw-input-start-failed", message);
+}
+
+void StopRawInput(CallContext& c) {
+  if (!c.ops.stop_raw_input) return NotImplemented(c);
+  c.ops.stop_raw_input();
+  c.result->Success();
+}
+
+void ListSerialPorts(CallContext& c) {
+  if (!c.ops.list_serial_ports) return NotImplemented(c);
+  EncodableValue value;
+  std::string message;
+  const bool ok = c.ops.list_serial_ports(&value, &message);
+  ReplyValue(c, ok, value, "serial-list-failed", message);
+}
+
+void OpenSerial(CallContext& c) {
+  const std::string port = StringArgument(c.args, "port");
+  if (port.empty()) return c.result->Error("serial-invalid-port", "缺少 port 参数");
+  const int64_t baud_rate = IntegerArgument(c.args, "baudRate", 9600);
+  if (!c.ops.open_serial) return NotImplemented(c);
+  int64_t handle = 0;
+  std::string message;
+  const bool ok = c.ops.open_serial(port, baud_rate, &handle, &message);
+  ReplyValue(c, ok, EncodableValue(handle), "serial-open-failed", message);
+}
+
+void WriteSerial(CallContext& c) {
+  const int64_t handle = IntegerArgument(c.args, "handle", 0);
+  std::vector<uint8_t> data;
+  if (!BytesArgument(c.args, "data", &data)) {
+    return c.result->Error("serial-invalid-data", "缺少 data 参数");
+  }
+  if (!c.ops.write_serial) return NotImplemented(c);
+  std::string message;
+  const bool ok = c.ops.write_serial(handle, data, &message);
+  ReplyNull(c, ok, "serial-write-failed", message);
+}
+
+void CloseSerial(CallContext& c) {
+  const int64_t handle = IntegerArgument(c.args, "handle", 0);
+  if (!c.ops.close_serial) return NotImplemented(c);
+  c.ops.close_serial(handle);
+  c.result->Success();
+}
+
+void NowMicrosMethod(CallContext& c) {
+  c.result->Success(EncodableValue(static_cast<int64_t>(NowMicros())));
+}
+
+void StartKeyBlock(CallContext& c) {
+  if (!c.ops.start_key_block) return NotImplemented(c);
+  if (c.ops.start_key_block()) {
+    c.result->Success(EncodableValue(true));
+  } else {
+    c.result->Error("key-block-start-failed", "无法安装键盘钩子（WH_KEYBOARD_LL）");
+  }
+}
+
+void StopKeyBlock(CallContext& c) {
+  if (!c.ops.stop_key_block) return NotImplemented(c);
+  c.ops.stop_key_block();
+  c.result->Success();
+}
+
+void PickSaveFile(CallContext& c) {
+  const std::string suggested_name = StringArgument(c.args, "suggestedName");
+  const std::string default_directory = StringArgument(c.args, "defaultDirectory");
+  std::string filter_name = StringArgument(c.args, "filterName");
+  if (filter_name.empty()) filter_name = "HTML 报告";
+  std::vector<std::string> extensions = StringListArgument(c.args, "filterExtensions");
+  if (extensions.empty()) extensions.push_back("html");
+  if (!c.ops.pick_save_file) return NotImplemented(c);
+  auto op = c.ops.pick_save_file;
+  c.bridge.RunAsync(
+      [op, suggested_name, default_directory, filter_name, extensions](WindowHandle owner,
+                                                                       Outcome* out) {
+        std::string path;
+        std::string message;
+        out->success =
+            op(owner, suggested_name, default_directory, filter_name, extensions, &path, &message);
+        if (out->success) {
+          // An empty path is a cancelled dialog: success with null.
+          if (!path.empty()) out->value = EncodableValue(std::move(path));
+          return;
+        }
+        out->errorCode = "file-dialog-failed";
+        out->errorMessage = message;
+      },
+      std::move(c.result));
+}
+
+using Handler = void (*)(CallContext& c);
+
+const std::unordered_map<std::string, Handler>& MethodTable() {
+  static const auto* const table = new std::unordered_map<std::string, Handler>{
+      {"listHidDevices", ListHidDevices},
+      {"readHidDescriptors", ReadHidDescriptors},
+      {"captureHidReportDescriptors", CaptureHidReportDescriptors},
+      {"listUsbDeviceNodes", ListUsbDeviceNodes},
+      {"readUsbDeviceDiagnostics", ReadUsbDeviceDiagnostics},
+      {"resetHidDevice", ResetHidDevice},
+      {"usbCaptureCapabilities", UsbCaptureCapabilities},
+      {"captureUsbEnumeration", CaptureUsbEnumeration},
+      {"openHidInput", OpenHidInput},
+      {"closeHidInput", CloseHidInput},
+      {"writeHidOutput", WriteHidOutput},
+      {"writeHidFeature", WriteHidFeature},
+      {"listRawInputDevices", ListRawInputDevices},
+      {"startRawInput", StartRawInput},
+      {"stopRawInput", StopRawInput},
+      {"listSerialPorts", ListSerialPorts},
+      {"openSerial", OpenSerial},
+      {"writeSerial", WriteSerial},
+      {"closeSerial", CloseSerial},
+      {"nowMicros", NowMicrosMethod},
+      {"startKeyBlock", StartKeyBlock},
+      {"stopKeyBlock", StopKeyBlock},
+      {"pickSaveFile", PickSaveFile},
+  };
+  return *table;
+}
+
+}  // namespace
+
+void NativeBridge::HandleMethodCall(const MethodCall& call, std::unique_ptr<MethodResult> result) {
+  if (!result) return;
+  const auto& table = MethodTable();
+  auto it = table.find(call.method_name());
+  if (it == table.end()) {
+    result->NotImplemented();
+    return;
+  }
+  CallContext context{*this, operations_, call.arguments(), result};
+  it->second(context);
+}
+
+}  // namespace vek_native

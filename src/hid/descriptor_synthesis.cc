@@ -1,0 +1,177 @@
+#include "hid/descriptor_synthesis.h"
+
+#include <algorithm>
+#include <set>
+
+namespace vek_native {
+
+namespace {
+
+enum ItemType : uint8_t { kMain = 0, kGlobal = 1, kLocal = 2 };
+
+constexpr uint8_t kTagUsagePage = 0;
+constexpr uint8_t kTagLogicalMinimum = 1;
+constexpr uint8_t kTagLogicalMaximum = 2;
+constexpr uint8_t kTagPhysicalMinimum = 3;
+constexpr uint8_t kTagPhysicalMaximum = 4;
+constexpr uint8_t kTagReportSize = 7;
+constexpr uint8_t kTagReportCount = 9;
+constexpr uint8_t kTagUsage = 0;
+constexpr uint8_t kTagUsageMinimum = 1;
+constexpr uint8_t kTagUsageMaximum = 2;
+constexpr uint8_t kTagCollection = 10;
+constexpr uint8_t kMainTags[3] = {8, 9, 11};  // Input, Output, Feature
+constexpr uint8_t kReportIdPrefix = 0x85;
+constexpr uint8_t kEndCollection = 0xC0;
+constexpr uint32_t kMaxCount = 65535;
+
+class ItemWriter {
+ public:
+  explicit ItemWriter(std::vector<uint8_t>* out) : out_(out) {}
+
+  void Unsigned(uint8_t tag, ItemType type, uint32_t value) {
+    const int size = value <= 0xFF ? 1 : (value <= 0xFFFF ? 2 : 4);
+    Write(tag, type, value, size);
+  }
+
+  void Signed(uint8_t tag, ItemType type, int32_t value) {
+    const int size =
+        (value >= -128 && value <= 127) ? 1 : (value >= -32768 && value <= 32767 ? 2 : 4);
+    Write(tag, type, static_cast<uint32_t>(value), size);
+  }
+
+  void Byte(uint8_t value) { out_->push_back(value); }
+
+ private:
+  void Write(uint8_t tag, ItemType type, uint32_t value, int size) {
+    const uint8_t size_code = size == 4 ? 3 : static_cast<uint8_t>(size);
+    out_->push_back(static_cast<uint8_t>(tag * 16 + type * 4 + size_code));
+    for (int i = 0; i < size; ++i) out_->push_back(static_cast<uint8_t>(value >> (8 * i)));
+  }
+
+  std::vector<uint8_t>* out_;
+};
+
+// Shortens a field so it ends within the report: returns the bits written
+// (0: write nothing) and advances the bit position.
+uint32_t Fit(uint32_t limit, uint32_t* position, uint32_t* count, uint32_t size) {
+  uint64_t bits = static_cast<uint64_t>(*count) * size;
+  if (limit > 0) {
+    if (*position >= limit) return 0;
+    if (bits > limit - *position) {
+      *count = std::min<uint32_t>((limit - *position) / size, kMaxCount);
+      if (*count == 0) return 0;
+      bits = static_cast<uint64_t>(*count) * size;
+    }
+  }
+  *position += static_cast<uint32_t>(bits);
+  return static_cast<uint32_t>(bits);
+}
+
+void WriteUsages(ItemWriter& w, uint16_t minimum, uint16_t maximum) {
+  if (maximum > minimum) {
+    w.Unsigned(kTagUsageMinimum, kLocal, minimum);
+    w.Unsigned(kTagUsageMaximum, kLocal, maximum);
+  } else {
+    w.Unsigned(kTagUsage, kLocal, minimum);
+  }
+}
+
+void ButtonRule(ItemWriter& w, uint8_t main_tag, uint32_t limit, uint32_t* position,
+                const ButtonCapsRecord& b) {
+  const uint16_t minimum = b.UsageMin;
+  const uint16_t maximum = b.IsRange ? b.UsageMax : minimum;
+  const uint32_t n = (b.IsRange && maximum >= minimum) ? uint32_t{maximum} - minimum + 1 : 1;
+  uint32_t count = b.ReportCount != 0 ? b.ReportCount : std::min(n, kMaxCount);
+  if (count == 0) return;
+  const bool variable = b.BitField != 0;
+  const uint32_t size = variable ? 1 : 8;
+  if (Fit(limit, position, &count, size) == 0) return;
+  w.Unsigned(kTagUsagePage, kGlobal, b.UsagePage);
+  w.Unsigned(kTagLogicalMinimum, kGlobal, 0);
+  w.Unsigned(kTagLogicalMaximum, kGlobal, variable ? 1 : maximum);
+  w.Unsigned(kTagReportSize, kGlobal, size);
+  w.Unsigned(kTagReportCount, kGlobal, count);
+  WriteUsages(w, minimum, maximum);
+  w.Unsigned(main_tag, kMain, variable ? (b.IsAbsolute ? 0x02 : 0x06) : 0x00);
+}
+
+void ValueRule(ItemWriter& w, uint8_t main_tag, uint32_t limit, uint32_t* position,
+               const ValueCapsRecord& v) {
+  const uint16_t minimum = v.UsageMin;
+  const uint16_t maximum = v.IsRange ? v.UsageMax : minimum;
+  uint32_t count = v.ReportCount != 0 ? v.ReportCount : 1;
+  const uint32_t size = v.BitSize != 0 ? v.BitSize : 8;
+  if (Fit(limit, position, &count, size) == 0) return;
+  w.Unsigned(kTagUsagePage, kGlobal, v.UsagePage);
+  w.Signed(kTagLogicalMinimum, kGlobal, v.LogicalMin);
+  w.Signed(kTagLogicalMaximum, kGlobal, v.LogicalMax);
+  if (v.PhysicalMin != 0 || v.PhysicalMax != 0) {
+    w.Signed(kTagPhysicalMinimum, kGlobal, v.PhysicalMin);
+    w.Signed(kTagPhysicalMaximum, kGlobal, v.PhysicalMax);
+  }
+  w.Unsigned(kTagReportSize, kGlobal, size);
+  w.Unsigned(kTagReportCount, kGlobal, count);
+  WriteUsages(w, minimum, maximum);
+  w.Unsigned(main_tag, kMain, (v.IsAbsolute ? 0x02u : 0x06u) | (v.HasNull ? 0x40u : 0u));
+}
+
+void FillRule(ItemWriter& w, uint8_t main_tag, uint32_t limit, uint32_t position) {
+  if (limit == 0 || position >= limit) return;
+  for (uint32_t remaining = limit - position; remaining > 0;) {
+    const uint32_t chunk = std::min(remaining, kMaxCount);
+    w.Unsigned(kTagReportSize, kGlobal, 1);
+    w.Unsigned(kTagReportCount, kGlobal, chunk);
+    w.Unsigned(main_tag, kMain, 0x01);
+    remaining -= chunk;
+  }
+}
+
+}  // namespace
+
+std::vector<uint8_t> SynthesizeDescriptor(const CapabilitySet& set) {
+  std::set<uint8_t> ids;
+  for (int t = 0; t < 3; ++t) {
+    for (const auto& b : set.buttons[t]) ids.insert(b.ReportID);
+    for (const auto& v : set.values[t]) ids.insert(v.ReportID);
+  }
+  if (ids.empty()) ids.insert(0);
+  const bool has_report_ids = *ids.rbegin() != 0;
+
+  std::vector<uint8_t> out;
+  ItemWriter w(&out);
+  w.Unsigned(kTagUsagePage, kGlobal, set.caps.UsagePage != 0 ? set.caps.UsagePage : 1);
+  w.Unsigned(kTagUsage, kLocal, set.caps.Usage);
+  w.Unsigned(kTagCollection, kMain, 1);
+
+  const uint16_t lengths[3] = {set.caps.InputReportByteLength, set.caps.OutputReportByteLength,
+                               set.caps.FeatureReportByteLength};
+  for (uint8_t id : ids) {
+    bool used = false;
+    for (int t = 0; t < 3 && !used; ++t) {
+      for (const auto& b : set.buttons[t]) used = used || b.ReportID == id;
+      for (const auto& v : set.values[t]) used = used || v.ReportID == id;
+    }
+    if (!used) continue;
+    if (id != 0) {
+      w.Byte(kReportIdPrefix);
+      w.Byte(id);
+    }
+    for (int t = 0; t < 3; ++t) {
+      uint32_t limit = uint32_t{lengths[t]} * 8;
+      if (has_report_ids && limit >= 8) limit -= 8;
+      uint32_t position = 0;
+      for (const auto& b : set.buttons[t]) {
+        if (b.ReportID == id) ButtonRule(w, kMainTags[t], limit, &position, b);
+      }
+      for (const auto& v : set.values[t]) {
+        if (v.ReportID == id) ValueRule(w, kMainTags[t], limit, &position, v);
+      }
+      FillRule(w, kMainTags[t], limit, position);
+    }
+  }
+  w.Byte(kEndCollection);
+  return out;
+}
+
+}  // namespace vek_native

@@ -1,0 +1,66 @@
+// The USB hub requests and device-node look-ups that reading a HID device's
+// USB descriptors needs. Windows implements them with SetupAPI, the
+// configuration manager and DeviceIoControl on the hub (hub_api_win.cc);
+// tests use hubs declared port by port.
+#ifndef VEK_HID_HUB_API_H_
+#define VEK_HID_HUB_API_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vek_native {
+
+// One opened hub. Each request fills a caller-made buffer laid out as the hub
+// driver's IOCTL structure and reports the bytes returned, or false and the
+// Windows error code.
+class UsbHub {
+ public:
+  virtual ~UsbHub() = default;
+  // IOCTL_USB_GET_NODE_INFORMATION (USB_NODE_INFORMATION, 76 bytes).
+  virtual bool GetNodeInformation(std::vector<uint8_t>* buffer, uint32_t* returned,
+                                  uint32_t* error) = 0;
+  // IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX (365 bytes, 30 pipes).
+  virtual bool GetConnectionInformation(std::vector<uint8_t>* buffer, uint32_t* returned,
+                                        uint32_t* error) = 0;
+  // IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME.
+  virtual bool GetConnectionDriverKeyName(std::vector<uint8_t>* buffer, uint32_t* returned,
+                                          uint32_t* error) = 0;
+  // IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION; the input is the first 12
+  // bytes, the output the whole buffer.
+  virtual bool GetDescriptorFromNodeConnection(std::vector<uint8_t>* buffer, uint32_t* returned,
+                                               uint32_t* error) = 0;
+};
+
+// Hub access rights tried in turn when opening a hub.
+enum class HubAccess { kReadWrite, kWrite, kRead };
+
+class UsbHubApi {
+ public:
+  virtual ~UsbHubApi() = default;
+  // Device-interface paths of the present USB hubs, in enumeration order.
+  virtual std::vector<std::u16string> ListHubPaths() = 0;
+  // CreateFileW on a hub path (share mode read|write, OPEN_EXISTING); null and
+  // the Windows error on failure.
+  virtual std::unique_ptr<UsbHub> OpenHubWithAccess(const std::u16string& hub_path,
+                                                    HubAccess access, uint32_t* error) = 0;
+};
+
+// The device-node look-ups that lead from a HID collection to its USB device.
+class UsbDeviceLocator {
+ public:
+  virtual ~UsbDeviceLocator() = default;
+  // Parent instance ID of the HID interface whose path equals `hid_path`
+  // ignoring ASCII case; "" when none.
+  virtual std::string ParentInstanceIdOfHidPath(const std::string& hid_path) = 0;
+  // The USB device instance ID at or above a device node; "" when the node is
+  // not on the USB bus.
+  virtual std::string UsbDeviceInstanceId(const std::string& parent_instance_id) = 0;
+  // The driver key (CM_DRP_DRIVER) of a device node; "" when unreadable.
+  virtual std::string DriverKey(const std::string& instance_id) = 0;
+};
+
+}  // namespace vek_native
+
+#endif  // VEK_HID_HUB_API_H_

@@ -1,0 +1,358 @@
+#include "hid/hub_requests.h"
+
+#include <algorithm>
+#include <string_view>
+#include <utility>
+
+#include "common/text.h"
+
+namespace vek_native {
+
+namespace {
+
+constexpr uint8_t kDeviceDescriptorType = 1;
+constexpr uint8_t kConfigurationDescriptorType = 2;
+constexpr uint8_t kStringDescriptorType = 3;
+constexpr uint8_t kReportDescriptorType = 0x22;
+constexpr uint16_t kDefaultLanguageId = 0x0409;
+
+std::string AsciiLower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+uint32_t ReadLe32(const std::vector<uint8_t>& bytes, size_t offset) {
+  return static_cast<uint32_t>(bytes[offset]) | (static_cast<uint32_t>(bytes[offset + 1]) << 8) |
+         (static_cast<uint32_t>(bytes[offset + 2]) << 16) |
+         (static_cast<uint32_t>(bytes[offset + 3]) << 24);
+}
+
+void WriteLe32(std::vector<uint8_t>* bytes, size_t offset, uint32_t value) {
+  for (int i = 0; i < 4; ++i) (*bytes)[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// The USB interface number of a HID path: the hex digits after "&mi_"
+// (case-insensitive); 0 when the path has none.
+uint8_t InterfaceNumberFromPath(const std::string& path) {
+  const std::string lower = AsciiLower(path);
+  const size_t at = lower.find("&mi_");
+  if (at == std::string::npos) return 0;
+  uint32_t value = 0;
+  for (size_t i = at + 4; i < lower.size() && i < at + 6; ++i) {
+    const char c = lower[i];
+    if (c >= '0' && c <= '9') {
+      value = value * 16 + static_cast<uint32_t>(c - '0');
+    } else if (c >= 'a' && c <= 'f') {
+      value = value * 16 + static_cast<uint32_t>(c - 'a' + 10);
+    } else {
+      break;
+    }
+  }
+  return static_cast<uint8_t>(value);
+}
+
+// A configuration through the hub: the 9-byte header first, then the whole
+// wTotalLength when it is plausible.
+std::vector<uint8_t> ReadConfiguration(UsbHub& hub, uint32_t port, uint8_t index) {
+  std::vector<uint8_t> header =
+      GetDescriptorFromHub(hub, port, kConfigurationDescriptorType, index, 0, kRecipientDevice, 9);
+  if (header.size() >= 9) {
+    const uint16_t total = ReadLe16(header.data(), 2);
+    if (total >= 10 && total <= kMaxDescriptorRequestLength) {
+      std::vector<uint8_t> full = GetDescriptorFromHub(hub, port, kConfigurationDescriptorType,
+                                                       index, 0, kRecipientDevice, total);
+      if (full.size() >= 9) return full;
+    }
+    return header;
+  }
+  std::vector<uint8_t> direct =
+      GetDescriptorFromHub(hub, port, kConfigurationDescriptorType, index, 0, kRecipientDevice,
+                           kMaxDescriptorRequestLength);
+  if (direct.size() >= 9) return direct;
+  return {};
+}
+
+std::vector<uint16_t> ReadLanguageIds(UsbHub& hub, uint32_t port) {
+  std::vector<uint16_t> ids;
+  const std::vector<uint8_t> head =
+      GetDescriptorFromHub(hub, port, kStringDescriptorType, 0, 0, kRecipientDevice, 4);
+  if (head.size() >= 4 && ReadLe16(head.data(), 2) != 0) {
+    ids.push_back(ReadLe16(head.data(), 2));
+    const std::vector<uint8_t> all =
+        GetDescriptorFromHub(hub, port, kStringDescriptorType, 0, 0, kRecipientDevice, 255);
+    for (size_t offset = 2; offset + 1 < all.size(); offset += 2) {
+      const uint16_t id = ReadLe16(all.data(), offset);
+      if (id != 0 && std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
+    }
+  }
+  if (ids.empty()) ids.push_back(kDefaultLanguageId);
+  return ids;
+}
+
+struct ReportDescriptorAttempt {
+  std::vector<uint8_t> bytes;
+  bool truncated = false;
+  size_t received = 0;
+};
+
+// Tries every recipient and length for one interface; the first reply that
+// looks like a report descriptor and is not shorter than declared wins.
+ReportDescriptorAttempt RequestReportDescriptor(UsbHub& hub, uint32_t port,
+                                                uint8_t interface_number, uint16_t declared,
+                                                uint32_t* last_error) {
+  struct Recipient {
+    uint8_t bm_request;
+    uint16_t w_index;
+  };
+  const Recipient recipients[] = {{kRecipientInterface, interface_number},
+                                  {kRecipientDevice, 0},
+                                  {kRecipientDevice, interface_number}};
+  ReportDescriptorAttempt attempt;
+  for (const Recipient& recipient : recipients) {
+    for (uint32_t length : ReportDescriptorRequestLengths(declared)) {
+      uint32_t error = 0;
+      std::vector<uint8_t> reply =
+          GetDescriptorFromHub(hub, port, kReportDescriptorType, 0, recipient.w_index,
+                               recipient.bm_request, length, &error);
+      if (reply.size() >= 3 && (reply[0] & 0xFC) > 3) {
+        if (declared == 0 || reply.size() >= declared) {
+          attempt.bytes = std::move(reply);
+          return attempt;
+        }
+        if (!attempt.truncated) {
+          attempt.truncated = true;
+          attempt.received = reply.size();
+        }
+        continue;
+      }
+      if (error != 0) *last_error = error;
+    }
+  }
+  return attempt;
+}
+
+void ReadReportDescriptor(UsbHub& hub, uint32_t port, const std::string& hid_path,
+                          UsbDescriptorRecord* record) {
+  std::vector<uint8_t> interfaces{InterfaceNumberFromPath(hid_path)};
+  for (const auto& config : record->configurations) {
+    for (const auto& interface : config.interfaces) {
+      if (std::find(interfaces.begin(), interfaces.end(), interface.bInterfaceNumber) ==
+          interfaces.end()) {
+        interfaces.push_back(interface.bInterfaceNumber);
+      }
+    }
+  }
+  std::string failed;
+  bool truncation_recorded = false;
+  uint8_t truncated_interface = 0;
+  size_t truncated_received = 0;
+  uint16_t truncated_declared = 0;
+  uint32_t last_error = 0;
+  for (uint8_t interface_number : interfaces) {
+    const uint16_t declared =
+        DeclaredReportDescriptorLength(record->configurations, interface_number);
+    ReportDescriptorAttempt attempt =
+        RequestReportDescriptor(hub, port, interface_number, declared, &last_error);
+    if (!attempt.bytes.empty()) {
+      record->reportDescriptor = std::move(attempt.bytes);
+      record->reportDescriptorInterface = interface_number;
+      return;
+    }
+    if (!failed.empty()) failed += "、";
+    failed += std::to_string(interface_number);
+    if (attempt.truncated && !truncation_recorded) {
+      truncation_recorded = true;
+      truncated_interface = interface_number;
+      truncated_received = attempt.received;
+      truncated_declared = declared;
+    }
+  }
+  if (truncation_recorded) {
+    record->reportDescriptorError =
+        "USB GET_DESCRIPTOR(0x22) 返回被截断（接口 " + std::to_string(truncated_interface) + "，" +
+        std::to_string(truncated_received) + "/" + std::to_string(truncated_declared) + " 字节）";
+  } else {
+    record->reportDescriptorError =
+        "USB GET_DESCRIPTOR(0x22) 请求失败（接口 " + failed +
+        "，0x81 Interface 与 0x80 Device 收件人均失败，GetLastError=" + std::to_string(last_error) +
+        "）";
+  }
+}
+
+void ReadStrings(UsbHub& hub, uint32_t port, UsbDescriptorRecord* record) {
+  std::vector<uint8_t> indices{record->iManufacturer, record->iProduct, record->iSerialNumber};
+  for (const auto& config : record->configurations) {
+    indices.push_back(config.iConfiguration);
+    for (const auto& interface : config.interfaces) indices.push_back(interface.iInterface);
+  }
+  const std::vector<uint16_t> languages = ReadLanguageIds(hub, port);
+  for (uint8_t index : indices) {
+    if (index == 0 || record->strings.count(index) != 0) continue;
+    for (uint16_t language : languages) {
+      const std::vector<uint8_t> bytes = GetDescriptorFromHub(
+          hub, port, kStringDescriptorType, index, language, kRecipientDevice, 255);
+      std::string text = DecodeStringDescriptor(bytes);
+      if (!text.empty()) {
+        record->strings[index] = std::move(text);
+        break;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<uint8_t> GetDescriptorFromHub(UsbHub& hub, uint32_t port, uint8_t descriptor_type,
+                                          uint8_t descriptor_index, uint16_t w_index,
+                                          uint8_t bm_request, uint32_t length, uint32_t* error) {
+  std::vector<uint8_t> buffer =
+      BuildDescriptorRequest(port, descriptor_type, descriptor_index, w_index, bm_request, length);
+  uint32_t returned = 0;
+  uint32_t call_error = 0;
+  if (error != nullptr) *error = 0;
+  if (!hub.GetDescriptorFromNodeConnection(&buffer, &returned, &call_error)) {
+    if (error != nullptr) *error = call_error;
+    return {};
+  }
+  return DescriptorRequestData(buffer, returned);
+}
+
+std::string GetDriverKeyName(UsbHub& hub, uint32_t port) {
+  std::vector<uint8_t> buffer(kDriverKeyNameBufferSize, 0);
+  WriteLe32(&buffer, 0, port);
+  uint32_t returned = 0;
+  uint32_t error = 0;
+  if (!hub.GetConnectionDriverKeyName(&buffer, &returned, &error) || returned < 8) return "";
+  const size_t end = std::min<size_t>(returned, buffer.size());
+  std::u16string name;
+  for (size_t offset = 8; offset + 1 < end; offset += 2) {
+    const char16_t unit = static_cast<char16_t>(ReadLe16(buffer.data(), offset));
+    if (unit == 0) break;
+    name.push_back(unit);
+  }
+  return Utf16ToUtf8(name);
+}
+
+std::unique_ptr<UsbHub> OpenHub(UsbHubApi& api, const std::u16string& hub_path, uint32_t* error) {
+  uint32_t last_error = 0;
+  for (HubAccess access : {HubAccess::kReadWrite, HubAccess::kWrite, HubAccess::kRead}) {
+    std::unique_ptr<UsbHub> hub = api.OpenHubWithAccess(hub_path, access, &last_error);
+    if (hub) return hub;
+  }
+  if (error != nullptr) *error = last_error;
+  return nullptr;
+}
+
+HubPortLocation FindHubPort(UsbHubApi& api, uint16_t vendor_id, uint16_t product_id,
+                            const std::string& driver_key) {
+  const std::string wanted_key = AsciiLower(driver_key);
+  HubPortLocation fallback;
+  for (const std::u16string& hub_path : api.ListHubPaths()) {
+    uint32_t error = 0;
+    std::unique_ptr<UsbHub> hub = OpenHub(api, hub_path, &error);
+    if (!hub) continue;
+    std::vector<uint8_t> node(kNodeInformationSize, 0);
+    uint32_t returned = 0;
+    if (!hub->GetNodeInformation(&node, &returned, &error) || node.size() < kNodeInformationSize) {
+      continue;
+    }
+    const uint32_t ports = std::min<uint32_t>(node[kNodeNumberOfPortsOffset], kMaxHubPorts);
+    for (uint32_t port = 1; port <= ports; ++port) {
+      std::vector<uint8_t> info(kConnectionInformationSize, 0);
+      WriteLe32(&info, 0, port);
+      if (!hub->GetConnectionInformation(&info, &returned, &error) ||
+          info.size() < kConnectionInformationSize) {
+        continue;
+      }
+      if (ReadLe32(info, kConnectionStatusOffset) != kDeviceConnected) continue;
+      const uint8_t* descriptor = info.data() + kConnectionDeviceDescriptorOffset;
+      if (ReadLe16(descriptor, 8) != vendor_id || ReadLe16(descriptor, 10) != product_id) continue;
+      HubPortLocation location;
+      location.found = true;
+      location.hubPath = hub_path;
+      location.port = port;
+      location.deviceDescriptor.assign(descriptor, descriptor + 18);
+      location.speed = info[kConnectionSpeedOffset];
+      location.address = info[kConnectionDeviceAddressOffset];
+      if (AsciiLower(GetDriverKeyName(*hub, port)) == wanted_key) return location;
+      if (!fallback.found) fallback = std::move(location);
+    }
+  }
+  return fallback;
+}
+
+std::vector<uint32_t> ReportDescriptorRequestLengths(uint32_t declared_length) {
+  const uint32_t first = (declared_length >= 1 && declared_length <= 1023) ? declared_length : 1024;
+  std::vector<uint32_t> lengths{first};
+  if (first > 255) lengths.push_back(255);
+  if (first >= 65) lengths.push_back(64);
+  return lengths;
+}
+
+UsbDescriptorRecord ReadUsbDescriptorsForHidPath(UsbDeviceLocator& locator, UsbHubApi& api,
+                                                 const std::string& hid_path, uint16_t vendor_id,
+                                                 uint16_t product_id) {
+  UsbDescriptorRecord record;
+  record.parentInstanceId = locator.ParentInstanceIdOfHidPath(hid_path);
+  if (record.parentInstanceId.empty()) {
+    record.usbError = "无法读取父设备实例 ID（SetupDi 属性查询失败）";
+    return record;
+  }
+  record.usbInstanceId = locator.UsbDeviceInstanceId(record.parentInstanceId);
+  if (record.usbInstanceId.empty()) {
+    record.usbError = "该设备不在 USB 总线上（蓝牙 / 虚拟 / 内置 HID）";
+    return record;
+  }
+  const HubPortLocation location =
+      FindHubPort(api, vendor_id, product_id, locator.DriverKey(record.usbInstanceId));
+  if (!location.found) {
+    record.usbError = "未在 USB 集线器端口上找到该设备";
+    return record;
+  }
+  record.speed = location.speed;
+  record.address = location.address;
+  uint32_t open_error = 0;
+  std::unique_ptr<UsbHub> hub = OpenHub(api, location.hubPath, &open_error);
+  if (!hub) {
+    record.usbError =
+        "无法打开 USB 集线器（可能缺少管理员权限，GetLastError=" + std::to_string(open_error) +
+        "）";
+    return record;
+  }
+  const uint32_t port = location.port;
+
+  uint32_t device_error = 0;
+  std::vector<uint8_t> device = GetDescriptorFromHub(*hub, port, kDeviceDescriptorType, 0, 0,
+                                                     kRecipientDevice, 18, &device_error);
+  const bool from_connection = device.empty();
+  if (from_connection) device = location.deviceDescriptor;
+  if (device.size() < 18) {
+    record.usbError = "USB 设备描述符长度异常（" + std::to_string(device.size()) + " 字节）";
+    return record;
+  }
+  DecodeDeviceDescriptor(device, &record);
+  record.valid = true;
+
+  const size_t count = std::min<size_t>(
+      record.bNumConfigurations == 0 ? 1 : record.bNumConfigurations, kMaxConfigurations);
+  for (size_t index = 0; index < count; ++index) {
+    const std::vector<uint8_t> bytes = ReadConfiguration(*hub, port, static_cast<uint8_t>(index));
+    if (bytes.size() >= 9) record.configurations.push_back(ParseConfiguration(bytes));
+  }
+  if (record.configurations.empty()) {
+    record.usbError =
+        from_connection
+            ? "系统拒绝通过 USB 集线器读取描述符（GetLastError=" + std::to_string(device_error) +
+                  "）：设备描述符取自端口连接信息，配置 / 接口 / 端点 / 描述符字符串不可用"
+            : std::string("读取 USB 配置描述符失败");
+    return record;
+  }
+
+  ReadStrings(*hub, port, &record);
+  ReadReportDescriptor(*hub, port, hid_path, &record);
+  return record;
+}
+
+}  // namespace vek_native

@@ -1,0 +1,250 @@
+#include "rawinput/rawinput_capture.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "common/format.h"
+#include "rawinput/rawinput_devices.h"
+
+namespace vek_native {
+namespace {
+
+struct ButtonRow {
+  uint32_t bit;
+  uint16_t down_flag;
+  uint16_t up_flag;
+};
+
+// Left, right, middle, button 4, button 5: RI_MOUSE_*_DOWN / RI_MOUSE_*_UP.
+constexpr ButtonRow kButtonTable[] = {
+    {1, 0x0001, 0x0002}, {2, 0x0004, 0x0008},  {4, 0x0010, 0x0020},
+    {8, 0x0040, 0x0080}, {16, 0x0100, 0x0200},
+};
+
+const char* KindName(bool mouse) { return mouse ? "mouse" : "keyboard"; }
+
+int64_t SignedWheel(uint16_t data) {
+  return data <= 0x7FFF ? static_cast<int64_t>(data) : static_cast<int64_t>(data) - 0x10000;
+}
+
+}  // namespace
+
+RawInputState::RawInputState(RawInputPlatform* platform, Clock now)
+    : platform_(platform), now_(std::move(now)) {}
+
+void RawInputState::SetEventSink(EventEmitter emit, std::function<uint64_t()> dropped_count) {
+  emit_ = std::move(emit);
+  dropped_count_ = std::move(dropped_count);
+}
+
+bool RawInputState::Start(std::string* message) {
+  if (window_ == nullptr) {
+    *message = "Raw Input 窗口尚未创建";
+    return false;
+  }
+  uint32_t error = 0;
+  if (!platform_->RegisterInput(window_, &error)) {
+    *message = FormatWin32Failure("RegisterRawInputDevices ", error);
+    return false;
+  }
+  active_ = true;
+  buttons_down_mask_ = 0;
+  path_cache_.clear();
+  pending_.clear();
+  mouse_stats_.Reset();
+  keyboard_stats_.Reset();
+  devices_.clear();
+  last_flush_us_ = last_stats_us_ = now_();
+  // Same identifier each time: a second start replaces the timer.
+  platform_->SetFlushTimer(window_);
+  return true;
+}
+
+void RawInputState::Stop() {
+  if (!active_) return;
+  if (window_ != nullptr) platform_->KillFlushTimer(window_);
+  Flush();
+  platform_->UnregisterInput();
+  mouse_stats_.Reset();
+  keyboard_stats_.Reset();
+  active_ = false;
+  devices_.clear();
+  last_stats_us_ = 0;
+  path_cache_.clear();
+  std::vector<uint8_t>().swap(input_buffer_);
+  pending_.clear();
+}
+
+const std::string& RawInputState::DevicePath(uint64_t device) {
+  static const std::string kNoPath;
+  if (device == 0) return kNoPath;
+  auto it = path_cache_.find(device);
+  if (it == path_cache_.end()) {
+    // Unreadable names are cached as "" too: the query runs once per device.
+    it = path_cache_.emplace(device, platform_->ReadDevicePath(device)).first;
+  }
+  return it->second;
+}
+
+void RawInputState::HandleMessage(uintptr_t wparam, intptr_t lparam) {
+  if (!active_ || (wparam != kRimInput && wparam != kRimInputSink) || lparam == 0) return;
+  const uint32_t size = platform_->InputSize(lparam);
+  if (size == 0) return;
+  if (input_buffer_.size() < size) input_buffer_.resize(size);
+  uint32_t written = 0;
+  if (!platform_->ReadInput(lparam, input_buffer_.data(), size, &written)) return;
+  RawInputRecord record;
+  if (!DecodeRawInput(input_buffer_.data(), std::min<size_t>(written, size), &record)) return;
+  if (record.type != kRawInputTypeKeyboard && record.type != kRawInputTypeMouse) return;
+  const std::string& path = DevicePath(record.device);
+  const uint64_t t = now_();
+  if (record.type == kRawInputTypeKeyboard) {
+    Record(Kind::kKeyboard, path, t);
+    HandleKeyboard(record.keyboard, path, t);
+  } else {
+    Record(Kind::kMouse, path, t);
+    HandleMouse(record.mouse, path, t);
+  }
+}
+
+void RawInputState::Record(Kind kind, const std::string& path, uint64_t t) {
+  const bool mouse = kind == Kind::kMouse;
+  (mouse ? mouse_stats_ : keyboard_stats_).Update(t);
+  // Devices whose name cannot be read share one entry per kind.
+  auto it = path.empty() ? devices_.find(std::string("__") + KindName(mouse)) : devices_.find(path);
+  if (it == devices_.end()) {
+    std::string key = path.empty() ? std::string("__") + KindName(mouse) : path;
+    DeviceEntry entry;
+    entry.path = path;
+    entry.kind = kind;
+    it = devices_.emplace(std::move(key), std::move(entry)).first;
+  }
+  it->second.stats.Update(t);
+}
+
+void RawInputState::HandleKeyboard(const RawKeyboardInput& keyboard, const std::string& path,
+                                   uint64_t t) {
+  // 0 and 255 are no keys: fake keys and overrun reports carry them.
+  if (keyboard.vkey == 0 || keyboard.vkey == 255) return;
+  int64_t flags = 0;
+  if (keyboard.flags & kRiKeyE0) flags |= 3;
+  if (keyboard.flags & kRiKeyE1) flags |= 4;
+  EncodableMap event;
+  event[EncodableValue("channel")] = EncodableValue("rawInput");
+  event[EncodableValue("kind")] = EncodableValue("keyboard");
+  event[EncodableValue("devicePath")] = EncodableValue(path);
+  event[EncodableValue("timestampUs")] = EncodableValue(static_cast<int64_t>(t));
+  event[EncodableValue("vk")] = EncodableValue(static_cast<int64_t>(keyboard.vkey));
+  event[EncodableValue("scanCode")] = EncodableValue(static_cast<int64_t>(keyboard.make_code));
+  event[EncodableValue("flags")] = EncodableValue(flags);
+  event[EncodableValue("down")] = EncodableValue((keyboard.flags & kRiKeyBreak) == 0);
+  Append(std::move(event));
+}
+
+void RawInputState::HandleMouse(const RawMouseInput& mouse, const std::string& path, uint64_t t) {
+  uint32_t new_state = 0;
+  uint32_t changed = 0;
+  for (const ButtonRow& row : kButtonTable) {
+    if (mouse.button_flags & row.down_flag) {
+      new_state |= row.bit;
+      changed |= row.bit;
+    }
+    // Down and up in one message leave the button released.
+    if (mouse.button_flags & row.up_flag) {
+      new_state &= ~row.bit;
+      changed |= row.bit;
+    }
+  }
+  if (changed != 0) buttons_down_mask_ = (buttons_down_mask_ & ~changed) | new_state;
+  const int64_t wheel = (mouse.button_flags & (kRiMouseWheel | kRiMouseHWheel)) != 0
+                            ? SignedWheel(mouse.button_data)
+                            : 0;
+  if (mouse.last_x == 0 && mouse.last_y == 0 && wheel == 0 && changed == 0) return;
+  EncodableMap event;
+  event[EncodableValue("channel")] = EncodableValue("rawInput");
+  event[EncodableValue("kind")] = EncodableValue("mouse");
+  event[EncodableValue("devicePath")] = EncodableValue(path);
+  event[EncodableValue("timestampUs")] = EncodableValue(static_cast<int64_t>(t));
+  event[EncodableValue("dx")] = EncodableValue(static_cast<int64_t>(mouse.last_x));
+  event[EncodableValue("dy")] = EncodableValue(static_cast<int64_t>(mouse.last_y));
+  event[EncodableValue("wheel")] = EncodableValue(wheel);
+  event[EncodableValue("buttonsDownMask")] =
+      EncodableValue(static_cast<int64_t>(buttons_down_mask_));
+  event[EncodableValue("buttonsChangedMask")] = EncodableValue(static_cast<int64_t>(changed));
+  event[EncodableValue("isAbsolute")] = EncodableValue((mouse.flags & kMouseMoveAbsolute) != 0);
+  Append(std::move(event));
+}
+
+void RawInputState::Append(EncodableMap&& event) {
+  pending_.emplace_back(std::move(event));
+  if (pending_.size() >= kRawInputBatchLimit) Flush();
+}
+
+void RawInputState::Flush() {
+  if (pending_.empty()) return;
+  EncodableList events;
+  events.swap(pending_);
+  // The next batch is about as large as this one.
+  pending_.reserve(std::min(events.size(), kRawInputBatchLimit));
+  EncodableMap batch;
+  batch[EncodableValue("channel")] = EncodableValue("rawInputBatch");
+  batch[EncodableValue("events")] = EncodableValue(std::move(events));
+  Emit(std::move(batch));
+  last_flush_us_ = now_();
+}
+
+void RawInputState::HandleTimer() {
+  if (!active_) return;
+  const uint64_t now = now_();
+  if (!pending_.empty() && now >= last_flush_us_ &&
+      now - last_flush_us_ >= kRawInputFlushIntervalUs) {
+    Flush();
+  }
+  if (last_stats_us_ != 0 && now >= last_stats_us_ &&
+      now - last_stats_us_ >= kRawInputSummaryIntervalUs) {
+    SendSummary();
+  }
+}
+
+void RawInputState::SendSummary() {
+  const uint64_t s = now_();
+  uint64_t window = last_stats_us_ != 0 && s > last_stats_us_ ? s - last_stats_us_ : 0;
+  if (window == 0) window = 1;
+  EncodableList devices;
+  for (const auto& [key, entry] : devices_) {
+    if (entry.stats.count == 0) continue;
+    EncodableMap map = BuildStatsMap(entry.stats, window);
+    map[EncodableValue("path")] = EncodableValue(entry.path);
+    map[EncodableValue("kind")] = EncodableValue(KindName(entry.kind == Kind::kMouse));
+    devices.emplace_back(std::move(map));
+  }
+  EncodableMap summary;
+  summary[EncodableValue("channel")] = EncodableValue("rawInputStats");
+  summary[EncodableValue("timestampUs")] = EncodableValue(static_cast<int64_t>(s));
+  summary[EncodableValue("windowUs")] = EncodableValue(static_cast<int64_t>(window));
+  summary[EncodableValue("mouse")] = EncodableValue(BuildStatsMap(mouse_stats_, window));
+  summary[EncodableValue("keyboard")] = EncodableValue(BuildStatsMap(keyboard_stats_, window));
+  summary[EncodableValue("devices")] = EncodableValue(std::move(devices));
+  summary[EncodableValue("dropped")] =
+      EncodableValue(static_cast<int64_t>(dropped_count_ ? dropped_count_() : 0));
+  Emit(std::move(summary));
+  // Devices silent for a whole window leave the table; every window starts
+  // empty, so no interval spans two windows.
+  for (auto it = devices_.begin(); it != devices_.end();) {
+    if (it->second.stats.count == 0) {
+      it = devices_.erase(it);
+    } else {
+      it->second.stats.Reset();
+      ++it;
+    }
+  }
+  mouse_stats_.Reset();
+  keyboard_stats_.Reset();
+  last_stats_us_ = s;
+}
+
+void RawInputState::Emit(EncodableMap&& event) {
+  if (emit_) emit_(std::move(event));
+}
+
+}  // namespace vek_native

@@ -1,0 +1,184 @@
+// Fakes for the bridge's tests: a MethodResult that records its reply, an
+// event sink that records events, a poster that queues messages like a
+// window's thread queue (refusing posts beyond a quota, as Windows does at
+// 10,000), and a messenger that accepts and ignores everything.
+#ifndef VEK_TESTS_UNIT_BRIDGE_BRIDGE_TEST_SUPPORT_H_
+#define VEK_TESTS_UNIT_BRIDGE_BRIDGE_TEST_SUPPORT_H_
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "bridge/native_bridge.h"
+#include "bridge/window_poster.h"
+#include "channels/binary_messenger.h"
+#include "channels/event_sink.h"
+#include "channels/method_result.h"
+
+namespace vek_native {
+namespace testing_support {
+
+struct ReplyRecord {
+  enum Kind { kNone, kSuccess, kError, kNotImplemented };
+  Kind kind = kNone;
+  int replies = 0;
+  bool destroyed = false;
+  EncodableValue value;
+  std::string code;
+  std::string message;
+  bool has_details = false;
+};
+
+class RecordingMethodResult : public MethodResult {
+ public:
+  explicit RecordingMethodResult(std::shared_ptr<ReplyRecord> record)
+      : record_(std::move(record)) {}
+  ~RecordingMethodResult() override { record_->destroyed = true; }
+
+ protected:
+  void SuccessInternal(const EncodableValue* result) override {
+    ++record_->replies;
+    record_->kind = ReplyRecord::kSuccess;
+    record_->value = result ? *result : EncodableValue();
+  }
+  void ErrorInternal(const std::string& code, const std::string& message,
+                     const EncodableValue* details) override {
+    ++record_->replies;
+    record_->kind = ReplyRecord::kError;
+    record_->code = code;
+    record_->message = message;
+    record_->has_details = details != nullptr;
+  }
+  void NotImplementedInternal() override {
+    ++record_->replies;
+    record_->kind = ReplyRecord::kNotImplemented;
+  }
+
+ private:
+  std::shared_ptr<ReplyRecord> record_;
+};
+
+inline std::unique_ptr<MethodResult> Recorder(std::shared_ptr<ReplyRecord>* record) {
+  *record = std::make_shared<ReplyRecord>();
+  return std::make_unique<RecordingMethodResult>(*record);
+}
+
+class RecordingSink : public EventSink {
+ public:
+  explicit RecordingSink(std::vector<EncodableValue>* events) : events_(events) {}
+
+ protected:
+  void SuccessInternal(const EncodableValue* event) override {
+    events_->push_back(event ? *event : EncodableValue());
+  }
+  void ErrorInternal(const std::string&, const std::string&, const EncodableValue*) override {
+    events_->push_back(EncodableValue("error"));
+  }
+  void EndOfStreamInternal() override { events_->push_back(EncodableValue("end")); }
+
+ private:
+  std::vector<EncodableValue>* events_;
+};
+
+// A window thread's posted-message queue.
+class QueuePoster : public WindowPoster {
+ public:
+  explicit QueuePoster(size_t quota = 10000) : quota_(quota) {}
+
+  bool Post(WindowHandle window, uint32_t message) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++attempts_;
+    if (refuse_all_ || queue_.size() >= quota_) {
+      ++refused_;
+      return false;
+    }
+    queue_.push_back(message);
+    return true;
+  }
+
+  // The window thread: delivers every queued message to the bridge.
+  size_t Pump(NativeBridge& bridge) {
+    size_t delivered = 0;
+    for (;;) {
+      uint32_t message = 0;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (queue_.empty()) return delivered;
+        message = queue_.front();
+        queue_.pop_front();
+      }
+      ++delivered;
+      if (message == kEventsReadyMessage) bridge.DrainEvents();
+      if (message == kOutcomesReadyMessage) bridge.DrainAsyncOutcomes();
+    }
+  }
+
+  void SetRefuseAll(bool refuse) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    refuse_all_ = refuse;
+  }
+  size_t Queued() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return queue_.size();
+  }
+  size_t Refused() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return refused_;
+  }
+  size_t Attempts() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return attempts_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::deque<uint32_t> queue_;
+  size_t quota_;
+  bool refuse_all_ = false;
+  size_t refused_ = 0;
+  size_t attempts_ = 0;
+};
+
+class NullMessenger : public BinaryMessenger {
+ public:
+  void Send(const std::string&, const uint8_t*, size_t, BinaryReply) const override {}
+  void SetMessageHandler(const std::string&, BinaryMessageHandler) override {}
+};
+
+// Pumps until `done` holds; false after a generous limit (a lost reply).
+inline bool PumpUntil(QueuePoster& poster, NativeBridge& bridge, const std::function<bool()>& done,
+                      std::chrono::milliseconds limit = std::chrono::milliseconds(20000)) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    poster.Pump(bridge);
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return done();
+}
+
+// Waits until no job is running (generous limit).
+inline bool WaitForJobs(NativeBridge& bridge) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (bridge.RunningJobCount() != 0) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+inline WindowHandle FakeWindow() {
+  static int window;
+  return &window;
+}
+
+}  // namespace testing_support
+}  // namespace vek_native
+
+#endif  // VEK_TESTS_UNIT_BRIDGE_BRIDGE_TEST_SUPPORT_H_
