@@ -259,6 +259,14 @@ TEST(HidInputReadersTest, ConcurrentOpenCloseWhileEventsFlow) {
     });
   }
   for (auto& worker : workers) worker.join();
+  // Events still flow after all that churn.
+  std::string message;
+  ASSERT_TRUE(readers.Open("p0", &message));
+  const uint64_t seen = emitted.load();
+  for (int i = 0; i < 10000 && emitted.load() == seen; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_GT(emitted.load(), seen);
   readers.CloseAll();
   done = true;
   producer.join();
