@@ -1,6 +1,9 @@
 #include "rawinput/rawinput_devices.h"
 
+#include <memory>
 #include <utility>
+
+#include "common/text.h"
 
 namespace vek_native {
 
@@ -42,22 +45,45 @@ std::string ReadRawInputDevicePath(RawInputDeviceApi& api, uint64_t device) {
   return NormalizeRawInputDevicePath(api.ReadDeviceName(device));
 }
 
-std::string ReadRawInputDeviceName(RawInputDeviceApi& api, const std::string& path, uint32_t type) {
+namespace {
+
+constexpr size_t kProductStringUnits = 256;
+
+// The product string, "" when the device cannot be opened or has none.
+std::string ReadProductString(HidDeviceApi& hid, const std::string& path) {
+  uint32_t error = 0;
+  std::unique_ptr<HidDevice> device = hid.Open(path, HidAccess::kRead, false, &error);
+  // Keyboards and mice are held exclusively by the system; an open without
+  // access rights still answers the string requests.
+  if (!device) device = hid.Open(path, HidAccess::kAttributesOnly, false, &error);
+  if (!device) return std::string();
+  char16_t buffer[kProductStringUnits] = {};
+  const bool ok = device->GetString(HidStringKind::kProduct, buffer, sizeof(buffer));
+  device.reset();
+  if (!ok || buffer[0] == 0) return std::string();
+  size_t length = 0;
+  while (length < kProductStringUnits && buffer[length] != 0) ++length;
+  return Utf16ToUtf8(std::u16string_view(buffer, length));
+}
+
+}  // namespace
+
+std::string ReadRawInputDeviceName(HidDeviceApi& hid, const std::string& path, uint32_t type) {
   if (!path.empty()) {
-    std::string product = api.ReadProductString(path);
+    std::string product = ReadProductString(hid, path);
     if (!product.empty()) return product;
   }
   return RawInputFallbackName(type);
 }
 
-EncodableList ListRawInputDevices(RawInputDeviceApi& api) {
+EncodableList ListRawInputDevices(RawInputDeviceApi& api, HidDeviceApi& hid) {
   EncodableList devices;
   for (uint64_t device : api.ListDeviceHandles()) {
     // An entry the system left unfilled has no information to read.
     uint32_t type = 0;
     if (device == 0 || !api.ReadDeviceType(device, &type)) continue;
     std::string path = ReadRawInputDevicePath(api, device);
-    std::string name = ReadRawInputDeviceName(api, path, type);
+    std::string name = ReadRawInputDeviceName(hid, path, type);
     EncodableMap record;
     record[EncodableValue("path")] = EncodableValue(std::move(path));
     record[EncodableValue("name")] = EncodableValue(std::move(name));

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "channels/encodable_value.h"
+#include "hid/hid_device_api.h"
 
 namespace vek_native {
 
@@ -29,9 +30,6 @@ class RawInputDeviceApi {
   // GetRawInputDeviceInfoW(RIDI_DEVICENAME): the name up to its first 0 unit,
   // as UTF-8, exactly as the system gives it; "" when it cannot be read.
   virtual std::string ReadDeviceName(uint64_t device) = 0;
-  // HidD_GetProductString of the device opened by path, up to its first 0
-  // unit, as UTF-8; "" when the device cannot be opened or has no string.
-  virtual std::string ReadProductString(const std::string& path) = 0;
 };
 
 // "mouse", "keyboard", "hid" or "unknown".
@@ -49,16 +47,16 @@ std::string NormalizeRawInputDevicePath(std::string name);
 // an unreadable name.
 std::string ReadRawInputDevicePath(RawInputDeviceApi& api, uint64_t device);
 
-// The product string of the device, or the fallback name of its type; never
-// empty.
-std::string ReadRawInputDeviceName(RawInputDeviceApi& api, const std::string& path, uint32_t type);
+// The HID product string of the device at path (opened for reading, else
+// without access rights), or the fallback name of its type; never empty.
+std::string ReadRawInputDeviceName(HidDeviceApi& hid, const std::string& path, uint32_t type);
 
 // The "listRawInputDevices" result: one record per device whose information
 // can be read, in the system's order. Never fails.
-EncodableList ListRawInputDevices(RawInputDeviceApi& api);
+EncodableList ListRawInputDevices(RawInputDeviceApi& api, HidDeviceApi& hid);
 
 #ifdef _WIN32
-// The system's raw input device queries (user32 and hid.dll).
+// The system's raw input device queries (user32).
 RawInputDeviceApi& SystemRawInputDeviceApi();
 #endif
 

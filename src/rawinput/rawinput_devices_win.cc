@@ -1,12 +1,4 @@
 #include <windows.h>
-#include <winternl.h>  // NTSTATUS, which hidpi.h uses
-
-// MinGW-w64's HID headers lack extern "C", and hidpi.h needs hidusage.h first.
-extern "C" {
-#include <hidusage.h>
-#include <hidpi.h>
-#include <hidsdi.h>
-}
 
 #include <cstddef>
 #include <string>
@@ -25,7 +17,6 @@ static_assert(kRawInputTypeMouse == RIM_TYPEMOUSE && kRawInputTypeKeyboard == RI
               "raw input device types");
 
 constexpr UINT kFailed = static_cast<UINT>(-1);
-constexpr DWORD kProductStringBytes = 512;  // 256 UTF-16 units
 
 HANDLE AsHandle(uint64_t device) {
   return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(device));
@@ -75,27 +66,6 @@ class SystemDeviceApi final : public RawInputDeviceApi {
     }
     name.resize(name.find(L'\0'));
     return WideToUtf8(name);
-  }
-
-  std::string ReadProductString(const std::string& path) override {
-    const std::wstring wide = Utf8ToWide(path);
-    if (wide.empty()) return std::string();
-    // Keyboards and mice are held exclusively by the system; an open without
-    // access rights still answers the string requests.
-    HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-      file = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, 0, nullptr);
-    }
-    if (file == INVALID_HANDLE_VALUE) return std::string();
-    wchar_t buffer[kProductStringBytes / sizeof(wchar_t)] = {};
-    const BOOLEAN ok = HidD_GetProductString(file, buffer, kProductStringBytes);
-    CloseHandle(file);
-    if (!ok || buffer[0] == L'\0') return std::string();
-    size_t length = 0;
-    while (length < sizeof(buffer) / sizeof(buffer[0]) && buffer[length] != L'\0') ++length;
-    return WideToUtf8(std::wstring_view(buffer, length));
   }
 };
 

@@ -108,7 +108,7 @@ void PlugRawInputOperations(BridgeOperations& ops, EventEmitter emit,
                             std::function<uint64_t()> dropped_count) {
   ProcessRawInput().SetEventSink(std::move(emit), std::move(dropped_count));
   ops.list_raw_input_devices = [] {
-    return EncodableValue(ListRawInputDevices(SystemRawInputDeviceApi()));
+    return EncodableValue(ListRawInputDevices(SystemRawInputDeviceApi(), WindowsHidDeviceApi()));
   };
   ops.start_raw_input = [](std::string* message) { return StartRawInput(message); };
   ops.stop_raw_input = [] { StopRawInput(); };

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/hid/fake_hid_device_api.h"
+
 namespace vek_native {
 namespace {
 
@@ -14,8 +16,7 @@ struct FakeDevice {
   uint64_t handle;
   bool info_readable;
   uint32_t type;
-  std::string name;     // as the system gives it
-  std::string product;  // "" when none can be read
+  std::string name;  // as the system gives it
 };
 
 class FakeDeviceApi : public RawInputDeviceApi {
@@ -37,16 +38,7 @@ class FakeDeviceApi : public RawInputDeviceApi {
     const FakeDevice* d = Find(device);
     return d == nullptr ? std::string() : d->name;
   }
-  std::string ReadProductString(const std::string& path) override {
-    product_paths.push_back(path);
-    for (const auto& d : devices_) {
-      if (!d.name.empty() && NormalizeRawInputDevicePath(d.name) == path) return d.product;
-    }
-    return std::string();
-  }
-
   int name_reads = 0;
-  std::vector<std::string> product_paths;
 
  private:
   const FakeDevice* Find(uint64_t handle) const {
@@ -57,6 +49,12 @@ class FakeDeviceApi : public RawInputDeviceApi {
   }
   std::vector<FakeDevice> devices_;
 };
+
+fake::FakeHidDeviceSpec Spec(const std::string& path) {
+  fake::FakeHidDeviceSpec spec;
+  spec.path = path;
+  return spec;
+}
 
 const EncodableValue& At(const EncodableValue& record, const char* key) {
   return std::get<EncodableMap>(record).at(EncodableValue(key));
@@ -86,15 +84,27 @@ TEST(RawInputDevicesTest, NullHandleHasNoPathAndIsNotQueried) {
 
 TEST(RawInputDevicesTest, ListsReadableDevicesInOrderWithNamesAndTypes) {
   FakeDeviceApi api({
-      {0x10, true, 0, "\\??\\HID#mouse", "G Pro"},
-      {0x20, true, 1, "\\\\?\\HID#kbd", ""},       // no product string
-      {0x30, false, 0, "\\??\\HID#gone", "Gone"},  // information unreadable: left out
-      {0, true, 1, "", ""},                        // entry the system left unfilled
-      {0x40, true, 2, "\\??\\HID#pad", ""},
-      {0x50, true, 3, "", "never asked"},  // no name: no product lookup
-      {0x60, true, 1, "\\??\\HID#kbd2", "Keyboard 2"},
+      {0x10, true, 0, "\\??\\HID#mouse"},
+      {0x20, true, 1, "\\\\?\\HID#kbd"},   // no product string
+      {0x30, false, 0, "\\??\\HID#gone"},  // information unreadable: left out
+      {0, true, 1, ""},                    // entry the system left unfilled
+      {0x40, true, 2, "\\??\\HID#pad"},    // cannot be opened
+      {0x50, true, 3, ""},                 // no name: nothing to open
+      {0x60, true, 1, "\\??\\HID#kbd2"},   // held by the system: opened without rights
   });
-  const EncodableList list = ListRawInputDevices(api);
+  fake::FakeHidDeviceSpec mouse = Spec("\\\\?\\HID#mouse");
+  mouse.opens = {HidAccess::kRead};
+  mouse.strings[HidStringKind::kProduct] = u"G Pro";
+  fake::FakeHidDeviceSpec pad = Spec("\\\\?\\HID#pad");
+  pad.opens = {};
+  pad.strings[HidStringKind::kProduct] = u"never read";
+  fake::FakeHidDeviceSpec kbd2 = Spec("\\\\?\\HID#kbd2");
+  kbd2.opens = {HidAccess::kAttributesOnly};
+  kbd2.strings[HidStringKind::kProduct] = u"Keyboard 2";
+  fake::FakeHidDeviceSpec kbd = Spec("\\\\?\\HID#kbd");
+  fake::FakeHidDeviceSpec gone = Spec("\\\\?\\HID#gone");
+  fake::FakeHidDeviceApi hid({mouse, kbd, pad, kbd2, gone});
+  const EncodableList list = ListRawInputDevices(api, hid);
   ASSERT_EQ(list.size(), 5u);
   const struct {
     const char* path;
@@ -118,12 +128,36 @@ TEST(RawInputDevicesTest, ListsReadableDevicesInOrderWithNamesAndTypes) {
     EXPECT_EQ(At(list[i], "isMouse"), EncodableValue(expected[i].is_mouse));
     EXPECT_EQ(At(list[i], "isKeyboard"), EncodableValue(expected[i].is_keyboard));
   }
-  // Product strings are looked up by the normalised path, never by "".
-  for (const auto& p : api.product_paths) EXPECT_EQ(p.rfind("\\\\?\\", 0), 0u) << p;
+  // Read-only first, then without access rights; never overlapped; closed.
+  using Attempts = std::vector<std::pair<HidAccess, bool>>;
+  EXPECT_EQ(hid.State("\\\\?\\HID#kbd2").open_attempts,
+            (Attempts{{HidAccess::kRead, false}, {HidAccess::kAttributesOnly, false}}));
+  EXPECT_EQ(hid.State("\\\\?\\HID#mouse").open_attempts, (Attempts{{HidAccess::kRead, false}}));
+  EXPECT_TRUE(hid.State("\\\\?\\HID#gone").open_attempts.empty());
+  for (const char* path : {"\\\\?\\HID#mouse", "\\\\?\\HID#kbd", "\\\\?\\HID#kbd2"}) {
+    EXPECT_EQ(hid.OpenHandles(path), 0) << path;
+  }
+}
+
+TEST(RawInputDevicesTest, ProductStringsEmptyOrFillingTheBuffer) {
+  const std::u16string full(256, u'x');  // no terminator fits
+  fake::FakeHidDeviceApi hid;
+  fake::FakeHidDeviceSpec empty = Spec("\\\\?\\empty");
+  empty.strings[HidStringKind::kProduct] = u"";
+  fake::FakeHidDeviceSpec long_name = Spec("\\\\?\\long");
+  long_name.strings[HidStringKind::kProduct] = full + u"yyy";
+  fake::FakeHidDeviceSpec chinese = Spec("\\\\?\\cn");
+  chinese.strings[HidStringKind::kProduct] = u"\u7F57\u6280 M650";
+  hid.Add(empty);
+  hid.Add(long_name);
+  hid.Add(chinese);
+  EXPECT_EQ(ReadRawInputDeviceName(hid, "\\\\?\\empty", 0), "鼠标");
+  EXPECT_EQ(ReadRawInputDeviceName(hid, "\\\\?\\long", 0), std::string(256, 'x'));
+  EXPECT_EQ(ReadRawInputDeviceName(hid, "\\\\?\\cn", 0), "罗技 M650");
 }
 
 TEST(RawInputDevicesTest, FallbackNamesByType) {
-  FakeDeviceApi api({});
+  fake::FakeHidDeviceApi api;
   const std::pair<uint32_t, const char*> cases[] = {
       {0, "鼠标"}, {1, "键盘"}, {2, "HID 设备"}, {3, "未知输入设备"}, {0xFFFFFFFF, "未知输入设备"}};
   for (const auto& [type, name] : cases) {
