@@ -16,9 +16,6 @@
 
 namespace vek_native {
 
-static_assert(kEventsReadyMessage == WM_APP + 0x51, "events-ready message");
-static_assert(kOutcomesReadyMessage == WM_APP + 0x52, "outcomes-ready message");
-
 // The engine project: paths relative to the executable, and the arguments
 // handed to the Dart entry point.
 struct EngineProject {

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "bridge/native_bridge.h"
+#include "bridge/window_poster.h"
 #include "channels/binary_messenger_impl.h"
 #include "hid/hid_operations.h"
 #include "host/product_wiring.h"
@@ -33,6 +34,7 @@ FlutterWindowHooks WireProduct() {
     NativeBridge::Instance().EmitEvent(std::move(event));
   };
   bridge.SetOperations(FeatureOperations(emit));
+  bridge.SetPoster(&Win32WindowPoster());
 
   FlutterWindowHooks hooks;
   hooks.attach = [](FlutterDesktopMessengerRef messenger, HWND window) {
