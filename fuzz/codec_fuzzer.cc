@@ -16,16 +16,20 @@ bool HasNaN(const vek_native::EncodableValue& value) {
   using vek_native::EncodableMap;
   if (const auto* d = std::get_if<double>(&value)) return std::isnan(*d);
   if (const auto* v = std::get_if<std::vector<double>>(&value)) {
-    for (double d : *v) if (std::isnan(d)) return true;
+    for (double d : *v)
+      if (std::isnan(d)) return true;
   }
   if (const auto* v = std::get_if<std::vector<float>>(&value)) {
-    for (float f : *v) if (std::isnan(f)) return true;
+    for (float f : *v)
+      if (std::isnan(f)) return true;
   }
   if (const auto* list = std::get_if<EncodableList>(&value)) {
-    for (const auto& item : *list) if (HasNaN(item)) return true;
+    for (const auto& item : *list)
+      if (HasNaN(item)) return true;
   }
   if (const auto* map = std::get_if<EncodableMap>(&value)) {
-    for (const auto& entry : *map) if (HasNaN(entry.first) || HasNaN(entry.second)) return true;
+    for (const auto& entry : *map)
+      if (HasNaN(entry.first) || HasNaN(entry.second)) return true;
   }
   return false;
 }
