@@ -109,11 +109,11 @@ TEST_F(BinaryMessengerImplTest, RefusedSendDoesNotLeakTheReply) {
 
 TEST_F(BinaryMessengerImplTest, HandlerCanBeReplacedAndRemoved) {
   std::string log;
-  messenger_.SetMessageHandler(kChannel, [&](const uint8_t*, size_t, BinaryReply reply) {
+  messenger_.SetMessageHandler(kChannel, [&](const uint8_t*, size_t, const BinaryReply& reply) {
     log += "first;";
     reply(nullptr, 0);
   });
-  messenger_.SetMessageHandler(kChannel, [&](const uint8_t*, size_t, BinaryReply reply) {
+  messenger_.SetMessageHandler(kChannel, [&](const uint8_t*, size_t, const BinaryReply& reply) {
     log += "second;";
     reply(nullptr, 0);
   });
