@@ -12,6 +12,8 @@ namespace {
 constexpr char kDevicePrefix[] = "\\\\.\\";  // \\.\  (4 characters)
 constexpr uint32_t kQueueBytes = 65536;
 constexpr uint32_t kPurgeAll = 0x1 | 0x2 | 0x4 | 0x8;  // TX/RX abort, TX/RX clear
+// What Windows answers when a port that is already open is opened again.
+constexpr uint32_t kErrorAccessDenied = 5;
 
 std::thread StartThread(std::function<void()> body) { return std::thread(std::move(body)); }
 
@@ -37,6 +39,17 @@ void EmitChunk(const SerialPortContext& context, const EventEmitter& emit, const
 }
 
 }  // namespace
+
+bool SameDevicePath(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return true;
+}
 
 std::string SerialDevicePath(const std::string& name) {
   if (name.compare(0, 4, kDevicePrefix) == 0) return name;
@@ -125,22 +138,35 @@ bool SerialConnections::OpenSerialPort(const std::string& name, int64_t baud_rat
     if (message) *message = "串口名称不能为空";
     return false;
   }
+  const SerialOpenSettings settings = MakeSerialOpenSettings(name, baud_rate);
+  // Windows opens a port only once at a time; some drivers (Wine's) do not
+  // enforce that, and a second open would purge the first one's input and
+  // split what arrives between two readers. Refuse it as Windows does.
+  if (IsDeviceOpen(settings.device_path)) {
+    if (message) *message = FormatWin32Failure("打开串口", kErrorAccessDenied);
+    return false;
+  }
   SerialOpenStep step = SerialOpenStep::kOpen;
   uint32_t error = 0;
-  std::unique_ptr<SerialPortDevice> device =
-      api_.Open(MakeSerialOpenSettings(name, baud_rate), &step, &error);
+  std::unique_ptr<SerialPortDevice> device = api_.Open(settings, &step, &error);
   if (!device) {
     if (message) *message = FormatWin32Failure(OpenStepAction(step), error);
     return false;
   }
   auto context = std::make_shared<SerialPortContext>();
   context->portName = name;
+  context->devicePath = settings.device_path;
   context->device = std::move(device);
   context->running = true;
   {
     // The id is taken and the entry stored only once the reader runs, so a
     // port whose reader cannot start neither uses up an id nor stays listed.
     std::lock_guard<std::mutex> lock(serialTableMutex_);
+    if (IsDeviceOpenLocked(settings.device_path)) {  // lost a race with another open
+      context->device->Close();
+      if (message) *message = FormatWin32Failure("打开串口", kErrorAccessDenied);
+      return false;
+    }
     context->id = next_id_;
     try {
       context->readerThread =
@@ -229,6 +255,18 @@ void SerialConnections::CloseAllSerialPorts() {
     for (const auto& entry : table_) ids.push_back(entry.first);
   }
   for (int64_t id : ids) CloseSerialPort(id);
+}
+
+bool SerialConnections::IsDeviceOpen(const std::string& device_path) const {
+  std::lock_guard<std::mutex> lock(serialTableMutex_);
+  return IsDeviceOpenLocked(device_path);
+}
+
+bool SerialConnections::IsDeviceOpenLocked(const std::string& device_path) const {
+  for (const auto& entry : table_) {
+    if (SameDevicePath(entry.second->devicePath, device_path)) return true;
+  }
+  return false;
 }
 
 size_t SerialConnections::OpenCount() const {

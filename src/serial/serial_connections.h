@@ -24,6 +24,8 @@ constexpr uint32_t kSerialReadWaitMs = 1000;
 constexpr uint32_t kSerialWriteTimeoutMs = 5000;
 constexpr int64_t kSerialDefaultBaudRate = 115200;
 
+// Device paths name the same port when they match ignoring ASCII case.
+bool SameDevicePath(const std::string& a, const std::string& b);
 // "\\.\" + name, unless the name already starts with "\\.\".
 std::string SerialDevicePath(const std::string& name);
 // Everything applied to the port at open; a rate of 0 or below gives 115200.
@@ -35,6 +37,7 @@ EncodableMap MakeSerialEvent(int64_t id, const uint8_t* data, size_t size, uint6
 struct SerialPortContext {
   int64_t id = 0;
   std::string portName;
+  std::string devicePath;                    // what was opened, e.g. \\.\COM3
   std::unique_ptr<SerialPortDevice> device;  // null once closed
   std::thread readerThread;
   std::atomic<bool> running{false};
@@ -70,6 +73,9 @@ class SerialConnections {
   size_t OpenCount() const;
 
  private:
+  bool IsDeviceOpen(const std::string& device_path) const;
+  bool IsDeviceOpenLocked(const std::string& device_path) const;
+
   SerialPortApi& api_;
   const EventEmitter emit_;
   const ThreadLauncher launcher_;

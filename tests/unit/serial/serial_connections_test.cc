@@ -151,6 +151,27 @@ TEST(SerialConnectionsTest, HandlesStartAtOneAndAreNeverReused) {
   }
 }
 
+// A port is open once at a time, whatever spelling names it, even when the
+// driver itself would allow a second open.
+TEST(SerialConnectionsTest, SecondOpenOfAPortIsRefused) {
+  FakeSerialPortApi api;
+  SerialConnections table(api, nullptr);
+  int64_t id = 0;
+  std::string message;
+  ASSERT_TRUE(table.OpenSerialPort("COM3", 9600, &id, &message));
+  for (const char* name : {"COM3", "com3", "\\\\.\\Com3"}) {
+    int64_t other = 0;
+    EXPECT_FALSE(table.OpenSerialPort(name, 9600, &other, &message)) << name;
+    EXPECT_EQ(message, "打开串口失败（Win32 错误码 5）");
+  }
+  EXPECT_EQ(api.opened_settings.size(), 1u);  // the port was never touched again
+  ASSERT_TRUE(table.OpenSerialPort("COM4", 9600, &id, &message));
+  EXPECT_EQ(id, 2);
+  table.CloseSerialPort(1);
+  ASSERT_TRUE(table.OpenSerialPort("com3", 9600, &id, &message));
+  EXPECT_EQ(id, 3);
+}
+
 TEST(SerialConnectionsTest, ReaderThreadThatCannotStartFailsTheOpen) {
   FakeSerialPortApi api;
   bool refuse = true;
