@@ -246,6 +246,7 @@ void SerialConnections::CloseSerialPort(int64_t id) {
   if (context->readerThread.joinable()) context->readerThread.join();
   std::lock_guard<std::mutex> write_lock(context->writeMutex);
   context->device->Close();
+  context->device.reset();
 }
 
 void SerialConnections::CloseAllSerialPorts() {
