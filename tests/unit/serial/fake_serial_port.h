@@ -24,6 +24,8 @@ struct FakeSerialLine {
   std::deque<uint8_t> incoming;
   std::vector<uint8_t> written;
   bool complete_only_on_cancel = false;
+  bool read_fails = false;  // the port was removed: reads fail at once
+  int reads_started = 0;
   bool stopped = false;
   bool closed = false;
   bool read_in_flight = false;
@@ -54,6 +56,8 @@ class FakeSerialPort : public SerialPortDevice {
   SerialReadStart StartRead(uint8_t* buffer, uint32_t size, uint32_t* bytes) override {
     std::lock_guard<std::mutex> lock(line_->mutex);
     if (line_->closed) line_->misuse = true;
+    ++line_->reads_started;
+    if (line_->read_fails) return SerialReadStart::kFailed;
     if (!line_->complete_only_on_cancel && !line_->incoming.empty()) {
       *bytes = TakeLocked(buffer, size);
       return SerialReadStart::kCompleted;

@@ -277,6 +277,34 @@ TEST(SerialConnectionsTest, CloseStopsEventsAndUnknownHandlesAreIgnored) {
   EXPECT_TRUE(message.empty());
 }
 
+// A reader whose port fails ends quietly; the port stays open until closed.
+TEST(SerialConnectionsTest, ReaderEndsWhenThePortFails) {
+  FakeSerialPortApi api;
+  EventLog log;
+  SerialConnections table(api, log.Emitter());
+  int64_t id = 0;
+  std::string message;
+  ASSERT_TRUE(table.OpenSerialPort("COM3", 9600, &id, &message));
+  auto line = api.Line(0);
+  {
+    std::lock_guard<std::mutex> lock(line->mutex);
+    line->read_fails = true;
+  }
+  line->Send({1});  // wakes a pending read; the next one fails
+  int reads = 0;
+  for (int i = 0; i < 2000; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    std::lock_guard<std::mutex> lock(line->mutex);
+    if (line->reads_started == reads && line->incoming.empty()) break;
+    reads = line->reads_started;
+  }
+  EXPECT_EQ(table.OpenCount(), 1u);
+  EXPECT_TRUE(table.WriteSerialPort(id, {2}, &message));
+  table.CloseSerialPort(id);
+  EXPECT_EQ(line->close_count, 1);
+  EXPECT_FALSE(line->misuse);
+}
+
 TEST(SerialConnectionsTest, WriteOutcomes) {
   struct Case {
     SerialWriteOutcome outcome;
