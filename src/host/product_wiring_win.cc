@@ -10,6 +10,7 @@
 #include "host/product_wiring.h"
 #include "rawinput/rawinput_operations.h"
 #include "rawinput/rawinput_window.h"
+#include "serial/serial_operations.h"
 
 namespace vek_native {
 namespace {
@@ -23,6 +24,7 @@ BridgeOperations FeatureOperations(const EventEmitter& emit) {
   PlugHidOperations(operations, emit);
   PlugRawInputOperations(operations, emit,
                          [] { return NativeBridge::Instance().DroppedEventCount(); });
+  PlugSerialOperations(operations, emit);
   return operations;
 }
 
