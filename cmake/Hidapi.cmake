@@ -26,6 +26,12 @@ target_include_directories(hidapi_reconstruct SYSTEM PUBLIC
 if(NOT WIN32)
   target_include_directories(hidapi_reconstruct SYSTEM BEFORE PUBLIC
     "${PROJECT_SOURCE_DIR}/cmake/hidapi_native_shim")
+elseif(MSVC)
+  target_compile_options(hidapi_reconstruct PRIVATE
+    "/FI${PROJECT_SOURCE_DIR}/cmake/hidapi_win_prelude/vek_hidapi_prelude.h")
+else()
+  target_compile_options(hidapi_reconstruct PRIVATE
+    -include "${PROJECT_SOURCE_DIR}/cmake/hidapi_win_prelude/vek_hidapi_prelude.h")
 endif()
 # Linked statically into our programs: nothing to export from a DLL.
 target_compile_definitions(hidapi_reconstruct PUBLIC HID_API_NO_EXPORT_DEFINE)

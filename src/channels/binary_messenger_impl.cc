@@ -71,7 +71,7 @@ void BinaryMessengerImpl::Send(const std::string& channel, const uint8_t* messag
   if (FlutterDesktopMessengerSendWithReply(messenger_, channel.c_str(), message, message_size,
                                            ForwardReply, captured.get())) {
     // The engine calls ForwardReply exactly once, which frees it.
-    captured.release();
+    static_cast<void>(captured.release());
   }
 }
 

@@ -9,15 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "bridge/window_poster.h"  // kEventsReadyMessage, kOutcomesReadyMessage
 #include "flutter_windows.h"
 #include "host/win32_window_win.h"
 #include "rawinput/rawinput_capture.h"  // kRawInputTimerId, the raw input flush timer
 
 namespace vek_native {
-
-// Posted by worker threads: events ready (32849) and job outcomes ready (32850).
-constexpr UINT kEventsReadyMessage = WM_APP + 0x51;
-constexpr UINT kOutcomesReadyMessage = WM_APP + 0x52;
 
 // The engine project: paths relative to the executable, and the arguments
 // handed to the Dart entry point.

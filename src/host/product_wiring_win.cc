@@ -5,11 +5,13 @@
 
 #include "bridge/bridge_own_operations.h"
 #include "bridge/native_bridge.h"
+#include "bridge/window_poster.h"
 #include "channels/binary_messenger_impl.h"
 #include "hid/hid_operations.h"
 #include "host/product_wiring.h"
 #include "rawinput/rawinput_operations.h"
 #include "rawinput/rawinput_window.h"
+#include "serial/serial_operations.h"
 
 namespace vek_native {
 namespace {
@@ -24,6 +26,7 @@ BridgeOperations FeatureOperations(const EventEmitter& emit) {
   PlugHidOperations(operations, emit);
   PlugRawInputOperations(operations, emit,
                          [] { return NativeBridge::Instance().DroppedEventCount(); });
+  PlugSerialOperations(operations, emit);
   return operations;
 }
 
@@ -35,6 +38,7 @@ FlutterWindowHooks WireProduct() {
     NativeBridge::Instance().EmitEvent(std::move(event));
   };
   bridge.SetOperations(FeatureOperations(emit));
+  bridge.SetPoster(&Win32WindowPoster());
 
   FlutterWindowHooks hooks;
   hooks.attach = [](FlutterDesktopMessengerRef messenger, HWND window) {

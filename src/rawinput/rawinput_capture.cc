@@ -111,13 +111,15 @@ void RawInputState::Record(Kind kind, const std::string& path, uint64_t t) {
   const bool mouse = kind == Kind::kMouse;
   (mouse ? mouse_stats_ : keyboard_stats_).Update(t);
   // Devices whose name cannot be read share one entry per kind.
-  auto it = path.empty() ? devices_.find(std::string("__") + KindName(mouse)) : devices_.find(path);
+  const std::string nameless_key =
+      path.empty() ? std::string("__") + KindName(mouse) : std::string();
+  const std::string& key = path.empty() ? nameless_key : path;
+  auto it = devices_.find(key);
   if (it == devices_.end()) {
-    std::string key = path.empty() ? std::string("__") + KindName(mouse) : path;
     DeviceEntry entry;
     entry.path = path;
     entry.kind = kind;
-    it = devices_.emplace(std::move(key), std::move(entry)).first;
+    it = devices_.emplace(key, std::move(entry)).first;
   }
   it->second.stats.Update(t);
 }

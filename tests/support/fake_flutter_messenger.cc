@@ -1,3 +1,5 @@
+// Defined here as the engine library defines them for export.
+#define FLUTTER_DESKTOP_LIBRARY
 #include "support/fake_flutter_messenger.h"
 
 #include <memory>
@@ -87,6 +89,26 @@ void FlutterDesktopMessengerUnlock(FlutterDesktopMessengerRef messenger) {
 }
 
 }  // extern "C"
+
+#ifdef _WIN32
+// Code built against the engine header calls through import pointers
+// (__imp_<name>), which a DLL's import library would provide. The fake is
+// linked into the test program itself, so it provides them.
+#define VEK_IMPORT_POINTER(name)        \
+  extern "C" {                          \
+  decltype(&name) __imp_##name = &name; \
+  }
+VEK_IMPORT_POINTER(FlutterDesktopMessengerSend)
+VEK_IMPORT_POINTER(FlutterDesktopMessengerSendWithReply)
+VEK_IMPORT_POINTER(FlutterDesktopMessengerSendResponse)
+VEK_IMPORT_POINTER(FlutterDesktopMessengerSetCallback)
+VEK_IMPORT_POINTER(FlutterDesktopMessengerAddRef)
+VEK_IMPORT_POINTER(FlutterDesktopMessengerRelease)
+VEK_IMPORT_POINTER(FlutterDesktopMessengerIsAvailable)
+VEK_IMPORT_POINTER(FlutterDesktopMessengerLock)
+VEK_IMPORT_POINTER(FlutterDesktopMessengerUnlock)
+#undef VEK_IMPORT_POINTER
+#endif
 
 namespace vek_native {
 namespace fake_engine {

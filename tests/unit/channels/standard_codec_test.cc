@@ -164,21 +164,11 @@ TEST(StandardCodecTest, CustomValueIsWrittenAsNullWithDiagnostic) {
 // allocate or loop for it.
 TEST(StandardCodecTest, HostileSizesNeitherAllocateNorLoop) {
   const std::vector<std::string> messages = {
-      "07ffffffffff",
-      "05ffffffffff",
-      "08ffffffffff",
-      "09ffffffffff0000",
-      "0affffffffff0000",
-      "0bffffffffff0000",
-      "0effffffffff0000",
-      "0cffffffffff",
-      "0dffffffffff",
-      "0c02"
-      "0dfeffff"
-      "0700",
-      "0cfe0001"
-      "07ffffffff",
-      "0a0500000000000000",
+      "07ffffffffff",       "05ffffffffff",       "08ffffffffff",
+      "09ffffffffff0000",   "0affffffffff0000",   "0bffffffffff0000",
+      "0effffffffff0000",   "0cffffffffff",       "0dffffffffff",
+      "0c020dfeffff0700",  // a list holding a map that claims 65535 entries
+      "0cfe000107ffffffff", "0a0500000000000000",
   };
   for (const std::string& hex : messages) {
     SCOPED_TRACE(hex);

@@ -1,0 +1,237 @@
+// Overlapped serial I/O and the serial listing over the registry and SetupAPI.
+#include <windows.h>
+// clang-format off
+#include <initguid.h>
+#include <devpkey.h>
+#include <setupapi.h>
+// clang-format on
+
+#include <memory>
+#include <vector>
+
+#include "common/text.h"
+#include "serial/serial_operations.h"
+
+namespace vek_native {
+namespace {
+
+static_assert(sizeof(DCB) == 28, "DCB layout");
+
+// {4D36E978-E325-11CE-BFC1-08002BE10318}
+const GUID kPortsClass = {
+    0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+
+class WindowsSerialPort : public SerialPortDevice {
+ public:
+  WindowsSerialPort(HANDLE port, HANDLE stop) : port_(port), stop_(stop) {}
+  ~WindowsSerialPort() override {
+    Close();
+    if (read_event_) CloseHandle(read_event_);
+  }
+
+  bool PrepareRead() override {
+    read_event_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    return read_event_ != nullptr;
+  }
+
+  SerialReadStart StartRead(uint8_t* buffer, uint32_t size, uint32_t* bytes) override {
+    ResetEvent(read_event_);
+    read_ = OVERLAPPED{};
+    read_.hEvent = read_event_;
+    DWORD got = 0;
+    if (ReadFile(port_, buffer, size, &got, &read_)) {
+      *bytes = got;
+      return SerialReadStart::kCompleted;
+    }
+    return GetLastError() == ERROR_IO_PENDING ? SerialReadStart::kPending
+                                              : SerialReadStart::kFailed;
+  }
+
+  SerialReadWait WaitRead(uint32_t timeout_ms) override {
+    HANDLE handles[2] = {read_event_, stop_};
+    switch (WaitForMultipleObjects(2, handles, FALSE, timeout_ms)) {
+      case WAIT_OBJECT_0:
+        return SerialReadWait::kCompleted;
+      case WAIT_OBJECT_0 + 1:
+        return SerialReadWait::kStopped;
+      case WAIT_TIMEOUT:
+        return SerialReadWait::kTimedOut;
+      default:
+        return SerialReadWait::kFailed;
+    }
+  }
+
+  bool FinishRead(uint32_t* bytes) override {
+    DWORD got = 0;
+    if (!GetOverlappedResult(port_, &read_, &got, FALSE)) return false;
+    *bytes = got;
+    return true;
+  }
+
+  uint32_t CancelRead() override {
+    CancelIoEx(port_, &read_);
+    // Waiting here keeps the buffer and OVERLAPPED alive until the driver is
+    // done with them; the read may also have finished with data meanwhile.
+    DWORD got = 0;
+    return GetOverlappedResult(port_, &read_, &got, TRUE) ? got : 0;
+  }
+
+  SerialWriteOutcome Write(const uint8_t* data, uint32_t size, uint32_t timeout_ms,
+                           uint32_t* written, uint32_t* error) override {
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!event) {
+      *error = GetLastError();
+      return SerialWriteOutcome::kEventFailed;
+    }
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = event;
+    DWORD done = 0;
+    SerialWriteOutcome outcome = SerialWriteOutcome::kDone;
+    if (!WriteFile(port_, data, size, &done, &overlapped)) {
+      const DWORD last = GetLastError();
+      if (last != ERROR_IO_PENDING) {
+        *error = last;
+        outcome = SerialWriteOutcome::kFailed;
+      } else if (WaitForSingleObject(event, timeout_ms) == WAIT_OBJECT_0) {
+        if (!GetOverlappedResult(port_, &overlapped, &done, FALSE)) done = 0;
+      } else {
+        CancelIoEx(port_, &overlapped);
+        // The OVERLAPPED and event live on this frame: wait for the cancelled
+        // write to finish before they go.
+        GetOverlappedResult(port_, &overlapped, &done, TRUE);
+        outcome = SerialWriteOutcome::kTimedOut;
+      }
+    }
+    CloseHandle(event);
+    *written = done;
+    return outcome;
+  }
+
+  void Stop() override {
+    if (stop_) SetEvent(stop_);
+    if (port_ != INVALID_HANDLE_VALUE) CancelIoEx(port_, nullptr);
+  }
+
+  void Close() override {
+    if (port_ != INVALID_HANDLE_VALUE) CloseHandle(port_);
+    if (stop_) CloseHandle(stop_);
+    port_ = INVALID_HANDLE_VALUE;
+    stop_ = nullptr;
+  }
+
+ private:
+  HANDLE port_;
+  HANDLE stop_;
+  HANDLE read_event_ = nullptr;
+  OVERLAPPED read_ = {};
+};
+
+class Win32SerialPortApi final : public SerialPortApi {
+ public:
+  std::unique_ptr<SerialPortDevice> Open(const SerialOpenSettings& s, SerialOpenStep* step,
+                                         uint32_t* error) override {
+    HANDLE port = CreateFileW(Utf8ToWide(s.device_path).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (port == INVALID_HANDLE_VALUE) return Fail(step, error, SerialOpenStep::kOpen, nullptr);
+    SetupComm(port, s.input_queue, s.output_queue);
+    DCB dcb = {};
+    dcb.DCBlength = sizeof(DCB);
+    if (!GetCommState(port, &dcb)) return Fail(step, error, SerialOpenStep::kReadConfig, port);
+    dcb.BaudRate = s.baud_rate;
+    dcb.ByteSize = s.byte_size;
+    dcb.Parity = s.parity;
+    dcb.StopBits = s.stop_bits;
+    dcb.fBinary = s.binary;
+    dcb.fParity = s.parity_check;
+    dcb.fOutxCtsFlow = s.outx_cts_flow;
+    dcb.fOutxDsrFlow = s.outx_dsr_flow;
+    dcb.fDsrSensitivity = s.dsr_sensitivity;
+    dcb.fOutX = s.out_x;
+    dcb.fInX = s.in_x;
+    dcb.fDtrControl = s.dtr_control;
+    dcb.fRtsControl = s.rts_control;
+    if (!SetCommState(port, &dcb)) return Fail(step, error, SerialOpenStep::kConfigure, port);
+    COMMTIMEOUTS timeouts = {};
+    timeouts.ReadIntervalTimeout = s.read_interval_timeout;
+    timeouts.ReadTotalTimeoutMultiplier = s.read_total_timeout_multiplier;
+    timeouts.ReadTotalTimeoutConstant = s.read_total_timeout_constant;
+    timeouts.WriteTotalTimeoutMultiplier = s.write_total_timeout_multiplier;
+    timeouts.WriteTotalTimeoutConstant = s.write_total_timeout_constant;
+    SetCommTimeouts(port, &timeouts);
+    PurgeComm(port, s.purge_flags);
+    HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!stop) return Fail(step, error, SerialOpenStep::kStopEvent, port);
+    return std::make_unique<WindowsSerialPort>(port, stop);
+  }
+
+ private:
+  static std::unique_ptr<SerialPortDevice> Fail(SerialOpenStep* step, uint32_t* error,
+                                                SerialOpenStep failed, HANDLE port) {
+    *error = GetLastError();
+    *step = failed;
+    if (port) CloseHandle(port);
+    return nullptr;
+  }
+};
+
+class Win32SerialPortSource final : public SerialPortSource {
+ public:
+  std::vector<SerialTypedValue> ReadSerialCommValues() override {
+    std::vector<SerialTypedValue> values;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) !=
+        ERROR_SUCCESS) {
+      return values;
+    }
+    for (DWORD index = 0;; ++index) {
+      wchar_t name[512] = {};
+      DWORD name_length = 512;
+      BYTE data[1024] = {};
+      DWORD data_length = sizeof(data);
+      DWORD type = 0;
+      const LONG status =
+          RegEnumValueW(key, index, name, &name_length, nullptr, &type, data, &data_length);
+      if (status == ERROR_NO_MORE_ITEMS) break;
+      if (status != ERROR_SUCCESS) continue;
+      values.push_back({type, std::vector<uint8_t>(data, data + data_length)});
+    }
+    RegCloseKey(key);
+    return values;
+  }
+
+  std::vector<SerialTypedValue> ReadPortsClassDeviceNames() override {
+    std::vector<SerialTypedValue> names;
+    HDEVINFO set = SetupDiGetClassDevsW(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT);
+    if (set == INVALID_HANDLE_VALUE) return names;
+    SP_DEVINFO_DATA info = {};
+    info.cbSize = sizeof(info);
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(set, index, &info); ++index) {
+      DEVPROPTYPE type = 0;
+      DWORD size = 0;
+      SetupDiGetDevicePropertyW(set, &info, &DEVPKEY_NAME, &type, nullptr, 0, &size, 0);
+      if (size < 2) continue;
+      std::vector<uint8_t> buffer(size + 2, 0);
+      if (!SetupDiGetDevicePropertyW(set, &info, &DEVPKEY_NAME, &type, buffer.data(),
+                                     static_cast<DWORD>(buffer.size()), nullptr, 0)) {
+        continue;
+      }
+      names.push_back({type, std::move(buffer)});
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return names;
+  }
+};
+
+}  // namespace
+
+SerialPortApi& WindowsSerialPortApi() {
+  static Win32SerialPortApi api;
+  return api;
+}
+
+SerialPortSource& WindowsSerialPortSource() {
+  static Win32SerialPortSource source;
+  return source;
+}
+
+}  // namespace vek_native
