@@ -13,7 +13,11 @@
 
 #include <gtest/gtest.h>
 
+#include "bridge/bridge_own_operations.h"
 #include "bridge/key_block.h"
+#include "bridge/native_bridge.h"
+#include "bridge/window_poster.h"
+#include "unit/bridge/bridge_test_support.h"
 #include "win/bridge/run_unix.h"
 
 namespace vek_native {
@@ -152,6 +156,33 @@ TEST_F(KeyBlockTest, StopWithoutStartAndRestartAfterStop) {
   Press('E');
   ASSERT_TRUE(WaitForKey('E'));
   EXPECT_FALSE(Seen('D'));
+}
+
+// Through the bridge as the product wires it: "startKeyBlock" answers true,
+// a second start changes nothing, and detaching the bridge ends the block.
+TEST_F(KeyBlockTest, BridgeStartsTheBlockAndDetachEndsIt) {
+  testing_support::NullMessenger messenger;
+  NativeBridge bridge;
+  BridgeOperations ops;
+  PlugBridgeOwnOperations(ops);
+  bridge.SetOperations(ops);
+  bridge.SetPoster(&Win32WindowPoster());
+  bridge.Attach(&messenger, window_);
+  for (int i = 0; i < 2; ++i) {
+    std::shared_ptr<testing_support::ReplyRecord> reply;
+    bridge.HandleMethodCall(MethodCall("startKeyBlock", nullptr),
+                            testing_support::Recorder(&reply));
+    ASSERT_EQ(reply->kind, testing_support::ReplyRecord::kSuccess);
+    EXPECT_EQ(reply->value, EncodableValue(true));
+  }
+  EXPECT_TRUE(KeyBlockActive());
+  Press('F');
+  PumpFor(std::chrono::milliseconds(300));
+  bridge.Detach();
+  EXPECT_FALSE(KeyBlockActive());
+  Press('G');
+  ASSERT_TRUE(WaitForKey('G'));
+  EXPECT_FALSE(Seen('F'));
 }
 
 }  // namespace
