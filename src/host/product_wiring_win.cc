@@ -3,6 +3,7 @@
 #include <memory>
 #include <utility>
 
+#include "bridge/bridge_own_operations.h"
 #include "bridge/native_bridge.h"
 #include "bridge/window_poster.h"
 #include "channels/binary_messenger_impl.h"
@@ -21,6 +22,7 @@ std::unique_ptr<BinaryMessengerImpl> g_messenger;
 BridgeOperations FeatureOperations(const EventEmitter& emit) {
   BridgeOperations operations;
   // One line per feature.
+  PlugBridgeOwnOperations(operations);
   PlugHidOperations(operations, emit);
   PlugRawInputOperations(operations, emit,
                          [] { return NativeBridge::Instance().DroppedEventCount(); });

@@ -1,0 +1,110 @@
+#include <windows.h>
+#include <shobjidl.h>
+
+#include "bridge/save_dialog.h"
+#include "common/text.h"
+
+namespace vek_native {
+namespace {
+
+// Spelled out here so the program needs no GUID import library.
+const CLSID kClsidFileSaveDialog = {
+    0xC0B4E2F3, 0xBA21, 0x4773, {0x8D, 0xBA, 0x33, 0x5E, 0xC9, 0x46, 0xEB, 0x8B}};
+const IID kIidFileSaveDialog = {
+    0x84BCCD23, 0x5FDE, 0x4CDB, {0xAE, 0xA4, 0xAF, 0x64, 0xB8, 0x3D, 0x78, 0xAB}};
+const IID kIidShellItem = {
+    0x43826D1E, 0xE718, 0x42EE, {0xBC, 0x55, 0xA1, 0xE2, 0x61, 0xC3, 0x7B, 0xFE}};
+
+// Overwrite prompt, file-system items only, the folder must exist; set
+// outright rather than merged with the dialog's current options.
+constexpr DWORD kSaveOptions = 0x842;
+static_assert(kSaveOptions == (FOS_OVERWRITEPROMPT | FOS_FORCEFILESYSTEM | FOS_PATHMUSTEXIST),
+              "save dialog options");
+
+uint32_t Code(HRESULT hr) { return static_cast<uint32_t>(hr); }
+
+// Runs the dialog with COM already initialised on this thread.
+bool RunDialog(HWND owner, const std::string& suggested_name, const std::string& default_directory,
+               const std::string& filter_name, const std::vector<std::string>& extensions,
+               std::string* path, std::string* message) {
+  IFileSaveDialog* dialog = nullptr;
+  HRESULT hr = CoCreateInstance(kClsidFileSaveDialog, nullptr, CLSCTX_INPROC_SERVER,
+                                kIidFileSaveDialog, reinterpret_cast<void**>(&dialog));
+  if (FAILED(hr) || dialog == nullptr) {
+    *message = SaveDialogFailureMessage(SaveDialogStep::kCreate, Code(hr));
+    return false;
+  }
+  dialog->SetOptions(kSaveOptions);
+  if (!suggested_name.empty()) dialog->SetFileName(Utf8ToWide(suggested_name).c_str());
+  const std::string default_extension = SaveDialogDefaultExtension(extensions);
+  if (!default_extension.empty()) {
+    dialog->SetDefaultExtension(Utf8ToWide(default_extension).c_str());
+  }
+  const SaveDialogFileType type = SaveDialogFileTypeFor(filter_name, extensions);
+  const std::wstring type_name = Utf8ToWide(type.name);
+  const std::wstring type_pattern = Utf8ToWide(type.pattern);
+  COMDLG_FILTERSPEC spec = {type_name.c_str(), type_pattern.c_str()};
+  dialog->SetFileTypes(1, &spec);
+  dialog->SetFileTypeIndex(1);
+  if (!default_directory.empty()) {
+    // A folder that does not resolve leaves the system's choice in place.
+    IShellItem* folder = nullptr;
+    if (SUCCEEDED(SHCreateItemFromParsingName(Utf8ToWide(default_directory).c_str(), nullptr,
+                                              kIidShellItem, reinterpret_cast<void**>(&folder))) &&
+        folder != nullptr) {
+      dialog->SetDefaultFolder(folder);
+      folder->Release();
+    }
+  }
+
+  hr = dialog->Show(owner);
+  if (Code(hr) == kSaveDialogCancelled) {
+    dialog->Release();
+    return true;
+  }
+  if (FAILED(hr)) {
+    dialog->Release();
+    *message = SaveDialogFailureMessage(SaveDialogStep::kShow, Code(hr));
+    return false;
+  }
+  IShellItem* item = nullptr;
+  hr = dialog->GetResult(&item);
+  if (FAILED(hr) || item == nullptr) {
+    if (item != nullptr) item->Release();
+    dialog->Release();
+    *message = SaveDialogFailureMessage(SaveDialogStep::kGetResult, Code(hr));
+    return false;
+  }
+  PWSTR name = nullptr;
+  if (SUCCEEDED(item->GetDisplayName(SIGDN_FILESYSPATH, &name)) && name != nullptr) {
+    *path = WideToUtf8(name);
+    CoTaskMemFree(name);
+  }
+  item->Release();
+  dialog->Release();
+  if (path->empty()) {
+    *message = kSaveDialogEmptyPathMessage;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ShowSaveDialog(WindowHandle owner, const std::string& suggested_name,
+                    const std::string& default_directory, const std::string& filter_name,
+                    const std::vector<std::string>& extensions, std::string* path,
+                    std::string* message) {
+  path->clear();
+  const HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  if (FAILED(hr)) {
+    *message = SaveDialogFailureMessage(SaveDialogStep::kComInit, Code(hr));
+    return false;
+  }
+  const bool ok = RunDialog(static_cast<HWND>(owner), suggested_name, default_directory,
+                            filter_name, extensions, path, message);
+  CoUninitialize();
+  return ok;
+}
+
+}  // namespace vek_native
