@@ -77,6 +77,59 @@ class WinHidPreparsedData : public HidPreparsedData {
     return static_cast<uint32_t>(status);
   }
 
+  uint32_t GetButtonCaps(HidReportType type, uint16_t count,
+                         std::vector<ButtonCapsRecord>* records) override {
+    std::vector<HIDP_BUTTON_CAPS> native(count);
+    USHORT length = count;
+    const NTSTATUS status =
+        HidP_GetButtonCaps(static_cast<HIDP_REPORT_TYPE>(type), native.data(), &length, data_);
+    if (status != HIDP_STATUS_SUCCESS) return static_cast<uint32_t>(status);
+    records->clear();
+    for (USHORT i = 0; i < length && i < count; ++i) {
+      const HIDP_BUTTON_CAPS& b = native[i];
+      ButtonCapsRecord r;
+      r.UsagePage = b.UsagePage;
+      r.ReportID = b.ReportID;
+      r.BitField = b.BitField;
+      r.IsRange = b.IsRange != 0;
+      r.IsAbsolute = b.IsAbsolute != 0;
+      r.ReportCount = b.ReportCount;
+      r.UsageMin = b.IsRange ? b.Range.UsageMin : b.NotRange.Usage;
+      r.UsageMax = b.IsRange ? b.Range.UsageMax : 0;
+      records->push_back(r);
+    }
+    return static_cast<uint32_t>(status);
+  }
+
+  uint32_t GetValueCaps(HidReportType type, uint16_t count,
+                        std::vector<ValueCapsRecord>* records) override {
+    std::vector<HIDP_VALUE_CAPS> native(count);
+    USHORT length = count;
+    const NTSTATUS status =
+        HidP_GetValueCaps(static_cast<HIDP_REPORT_TYPE>(type), native.data(), &length, data_);
+    if (status != HIDP_STATUS_SUCCESS) return static_cast<uint32_t>(status);
+    records->clear();
+    for (USHORT i = 0; i < length && i < count; ++i) {
+      const HIDP_VALUE_CAPS& v = native[i];
+      ValueCapsRecord r;
+      r.UsagePage = v.UsagePage;
+      r.ReportID = v.ReportID;
+      r.IsRange = v.IsRange != 0;
+      r.IsAbsolute = v.IsAbsolute != 0;
+      r.HasNull = v.HasNull != 0;
+      r.BitSize = v.BitSize;
+      r.ReportCount = v.ReportCount;
+      r.LogicalMin = v.LogicalMin;
+      r.LogicalMax = v.LogicalMax;
+      r.PhysicalMin = v.PhysicalMin;
+      r.PhysicalMax = v.PhysicalMax;
+      r.UsageMin = v.IsRange ? v.Range.UsageMin : v.NotRange.Usage;
+      r.UsageMax = v.IsRange ? v.Range.UsageMax : 0;
+      records->push_back(r);
+    }
+    return static_cast<uint32_t>(status);
+  }
+
   const void* NativeData() const override { return data_; }
 
  private:
