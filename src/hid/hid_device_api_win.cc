@@ -2,6 +2,8 @@
 
 #include <devpropdef.h>
 
+#include <cstddef>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -27,6 +29,18 @@ struct DeviceInfoListCloser {
   void operator()(void* list) const { SetupDiDestroyDeviceInfoList(list); }
 };
 using ScopedDeviceInfoList = std::unique_ptr<void, DeviceInfoListCloser>;
+
+// HIDP_BUTTON_CAPS.ReportCount: newer SDKs name the USHORT right after
+// IsAbsolute ReportCount, MinGW-w64 still calls that area Reserved[10].
+uint16_t ButtonReportCount(const HIDP_BUTTON_CAPS& caps) {
+  uint16_t count = 0;
+  std::memcpy(&count,
+              reinterpret_cast<const uint8_t*>(&caps) + offsetof(HIDP_BUTTON_CAPS, IsAbsolute) + 1,
+              sizeof(count));
+  return count;
+}
+static_assert(sizeof(HIDP_BUTTON_CAPS) == 72, "HIDP_BUTTON_CAPS layout");
+static_assert(offsetof(HIDP_BUTTON_CAPS, IsAbsolute) == 15, "HIDP_BUTTON_CAPS layout");
 
 class WinHidPreparsedData : public HidPreparsedData {
  public:
@@ -93,7 +107,7 @@ class WinHidPreparsedData : public HidPreparsedData {
       r.BitField = b.BitField;
       r.IsRange = b.IsRange != 0;
       r.IsAbsolute = b.IsAbsolute != 0;
-      r.ReportCount = b.ReportCount;
+      r.ReportCount = ButtonReportCount(b);
       r.UsageMin = b.IsRange ? b.Range.UsageMin : b.NotRange.Usage;
       r.UsageMax = b.IsRange ? b.Range.UsageMax : 0;
       records->push_back(r);

@@ -40,7 +40,7 @@ static_assert(offsetof(USB_NODE_CONNECTION_INFORMATION_EX, ConnectionStatus) ==
 static_assert(offsetof(USB_NODE_INFORMATION, u.HubInformation.HubDescriptor.bNumberOfPorts) ==
                   kNodeNumberOfPortsOffset,
               "bNumberOfPorts");
-static_assert(sizeof(USB_DESCRIPTOR_REQUEST) - 1 == kDescriptorRequestHeaderSize,
+static_assert(offsetof(USB_DESCRIPTOR_REQUEST, Data) == kDescriptorRequestHeaderSize,
               "USB_DESCRIPTOR_REQUEST");
 static_assert(IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION == 0x00220410, "descriptor IOCTL");
 static_assert(IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME == 0x00220420, "driver key IOCTL");
