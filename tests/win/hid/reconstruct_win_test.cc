@@ -11,6 +11,7 @@
 
 #include "hid/device_tree.h"
 #include "hid/hid_device_api.h"
+#include "hid/descriptor_report.h"
 #include "hid/hid_devices.h"
 #include "hid/hub_api.h"
 #include "hid/hub_requests.h"
@@ -78,13 +79,49 @@ TEST(ReconstructWinTest, CapsSynthesisOfWinesVirtualDevices) {
 TEST(ReconstructWinTest, HubReadingStopsAtTheMissingParent) {
   std::vector<WineCollection> collections = WineCollections();
   if (collections.empty()) GTEST_SKIP() << "this Wine shows no HID devices";
-  const UsbDescriptorRecord record = ReadUsbDescriptorsForHidPath(
-      WindowsHidDeviceApi(), WindowsDeviceTree(), WindowsUsbHubApi(), collections[0].path, 0x845e, 1);
+  const UsbDescriptorRecord record =
+      ReadUsbDescriptorsForHidPath(WindowsHidDeviceApi(), WindowsDeviceTree(), WindowsUsbHubApi(),
+                                   collections[0].path, 0x845e, 1);
   // Wine has no DEVPKEY_Device_Parent for its HID devices.
   EXPECT_EQ(record.usbError, "无法读取父设备实例 ID（SetupDi 属性查询失败）");
   EXPECT_FALSE(record.valid);
   // And no USB hubs at all.
   EXPECT_TRUE(WindowsUsbHubApi().ListHubPaths().empty());
+}
+
+}  // namespace
+}  // namespace vek_native
+
+namespace vek_native {
+namespace {
+
+TEST(DescriptorReportWinTest, WinesVirtualMouseIsRebuiltFromItsPreparsedData) {
+  std::vector<HidDeviceRecord> records;
+  std::string message;
+  ASSERT_TRUE(ListHidDevices(WindowsHidDeviceApi(), WindowsDeviceTree(), &records, &message))
+      << message;
+  const HidDeviceRecord* mouse = nullptr;
+  for (const auto& r : records) {
+    if (r.vendor_id == 0x845e && r.product_id == 0x0001) mouse = &r;
+  }
+  if (mouse == nullptr) GTEST_SKIP() << "this Wine shows no virtual HID mouse";
+  EncodableValue report;
+  ASSERT_TRUE(ReadHidDescriptors(WindowsHidDeviceApi(), WindowsDeviceTree(), WindowsUsbHubApi(),
+                                 WindowsHidDescriptorRequests(), mouse->path, &report, &message))
+      << message;
+  const auto& map = std::get<EncodableMap>(report);
+  // The raw IOCTL fails (error 50) and there is no parent: hidapi rebuilds.
+  EXPECT_EQ(std::get<std::string>(map.at(EncodableValue("reportDescriptorSource"))),
+            "reconstructed");
+  EXPECT_EQ(std::get<std::string>(map.at(EncodableValue("reportDescriptorAlgorithm"))),
+            "hidp-preparsed");
+  EXPECT_EQ(std::get<std::string>(map.at(EncodableValue("usbError"))),
+            "无法读取父设备实例 ID（SetupDi 属性查询失败）");
+  const auto& bytes = std::get<std::vector<uint8_t>>(map.at(EncodableValue("reportDescriptor")));
+  const auto parsed = vek_test::ParseReportDescriptor(bytes);
+  ASSERT_TRUE(parsed.ok) << parsed.error;
+  EXPECT_EQ(parsed.ByteLength(0), mouse->input_report_byte_length);
+  EXPECT_TRUE(map.at(EncodableValue("usbDevice")).IsNull());
 }
 
 }  // namespace
