@@ -20,7 +20,7 @@ set(_vek_hidapi_source "${VEK_HIDAPI_DIR}/windows/hidapi_descriptor_reconstruct.
 if(NOT EXISTS "${VEK_HIDAPI_DIR}/.verified" OR NOT EXISTS "${_vek_hidapi_source}")
   message(FATAL_ERROR "hidapi ${VEK_HIDAPI_VERSION} not found in ${VEK_HIDAPI_DIR}: run tools/setup")
 endif()
-add_library(hidapi_reconstruct STATIC "${_vek_hidapi_source}")
+add_library(hidapi_reconstruct STATIC "${PROJECT_SOURCE_DIR}/cmake/hidapi_reconstruct_unit.c")
 target_include_directories(hidapi_reconstruct SYSTEM PUBLIC
   "${VEK_HIDAPI_DIR}/windows" "${VEK_HIDAPI_DIR}/hidapi")
 if(NOT WIN32)

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "hid/descriptor_synthesis.h"
+
 namespace vek_native {
 
 // Desired access of CreateFileW: the values are the Windows access masks.
@@ -61,6 +63,8 @@ struct HidLinkCollectionNode {
 
 // HIDP_STATUS_SUCCESS.
 constexpr uint32_t kHidpStatusSuccess = 0x00110000u;
+// HIDP_STATUS_NOT_IMPLEMENTED.
+constexpr uint32_t kHidpStatusNotImplemented = 0xC0110020u;
 
 // The identity strings hid.dll can read (HidD_Get*String).
 enum class HidStringKind { kProduct, kManufacturer, kSerialNumber };
@@ -76,6 +80,17 @@ class HidPreparsedData {
   // offered); *length receives the count the call reports. The NTSTATUS.
   virtual uint32_t GetLinkCollectionNodes(std::vector<HidLinkCollectionNode>* nodes,
                                           uint32_t* length) = 0;
+  // HidP_GetButtonCaps / HidP_GetValueCaps of one report type, offering room
+  // for `count` records; on success `records` holds those returned. The
+  // NTSTATUS. Implementations without caps records answer not-implemented.
+  virtual uint32_t GetButtonCaps(HidReportType type, uint16_t count,
+                                 std::vector<ButtonCapsRecord>* records) {
+    return kHidpStatusNotImplemented;
+  }
+  virtual uint32_t GetValueCaps(HidReportType type, uint16_t count,
+                                std::vector<ValueCapsRecord>* records) {
+    return kHidpStatusNotImplemented;
+  }
   // The PHIDP_PREPARSED_DATA itself, for code that hands it to a library
   // (report-descriptor reconstruction). Null in fakes without native data.
   virtual const void* NativeData() const = 0;

@@ -2,6 +2,8 @@
 
 #include <devpropdef.h>
 
+#include <cstddef>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -27,6 +29,18 @@ struct DeviceInfoListCloser {
   void operator()(void* list) const { SetupDiDestroyDeviceInfoList(list); }
 };
 using ScopedDeviceInfoList = std::unique_ptr<void, DeviceInfoListCloser>;
+
+// HIDP_BUTTON_CAPS.ReportCount: newer SDKs name the USHORT right after
+// IsAbsolute ReportCount, MinGW-w64 still calls that area Reserved[10].
+uint16_t ButtonReportCount(const HIDP_BUTTON_CAPS& caps) {
+  uint16_t count = 0;
+  std::memcpy(&count,
+              reinterpret_cast<const uint8_t*>(&caps) + offsetof(HIDP_BUTTON_CAPS, IsAbsolute) + 1,
+              sizeof(count));
+  return count;
+}
+static_assert(sizeof(HIDP_BUTTON_CAPS) == 72, "HIDP_BUTTON_CAPS layout");
+static_assert(offsetof(HIDP_BUTTON_CAPS, IsAbsolute) == 15, "HIDP_BUTTON_CAPS layout");
 
 class WinHidPreparsedData : public HidPreparsedData {
  public:
@@ -73,6 +87,59 @@ class WinHidPreparsedData : public HidPreparsedData {
         node.collection_type = static_cast<uint8_t>(native[i].CollectionType);
         node.is_alias = native[i].IsAlias != 0;
       }
+    }
+    return static_cast<uint32_t>(status);
+  }
+
+  uint32_t GetButtonCaps(HidReportType type, uint16_t count,
+                         std::vector<ButtonCapsRecord>* records) override {
+    std::vector<HIDP_BUTTON_CAPS> native(count);
+    USHORT length = count;
+    const NTSTATUS status =
+        HidP_GetButtonCaps(static_cast<HIDP_REPORT_TYPE>(type), native.data(), &length, data_);
+    if (status != HIDP_STATUS_SUCCESS) return static_cast<uint32_t>(status);
+    records->clear();
+    for (USHORT i = 0; i < length && i < count; ++i) {
+      const HIDP_BUTTON_CAPS& b = native[i];
+      ButtonCapsRecord r;
+      r.UsagePage = b.UsagePage;
+      r.ReportID = b.ReportID;
+      r.BitField = b.BitField;
+      r.IsRange = b.IsRange != 0;
+      r.IsAbsolute = b.IsAbsolute != 0;
+      r.ReportCount = ButtonReportCount(b);
+      r.UsageMin = b.IsRange ? b.Range.UsageMin : b.NotRange.Usage;
+      r.UsageMax = b.IsRange ? b.Range.UsageMax : 0;
+      records->push_back(r);
+    }
+    return static_cast<uint32_t>(status);
+  }
+
+  uint32_t GetValueCaps(HidReportType type, uint16_t count,
+                        std::vector<ValueCapsRecord>* records) override {
+    std::vector<HIDP_VALUE_CAPS> native(count);
+    USHORT length = count;
+    const NTSTATUS status =
+        HidP_GetValueCaps(static_cast<HIDP_REPORT_TYPE>(type), native.data(), &length, data_);
+    if (status != HIDP_STATUS_SUCCESS) return static_cast<uint32_t>(status);
+    records->clear();
+    for (USHORT i = 0; i < length && i < count; ++i) {
+      const HIDP_VALUE_CAPS& v = native[i];
+      ValueCapsRecord r;
+      r.UsagePage = v.UsagePage;
+      r.ReportID = v.ReportID;
+      r.IsRange = v.IsRange != 0;
+      r.IsAbsolute = v.IsAbsolute != 0;
+      r.HasNull = v.HasNull != 0;
+      r.BitSize = v.BitSize;
+      r.ReportCount = v.ReportCount;
+      r.LogicalMin = v.LogicalMin;
+      r.LogicalMax = v.LogicalMax;
+      r.PhysicalMin = v.PhysicalMin;
+      r.PhysicalMax = v.PhysicalMax;
+      r.UsageMin = v.IsRange ? v.Range.UsageMin : v.NotRange.Usage;
+      r.UsageMax = v.IsRange ? v.Range.UsageMax : 0;
+      records->push_back(r);
     }
     return static_cast<uint32_t>(status);
   }

@@ -1,7 +1,7 @@
-// The USB hub requests and device-node look-ups that reading a HID device's
-// USB descriptors needs. Windows implements them with SetupAPI, the
-// configuration manager and DeviceIoControl on the hub (hub_api_win.cc);
-// tests use hubs declared port by port.
+// The USB hub requests (and the driver-key look-up that matches a port to a
+// device node) that reading a HID device's USB descriptors needs. Windows implements them with
+// SetupAPI, the configuration manager and DeviceIoControl on the hub (hub_api_win.cc); tests use
+// hubs declared port by port.
 #ifndef VEK_HID_HUB_API_H_
 #define VEK_HID_HUB_API_H_
 
@@ -45,21 +45,15 @@ class UsbHubApi {
   // the Windows error on failure.
   virtual std::unique_ptr<UsbHub> OpenHubWithAccess(const std::u16string& hub_path,
                                                     HubAccess access, uint32_t* error) = 0;
+  // The driver key (CM_DRP_DRIVER) of a device node, which the hub reports
+  // for the device on each port; "" when unreadable.
+  virtual std::string DriverKeyOf(const std::string& instance_id) = 0;
 };
 
-// The device-node look-ups that lead from a HID collection to its USB device.
-class UsbDeviceLocator {
- public:
-  virtual ~UsbDeviceLocator() = default;
-  // Parent instance ID of the HID interface whose path equals `hid_path`
-  // ignoring ASCII case; "" when none.
-  virtual std::string ParentInstanceIdOfHidPath(const std::string& hid_path) = 0;
-  // The USB device instance ID at or above a device node; "" when the node is
-  // not on the USB bus.
-  virtual std::string UsbDeviceInstanceId(const std::string& parent_instance_id) = 0;
-  // The driver key (CM_DRP_DRIVER) of a device node; "" when unreadable.
-  virtual std::string DriverKey(const std::string& instance_id) = 0;
-};
+#ifdef _WIN32
+// The process's SetupAPI / configuration manager / DeviceIoControl hubs.
+UsbHubApi& WindowsUsbHubApi();
+#endif
 
 }  // namespace vek_native
 

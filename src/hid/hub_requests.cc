@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "common/text.h"
+#include "hid/hid_devices.h"
 
 namespace vek_native {
 
@@ -31,26 +32,6 @@ uint32_t ReadLe32(const std::vector<uint8_t>& bytes, size_t offset) {
 
 void WriteLe32(std::vector<uint8_t>* bytes, size_t offset, uint32_t value) {
   for (int i = 0; i < 4; ++i) (*bytes)[offset + i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-// The USB interface number of a HID path: the hex digits after "&mi_"
-// (case-insensitive); 0 when the path has none.
-uint8_t InterfaceNumberFromPath(const std::string& path) {
-  const std::string lower = AsciiLower(path);
-  const size_t at = lower.find("&mi_");
-  if (at == std::string::npos) return 0;
-  uint32_t value = 0;
-  for (size_t i = at + 4; i < lower.size() && i < at + 6; ++i) {
-    const char c = lower[i];
-    if (c >= '0' && c <= '9') {
-      value = value * 16 + static_cast<uint32_t>(c - '0');
-    } else if (c >= 'a' && c <= 'f') {
-      value = value * 16 + static_cast<uint32_t>(c - 'a' + 10);
-    } else {
-      break;
-    }
-  }
-  return static_cast<uint8_t>(value);
 }
 
 // A configuration through the hub: the 9-byte header first, then the whole
@@ -135,7 +116,7 @@ ReportDescriptorAttempt RequestReportDescriptor(UsbHub& hub, uint32_t port,
 
 void ReadReportDescriptor(UsbHub& hub, uint32_t port, const std::string& hid_path,
                           UsbDescriptorRecord* record) {
-  std::vector<uint8_t> interfaces{InterfaceNumberFromPath(hid_path)};
+  std::vector<uint8_t> interfaces{static_cast<uint8_t>(ParseHexSuffixField(hid_path, "&mi_"))};
   for (const auto& config : record->configurations) {
     for (const auto& interface : config.interfaces) {
       if (std::find(interfaces.begin(), interfaces.end(), interface.bInterfaceNumber) ==
@@ -291,22 +272,33 @@ std::vector<uint32_t> ReportDescriptorRequestLengths(uint32_t declared_length) {
   return lengths;
 }
 
-UsbDescriptorRecord ReadUsbDescriptorsForHidPath(UsbDeviceLocator& locator, UsbHubApi& api,
-                                                 const std::string& hid_path, uint16_t vendor_id,
-                                                 uint16_t product_id) {
+std::string ParentInstanceIdOfHidPath(HidDeviceApi& hid, const std::string& hid_path) {
+  std::vector<HidInterfaceEntry> entries;
+  uint32_t error = 0;
+  if (!hid.EnumerateInterfaces(&entries, &error)) return "";
+  const std::string wanted = AsciiLower(hid_path);
+  for (const HidInterfaceEntry& entry : entries) {
+    if (AsciiLower(entry.path) == wanted) return entry.parent_instance_id;
+  }
+  return "";
+}
+
+UsbDescriptorRecord ReadUsbDescriptorsForHidPath(HidDeviceApi& hid, DeviceTree& tree,
+                                                 UsbHubApi& api, const std::string& hid_path,
+                                                 uint16_t vendor_id, uint16_t product_id) {
   UsbDescriptorRecord record;
-  record.parentInstanceId = locator.ParentInstanceIdOfHidPath(hid_path);
+  record.parentInstanceId = ParentInstanceIdOfHidPath(hid, hid_path);
   if (record.parentInstanceId.empty()) {
     record.usbError = "无法读取父设备实例 ID（SetupDi 属性查询失败）";
     return record;
   }
-  record.usbInstanceId = locator.UsbDeviceInstanceId(record.parentInstanceId);
+  record.usbInstanceId = FindUsbDeviceInstanceId(tree, record.parentInstanceId);
   if (record.usbInstanceId.empty()) {
     record.usbError = "该设备不在 USB 总线上（蓝牙 / 虚拟 / 内置 HID）";
     return record;
   }
   const HubPortLocation location =
-      FindHubPort(api, vendor_id, product_id, locator.DriverKey(record.usbInstanceId));
+      FindHubPort(api, vendor_id, product_id, api.DriverKeyOf(record.usbInstanceId));
   if (!location.found) {
     record.usbError = "未在 USB 集线器端口上找到该设备";
     return record;

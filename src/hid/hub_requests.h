@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "hid/device_tree.h"
+#include "hid/hid_device_api.h"
 #include "hid/hub_api.h"
 #include "hid/usb_descriptors.h"
 
@@ -57,9 +59,13 @@ HubPortLocation FindHubPort(UsbHubApi& api, uint16_t vendor_id, uint16_t product
                             const std::string& driver_key);
 
 // Everything the hub tells about the USB device behind a HID collection path.
-UsbDescriptorRecord ReadUsbDescriptorsForHidPath(UsbDeviceLocator& locator, UsbHubApi& api,
-                                                 const std::string& hid_path, uint16_t vendor_id,
-                                                 uint16_t product_id);
+UsbDescriptorRecord ReadUsbDescriptorsForHidPath(HidDeviceApi& hid, DeviceTree& tree,
+                                                 UsbHubApi& hubs, const std::string& hid_path,
+                                                 uint16_t vendor_id, uint16_t product_id);
+
+// The parent instance ID of the HID interface whose path equals `hid_path`
+// ignoring ASCII case; "" when none is found or it has none.
+std::string ParentInstanceIdOfHidPath(HidDeviceApi& hid, const std::string& hid_path);
 
 // The report-descriptor request lengths for a declared length D.
 std::vector<uint32_t> ReportDescriptorRequestLengths(uint32_t declared_length);

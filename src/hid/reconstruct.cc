@@ -1,22 +1,43 @@
 #include "hid/reconstruct.h"
 
-#include <cstdint>
+#include <memory>
 
 namespace vek_native {
 
-bool IsInvalidCollectionHandle(HidCollectionHandle handle) {
-  return handle == nullptr || reinterpret_cast<intptr_t>(handle) == -1;
+namespace {
+
+HidCapsRecord CapsRecord(const HidCaps& caps) {
+  HidCapsRecord r;
+  r.Usage = caps.usage;
+  r.UsagePage = caps.usage_page;
+  r.InputReportByteLength = caps.input_report_byte_length;
+  r.OutputReportByteLength = caps.output_report_byte_length;
+  r.FeatureReportByteLength = caps.feature_report_byte_length;
+  r.NumberLinkCollectionNodes = caps.number_link_collection_nodes;
+  r.NumberInputButtonCaps = caps.number_input_button_caps;
+  r.NumberInputValueCaps = caps.number_input_value_caps;
+  r.NumberOutputButtonCaps = caps.number_output_button_caps;
+  r.NumberOutputValueCaps = caps.number_output_value_caps;
+  r.NumberFeatureButtonCaps = caps.number_feature_button_caps;
+  r.NumberFeatureValueCaps = caps.number_feature_value_caps;
+  return r;
 }
 
-RebuildResult ReconstructFromPreparsed(PreparsedDataApi& api,
-                                       const std::vector<HidCollectionHandle>& handles) {
+}  // namespace
+
+RebuildResult ReconstructFromPreparsed(const std::vector<HidDevice*>& collections) {
   RebuildResult result;
-  for (HidCollectionHandle handle : handles) {
-    if (IsInvalidCollectionHandle(handle)) continue;
-    std::unique_ptr<PreparsedData> data = api.GetPreparsedData(handle);
+  for (HidDevice* collection : collections) {
+    if (collection == nullptr) continue;
+    std::unique_ptr<HidPreparsedData> data = collection->GetPreparsedData();
     if (!data) continue;
+    // Windows hands out the native blob; recorded devices carry its bytes.
+    const std::vector<uint8_t> bytes = data->NativeData() ? std::vector<uint8_t>() : data->Bytes();
+    const void* blob =
+        data->NativeData() ? data->NativeData() : (bytes.empty() ? nullptr : bytes.data());
+    if (blob == nullptr) continue;
     std::vector<uint8_t> buffer(kReconstructBufferSize, 0);
-    const int length = data->ReconstructDescriptor(buffer.data(), buffer.size());
+    const int length = ReconstructWithHidapi(blob, buffer.data(), buffer.size());
     if (length >= 1 && static_cast<size_t>(length) <= kReconstructBufferSize) {
       result.bytes.insert(result.bytes.end(), buffer.begin(), buffer.begin() + length);
       ++result.collections;
@@ -25,40 +46,42 @@ RebuildResult ReconstructFromPreparsed(PreparsedDataApi& api,
   return result;
 }
 
-bool GatherCaps(PreparsedDataApi& api, HidCollectionHandle handle, CapabilitySet* set) {
+bool GatherCaps(HidDevice* collection, CapabilitySet* set) {
   *set = CapabilitySet();
-  if (IsInvalidCollectionHandle(handle)) return false;
-  std::unique_ptr<PreparsedData> data = api.GetPreparsedData(handle);
+  if (collection == nullptr) return false;
+  std::unique_ptr<HidPreparsedData> data = collection->GetPreparsedData();
   if (!data) return false;
-  if (!data->GetCaps(&set->caps)) return false;
-  const HidCapsRecord& caps = set->caps;
-  const uint16_t button_counts[3] = {caps.NumberInputButtonCaps, caps.NumberOutputButtonCaps,
-                                     caps.NumberFeatureButtonCaps};
-  const uint16_t value_counts[3] = {caps.NumberInputValueCaps, caps.NumberOutputValueCaps,
-                                    caps.NumberFeatureValueCaps};
+  HidCaps caps;
+  if (data->GetCaps(&caps) != kHidpStatusSuccess) return false;
+  set->caps = CapsRecord(caps);
+  const uint16_t button_counts[3] = {caps.number_input_button_caps, caps.number_output_button_caps,
+                                     caps.number_feature_button_caps};
+  const uint16_t value_counts[3] = {caps.number_input_value_caps, caps.number_output_value_caps,
+                                    caps.number_feature_value_caps};
   for (int t = 0; t < 3; ++t) {
     const HidReportType type = static_cast<HidReportType>(t);
-    if (button_counts[t] != 0 && !data->GetButtonCaps(type, button_counts[t], &set->buttons[t])) {
+    if (button_counts[t] != 0 &&
+        data->GetButtonCaps(type, button_counts[t], &set->buttons[t]) != kHidpStatusSuccess) {
       set->buttons[t].clear();
     }
-    if (value_counts[t] != 0 && !data->GetValueCaps(type, value_counts[t], &set->values[t])) {
+    if (value_counts[t] != 0 &&
+        data->GetValueCaps(type, value_counts[t], &set->values[t]) != kHidpStatusSuccess) {
       set->values[t].clear();
     }
   }
   return true;
 }
 
-std::vector<uint8_t> SynthesizeFromCapsSingle(PreparsedDataApi& api, HidCollectionHandle handle) {
+std::vector<uint8_t> SynthesizeFromCapsSingle(HidDevice* collection) {
   CapabilitySet set;
-  if (!GatherCaps(api, handle, &set)) return {};
+  if (!GatherCaps(collection, &set)) return {};
   return SynthesizeDescriptor(set);
 }
 
-RebuildResult SynthesizeFromCaps(PreparsedDataApi& api,
-                                 const std::vector<HidCollectionHandle>& handles) {
+RebuildResult SynthesizeFromCaps(const std::vector<HidDevice*>& collections) {
   RebuildResult result;
-  for (HidCollectionHandle handle : handles) {
-    const std::vector<uint8_t> bytes = SynthesizeFromCapsSingle(api, handle);
+  for (HidDevice* collection : collections) {
+    const std::vector<uint8_t> bytes = SynthesizeFromCapsSingle(collection);
     if (bytes.empty()) continue;
     result.bytes.insert(result.bytes.end(), bytes.begin(), bytes.end());
     ++result.collections;

@@ -7,6 +7,7 @@
 #include "bridge/native_bridge.h"
 #include "bridge/window_poster.h"
 #include "channels/binary_messenger_impl.h"
+#include "hid/descriptor_report.h"
 #include "hid/hid_operations.h"
 #include "host/product_wiring.h"
 #include "rawinput/rawinput_operations.h"
@@ -24,6 +25,7 @@ BridgeOperations FeatureOperations(const EventEmitter& emit) {
   // One line per feature.
   PlugBridgeOwnOperations(operations);
   PlugHidOperations(operations, emit);
+  PlugHidDescriptorOperations(operations);
   PlugRawInputOperations(operations, emit,
                          [] { return NativeBridge::Instance().DroppedEventCount(); });
   PlugSerialOperations(operations, emit);

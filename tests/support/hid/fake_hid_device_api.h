@@ -34,6 +34,8 @@ struct FakeHidDeviceSpec {
   bool has_attributes = true;
   HidAttributes attributes;
   bool has_preparsed_data = true;
+  // The preparsed data's own bytes (a recorded "HidP KDR" blob), if any.
+  std::vector<uint8_t> preparsed_bytes;
   uint32_t caps_status = kHidpStatusSuccess;
   HidCaps caps;
   // The link collection nodes HidP_GetLinkCollectionNodes returns.
@@ -84,6 +86,7 @@ class FakeHidPreparsedData : public HidPreparsedData {
     return kHidpStatusSuccess;
   }
   const void* NativeData() const override { return nullptr; }
+  std::vector<uint8_t> Bytes() const override { return spec_.preparsed_bytes; }
 
  private:
   const FakeHidDeviceSpec& spec_;

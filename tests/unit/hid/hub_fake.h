@@ -172,6 +172,11 @@ class FakeUsbHubApi : public vek_native::UsbHubApi {
     return nullptr;
   }
 
+  std::string DriverKeyOf(const std::string& instance_id) override {
+    auto it = driver_keys.find(instance_id);
+    return it == driver_keys.end() ? "" : it->second;
+  }
+
   int OpenHandles() const {
     int count = 0;
     for (const auto& hub : hubs_) count += hub->open_handles;
@@ -179,31 +184,10 @@ class FakeUsbHubApi : public vek_native::UsbHubApi {
   }
 
   std::vector<vek_native::HubAccess> opens;
+  std::map<std::string, std::string> driver_keys;
 
  private:
   std::vector<std::unique_ptr<FakeHubState>> hubs_;
-};
-
-// The device-node side: a HID path leads to a parent, the parent to a USB
-// device, the device to its driver key.
-class FakeUsbDeviceLocator : public vek_native::UsbDeviceLocator {
- public:
-  std::string ParentInstanceIdOfHidPath(const std::string& hid_path) override {
-    auto it = parents.find(hid_path);
-    return it == parents.end() ? "" : it->second;
-  }
-  std::string UsbDeviceInstanceId(const std::string& parent) override {
-    auto it = usb_devices.find(parent);
-    return it == usb_devices.end() ? "" : it->second;
-  }
-  std::string DriverKey(const std::string& instance_id) override {
-    auto it = driver_keys.find(instance_id);
-    return it == driver_keys.end() ? "" : it->second;
-  }
-
-  std::map<std::string, std::string> parents;
-  std::map<std::string, std::string> usb_devices;
-  std::map<std::string, std::string> driver_keys;
 };
 
 // A string descriptor of an ASCII text.

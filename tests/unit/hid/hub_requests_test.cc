@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "support/hid/fake_hid_device_api.h"
 #include "unit/hid/hub_fake.h"
 #include "unit/hid/usb_descriptors_test_json.h"
 
@@ -13,7 +14,6 @@ namespace {
 
 using vek_test::FakeHubState;
 using vek_test::FakeUsbDevice;
-using vek_test::FakeUsbDeviceLocator;
 using vek_test::FakeUsbHubApi;
 using vek_test::FromHex;
 using vek_test::StringDescriptor;
@@ -61,11 +61,21 @@ const std::string kPath1 =
 class ReadUsbDescriptorsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    locator_.parents[kPath0] = "HID\\VID_04D9&PID_1603&MI_00\\7&1";
-    locator_.parents[kPath1] = "HID\\VID_04D9&PID_1603&MI_01\\7&2";
-    locator_.usb_devices["HID\\VID_04D9&PID_1603&MI_00\\7&1"] = "USB\\VID_04D9&PID_1603\\5&1";
-    locator_.usb_devices["HID\\VID_04D9&PID_1603&MI_01\\7&2"] = "USB\\VID_04D9&PID_1603\\5&1";
-    locator_.driver_keys["USB\\VID_04D9&PID_1603\\5&1"] =
+    api_ = FakeUsbHubApi();
+    hid_ = fake::FakeHidDeviceApi();
+    fake::FakeHidDeviceSpec first;
+    first.path = kPath0;
+    first.parent_instance_id = "USB\\VID_04D9&PID_1603&MI_00\\6&1";
+    fake::FakeHidDeviceSpec second;
+    second.path = kPath1;
+    second.parent_instance_id = "USB\\VID_04D9&PID_1603&MI_01\\6&2";
+    hid_.Add(first);
+    hid_.Add(second);
+    tree_ =
+        fake::FakeDeviceTree({{"USB\\VID_04D9&PID_1603&MI_00\\6&1", "USB\\VID_04D9&PID_1603\\5&1"},
+                              {"USB\\VID_04D9&PID_1603&MI_01\\6&2", "USB\\VID_04D9&PID_1603\\5&1"},
+                              {"USB\\VID_04D9&PID_1603\\5&1", "USB\\ROOT_HUB30\\4&1"}});
+    api_.driver_keys["USB\\VID_04D9&PID_1603\\5&1"] =
         "{36FC9E60-C465-11CF-8056-444553540000}\\0012";
     hub_ = &api_.AddHub(u"\\\\?\\usb#root_hub30#4&1#{f18a0e88-c30c-11d0-8815-00a0c906bed8}");
     FakeUsbDevice keyboard = HoltekKeyboard();
@@ -78,14 +88,16 @@ class ReadUsbDescriptorsTest : public ::testing::Test {
   }
 
   UsbDescriptorRecord Read(const std::string& path) {
-    UsbDescriptorRecord record = ReadUsbDescriptorsForHidPath(locator_, api_, path, 0x04d9, 0x1603);
+    UsbDescriptorRecord record =
+        ReadUsbDescriptorsForHidPath(hid_, tree_, api_, path, 0x04d9, 0x1603);
     EXPECT_EQ(api_.OpenHandles(), 0);
     return record;
   }
 
   FakeUsbDevice& Keyboard() { return hub_->ports[3]; }
 
-  FakeUsbDeviceLocator locator_;
+  fake::FakeHidDeviceApi hid_;
+  fake::FakeDeviceTree tree_;
   FakeUsbHubApi api_;
   FakeHubState* hub_ = nullptr;
 };
@@ -279,32 +291,46 @@ TEST_F(ReadUsbDescriptorsTest, ReplyThatIsNoReportDescriptorIsRejected) {
 
 struct StopCase {
   const char* name;
-  void (*arrange)(FakeUsbDeviceLocator&, FakeHubState&);
+  void (*arrange)(fake::FakeHidDeviceApi&, fake::FakeDeviceTree&, FakeHubState&);
   const char* message;
   bool valid;
 };
 
 TEST_F(ReadUsbDescriptorsTest, EachStopHasItsMessage) {
   const StopCase cases[] = {
-      {"no parent", [](FakeUsbDeviceLocator& l, FakeHubState&) { l.parents.clear(); },
+      {"no parent",
+       [](fake::FakeHidDeviceApi& h, fake::FakeDeviceTree&, FakeHubState&) {
+         h = fake::FakeHidDeviceApi();
+       },
        "无法读取父设备实例 ID（SetupDi 属性查询失败）", false},
-      {"not on USB", [](FakeUsbDeviceLocator& l, FakeHubState&) { l.usb_devices.clear(); },
+      {"not on USB (Bluetooth)",
+       [](fake::FakeHidDeviceApi& h, fake::FakeDeviceTree&, FakeHubState&) {
+         h = fake::FakeHidDeviceApi();
+         fake::FakeHidDeviceSpec bt;
+         bt.path = kPath0;
+         bt.parent_instance_id =
+             "BTHENUM\\{00001124-0000-1000-8000-00805f9b34fb}_VID&0002046d_PID&b010\\9&1";
+         h.Add(bt);
+       },
        "该设备不在 USB 总线上（蓝牙 / 虚拟 / 内置 HID）", false},
-      {"no port", [](FakeUsbDeviceLocator&, FakeHubState& h) { h.ports[3].connected = false; },
+      {"no port",
+       [](fake::FakeHidDeviceApi&, fake::FakeDeviceTree&, FakeHubState& h) {
+         h.ports[3].connected = false;
+       },
        "未在 USB 集线器端口上找到该设备", false},
       {"hub opened read-only",
-       [](FakeUsbDeviceLocator&, FakeHubState& h) {
+       [](fake::FakeHidDeviceApi&, fake::FakeDeviceTree&, FakeHubState& h) {
          h.refused_access = {HubAccess::kReadWrite, HubAccess::kWrite};
        },
        "", true},
       {"hub closed to the reading",
-       [](FakeUsbDeviceLocator&, FakeHubState& h) {
+       [](fake::FakeHidDeviceApi&, fake::FakeDeviceTree&, FakeHubState& h) {
          h.opens_allowed = 1;  // the port search got in, the reading does not
          h.open_error = 5;
        },
        "无法打开 USB 集线器（可能缺少管理员权限，GetLastError=5）", false},
       {"hub refuses every descriptor",
-       [](FakeUsbDeviceLocator&, FakeHubState& h) {
+       [](fake::FakeHidDeviceApi&, fake::FakeDeviceTree&, FakeHubState& h) {
          h.ports[3].refuse_all = true;
          h.ports[3].refusal_error = 5;
        },
@@ -313,18 +339,17 @@ TEST_F(ReadUsbDescriptorsTest, EachStopHasItsMessage) {
        "端点 / 描述符字符串不可用",
        true},
       {"short device descriptor",
-       [](FakeUsbDeviceLocator&, FakeHubState& h) {
+       [](fake::FakeHidDeviceApi&, fake::FakeDeviceTree&, FakeHubState& h) {
          h.ports[3].Set(1, 0, 0, 0x80, {18, 1, 0, 2, 0, 0, 0, 64});
        },
        "USB 设备描述符长度异常（8 字节）", false},
   };
   for (const StopCase& c : cases) {
     SetUp();
-    c.arrange(locator_, *hub_);
+    c.arrange(hid_, tree_, *hub_);
     const UsbDescriptorRecord record = Read(kPath0);
     EXPECT_EQ(record.usbError, c.message) << c.name;
     EXPECT_EQ(record.valid, c.valid) << c.name;
-    api_ = FakeUsbHubApi();
   }
 }
 

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,11 +16,11 @@ namespace {
 
 // A collection as the HID class driver would describe it.
 struct FakeCollection {
-  std::vector<uint8_t> blob;  // preparsed data; empty: HidD_GetPreparsedData fails
+  std::vector<uint8_t> blob;  // preparsed data bytes
   CapabilitySet capabilities;
+  bool no_preparsed_data = false;
   bool caps_fail = false;
   bool button_caps_fail = false;
-  int forced_reconstruct_length = 0;  // non-zero: what the reconstructor returns
 };
 
 struct Calls {
@@ -27,7 +29,7 @@ struct Calls {
   std::vector<std::string> log;
 };
 
-class FakePreparsedData : public PreparsedData {
+class FakePreparsedData : public HidPreparsedData {
  public:
   FakePreparsedData(const FakeCollection& collection, Calls* calls)
       : c_(collection), calls_(calls) {
@@ -35,62 +37,87 @@ class FakePreparsedData : public PreparsedData {
   }
   ~FakePreparsedData() override { ++calls_->freed; }
 
-  bool GetCaps(HidCapsRecord* caps) override {
-    if (c_.caps_fail) return false;
-    *caps = c_.capabilities.caps;
-    return true;
+  uint32_t GetCaps(HidCaps* caps) override {
+    if (c_.caps_fail) return 0xC0110004u;
+    const HidCapsRecord& r = c_.capabilities.caps;
+    caps->usage = r.Usage;
+    caps->usage_page = r.UsagePage;
+    caps->input_report_byte_length = r.InputReportByteLength;
+    caps->output_report_byte_length = r.OutputReportByteLength;
+    caps->feature_report_byte_length = r.FeatureReportByteLength;
+    caps->number_input_button_caps = r.NumberInputButtonCaps;
+    caps->number_input_value_caps = r.NumberInputValueCaps;
+    caps->number_output_button_caps = r.NumberOutputButtonCaps;
+    caps->number_output_value_caps = r.NumberOutputValueCaps;
+    caps->number_feature_button_caps = r.NumberFeatureButtonCaps;
+    caps->number_feature_value_caps = r.NumberFeatureValueCaps;
+    return kHidpStatusSuccess;
   }
-  bool GetButtonCaps(HidReportType type, uint16_t count,
-                     std::vector<ButtonCapsRecord>* records) override {
+  uint32_t GetLinkCollectionNodes(std::vector<HidLinkCollectionNode>*, uint32_t*) override {
+    return kHidpStatusNotImplemented;
+  }
+  uint32_t GetButtonCaps(HidReportType type, uint16_t count,
+                         std::vector<ButtonCapsRecord>* records) override {
     calls_->log.push_back("buttons " + std::to_string(type) + " " + std::to_string(count));
-    if (c_.button_caps_fail) return false;
+    if (c_.button_caps_fail) return 0xC0110004u;
     const auto& all = c_.capabilities.buttons[type];
     records->assign(all.begin(), all.begin() + std::min<size_t>(count, all.size()));
-    return true;
+    return kHidpStatusSuccess;
   }
-  bool GetValueCaps(HidReportType type, uint16_t count,
-                    std::vector<ValueCapsRecord>* records) override {
+  uint32_t GetValueCaps(HidReportType type, uint16_t count,
+                        std::vector<ValueCapsRecord>* records) override {
     calls_->log.push_back("values " + std::to_string(type) + " " + std::to_string(count));
     const auto& all = c_.capabilities.values[type];
     records->assign(all.begin(), all.begin() + std::min<size_t>(count, all.size()));
-    return true;
+    return kHidpStatusSuccess;
   }
-  int ReconstructDescriptor(uint8_t* buffer, size_t size) override {
-    if (c_.forced_reconstruct_length != 0) {
-      for (size_t i = 0; i < size; ++i) buffer[i] = 0x05;
-      return c_.forced_reconstruct_length;
-    }
-    return ReconstructWithHidapi(c_.blob.data(), buffer, size);
-  }
+  const void* NativeData() const override { return nullptr; }
+  std::vector<uint8_t> Bytes() const override { return c_.blob; }
 
  private:
   const FakeCollection& c_;
   Calls* calls_;
 };
 
-// Handles are 1-based indices into the list of collections.
-class FakePreparsedDataApi : public PreparsedDataApi {
+// An opened collection that only hands out its preparsed data.
+class FakeCollectionDevice : public HidDevice {
  public:
-  HidCollectionHandle Add(FakeCollection collection) {
-    collections_.push_back(std::move(collection));
-    return reinterpret_cast<HidCollectionHandle>(static_cast<intptr_t>(collections_.size()));
+  FakeCollectionDevice(FakeCollection collection, Calls* calls)
+      : c_(std::move(collection)), calls_(calls) {}
+  bool GetAttributes(HidAttributes*) override { return false; }
+  std::unique_ptr<HidPreparsedData> GetPreparsedData() override {
+    if (c_.no_preparsed_data) return nullptr;
+    return std::make_unique<FakePreparsedData>(c_, calls_);
   }
-  std::unique_ptr<PreparsedData> GetPreparsedData(HidCollectionHandle handle) override {
-    const intptr_t index = reinterpret_cast<intptr_t>(handle);
-    EXPECT_FALSE(IsInvalidCollectionHandle(handle));
-    if (index < 1 || static_cast<size_t>(index) > collections_.size()) return nullptr;
-    const FakeCollection& c = collections_[index - 1];
-    if (c.blob.empty() && c.forced_reconstruct_length == 0 && !c.caps_fail &&
-        c.capabilities.caps.UsagePage == 0 && c.capabilities.caps.Usage == 0) {
-      return nullptr;
-    }
-    return std::make_unique<FakePreparsedData>(c, &calls);
+  bool GetString(HidStringKind, char16_t*, uint32_t) override { return false; }
+  bool WriteReport(const std::vector<uint8_t>&, uint32_t*, uint32_t*) override { return false; }
+  bool SetOutputReport(std::vector<uint8_t>*, uint32_t*) override { return false; }
+  bool SetFeature(std::vector<uint8_t>*, uint32_t*) override { return false; }
+  std::unique_ptr<HidReadChannel> CreateReadChannel(uint32_t*) override { return nullptr; }
+  void* NativeHandle() const override { return nullptr; }
+
+ private:
+  FakeCollection c_;
+  Calls* calls_;
+};
+
+class FakeCollections {
+ public:
+  HidDevice* Add(FakeCollection collection) {
+    devices_.push_back(std::make_unique<FakeCollectionDevice>(std::move(collection), &calls));
+    return devices_.back().get();
   }
   Calls calls;
 
  private:
-  std::vector<FakeCollection> collections_;
+  std::vector<std::unique_ptr<FakeCollectionDevice>> devices_;
 };
+
+FakeCollection Missing() {
+  FakeCollection c;
+  c.no_preparsed_data = true;
+  return c;
+}
 
 FakeCollection FromDump(const std::string& name) {
   vek_test::PpDataDump dump;
@@ -109,16 +136,13 @@ std::vector<uint8_t> Expected(const std::string& name) {
                                    "_expected.rpt_desc");
 }
 
-const HidCollectionHandle kInvalid =
-    reinterpret_cast<HidCollectionHandle>(static_cast<intptr_t>(-1));
-
 class RecordedPreparsedData : public ::testing::TestWithParam<const char*> {};
 
 // hidapi's reconstruction of each recorded device, through our rebuilder.
 TEST_P(RecordedPreparsedData, ReconstructsHidapisExpectedDescriptor) {
-  FakePreparsedDataApi api;
-  const HidCollectionHandle handle = api.Add(FromDump(GetParam()));
-  const RebuildResult result = ReconstructFromPreparsed(api, {handle});
+  FakeCollections api;
+  HidDevice* const handle = api.Add(FromDump(GetParam()));
+  const RebuildResult result = ReconstructFromPreparsed({handle});
   const std::vector<uint8_t> expected = Expected(GetParam());
   ASSERT_FALSE(expected.empty());
   EXPECT_EQ(result.bytes, expected);
@@ -132,19 +156,19 @@ INSTANTIATE_TEST_SUITE_P(HidapiDumps, RecordedPreparsedData, ::testing::ValuesIn
                          });
 
 TEST(ReconstructFromPreparsed, ConcatenatesCollectionsInOrderAndSkipsTheUnusable) {
-  FakePreparsedDataApi api;
-  const HidCollectionHandle keyboard = api.Add(FromDump("046D_C534_0006_0001"));
-  const HidCollectionHandle consumer = api.Add(FromDump("046D_C534_0001_000C"));
-  const HidCollectionHandle no_data = api.Add(FakeCollection());
+  FakeCollections api;
+  HidDevice* const keyboard = api.Add(FromDump("046D_C534_0006_0001"));
+  HidDevice* const consumer = api.Add(FromDump("046D_C534_0001_000C"));
+  HidDevice* const no_data = api.Add(Missing());
   FakeCollection bad_magic = FromDump("046D_C534_0002_0001");
   bad_magic.blob[0] ^= 0xFF;
-  const HidCollectionHandle unrecognised = api.Add(bad_magic);
-  FakeCollection huge;
-  huge.forced_reconstruct_length = 4097;
-  const HidCollectionHandle too_long = api.Add(huge);
+  HidDevice* const unrecognised = api.Add(bad_magic);
+  FakeCollection empty_blob = FromDump("046D_C534_0002_0001");
+  empty_blob.blob.clear();
+  HidDevice* const no_bytes = api.Add(empty_blob);
 
-  const RebuildResult result = ReconstructFromPreparsed(
-      api, {nullptr, keyboard, kInvalid, no_data, unrecognised, too_long, consumer});
+  const RebuildResult result =
+      ReconstructFromPreparsed({nullptr, keyboard, no_data, unrecognised, no_bytes, consumer});
   std::vector<uint8_t> expected = Expected("046D_C534_0006_0001");
   const std::vector<uint8_t> second = Expected("046D_C534_0001_000C");
   expected.insert(expected.end(), second.begin(), second.end());
@@ -154,22 +178,13 @@ TEST(ReconstructFromPreparsed, ConcatenatesCollectionsInOrderAndSkipsTheUnusable
   EXPECT_EQ(api.calls.freed, 4);
 }
 
-TEST(ReconstructFromPreparsed, FullBufferIsKept) {
-  FakePreparsedDataApi api;
-  FakeCollection full;
-  full.forced_reconstruct_length = 4096;
-  const RebuildResult result = ReconstructFromPreparsed(api, {api.Add(full)});
-  EXPECT_EQ(result.bytes.size(), 4096u);
-  EXPECT_EQ(result.collections, 1);
-}
-
 TEST(GatherCaps, AsksForEachDeclaredListInOrder) {
-  FakePreparsedDataApi api;
+  FakeCollections api;
   FakeCollection c = FromDump("047F_C056_0005_000B");  // buttons and values in all three types
   c.capabilities.caps.NumberOutputValueCaps = 0;       // declared empty: not asked for
-  const HidCollectionHandle handle = api.Add(c);
+  HidDevice* const handle = api.Add(c);
   CapabilitySet set;
-  ASSERT_TRUE(GatherCaps(api, handle, &set));
+  ASSERT_TRUE(GatherCaps(handle, &set));
   std::vector<std::string> expected;
   const HidCapsRecord& caps = c.capabilities.caps;
   const uint16_t buttons[3] = {caps.NumberInputButtonCaps, caps.NumberOutputButtonCaps,
@@ -189,48 +204,47 @@ TEST(GatherCaps, AsksForEachDeclaredListInOrder) {
 }
 
 TEST(GatherCaps, FailuresAndEmptyLists) {
-  FakePreparsedDataApi api;
+  FakeCollections api;
   CapabilitySet set;
-  EXPECT_FALSE(GatherCaps(api, nullptr, &set));
-  EXPECT_FALSE(GatherCaps(api, kInvalid, &set));
-  EXPECT_FALSE(GatherCaps(api, api.Add(FakeCollection()), &set));
+  EXPECT_FALSE(GatherCaps(nullptr, &set));
+  EXPECT_FALSE(GatherCaps(api.Add(Missing()), &set));
   FakeCollection no_caps = FromDump("046D_C077_0002_0001");
   no_caps.caps_fail = true;
-  EXPECT_FALSE(GatherCaps(api, api.Add(no_caps), &set));
+  EXPECT_FALSE(GatherCaps(api.Add(no_caps), &set));
   EXPECT_EQ(api.calls.freed, api.calls.obtained);
 
   // Button caps that cannot be read leave the header and the values.
   FakeCollection mouse = FromDump("046D_C077_0002_0001");
   mouse.button_caps_fail = true;
-  ASSERT_TRUE(GatherCaps(api, api.Add(mouse), &set));
+  ASSERT_TRUE(GatherCaps(api.Add(mouse), &set));
   EXPECT_TRUE(set.buttons[kHidInput].empty());
   EXPECT_FALSE(set.values[kHidInput].empty());
 }
 
 TEST(SynthesizeFromCaps, CountsContributingCollections) {
-  FakePreparsedDataApi api;
-  const HidCollectionHandle mouse = api.Add(FromDump("046D_C077_0002_0001"));
+  FakeCollections api;
+  HidDevice* const mouse = api.Add(FromDump("046D_C077_0002_0001"));
   FakeCollection unreadable = FromDump("046D_C52F_0001_000C");
   unreadable.caps_fail = true;
-  const HidCollectionHandle broken = api.Add(unreadable);
+  HidDevice* const broken = api.Add(unreadable);
   FakeCollection bare = FromDump("046D_C52F_0001_000C");
   bare.button_caps_fail = true;
   for (auto& list : bare.capabilities.values) list.clear();
-  const HidCollectionHandle header_only = api.Add(bare);
+  HidDevice* const header_only = api.Add(bare);
 
-  const RebuildResult result = SynthesizeFromCaps(api, {mouse, broken, kInvalid, header_only});
+  const RebuildResult result = SynthesizeFromCaps({mouse, broken, header_only});
   EXPECT_EQ(result.collections, 2);
-  const std::vector<uint8_t> first = SynthesizeFromCapsSingle(api, mouse);
+  const std::vector<uint8_t> first = SynthesizeFromCapsSingle(mouse);
   ASSERT_FALSE(first.empty());
   std::vector<uint8_t> expected = first;
   // Without readable lists: Usage Page, Usage, Collection, fill, End Collection.
-  const std::vector<uint8_t> tail = SynthesizeFromCapsSingle(api, header_only);
+  const std::vector<uint8_t> tail = SynthesizeFromCapsSingle(header_only);
   EXPECT_EQ(std::vector<uint8_t>(tail.begin(), tail.begin() + 6),
             (std::vector<uint8_t>{0x05, 0x0C, 0x09, 0x01, 0xA1, 0x01}));
   expected.insert(expected.end(), tail.begin(), tail.end());
   EXPECT_EQ(result.bytes, expected);
-  EXPECT_TRUE(SynthesizeFromCapsSingle(api, broken).empty());
-  EXPECT_TRUE(SynthesizeFromCapsSingle(api, nullptr).empty());
+  EXPECT_TRUE(SynthesizeFromCapsSingle(broken).empty());
+  EXPECT_TRUE(SynthesizeFromCapsSingle(nullptr).empty());
 }
 
 }  // namespace

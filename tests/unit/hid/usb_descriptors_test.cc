@@ -328,7 +328,8 @@ TEST(UsbDescriptors, ConfigurationWalkEdges) {
     Add(&bytes, {3, 0x3F, 2});
     Add(&bytes, {3, 0x40, 3});
     Add(&bytes, {3, 0x1F, 4});
-    const auto& descriptors = ParseConfiguration(bytes).interfaces[0].classDescriptors;
+    const UsbConfigurationRecord config = ParseConfiguration(bytes);
+    const auto& descriptors = config.interfaces[0].classDescriptors;
     ASSERT_EQ(descriptors.size(), 2u);
     EXPECT_EQ(descriptors[1], (std::vector<uint8_t>{3, 0x3F, 2}));
   }
