@@ -46,13 +46,13 @@ struct FakeState {
     std::lock_guard<std::mutex> lock(mutex);
     log.push_back(std::move(entry));
   }
-  bool Answer(EncodableValue* out, std::string* msg) {
-    if (ok) {
-      *out = value;
-    } else {
-      *msg = message;
-    }
+  bool Status(std::string* msg) {
+    if (!ok) *msg = message;
     return ok;
+  }
+  bool Answer(EncodableValue* out, std::string* msg) {
+    if (ok) *out = value;
+    return Status(msg);
   }
 };
 
@@ -72,10 +72,7 @@ BridgeOperations FakeOperations(FakeState* s) {
         s->Log("captureHid " + id + " " + std::to_string(interface_number) + " " +
                std::to_string(timeout_ms));
         *cancelled = s->cancelled;
-        if (!s->ok) {
-          *m = s->message;
-          return false;
-        }
+        if (!s->Status(m)) return false;
         CapturedHidDescriptor record;
         record.instance_path = "HID\\X";
         record.report_descriptor = {5, 1};
@@ -114,16 +111,14 @@ BridgeOperations FakeOperations(FakeState* s) {
   };
   ops.open_hid_input = [s](const std::string& path, std::string* m) {
     s->Log("openHid " + path);
-    if (!s->ok) *m = s->message;
-    return s->ok;
+    return s->Status(m);
   };
   ops.close_hid_input = [s](const std::string& path) { s->Log("closeHid " + path); };
   ops.close_all_hid_inputs = [s] { s->Log("closeAllHid"); };
   ops.write_hid_report = [s](const std::string& path, const std::vector<uint8_t>& data,
                              bool feature, std::string* m) {
     s->Log("writeHid " + path + " " + Hex(data) + " " + std::to_string(feature));
-    if (!s->ok) *m = s->message;
-    return s->ok;
+    return s->Status(m);
   };
   ops.list_raw_input_devices = [s] {
     s->Log("listRaw");
@@ -131,8 +126,7 @@ BridgeOperations FakeOperations(FakeState* s) {
   };
   ops.start_raw_input = [s](std::string* m) {
     s->Log("startRaw");
-    if (!s->ok) *m = s->message;
-    return s->ok;
+    return s->Status(m);
   };
   ops.stop_raw_input = [s] { s->Log("stopRaw"); };
   ops.set_raw_input_window = [s](WindowHandle w) {
@@ -145,13 +139,11 @@ BridgeOperations FakeOperations(FakeState* s) {
   ops.open_serial = [s](const std::string& port, int64_t baud, int64_t* handle, std::string* m) {
     s->Log("openSerial " + port + " " + std::to_string(baud));
     *handle = 1;
-    if (!s->ok) *m = s->message;
-    return s->ok;
+    return s->Status(m);
   };
   ops.write_serial = [s](int64_t handle, const std::vector<uint8_t>& data, std::string* m) {
     s->Log("writeSerial " + std::to_string(handle) + " " + Hex(data));
-    if (!s->ok) *m = s->message;
-    return s->ok;
+    return s->Status(m);
   };
   ops.close_serial = [s](int64_t handle) { s->Log("closeSerial " + std::to_string(handle)); };
   ops.close_all_serial = [s] { s->Log("closeAllSerial"); };
@@ -167,10 +159,7 @@ BridgeOperations FakeOperations(FakeState* s) {
     for (const auto& e : extensions) joined += e + ",";
     s->Log(std::string("pick ") + (owner == FakeWindow() ? "owner " : "no-owner ") + name + "|" +
            dir + "|" + filter + "|" + joined);
-    if (!s->ok) {
-      *m = s->message;
-      return false;
-    }
+    if (!s->Status(m)) return false;
     if (const auto* text = std::get_if<std::string>(&s->value)) *path = *text;
     return true;
   };
@@ -410,26 +399,15 @@ std::vector<Case> Cases() {
          {"pick owner ||HTML 报告|htm,txt,"}),
       Err("pick fails with empty message", "pickSaveFile", kNoArgs, "file-dialog-failed", "",
           {"pick owner ||HTML 报告|html,"}, false),
-      // unknown names
-      [] {
-        Case c;
-        c.label = "wrong letter case";
-        c.method = "NowMicros";
-        c.kind = Kind::kNotImplemented;
-        return c;
-      }(),
-      [] {
-        Case c;
-        c.label = "unknown";
-        c.method = "formatDisk";
-        c.kind = Kind::kNotImplemented;
-        return c;
-      }(),
   };
-  Case cancelled_dialog =
-      Ok("pick cancelled", "pickSaveFile", kNoArgs, kNull, {"pick owner ||HTML 报告|html,"});
-  cancelled_dialog.op_value = V("");
-  cases.push_back(cancelled_dialog);
+  cases.push_back(
+      Ok("pick cancelled", "pickSaveFile", kNoArgs, kNull, {"pick owner ||HTML 报告|html,"}));
+  cases.back().op_value = V("");
+  // Unknown names, including a known one in the wrong letter case.
+  for (const char* method : {"NowMicros", "formatDisk"}) {
+    cases.push_back(Ok(method, method, kNoArgs, kNull, {}));
+    cases.back().kind = Kind::kNotImplemented;
+  }
   return cases;
 }
 

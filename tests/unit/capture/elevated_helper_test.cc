@@ -51,23 +51,14 @@ std::vector<std::string> SplitLikeCommandLineToArgv(std::string_view s) {
 }
 
 const std::vector<std::string>& HostileTexts() {
+  // clang-format off
   static const std::vector<std::string> texts = {
-      "",
-      "plain",
-      "with blank",
-      "tab\there",
-      "trailing\\",
-      "trailing two\\\\",
-      "quote\"inside",
-      "\"",
-      "\\\"",
-      "\\\\\"x",
-      "a\\b\\c",
-      "USB\\VID_1A2B&PID_3C4D\\5&2&0&1",
+      "", "plain", "with blank", "tab\there", "trailing\\", "trailing two\\\\", "quote\"inside",
+      "\"", "\\\"", "\\\\\"x", "a\\b\\c", "USB\\VID_1A2B&PID_3C4D\\5&2&0&1",
       "x\" --reset-usb-device \"C:\\Windows\\evil",
-      "C:\\Users\\张三\\AppData\\Local\\Temp\\vek_tool_reset_1_2.txt",
-      "\\\\server\\share\\",
+      "C:\\Users\\张三\\AppData\\Local\\Temp\\vek_tool_reset_1_2.txt", "\\\\server\\share\\",
   };
+  // clang-format on
   return texts;
 }
 
@@ -334,47 +325,37 @@ TEST(LaunchElevatedHelperTest, FailuresGiveTheModesMessages) {
   }
 }
 
-TEST(LaunchElevatedHelperTest, TimeOutTerminatesWithExitCodeOneAndCleansUpAsTheModeSays) {
+// A time-out ends the helper with exit code 1 and cleans up as the mode
+// says; so does a failed wait, unless the mode then reads the exit code.
+TEST(LaunchElevatedHelperTest, TimeOutAndFailedWaitEndTheHelperAsTheModeSays) {
   for (const Mode& mode : kModes) {
-    SCOPED_TRACE(mode.name);
-    FakeFileSystem fs;
-    FakeProcessLauncher launcher;
-    launcher.wait_results = {WaitResult::kTimedOut};
-    const HelperLaunchValues v = mode.values();
-    launcher.on_start = [&](const std::string& p) { WriteResultAtLastArgument(fs, v, p); };
-    HelperRunResult r;
-    EXPECT_FALSE(LaunchElevatedHelper(launcher, fs, v, &r));
-    EXPECT_EQ(r.message, v.timeout_message);
-    EXPECT_FALSE(r.cancelled);
-    EXPECT_EQ(launcher.terminated_with, 1u);
-    EXPECT_EQ(launcher.open_handles, 0);
-    const std::vector<std::string> tail(launcher.calls.end() - 4, launcher.calls.end());
-    EXPECT_EQ(tail, (std::vector<std::string>{"Wait", "Terminate 1", "Wait", "Close"}));
-    // The reset leaves its result file; the captures remove theirs.
-    EXPECT_EQ(LocationExists(fs, v, mode.Location(launcher)), !v.remove_result_on_timeout);
-  }
-}
-
-TEST(LaunchElevatedHelperTest, FailedWaitEndsTheHelperUnlessTheModeReadsTheExitCode) {
-  for (const Mode& mode : kModes) {
-    SCOPED_TRACE(mode.name);
-    FakeFileSystem fs;
-    FakeProcessLauncher launcher;
-    launcher.wait_results = {WaitResult::kFailed};
-    launcher.exit_code = 7;
-    const HelperLaunchValues v = mode.values();
-    HelperRunResult r;
-    const bool ok = LaunchElevatedHelper(launcher, fs, v, &r);
-    if (v.wait_ending == HelperWaitEnding::kTimeoutOnly) {
-      EXPECT_TRUE(ok);
-      EXPECT_EQ(r.exit_code, 7u);
-      EXPECT_FALSE(launcher.terminated_with.has_value());
-    } else {
+    for (const WaitResult wait : {WaitResult::kTimedOut, WaitResult::kFailed}) {
+      SCOPED_TRACE(std::string(mode.name) + (wait == WaitResult::kFailed ? " / failed" : ""));
+      FakeFileSystem fs;
+      FakeProcessLauncher launcher;
+      launcher.wait_results = {wait};
+      launcher.exit_code = 7;
+      const HelperLaunchValues v = mode.values();
+      launcher.on_start = [&](const std::string& p) { WriteResultAtLastArgument(fs, v, p); };
+      HelperRunResult r;
+      const bool ok = LaunchElevatedHelper(launcher, fs, v, &r);
+      EXPECT_EQ(launcher.open_handles, 0);
+      if (wait == WaitResult::kFailed && v.wait_ending == HelperWaitEnding::kTimeoutOnly) {
+        EXPECT_TRUE(ok);
+        EXPECT_EQ(r.exit_code, 7u);
+        EXPECT_FALSE(launcher.terminated_with.has_value());
+        continue;
+      }
       EXPECT_FALSE(ok);
       EXPECT_EQ(r.message, v.timeout_message);
+      EXPECT_FALSE(r.cancelled);
       EXPECT_EQ(launcher.terminated_with, 1u);
+      if (wait == WaitResult::kFailed) continue;
+      const std::vector<std::string> tail(launcher.calls.end() - 4, launcher.calls.end());
+      EXPECT_EQ(tail, (std::vector<std::string>{"Wait", "Terminate 1", "Wait", "Close"}));
+      // The reset leaves its result file; the captures remove theirs.
+      EXPECT_EQ(LocationExists(fs, v, mode.Location(launcher)), !v.remove_result_on_timeout);
     }
-    EXPECT_EQ(launcher.open_handles, 0);
   }
 }
 

@@ -157,17 +157,12 @@ TEST(BuildTracePropertiesTest, LayoutOfTheBlock) {
   namespace tp = trace_properties;
   // Name "abc" + terminator = 8 bytes at 120; the path starts at 128.
   EXPECT_EQ(block.size(), 128u + 9 * 2);
-  EXPECT_EQ(Read32(block, tp::kWnodeBufferSize), block.size());
-  EXPECT_EQ(Read32(block, tp::kWnodeClientContext), 1u);
-  EXPECT_EQ(Read32(block, tp::kWnodeFlags), 0x00020000u);
-  EXPECT_EQ(Read32(block, tp::kBufferSize), 64u);
-  EXPECT_EQ(Read32(block, tp::kMinimumBuffers), 0u);
-  EXPECT_EQ(Read32(block, tp::kMaximumBuffers), 0u);
-  EXPECT_EQ(Read32(block, tp::kMaximumFileSize), 64u);
-  EXPECT_EQ(Read32(block, tp::kLogFileMode), 1u);
-  EXPECT_EQ(Read32(block, tp::kFlushTimer), 1u);
-  EXPECT_EQ(Read32(block, tp::kLoggerNameOffset), 120u);
-  EXPECT_EQ(Read32(block, tp::kLogFileNameOffset), 128u);
+  const std::pair<uint32_t, uint32_t> fields[] = {
+      {tp::kWnodeBufferSize, 146},  {tp::kWnodeClientContext, 1}, {tp::kWnodeFlags, 0x00020000},
+      {tp::kBufferSize, 64},        {tp::kMinimumBuffers, 0},     {tp::kMaximumBuffers, 0},
+      {tp::kMaximumFileSize, 64},   {tp::kLogFileMode, 1},        {tp::kFlushTimer, 1},
+      {tp::kLoggerNameOffset, 120}, {tp::kLogFileNameOffset, 128}};
+  for (const auto& f : fields) EXPECT_EQ(Read32(block, f.first), f.second) << f.first;
   for (uint32_t i = tp::kWnodeGuid; i < tp::kWnodeGuid + 16; ++i) EXPECT_EQ(block[i], 0) << i;
   EXPECT_EQ(ReadString(block, 120), u"abc");
   EXPECT_EQ(ReadString(block, 128), u"C:\\x.etl");
@@ -243,16 +238,6 @@ TEST(TraceSessionTest, StartNamesTheSessionAndTheFile) {
       1u);
 }
 
-TEST(TraceSessionTest, DestroyingARunningSessionStopsItAndDeletesTheFile) {
-  FakeTraceApi api;
-  {
-    TraceSession session(&api);
-    ASSERT_TRUE(StartTraceSession(session, nullptr));
-  }
-  EXPECT_EQ(api.calls.back(), u"stop 7 vek_tool_cap_4242_123456789012");
-  EXPECT_EQ(api.removed.size(), 1u);
-}
-
 TEST(TraceSessionTest, LeftoverSessionIsStoppedAndTheStartRepeatedOnce) {
   struct Case {
     std::deque<uint32_t> results;
@@ -320,14 +305,20 @@ TEST(TraceSessionTest, StartFailuresBeforeTheCall) {
   }
 }
 
-TEST(TraceSessionTest, EnableFailureMessage) {
+// A session destroyed while running is stopped and its file deleted, also
+// after a provider failed to enable.
+TEST(TraceSessionTest, EnableFailureAndDestroyingARunningSession) {
   FakeTraceApi api;
   api.enable_result = 87;
-  TraceSession session(&api);
-  ASSERT_TRUE(StartTraceSession(session, nullptr));
-  std::string error;
-  EXPECT_FALSE(EnableTraceProvider(session, kCaptureProviderTable[0].guid, &error));
-  EXPECT_EQ(error, "无法启用 HID 类驱动 ETW 提供程序（错误码 87）");
+  {
+    TraceSession session(&api);
+    ASSERT_TRUE(StartTraceSession(session, nullptr));
+    std::string error;
+    EXPECT_FALSE(EnableTraceProvider(session, kCaptureProviderTable[0].guid, &error));
+    EXPECT_EQ(error, "无法启用 HID 类驱动 ETW 提供程序（错误码 87）");
+  }
+  EXPECT_EQ(api.calls.back(), u"stop 7 vek_tool_cap_4242_123456789012");
+  EXPECT_EQ(api.removed.size(), 1u);
 }
 
 TEST(ProviderDiscoveryTest, HasHidClassProvider) {
@@ -382,25 +373,17 @@ TEST(ProviderDiscoveryTest, ListTraceProviderGuids) {
     std::string error;
     std::vector<TraceGuid> guids;
   };
+  // clang-format off
   const Case cases[] = {
       {"in system order", 122, 0, ProviderBlock({b, a}, 2), true, "", {b, a}},
       {"empty list", 122, 0, {}, false, "系统 ETW 提供程序列表为空。", {}},
-      {"size call fails",
-       1168,
-       0,
-       ProviderBlock({a}, 1),
-       false,
-       "无法枚举系统 ETW 提供程序（错误码 1168）。",
-       {}},
-      {"second call fails",
-       122,
-       8,
-       ProviderBlock({a}, 1),
-       false,
-       "读取系统 ETW 提供程序列表失败（错误码 8）。",
-       {}},
+      {"size call fails", 1168, 0, ProviderBlock({a}, 1), false,
+       "无法枚举系统 ETW 提供程序（错误码 1168）。", {}},
+      {"second call fails", 122, 8, ProviderBlock({a}, 1), false,
+       "读取系统 ETW 提供程序列表失败（错误码 8）。", {}},
       {"claimed count bounded by size", 0, 0, ProviderBlock({a}, 9), true, "", {a}},
   };
+  // clang-format on
   for (const Case& c : cases) {
     FakeTraceApi api;
     api.size_result = c.size_result;
@@ -454,89 +437,24 @@ TEST(TracerptTest, ConversionOutcomes) {
     std::string error;
     std::vector<uint32_t> kills;
   };
+  const auto kExited = ProcessWait::kExited;
+  // clang-format off
   const Case cases[] = {
-      {"clean run", 19, true, ProcessWait::kExited, true, 0, true, true, "", {}},
-      {"non-zero exit but XML written",
-       19,
-       true,
-       ProcessWait::kExited,
-       true,
-       3,
-       true,
-       true,
-       "",
-       {}},
-      {"no XML",
-       19,
-       true,
-       ProcessWait::kExited,
-       true,
-       3,
-       false,
-       false,
-       "tracerpt.exe 未生成 XML（退出码 3）",
-       {}},
-      {"time-out",
-       19,
-       true,
-       ProcessWait::kTimedOut,
-       true,
-       0,
-       true,
-       false,
-       "tracerpt.exe 转换 ETW 跟踪超时",
-       {1}},
-      {"failed wait: the child is ended too",
-       19,
-       true,
-       ProcessWait::kFailed,
-       true,
-       1,
-       false,
-       false,
-       "tracerpt.exe 未生成 XML（退出码 1）",
-       {1}},
-      {"exit code unreadable",
-       19,
-       true,
-       ProcessWait::kExited,
-       false,
-       0,
-       true,
-       false,
-       "无法获取 tracerpt.exe 退出码（错误码 6）",
-       {}},
-      {"cannot start",
-       19,
-       false,
-       ProcessWait::kExited,
-       true,
-       0,
-       true,
-       false,
-       "无法启动 tracerpt.exe（错误码 2）",
-       {}},
-      {"no system directory",
-       0,
-       true,
-       ProcessWait::kExited,
-       true,
-       0,
-       true,
-       false,
-       "无法获取系统目录（错误码 5）",
-       {}},
-      {"system directory too long",
-       300,
-       true,
-       ProcessWait::kExited,
-       true,
-       0,
-       true,
-       false,
-       "无法获取系统目录（错误码 5）",
-       {}},
+      {"clean run", 19, true, kExited, true, 0, true, true, "", {}},
+      {"non-zero exit but XML written", 19, true, kExited, true, 3, true, true, "", {}},
+      {"no XML", 19, true, kExited, true, 3, false, false, "tracerpt.exe 未生成 XML（退出码 3）", {}},
+      {"time-out", 19, true, ProcessWait::kTimedOut, true, 0, true, false,
+       "tracerpt.exe 转换 ETW 跟踪超时", {1}},
+      {"failed wait: the child is ended too", 19, true, ProcessWait::kFailed, true, 1, false, false,
+       "tracerpt.exe 未生成 XML（退出码 1）", {1}},
+      {"exit code unreadable", 19, true, kExited, false, 0, true, false,
+       "无法获取 tracerpt.exe 退出码（错误码 6）", {}},
+      {"cannot start", 19, false, kExited, true, 0, true, false, "无法启动 tracerpt.exe（错误码 2）", {}},
+      {"no system directory", 0, true, kExited, true, 0, true, false, "无法获取系统目录（错误码 5）", {}},
+      {"system directory too long", 300, true, kExited, true, 0, true, false,
+       "无法获取系统目录（错误码 5）", {}},
   };
+  // clang-format on
   for (const Case& c : cases) {
     FakeTraceApi api;
     api.system_length = c.system_length;

@@ -121,7 +121,7 @@ class RawInputCaptureTest : public ::testing::Test {
   RawInputState state_;
 };
 
-TEST_F(RawInputCaptureTest, StartNeedsAWindowAndARegistration) {
+TEST_F(RawInputCaptureTest, StartNeedsAWindowAndARegistrationAndAFailedRestartKeepsRunning) {
   state_.SetWindow(nullptr);
   std::string message;
   EXPECT_FALSE(state_.Start(&message));
@@ -133,13 +133,12 @@ TEST_F(RawInputCaptureTest, StartNeedsAWindowAndARegistration) {
   EXPECT_EQ(message, "RegisterRawInputDevices 失败（Win32 错误码 87）");
   EXPECT_FALSE(state_.active());
   EXPECT_EQ(platform_.timers_set, 0);
-}
 
-TEST_F(RawInputCaptureTest, FailedRestartKeepsTheRunningCapture) {
+  // A failed restart keeps the running capture.
+  platform_.register_error = 0;
   Start();
   Mouse(kStart + 10, Move(1, 0));
   platform_.register_error = 5;
-  std::string message;
   EXPECT_FALSE(state_.Start(&message));
   EXPECT_TRUE(state_.active());
   EXPECT_EQ(state_.pending_size(), 1u);
@@ -418,17 +417,13 @@ TEST_F(RawInputCaptureTest, StartDiscardsPendingInputAndResetsEverything) {
 }
 
 TEST_F(RawInputCaptureTest, WithoutAnEmitterEventsAreDiscarded) {
-  RawInputState state(&platform_, [this] { return now_; });
-  state.SetWindow(reinterpret_cast<WindowHandle>(1));
-  std::string message;
-  now_ = kStart;
-  ASSERT_TRUE(state.Start(&message));
-  platform_.inputs[1] = MouseBytes(kMouseA, Move(1, 1));
-  for (int i = 0; i < 70; ++i) state.HandleMessage(kRimInput, 1);
-  now_ = kStart + 300000;
-  state.HandleTimer();
-  state.Stop();
-  EXPECT_FALSE(state.active());
+  state_.SetEventSink(nullptr, nullptr);
+  Start();
+  for (int i = 0; i < 70; ++i) Mouse(kStart + i, Move(1, 1));  // a full batch on the way
+  Tick(kStart + 300000);
+  state_.Stop();
+  EXPECT_TRUE(sent_.empty());
+  EXPECT_FALSE(state_.active());
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <system_error>
 #include <thread>
+#include <tuple>
 
 #include "serial/serial_operations.h"
 #include "unit/serial/fake_serial_port.h"
@@ -56,6 +57,14 @@ std::vector<uint8_t> Pattern(size_t size) {
   return bytes;
 }
 
+// Opens `name` and returns its handle (0 when the open failed).
+int64_t Open(SerialConnections& table, const std::string& name = "COM3", int64_t baud = 9600) {
+  int64_t id = 0;
+  std::string message;
+  EXPECT_TRUE(table.OpenSerialPort(name, baud, &id, &message)) << name << ": " << message;
+  return id;
+}
+
 TEST(SerialSettingsTest, PathAndBaudRate) {
   struct Case {
     std::string name;
@@ -75,23 +84,18 @@ TEST(SerialSettingsTest, PathAndBaudRate) {
     EXPECT_EQ(s.device_path, c.path) << c.name;
     EXPECT_EQ(s.baud_rate, c.rate) << c.name;
   }
+  // The line runs 8N1, binary, with no flow control, 64 KiB queues, reads
+  // that return what has arrived within 200 ms and a full purge at open.
   const SerialOpenSettings s = MakeSerialOpenSettings("COM3", 9600);
-  EXPECT_EQ(s.input_queue, 65536u);
-  EXPECT_EQ(s.output_queue, 65536u);
-  EXPECT_EQ(s.byte_size, 8);
-  EXPECT_EQ(s.parity, 0);
-  EXPECT_EQ(s.stop_bits, 0);
+  EXPECT_EQ(std::make_tuple(s.input_queue, s.output_queue, s.byte_size, s.parity, s.stop_bits),
+            std::make_tuple(65536u, 65536u, 8, 0, 0));
   EXPECT_TRUE(s.binary);
   EXPECT_FALSE(s.parity_check || s.outx_cts_flow || s.outx_dsr_flow || s.dsr_sensitivity ||
-               s.out_x || s.in_x);
-  EXPECT_EQ(s.dtr_control, 0);
-  EXPECT_EQ(s.rts_control, 0);
-  EXPECT_EQ(s.read_interval_timeout, 0xFFFFFFFFu);
-  EXPECT_EQ(s.read_total_timeout_multiplier, 0u);
-  EXPECT_EQ(s.read_total_timeout_constant, 200u);
-  EXPECT_EQ(s.write_total_timeout_multiplier, 0u);
-  EXPECT_EQ(s.write_total_timeout_constant, 0u);
-  EXPECT_EQ(s.purge_flags, 0xFu);
+               s.out_x || s.in_x || s.dtr_control || s.rts_control);
+  EXPECT_EQ(std::make_tuple(s.read_interval_timeout, s.read_total_timeout_multiplier,
+                            s.read_total_timeout_constant, s.write_total_timeout_multiplier,
+                            s.write_total_timeout_constant, s.purge_flags),
+            std::make_tuple(0xFFFFFFFFu, 0u, 200u, 0u, 0u, 0xFu));
 }
 
 TEST(SerialConnectionsTest, OpenFailuresNameTheStep) {
@@ -132,16 +136,13 @@ TEST(SerialConnectionsTest, HandlesStartAtOneAndAreNeverReused) {
   SerialConnections table(api, nullptr);
   int64_t id = 0;
   std::string message;
-  ASSERT_TRUE(table.OpenSerialPort("COM3", 9600, &id, &message));
-  EXPECT_EQ(id, 1);
-  ASSERT_TRUE(table.OpenSerialPort("COM4", 9600, &id, &message));
-  EXPECT_EQ(id, 2);
+  EXPECT_EQ(Open(table), 1);
+  EXPECT_EQ(Open(table, "COM4"), 2);
   table.CloseSerialPort(1);
   api.fail = true;  // a failed open takes no handle
   EXPECT_FALSE(table.OpenSerialPort("COM3", 9600, &id, &message));
   api.fail = false;
-  ASSERT_TRUE(table.OpenSerialPort("COM3", 9600, &id, &message));
-  EXPECT_EQ(id, 3);
+  EXPECT_EQ(Open(table), 3);
   EXPECT_EQ(table.OpenCount(), 2u);
   table.CloseAllSerialPorts();
   EXPECT_EQ(table.OpenCount(), 0u);
@@ -156,20 +157,17 @@ TEST(SerialConnectionsTest, HandlesStartAtOneAndAreNeverReused) {
 TEST(SerialConnectionsTest, SecondOpenOfAPortIsRefused) {
   FakeSerialPortApi api;
   SerialConnections table(api, nullptr);
-  int64_t id = 0;
+  ASSERT_EQ(Open(table), 1);
   std::string message;
-  ASSERT_TRUE(table.OpenSerialPort("COM3", 9600, &id, &message));
   for (const char* name : {"COM3", "com3", "\\\\.\\Com3"}) {
     int64_t other = 0;
     EXPECT_FALSE(table.OpenSerialPort(name, 9600, &other, &message)) << name;
     EXPECT_EQ(message, "打开串口失败（Win32 错误码 5）");
   }
   EXPECT_EQ(api.opened_settings.size(), 1u);  // the port was never touched again
-  ASSERT_TRUE(table.OpenSerialPort("COM4", 9600, &id, &message));
-  EXPECT_EQ(id, 2);
+  EXPECT_EQ(Open(table, "COM4"), 2);
   table.CloseSerialPort(1);
-  ASSERT_TRUE(table.OpenSerialPort("com3", 9600, &id, &message));
-  EXPECT_EQ(id, 3);
+  EXPECT_EQ(Open(table, "com3"), 3);
 }
 
 TEST(SerialConnectionsTest, ReaderThreadThatCannotStartFailsTheOpen) {
@@ -187,8 +185,7 @@ TEST(SerialConnectionsTest, ReaderThreadThatCannotStartFailsTheOpen) {
   EXPECT_EQ(table.OpenCount(), 0u);
   EXPECT_EQ(api.Line(0)->close_count, 1);  // the port is not left open
   refuse = false;
-  ASSERT_TRUE(table.OpenSerialPort("COM3", 9600, &id, &message));
-  EXPECT_EQ(id, 1);
+  EXPECT_EQ(Open(table), 1);
 }
 
 class SerialChunkingTest : public testing::TestWithParam<bool> {};
@@ -200,9 +197,7 @@ TEST_P(SerialChunkingTest, TenThousandBytesBecomeOrderedChunks) {
   api.complete_only_on_cancel = GetParam();
   EventLog log;
   SerialConnections table(api, log.Emitter());
-  int64_t id = 0;
-  std::string message;
-  ASSERT_TRUE(table.OpenSerialPort("COM3", 0, &id, &message));
+  const int64_t id = Open(table, "COM3", 0);
   const std::vector<uint8_t> sent = Pattern(10000);
   api.Line(0)->Send(sent);
   EXPECT_EQ(log.WaitForBytes(sent.size()), sent);
@@ -232,9 +227,7 @@ TEST(SerialConnectionsTest, BytesOfAReadCancelledByCloseAreSent) {
   api.complete_only_on_cancel = true;
   EventLog log;
   SerialConnections table(api, log.Emitter());
-  int64_t id = 0;
-  std::string message;
-  ASSERT_TRUE(table.OpenSerialPort("COM3", 9600, &id, &message));
+  const int64_t id = Open(table);
   // Once a read is pending, the bytes and the stop arrive together, so the
   // next thing the reader sees is the stop, with the bytes still in its read.
   auto line = api.Line(0);
@@ -258,16 +251,14 @@ TEST(SerialConnectionsTest, CloseStopsEventsAndUnknownHandlesAreIgnored) {
   SerialConnections table(api, log.Emitter());
   table.CloseSerialPort(0);
   table.CloseSerialPort(7);
-  int64_t id = 0;
-  std::string message;
-  ASSERT_TRUE(table.OpenSerialPort("COM3", 9600, &id, &message));
+  const int64_t id = Open(table);
   table.CloseSerialPort(id);
   table.CloseSerialPort(id);
   EXPECT_EQ(api.Line(0)->close_count, 1);
   api.Line(0)->Send({9, 9, 9});
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_TRUE(log.Events().empty());
-
+  std::string message;
   EXPECT_FALSE(table.WriteSerialPort(id, {1}, &message));
   EXPECT_EQ(message, "串口句柄不存在");
   EXPECT_FALSE(table.WriteSerialPort(42, {1}, &message));
@@ -282,9 +273,7 @@ TEST(SerialConnectionsTest, ReaderEndsWhenThePortFails) {
   FakeSerialPortApi api;
   EventLog log;
   SerialConnections table(api, log.Emitter());
-  int64_t id = 0;
-  std::string message;
-  ASSERT_TRUE(table.OpenSerialPort("COM3", 9600, &id, &message));
+  const int64_t id = Open(table);
   auto line = api.Line(0);
   {
     std::lock_guard<std::mutex> lock(line->mutex);
@@ -299,6 +288,7 @@ TEST(SerialConnectionsTest, ReaderEndsWhenThePortFails) {
     reads = line->reads_started;
   }
   EXPECT_EQ(table.OpenCount(), 1u);
+  std::string message;
   EXPECT_TRUE(table.WriteSerialPort(id, {2}, &message));
   table.CloseSerialPort(id);
   EXPECT_EQ(line->close_count, 1);
@@ -323,9 +313,7 @@ TEST(SerialConnectionsTest, WriteOutcomes) {
   for (const Case& c : cases) {
     FakeSerialPortApi api;
     SerialConnections table(api, nullptr);
-    int64_t id = 0;
-    std::string message;
-    ASSERT_TRUE(table.OpenSerialPort("COM3", 9600, &id, &message));
+    const int64_t id = Open(table);
     auto line = api.Line(0);
     {
       std::lock_guard<std::mutex> lock(line->mutex);
@@ -334,18 +322,10 @@ TEST(SerialConnectionsTest, WriteOutcomes) {
       line->forced_written = c.written;
       line->forced_error = c.error;
     }
-    message.clear();
+    std::string message;
     EXPECT_EQ(table.WriteSerialPort(id, {1, 2, 3}, &message), c.ok);
     EXPECT_EQ(message, c.message);
   }
-  FakeSerialPortApi api;
-  SerialConnections table(api, nullptr);
-  int64_t id = 0;
-  std::string message;
-  ASSERT_TRUE(table.OpenSerialPort("COM3", 9600, &id, &message));
-  ASSERT_TRUE(table.WriteSerialPort(id, {4, 5}, &message));
-  ASSERT_TRUE(table.WriteSerialPort(id, {6}, &message));
-  EXPECT_EQ(api.Line(0)->written, (std::vector<uint8_t>{4, 5, 6}));
 }
 
 // A close arriving while a write is stuck in the driver cancels it, and the
@@ -353,9 +333,7 @@ TEST(SerialConnectionsTest, WriteOutcomes) {
 TEST(SerialConnectionsTest, WriteRacingACloseEndsBeforeThePortCloses) {
   FakeSerialPortApi api;
   SerialConnections table(api, nullptr);
-  int64_t id = 0;
-  std::string message;
-  ASSERT_TRUE(table.OpenSerialPort("COM3", 9600, &id, &message));
+  const int64_t id = Open(table);
   auto line = api.Line(0);
   line->write_blocks = true;
   std::string write_message;
@@ -382,11 +360,7 @@ TEST(SerialConnectionsTest, ConcurrentWritesReadsAndCloses) {
   EventLog log;
   SerialConnections table(api, log.Emitter());
   constexpr int kPorts = 4;
-  std::string message;
-  for (int i = 0; i < kPorts; ++i) {
-    int64_t id = 0;
-    ASSERT_TRUE(table.OpenSerialPort("COM" + std::to_string(i + 3), 9600, &id, &message));
-  }
+  for (int i = 0; i < kPorts; ++i) Open(table, "COM" + std::to_string(i + 3));
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&table, t] {
@@ -423,7 +397,9 @@ TEST(SerialOperationsTest, PluggedOperationsUseOneTable) {
   ASSERT_TRUE(ops.open_serial("COM3", 9600, &handle, &message));
   EXPECT_EQ(handle, 1);
   EXPECT_EQ(api.opened_settings.at(0).baud_rate, 9600u);
-  EXPECT_TRUE(ops.write_serial(handle, {7}, &message));
+  EXPECT_TRUE(ops.write_serial(handle, {4, 5}, &message));
+  EXPECT_TRUE(ops.write_serial(handle, {6}, &message));
+  EXPECT_EQ(api.Line(0)->written, (std::vector<uint8_t>{4, 5, 6}));
   ops.close_serial(handle);
   EXPECT_FALSE(ops.write_serial(handle, {7}, &message));
   EXPECT_EQ(message, "串口句柄不存在");
