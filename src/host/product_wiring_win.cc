@@ -10,6 +10,7 @@
 #include "host/product_wiring.h"
 #include "rawinput/rawinput_operations.h"
 #include "rawinput/rawinput_window.h"
+#include "usb/usb_operations.h"
 
 namespace vek_native {
 namespace {
@@ -23,6 +24,7 @@ BridgeOperations FeatureOperations(const EventEmitter& emit) {
   PlugHidOperations(operations, emit);
   PlugRawInputOperations(operations, emit,
                          [] { return NativeBridge::Instance().DroppedEventCount(); });
+  PlugUsbOperations(operations);
   return operations;
 }
 
@@ -56,7 +58,8 @@ FlutterWindowHooks WireProduct() {
 
 HelperModeOperations ProductHelperModes() {
   HelperModeOperations modes;
-  // One line per helper mode, e.g.: PlugResetUsbHelperMode(modes);
+  // One line per helper mode.
+  PlugResetUsbHelperMode(modes);
   return modes;
 }
 

@@ -6,6 +6,7 @@
 #include "support/fake_process_launcher.h"
 #include "support/usb/fake_node_tree.h"
 #include "unit/hid/hub_fake.h"
+#include "usb/usb_operations.h"
 #include "usb/usb_port.h"
 
 namespace vek_native {
@@ -192,6 +193,16 @@ TEST_F(UsbResetTest, RefusalsBeforeAndDuringTheLaunch) {
   EXPECT_FALSE(ResetUsbDevice(context_, kDeviceId, &result, &cancelled, &message));
   EXPECT_EQ(message, "USB 端口复位超时。");
   EXPECT_EQ(launcher_.open_handles, 0);
+}
+
+TEST(UsbResetResultMapTest, CarriesEveryKey) {
+  UsbResetResult result{true, 7, "ok", "1a2b:3c4d"};
+  const EncodableMap& map = std::get<EncodableMap>(UsbResetResultMap(result));
+  EXPECT_EQ(map.size(), 4u);
+  EXPECT_EQ(map.at(EncodableValue("success")), EncodableValue(true));
+  EXPECT_EQ(map.at(EncodableValue("elapsedMs")), EncodableValue(int64_t{7}));
+  EXPECT_EQ(map.at(EncodableValue("message")), EncodableValue("ok"));
+  EXPECT_EQ(map.at(EncodableValue("vidPid")), EncodableValue("1a2b:3c4d"));
 }
 
 }  // namespace
