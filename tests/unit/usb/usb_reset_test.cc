@@ -197,7 +197,8 @@ TEST_F(UsbResetTest, RefusalsBeforeAndDuringTheLaunch) {
 
 TEST(UsbResetResultMapTest, CarriesEveryKey) {
   UsbResetResult result{true, 7, "ok", "1a2b:3c4d"};
-  const EncodableMap& map = std::get<EncodableMap>(UsbResetResultMap(result));
+  const EncodableValue value = UsbResetResultMap(result);
+  const EncodableMap& map = std::get<EncodableMap>(value);
   EXPECT_EQ(map.size(), 4u);
   EXPECT_EQ(map.at(EncodableValue("success")), EncodableValue(true));
   EXPECT_EQ(map.at(EncodableValue("elapsedMs")), EncodableValue(int64_t{7}));

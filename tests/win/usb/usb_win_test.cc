@@ -9,6 +9,7 @@
 #include "common/clock.h"
 #include "common/text.h"
 #include "usb/usb_hub_win.h"
+#include "usb/usb_node.h"
 #include "usb/usb_port.h"
 #include "usb/usb_reset.h"
 
@@ -71,6 +72,19 @@ TEST(UsbResetWinTest, AHidIdFailsBeforeAnythingRuns) {
       ResetUsbDevice(SystemContext(), "HID\\VID_1A2B&PID_3C4D\\1", &result, &cancelled, &message));
   EXPECT_FALSE(cancelled);
   EXPECT_EQ(message, "usbInstanceId 不是有效的 USB 设备实例路径：HID\\VID_1A2B&PID_3C4D\\1");
+}
+
+// The root node's record is built without a USB parent.
+TEST(UsbNodeWinTest, TheRootNodeHasARecord) {
+  uint32_t root = 0;
+  if (WindowsDeviceTree().LocateNode("", &root) != 0) {
+    GTEST_SKIP() << "this configuration manager does not locate the root node by an empty ID";
+  }
+  const UsbNodeRecord record =
+      BuildUsbNodeRecord(WindowsDeviceTree(), WindowsDevNodeProperties(), root, "");
+  EXPECT_FALSE(record.instanceId.empty());
+  EXPECT_EQ(record.usbInstanceId, "");
+  EXPECT_FALSE(record.deviceStatus.empty());
 }
 
 }  // namespace
