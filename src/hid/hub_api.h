@@ -31,6 +31,12 @@ class UsbHub {
   // bytes, the output the whole buffer.
   virtual bool GetDescriptorFromNodeConnection(std::vector<uint8_t>* buffer, uint32_t* returned,
                                                uint32_t* error) = 0;
+  // IOCTL_USB_HUB_CYCLE_PORT on `port`: the device disconnects and enumerates
+  // again. A hub that cannot cycle ports reports ERROR_NOT_SUPPORTED (50).
+  virtual bool CyclePort(uint32_t /*port*/, uint32_t* error) {
+    *error = 50;
+    return false;
+  }
 };
 
 // Hub access rights tried in turn when opening a hub.

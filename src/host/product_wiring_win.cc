@@ -13,6 +13,7 @@
 #include "rawinput/rawinput_operations.h"
 #include "rawinput/rawinput_window.h"
 #include "serial/serial_operations.h"
+#include "usb/usb_operations.h"
 
 namespace vek_native {
 namespace {
@@ -29,6 +30,7 @@ BridgeOperations FeatureOperations(const EventEmitter& emit) {
   PlugRawInputOperations(operations, emit,
                          [] { return NativeBridge::Instance().DroppedEventCount(); });
   PlugSerialOperations(operations, emit);
+  PlugUsbOperations(operations);
   return operations;
 }
 
@@ -62,7 +64,8 @@ FlutterWindowHooks WireProduct() {
 
 HelperModeOperations ProductHelperModes() {
   HelperModeOperations modes;
-  // One line per helper mode, e.g.: PlugResetUsbHelperMode(modes);
+  // One line per helper mode.
+  PlugResetUsbHelperMode(modes);
   return modes;
 }
 

@@ -58,12 +58,20 @@ struct FakeHubState {
   int opens_allowed = -1;  // -1: any number
   std::vector<DescriptorRequestSeen> requests;
   int open_handles = 0;
+  uint32_t cycle_error = 0;  // non-zero: the port cycle fails with it
+  std::vector<uint32_t> cycled_ports;
 };
 
 class FakeUsbHub : public vek_native::UsbHub {
  public:
   explicit FakeUsbHub(FakeHubState* state) : state_(state) { ++state_->open_handles; }
   ~FakeUsbHub() override { --state_->open_handles; }
+
+  bool CyclePort(uint32_t port, uint32_t* error) override {
+    if (state_->cycle_error != 0) return Fail(error, state_->cycle_error);
+    state_->cycled_ports.push_back(port);
+    return true;
+  }
 
   bool GetNodeInformation(std::vector<uint8_t>* buffer, uint32_t* returned,
                           uint32_t* error) override {

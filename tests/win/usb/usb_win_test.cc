@@ -1,0 +1,91 @@
+// The USB layer against Wine's configuration manager, which has no USB
+// devices or hubs: every reset must fail cleanly with the user's message.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "capture/elevated_helper.h"
+#include "capture/file_system.h"
+#include "common/clock.h"
+#include "common/text.h"
+#include "usb/usb_hub_win.h"
+#include "usb/usb_node.h"
+#include "usb/usb_port.h"
+#include "usb/usb_reset.h"
+
+namespace vek_native {
+namespace {
+
+UsbResetContext SystemContext() {
+  UsbResetContext context;
+  context.tree = &WindowsDeviceTree();
+  context.hubs = &WindowsUsbHubApi();
+  context.fs = &SystemFileSystem();
+  context.launcher = &SystemProcessLauncher();
+  context.now_micros = [] { return NowMicros(); };
+  return context;
+}
+
+constexpr char kAbsentDevice[] = "USB\\VID_1A2B&PID_3C4D\\VEK_TEST_ABSENT";
+
+TEST(UsbPortWinTest, AnAbsentDeviceIsNotLocated) {
+  uint32_t node = 1, port = 1;
+  std::string message;
+  EXPECT_FALSE(ResolveUsbDevicePort(WindowsDeviceTree(), kAbsentDevice, &node, &port, &message));
+  EXPECT_EQ(node + port, 0u);
+  EXPECT_EQ(message.rfind("无法定位 USB 设备节点（CM 错误 ", 0), 0u) << message;
+}
+
+TEST(UsbPortWinTest, OpeningAMissingHubReportsItsPath) {
+  uint32_t error = 0;
+  const std::string path = HubInterfacePath("USB\\ROOT_HUB30\\VEK_TEST_ABSENT");
+  EXPECT_EQ(WindowsUsbHubApi().OpenHubWithAccess(Utf8ToUtf16(path), HubAccess::kRead, &error),
+            nullptr);
+  EXPECT_NE(error, 0u);
+}
+
+TEST(UsbResetWinTest, HelperModeWritesAFailureResult) {
+  std::string temp;
+  uint32_t error = 0;
+  ASSERT_TRUE(SystemFileSystem().GetTempDirectory(&temp, &error));
+  const std::string path =
+      TempName(temp, kResetResultPrefix, GetCurrentProcessId(), GetTickCount64(), ".txt");
+  EXPECT_EQ(RunResetUsbDeviceHelperMode(SystemContext(), kAbsentDevice, path), 1);
+  std::string text;
+  ASSERT_TRUE(ReadWholeFile(SystemFileSystem(), path, &text));
+  SystemFileSystem().RemoveFile(path, &error);
+  EXPECT_EQ(MetaValue(text, "success"), "0");
+  EXPECT_EQ(MetaValue(text, "vidPid"), "1a2b:3c4d");
+  EXPECT_EQ(MetaValue(text, "message").rfind("无法定位 USB 设备节点（CM 错误 ", 0), 0u) << text;
+
+  // A path outside the temporary directory is never written.
+  const std::string foreign = temp + "vek_other_result.txt";
+  EXPECT_EQ(RunResetUsbDeviceHelperMode(SystemContext(), kAbsentDevice, foreign), 1);
+  EXPECT_FALSE(ReadWholeFile(SystemFileSystem(), foreign, &text));
+}
+
+TEST(UsbResetWinTest, AHidIdFailsBeforeAnythingRuns) {
+  UsbResetResult result;
+  bool cancelled = true;
+  std::string message;
+  EXPECT_FALSE(
+      ResetUsbDevice(SystemContext(), "HID\\VID_1A2B&PID_3C4D\\1", &result, &cancelled, &message));
+  EXPECT_FALSE(cancelled);
+  EXPECT_EQ(message, "usbInstanceId 不是有效的 USB 设备实例路径：HID\\VID_1A2B&PID_3C4D\\1");
+}
+
+// The root node's record is built without a USB parent.
+TEST(UsbNodeWinTest, TheRootNodeHasARecord) {
+  uint32_t root = 0;
+  if (WindowsDeviceTree().LocateNode("", &root) != 0) {
+    GTEST_SKIP() << "this configuration manager does not locate the root node by an empty ID";
+  }
+  const UsbNodeRecord record =
+      BuildUsbNodeRecord(WindowsDeviceTree(), WindowsDevNodeProperties(), root, "");
+  EXPECT_FALSE(record.instanceId.empty());
+  EXPECT_EQ(record.usbInstanceId, "");
+  EXPECT_FALSE(record.deviceStatus.empty());
+}
+
+}  // namespace
+}  // namespace vek_native
