@@ -10,6 +10,7 @@
 #include <usbioctl.h>
 
 #include <cstddef>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,6 +44,8 @@ static_assert(offsetof(USB_NODE_INFORMATION, u.HubInformation.HubDescriptor.bNum
 static_assert(offsetof(USB_DESCRIPTOR_REQUEST, Data) == kDescriptorRequestHeaderSize,
               "USB_DESCRIPTOR_REQUEST");
 static_assert(IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION == 0x00220410, "descriptor IOCTL");
+static_assert(IOCTL_USB_HUB_CYCLE_PORT == 0x00220444, "cycle port IOCTL");
+static_assert(sizeof(USB_CYCLE_PORT_PARAMS) == 8, "USB_CYCLE_PORT_PARAMS");
 static_assert(IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME == 0x00220420, "driver key IOCTL");
 static_assert(IOCTL_USB_GET_NODE_INFORMATION == 0x00220408, "node IOCTL");
 static_assert(IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX == 0x00220448, "connection IOCTL");
@@ -81,6 +84,14 @@ class WinUsbHub : public UsbHub {
                                        uint32_t* error) override {
     return Control(IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION, buffer,
                    kDescriptorRequestHeaderSize, returned, error);
+  }
+  bool CyclePort(uint32_t port, uint32_t* error) override {
+    // USB_CYCLE_PORT_PARAMS: the port in, a status word back.
+    std::vector<uint8_t> params(sizeof(USB_CYCLE_PORT_PARAMS), 0);
+    const ULONG index = port;
+    std::memcpy(params.data(), &index, sizeof(index));
+    uint32_t returned = 0;
+    return Control(IOCTL_USB_HUB_CYCLE_PORT, &params, params.size(), &returned, error);
   }
 
  private:

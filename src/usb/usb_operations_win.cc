@@ -2,7 +2,7 @@
 #include "capture/file_system.h"
 #include "common/clock.h"
 #include "hid/device_tree.h"
-#include "usb/usb_hub_win.h"
+#include "hid/hub_api.h"
 #include "usb/usb_operations.h"
 
 namespace vek_native {

@@ -8,7 +8,7 @@
 #include "capture/file_system.h"
 #include "common/clock.h"
 #include "common/text.h"
-#include "usb/usb_hub_win.h"
+#include "hid/hub_api.h"
 #include "usb/usb_node.h"
 #include "usb/usb_port.h"
 #include "usb/usb_reset.h"
