@@ -5,6 +5,7 @@
 
 #include "bridge/native_bridge.h"
 #include "bridge/window_poster.h"
+#include "capture/capture_operations.h"
 #include "channels/binary_messenger_impl.h"
 #include "hid/hid_operations.h"
 #include "host/product_wiring.h"
@@ -21,6 +22,9 @@ BridgeOperations FeatureOperations(const EventEmitter& emit) {
   BridgeOperations operations;
   // One line per feature.
   PlugHidOperations(operations, emit);
+  // The hub port resolver comes with the USB inspection; until it is plugged
+  // in, every device counts as not sitting on a hub port.
+  PlugCaptureOperations(operations, HubPortResolver());
   PlugRawInputOperations(operations, emit,
                          [] { return NativeBridge::Instance().DroppedEventCount(); });
   return operations;
