@@ -5,8 +5,12 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "bridge/bridge_operations.h"
+#include "capture/capture_system.h"
+#include "capture/trace_xml.h"
+#include "host/helper_mode_operations.h"
 
 namespace vek_native {
 
@@ -14,7 +18,15 @@ namespace vek_native {
 // means "not resolvable", so the checks report the device as not on a hub.
 using HubPortResolver = std::function<bool(const std::string& usb_instance_id, uint32_t* port)>;
 
-void PlugCaptureOperations(BridgeOperations& operations, HubPortResolver resolve_hub_port);
+std::vector<CapturedHidDescriptor> ToCapturedHidDescriptors(
+    const std::vector<HidDescriptorCapture>& records);
+
+// `hub` (the USB inspection's port requests) may be null: the captures then
+// fail with a message instead of cycling the port. It must outlive the
+// operations.
+void PlugCaptureOperations(BridgeOperations& operations, HubPortResolver resolve_hub_port,
+                           HubPortCycler* hub);
+void PlugCaptureHelperModes(HelperModeOperations& modes, HubPortCycler* hub);
 
 }  // namespace vek_native
 

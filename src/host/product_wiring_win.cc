@@ -22,9 +22,9 @@ BridgeOperations FeatureOperations(const EventEmitter& emit) {
   BridgeOperations operations;
   // One line per feature.
   PlugHidOperations(operations, emit);
-  // The hub port resolver comes with the USB inspection; until it is plugged
-  // in, every device counts as not sitting on a hub port.
-  PlugCaptureOperations(operations, HubPortResolver());
+  // The hub port resolver and port requests come with the USB inspection;
+  // until they are plugged in, no device counts as sitting on a hub port.
+  PlugCaptureOperations(operations, HubPortResolver(), nullptr);
   PlugRawInputOperations(operations, emit,
                          [] { return NativeBridge::Instance().DroppedEventCount(); });
   return operations;
@@ -61,6 +61,7 @@ FlutterWindowHooks WireProduct() {
 HelperModeOperations ProductHelperModes() {
   HelperModeOperations modes;
   // One line per helper mode, e.g.: PlugResetUsbHelperMode(modes);
+  PlugCaptureHelperModes(modes, nullptr);
   return modes;
 }
 
