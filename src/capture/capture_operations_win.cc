@@ -4,6 +4,7 @@
 #include "capture/capture_operations.h"
 #include "capture/capture_support.h"
 #include "capture/hid_descriptor_capture.h"
+#include "capture/usb_enumeration_capture.h"
 
 namespace vek_native {
 namespace {
@@ -13,6 +14,13 @@ int RunHidHelper(HubPortCycler* hub, const std::string& usb_instance_id, int32_t
   CaptureHelperSystem system = SystemCaptureHelperSystem(hub);
   return RunHidDescriptorCaptureHelper(system, usb_instance_id, interface_number, timeout_ms,
                                        out_file_path, message);
+}
+
+int RunUsbHelper(HubPortCycler* hub, const std::string& usb_instance_id, int32_t duration_ms,
+                 bool include_hid_reports, int32_t timeout_ms, const std::string& directory) {
+  CaptureHelperSystem system = SystemCaptureHelperSystem(hub);
+  return RunUsbEnumerationCaptureHelper(system, usb_instance_id, duration_ms, include_hid_reports,
+                                        timeout_ms, directory);
 }
 
 }  // namespace
@@ -44,6 +52,26 @@ void PlugCaptureOperations(BridgeOperations& operations, HubPortResolver resolve
         *records = ToCapturedHidDescriptors(captured);
         return ok;
       };
+  operations.capture_usb_enumeration = [queries, hub](const std::string& usb_instance_id,
+                                                      int32_t duration_ms, bool include_hid_reports,
+                                                      int32_t timeout_ms, EncodableValue* value,
+                                                      bool* cancelled, std::string* message) {
+    UsbCaptureCaller caller;
+    caller.launcher = &SystemProcessLauncher();
+    caller.files = &SystemFileSystem();
+    caller.support = queries.get();
+    caller.run_helper = [hub](const std::string& id, int32_t duration, bool include,
+                              int32_t timeout, const std::string& directory) {
+      return RunUsbHelper(hub, id, duration, include, timeout, directory);
+    };
+    UsbCaptureResult result;
+    if (!CaptureUsbEnumeration(caller, usb_instance_id, duration_ms, include_hid_reports,
+                               timeout_ms, &result, cancelled, message)) {
+      return false;
+    }
+    *value = UsbCaptureResultToValue(result);
+    return true;
+  };
 }
 
 void PlugCaptureHelperModes(HelperModeOperations& modes, HubPortCycler* hub) {
@@ -52,6 +80,12 @@ void PlugCaptureHelperModes(HelperModeOperations& modes, HubPortCycler* hub) {
                                                const std::string& out_file_path,
                                                std::string* message) {
     return RunHidHelper(hub, usb_instance_id, interface_number, timeout_ms, out_file_path, message);
+  };
+  modes.capture_usb_enumeration = [hub](const std::string& usb_instance_id, int32_t duration_ms,
+                                        bool include_hid_reports, int32_t timeout_ms,
+                                        const std::string& output_directory) {
+    return RunUsbHelper(hub, usb_instance_id, duration_ms, include_hid_reports, timeout_ms,
+                        output_directory);
   };
 }
 
