@@ -6,6 +6,7 @@
 #include "bridge/bridge_own_operations.h"
 #include "bridge/native_bridge.h"
 #include "bridge/window_poster.h"
+#include "capture/capture_operations.h"
 #include "channels/binary_messenger_impl.h"
 #include "hid/descriptor_report.h"
 #include "hid/hid_operations.h"
@@ -27,6 +28,9 @@ BridgeOperations FeatureOperations(const EventEmitter& emit) {
   PlugBridgeOwnOperations(operations);
   PlugHidOperations(operations, emit);
   PlugHidDescriptorOperations(operations);
+  // The hub port resolver and port requests come with the USB inspection;
+  // until they are plugged in, no device counts as sitting on a hub port.
+  PlugCaptureOperations(operations, HubPortResolver(), nullptr);
   PlugRawInputOperations(operations, emit,
                          [] { return NativeBridge::Instance().DroppedEventCount(); });
   PlugSerialOperations(operations, emit);
@@ -66,6 +70,7 @@ HelperModeOperations ProductHelperModes() {
   HelperModeOperations modes;
   // One line per helper mode.
   PlugResetUsbHelperMode(modes);
+  PlugCaptureHelperModes(modes, nullptr);
   return modes;
 }
 
