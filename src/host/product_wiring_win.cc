@@ -28,9 +28,7 @@ BridgeOperations FeatureOperations(const EventEmitter& emit) {
   PlugBridgeOwnOperations(operations);
   PlugHidOperations(operations, emit);
   PlugHidDescriptorOperations(operations);
-  // The hub port resolver and port requests come with the USB inspection;
-  // until they are plugged in, no device counts as sitting on a hub port.
-  PlugCaptureOperations(operations, HubPortResolver(), nullptr);
+  PlugCaptureOperations(operations, UsbCaptureHubPortResolver(), &UsbCaptureHubPortCycler());
   PlugRawInputOperations(operations, emit,
                          [] { return NativeBridge::Instance().DroppedEventCount(); });
   PlugSerialOperations(operations, emit);
@@ -70,7 +68,7 @@ HelperModeOperations ProductHelperModes() {
   HelperModeOperations modes;
   // One line per helper mode.
   PlugResetUsbHelperMode(modes);
-  PlugCaptureHelperModes(modes, nullptr);
+  PlugCaptureHelperModes(modes, &UsbCaptureHubPortCycler());
   return modes;
 }
 

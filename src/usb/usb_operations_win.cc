@@ -4,6 +4,10 @@
 #include "hid/device_tree.h"
 #include "hid/hub_api.h"
 #include "usb/usb_operations.h"
+#include "usb/usb_port.h"
+
+#include <memory>
+#include <string>
 
 namespace vek_native {
 namespace {
@@ -36,6 +40,43 @@ void PlugResetUsbHelperMode(HelperModeOperations& modes) {
                               const std::string& out_file_path) {
     return RunResetUsbDeviceHelperMode(SystemResetContext(), usb_instance_id, out_file_path);
   };
+}
+
+namespace {
+
+// The captures' view of the hub: the hub object stays owned here between
+// opening it and closing it.
+class WindowsHubPortCycler : public HubPortCycler {
+ public:
+  bool OpenParentHub(const std::string& usb_instance_id, HubHandle* hub, uint32_t* port,
+                     std::string* error) override {
+    std::unique_ptr<UsbHub> opened;
+    if (!OpenParentUsbHub(WindowsDeviceTree(), WindowsUsbHubApi(), usb_instance_id, &opened, port,
+                          error)) {
+      *hub = nullptr;
+      return false;
+    }
+    *hub = opened.release();
+    return true;
+  }
+  bool CyclePort(HubHandle hub, uint32_t port, std::string* error) override {
+    return hub != nullptr && CycleHubPort(*static_cast<UsbHub*>(hub), port, error);
+  }
+  void CloseHub(HubHandle hub) override { delete static_cast<UsbHub*>(hub); }
+};
+
+}  // namespace
+
+HubPortResolver UsbCaptureHubPortResolver() {
+  return [](const std::string& usb_instance_id, uint32_t* port) {
+    uint32_t node = 0;
+    return ResolveUsbDevicePort(WindowsDeviceTree(), usb_instance_id, &node, port, nullptr);
+  };
+}
+
+HubPortCycler& UsbCaptureHubPortCycler() {
+  static WindowsHubPortCycler* cycler = new WindowsHubPortCycler();
+  return *cycler;
 }
 
 }  // namespace vek_native
