@@ -95,6 +95,61 @@ class RunningProgramTest(unittest.TestCase):
             self.skipTest("no HID descriptor report operation in this build")
         self.assertEqual((reply.kind, reply.code), ("error", "hid-descriptors-failed"), reply)
 
+    def wine_hid_devices(self):
+        reply = self.call("listHidDevices")
+        self.assertEqual(reply.kind, "ok", reply)
+        return {(d["vendorId"], d["productId"]): d for d in reply.value}
+
+    def test_hid_devices_are_listed_and_a_reader_opens_and_closes(self):
+        devices = self.wine_hid_devices()
+        if (0x845E, 1) not in devices:
+            self.skipTest("this Wine shows no virtual HID mouse")
+        mouse = devices[(0x845E, 1)]
+        self.assertEqual(len(mouse), 17)
+        self.assertEqual((mouse["usagePage"], mouse["usage"], mouse["product"]),
+                         (1, 2, "Wine HID mouse"))
+        self.assertGreater(mouse["inputReportByteLength"], 0)
+        self.assertEqual(self.call("openHidInput", {"path": mouse["path"]}).kind, "ok")
+        self.assertEqual(self.call("closeHidInput", {"path": mouse["path"]}).kind, "ok")
+        # Closing again, or a path never opened, is not an error.
+        self.assertEqual(self.call("closeHidInput", {"path": mouse["path"]}).kind, "ok")
+
+    def test_descriptor_report_of_the_wine_mouse_is_rebuilt(self):
+        devices = self.wine_hid_devices()
+        if (0x845E, 1) not in devices:
+            self.skipTest("this Wine shows no virtual HID mouse")
+        mouse = devices[(0x845E, 1)]
+        reply = self.call("readHidDescriptors", {"path": mouse["path"]})
+        self.assertEqual(reply.kind, "ok", reply)
+        report = reply.value
+        # Wine refuses the raw descriptor request and has no USB parent, so the
+        # descriptor is rebuilt from the preparsed data.
+        self.assertEqual(report["reportDescriptorSource"], "reconstructed")
+        self.assertEqual(report["reportDescriptorAlgorithm"], "hidp-preparsed")
+        self.assertEqual(report["usbError"], "无法读取父设备实例 ID（SetupDi 属性查询失败）")
+        descriptor = bytes(report["reportDescriptor"])
+        self.assertEqual(descriptor[:4], b"\x05\x01\x09\x02")  # Generic Desktop, Mouse
+        self.assertEqual(descriptor[-1:], b"\xc0")
+
+    def test_capture_capabilities_answer_a_full_map(self):
+        keys = {"hubPortFound", "missingProviders", "needsAdmin", "reason", "supported",
+                "systemBuild", "tracerptAvailable"}
+        for instance_id in ["USB\\VID_046D&PID_C077\\5&1234&0&3", "garbage"]:
+            with self.subTest(instance_id=instance_id):
+                reply = self.call("usbCaptureCapabilities", {"usbInstanceId": instance_id})
+                self.assertEqual(reply.kind, "ok", reply)
+                self.assertTrue(keys.issubset(reply.value.keys()), reply.value)
+                self.assertFalse(reply.value["supported"])
+                self.assertTrue(reply.value["reason"])
+
+    def test_raw_input_devices_are_listed_with_names(self):
+        reply = self.call("listRawInputDevices")
+        self.assertEqual(reply.kind, "ok", reply)
+        if not reply.value:
+            self.skipTest("this Wine lists no raw input devices")
+        for device in reply.value:
+            self.assertTrue(device.get("name"), device)
+
     def test_malformed_call_is_answered_not_implemented(self):
         # A method call whose name is a number never reaches the bridge.
         payload = bytearray()
