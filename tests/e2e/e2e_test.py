@@ -142,6 +142,22 @@ class RunningProgramTest(unittest.TestCase):
                 self.assertFalse(reply.value["supported"])
                 self.assertTrue(reply.value["reason"])
 
+    def test_captures_fail_cleanly_without_hubs(self):
+        # Wine keeps Windows 7's version and has no hubs: both captures stop at
+        # the build check.
+        device = "USB\\VID_046D&PID_C077\\5&1234&0&3"
+        cases = [
+            ("captureUsbEnumeration", {"usbInstanceId": device, "durationMs": 1000},
+             "capture-failed", "当前系统不支持 ETW 抓包"),
+            ("captureHidReportDescriptors", {"usbInstanceId": device},
+             "capture-failed", "当前系统不支持 ETW 抓包"),
+        ]
+        for method, arguments, code, message in cases:
+            with self.subTest(method=method):
+                reply = self.call(method, arguments)
+                self.assertEqual((reply.kind, reply.code), ("error", code), reply)
+                self.assertTrue(reply.message.startswith(message), reply.message)
+
     def test_raw_input_devices_are_listed_with_names(self):
         reply = self.call("listRawInputDevices")
         self.assertEqual(reply.kind, "ok", reply)
@@ -193,6 +209,19 @@ class HelperModeTest(unittest.TestCase):
                 code, out, err = vekdriver.run_helper(arguments, timeout=60)
                 self.assertEqual(code, 1, err)
                 self.assertIn(usage, err.splitlines())
+
+    def test_helper_modes_refuse_result_locations_outside_their_prefix(self):
+        # Enough arguments run the mode; an elevated helper must not write to a
+        # file the command line names unless it is one of its own result files.
+        device = "USB\\VID_046D&PID_C077\\5&1234&0&3"
+        for arguments in (["--reset-usb-device", device, "C:\\windows\\win.ini"],
+                          ["--capture-hid-report-descriptors", device, "0", "5000",
+                           "C:\\windows\\win.ini"],
+                          ["--capture-usb-enumeration", device, "1000", "1", "5000",
+                           "C:\\windows"]):
+            with self.subTest(mode=arguments[0]):
+                code, out, err = vekdriver.run_helper(arguments, timeout=60)
+                self.assertEqual(code, 1, err)
                 self.assertEqual(out, "")
 
 
