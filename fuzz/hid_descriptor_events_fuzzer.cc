@@ -1,0 +1,48 @@
+// Feeds arbitrary bytes to the HID report descriptor reader. The first byte
+// chooses the wanted interface (any, or 0 to 3); the rest is the XML text,
+// searched for device 046D:C52B. Besides memory errors it checks what the
+// capture relies on: the list is replaced, not appended to; one record per
+// interface in ascending order; only the wanted device and interface; paths
+// that name that interface; descriptors of 1 to 4096 bytes.
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+#include <vector>
+
+#include "capture/trace_text.h"
+#include "capture/trace_xml.h"
+#include "common/text.h"
+
+namespace {
+
+void Check(bool condition) {
+  if (!condition) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace vek_native;
+  if (size == 0) return 0;
+  const uint8_t options = data[0];
+  const std::string_view xml(reinterpret_cast<const char*>(data + 1), size - 1);
+  const int32_t wanted = (options & 16) ? -1 : (options >> 5) & 3;
+  constexpr uint32_t kVendor = 0x046D;
+  constexpr uint32_t kProduct = 0xC52B;
+
+  std::vector<HidDescriptorCapture> captures(1);
+  Check(ParseHidDescriptorEvents(xml, kVendor, kProduct, wanted, &captures));
+  int32_t previous = -2;
+  for (const HidDescriptorCapture& c : captures) {
+    Check(!c.descriptor.empty() && c.descriptor.size() <= kMaxReportDescriptorBytes);
+    Check(c.declaredLength >= 1);
+    Check(c.vendorId == kVendor && c.productId == kProduct);
+    Check(c.interfaceNumber > previous);
+    previous = c.interfaceNumber;
+    if (wanted >= 0) Check(c.interfaceNumber == wanted || (c.interfaceNumber == -1 && wanted == 0));
+    Check(IsValidUtf8(c.instancePath));
+    UsbInstanceId id;
+    Check(ParseUsbInstanceId(c.instancePath, &id) && id.interface_number == c.interfaceNumber);
+  }
+  return 0;
+}
