@@ -3,6 +3,7 @@ driven through frames and the standard method codec (tools/vekdriver.py, which
 shares no code with the C++ side)."""
 
 import os
+import shutil
 import sys
 import unittest
 
@@ -157,6 +158,62 @@ class RunningProgramTest(unittest.TestCase):
                 reply = self.call(method, arguments)
                 self.assertEqual((reply.kind, reply.code), ("error", code), reply)
                 self.assertTrue(reply.message.startswith(message), reply.message)
+
+    def wine_temp_directory(self):
+        """(Windows path, Linux path) of the Wine user's temporary directory."""
+        code, out, err = vekdriver.run_wine(["cmd", "/c", "echo", "%TEMP%"])
+        self.assertEqual(code, 0, err)
+        windows = out.strip()
+        code, out, err = vekdriver.run_wine(["winepath", "-u", windows])
+        self.assertEqual(code, 0, err)
+        return windows, out.strip()
+
+    def temp_entries(self):
+        # Every temporary file and directory of the program starts so:
+        # sessions, traces, result and error files, capture directories.
+        return {name for name in os.listdir(self.wine_temp_directory()[1])
+                if name.startswith("vek_tool_")}
+
+    def test_failed_captures_leave_no_temporary_files(self):
+        before = self.temp_entries()
+        device = "USB\\VID_046D&PID_C077\\5&1234&0&3"
+        for method, arguments in [
+                ("captureUsbEnumeration", {"usbInstanceId": device, "durationMs": 1000}),
+                ("captureHidReportDescriptors", {"usbInstanceId": device}),
+                ("captureUsbEnumeration", {"usbInstanceId": "garbage"}),
+                ("captureHidReportDescriptors", {"usbInstanceId": "garbage"})]:
+            with self.subTest(method=method, arguments=arguments):
+                self.assertEqual(self.call(method, arguments).kind, "error")
+        self.assertEqual(self.temp_entries() - before, set())
+
+    def test_failed_helpers_leave_only_what_the_caller_reads(self):
+        # The helpers run as far as Wine allows (no hub to cycle): each leaves
+        # its message where the caller reads it, and no trace or dump.
+        windows, linux = self.wine_temp_directory()
+        device = "USB\\VID_046D&PID_C077\\5&1234&0&3"
+        tag = "e2e_%d" % os.getpid()
+        result = "vek_tool_capture_%s.txt" % tag
+        directory = "vek_tool_usbcap_%s" % tag
+        before = self.temp_entries()
+        try:
+            code, out, err = vekdriver.run_helper(
+                ["--capture-hid-report-descriptors", device, "0", "5000",
+                 windows + "\\" + result])
+            self.assertEqual(code, 1, err)
+            code, out, err = vekdriver.run_helper(
+                ["--capture-usb-enumeration", device, "1000", "1", "5000",
+                 windows + "\\" + directory])
+            self.assertEqual(code, 1, err)
+            self.assertEqual(self.temp_entries() - before, {result + ".err", directory})
+            with open(os.path.join(linux, result + ".err"), encoding="utf-8") as message:
+                self.assertTrue(message.read())
+            self.assertEqual(os.listdir(os.path.join(linux, directory)), ["meta.txt"])
+            with open(os.path.join(linux, directory, "meta.txt"), encoding="utf-8") as meta:
+                self.assertRegex(meta.read(), r"\nerror=.+")
+        finally:
+            if os.path.exists(os.path.join(linux, result + ".err")):
+                os.remove(os.path.join(linux, result + ".err"))
+            shutil.rmtree(os.path.join(linux, directory), ignore_errors=True)
 
     def test_raw_input_devices_are_listed_with_names(self):
         reply = self.call("listRawInputDevices")
