@@ -13,9 +13,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <fstream>
-#include <sstream>
+#include <map>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -247,6 +246,9 @@ BENCHMARK(BM_ParseTraceEvents)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond);
 // file read and expat on the whole dump, and whole against quarter.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
+  // Colours only on a terminal: the output is often kept in a file.
+  RatioReporter() : ConsoleReporter(::isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
+
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
@@ -269,13 +271,20 @@ class RatioReporter : public benchmark::ConsoleReporter {
       const double whole = Rate(base + "/1");
       const double quarter = Rate(base + "/4");
       if (whole <= 0) continue;
-      std::printf("%-28s %10.1f %10.3f %10.3f %14.3f\n", name + 3, whole,
-                  read > 0 ? whole / read : 0.0, expat > 0 ? whole / expat : 0.0,
-                  quarter > 0 ? quarter / whole : 0.0);
+      std::printf("%-28s %10.1f %10s %10s %14s\n", name + 3, whole, Ratio(whole, read).c_str(),
+                  Ratio(whole, expat).c_str(), Ratio(quarter, whole).c_str());
     }
   }
 
  private:
+  // "-" where a run is missing (filtered out or failed).
+  static std::string Ratio(double a, double b) {
+    if (a <= 0 || b <= 0) return "-";
+    char text[32];
+    std::snprintf(text, sizeof(text), "%.3f", a / b);
+    return text;
+  }
+
   double Rate(const std::string& name) const {
     const auto it = mb_per_s_.find(name);
     return it == mb_per_s_.end() ? 0.0 : it->second;
