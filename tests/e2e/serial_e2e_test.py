@@ -9,6 +9,7 @@ so the run uses a prefix of its own (VEK_WINEPREFIX, set by CTest).
 
 import os
 import sys
+import threading
 import time
 import unittest
 
@@ -118,8 +119,9 @@ class SerialThroughProgramTest(unittest.TestCase):
                        1)
         self.assert_error(self.call("openSerial", {"port": self.line.com_name}),
                           "serial-open-failed", "打开串口失败（Win32 错误码 5）")
-        self.assert_error(self.call("openSerial", {"port": "\\\\.\\" + self.line.com_name}),
-                          "serial-open-failed", "打开串口失败（Win32 错误码 5）")
+        for name in ("\\\\.\\" + self.line.com_name, self.line.com_name.lower()):
+            self.assert_error(self.call("openSerial", {"port": name}), "serial-open-failed",
+                              "打开串口失败（Win32 错误码 5）")
 
         # Far end -> port: complete and in order, as events of at most 4096 bytes.
         inbound = serial_line.pattern(10000, 1)
@@ -141,6 +143,26 @@ class SerialThroughProgramTest(unittest.TestCase):
         self.assertEqual(self.receive_serial(1, len(inbound)), inbound)
         self.assertEqual(serial_line.receive_exactly(self.far, len(outbound), DATA_TIMEOUT),
                          outbound)
+
+        # A sustained stream each way stays complete and in order; the handle
+        # may come as a 64-bit integer too.
+        inbound = serial_line.pattern(256 * 1024, 7)
+        self.send_far(inbound)
+        self.assertEqual(self.receive_serial(1, len(inbound)), inbound)
+        outbound = serial_line.pattern(256 * 1024, 8)
+        # Read while writing: a far end that stops reading fills the line and
+        # makes writes time out.
+        far_received = []
+        receiver = threading.Thread(target=lambda: far_received.append(
+            serial_line.receive_exactly(self.far, len(outbound), DATA_TIMEOUT)))
+        receiver.start()
+        try:
+            for offset in range(0, len(outbound), 65536):
+                self.assert_ok(self.call("writeSerial", {"handle": vekdriver.Int64(1),
+                                                         "data": outbound[offset:offset + 65536]}))
+        finally:
+            receiver.join()
+        self.assertEqual(far_received, [outbound])
 
         # After close no event arrives and the handle is gone; closing again is silent.
         self.assert_ok(self.call("closeSerial", {"handle": 1}))
