@@ -8,6 +8,8 @@ so the run uses a prefix of its own (VEK_WINEPREFIX, set by CTest).
 """
 
 import os
+import queue
+import struct
 import sys
 import threading
 import time
@@ -73,6 +75,14 @@ class SerialThroughProgramTest(unittest.TestCase):
     def assert_error(self, reply, code, message):
         self.assertEqual((reply.kind, reply.code, reply.message), ("error", code, message))
 
+    def assert_opened(self, arguments, handle):
+        payload = self.tool.send(vekdriver.METHOD_CHANNEL,
+                                 vekdriver.encode_method_call("openSerial", arguments),
+                                 CALL_TIMEOUT)
+        # A success envelope holding the handle as a 64-bit integer.
+        self.assertEqual(payload, b"\x00\x04" + struct.pack("<q", handle),
+                         vekdriver.decode_envelope(payload))
+
     def send_far(self, data):
         self.far.sendall(data)
 
@@ -82,10 +92,15 @@ class SerialThroughProgramTest(unittest.TestCase):
         last_timestamp = 0
         deadline = time.monotonic() + DATA_TIMEOUT
         while len(data) < size:
-            reply = self.tool.next_event(max(0.0, deadline - time.monotonic()))
-            if reply is None:
+            try:
+                payload = self.tool.events.get(timeout=max(0.0, deadline - time.monotonic()))
+            except queue.Empty:
                 break
+            reply = vekdriver.decode_envelope(payload)
             self.assertEqual(reply.kind, "ok", reply)
+            # Integers the program sends are 64-bit, whatever their value.
+            for key in ("handle", "timestampUs"):
+                self.assertIn(bytes([7, len(key)]) + key.encode() + b"\x04", payload)
             event = reply.value
             self.assertEqual(set(event), {"channel", "handle", "timestampUs", "data"}, event)
             self.assertEqual((event["channel"], event["handle"]), ("serial", handle))
@@ -115,8 +130,7 @@ class SerialThroughProgramTest(unittest.TestCase):
         self.assertIn(self.line.com_name, [record["port"] for record in reply.value])
 
         # The process's first port gets handle 1; the port is exclusive.
-        self.assert_ok(self.call("openSerial", {"port": self.line.com_name, "baudRate": 115200}),
-                       1)
+        self.assert_opened({"port": self.line.com_name, "baudRate": 115200}, 1)
         self.assert_error(self.call("openSerial", {"port": self.line.com_name}),
                           "serial-open-failed", "打开串口失败（Win32 错误码 5）")
         for name in ("\\\\.\\" + self.line.com_name, self.line.com_name.lower()):
@@ -174,7 +188,7 @@ class SerialThroughProgramTest(unittest.TestCase):
 
         # The next open takes the next handle. The bytes sent while the port
         # was closed were purged at open: only new ones arrive.
-        self.assert_ok(self.call("openSerial", {"port": self.line.com_name}), 2)
+        self.assert_opened({"port": self.line.com_name}, 2)
         again = serial_line.pattern(300, 6)
         self.send_far(again)
         self.assertEqual(self.receive_serial(2, len(again)), again)
@@ -189,7 +203,7 @@ class SerialThroughProgramTest(unittest.TestCase):
         reply = self.call("openSerial", {"port": "COM98"})
         self.assertEqual((reply.kind, reply.code), ("error", "serial-open-failed"), reply)
         self.assertTrue(reply.message.startswith("打开串口失败（Win32 错误码 "), reply.message)
-        self.assert_ok(self.call("openSerial", {"port": self.line.com_name, "baudRate": 0}), 3)
+        self.assert_opened({"port": self.line.com_name, "baudRate": 0}, 3)
         # Left open: the program's shutdown closes it (checked by the exit code).
         self.send_far(b"left open")
         self.assertEqual(self.receive_serial(3, 9), b"left open")
