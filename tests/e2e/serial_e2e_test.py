@@ -11,6 +11,7 @@ import os
 import queue
 import struct
 import sys
+import termios
 import threading
 import time
 import unittest
@@ -83,6 +84,19 @@ class SerialThroughProgramTest(unittest.TestCase):
         self.assertEqual(payload, b"\x00\x04" + struct.pack("<q", handle),
                          vekdriver.decode_envelope(payload))
 
+    def port_settings(self):
+        """What the program's configuration of the port became on the terminal."""
+        iflag, _, cflag, _, ispeed, ospeed, _ = self.line.terminal_attributes()
+        return {"speed": (ispeed, ospeed), "two stop bits": bool(cflag & termios.CSTOPB),
+                "RTS/CTS flow": bool(cflag & termios.CRTSCTS),
+                "XON/XOFF out": bool(iflag & termios.IXON),
+                "XON/XOFF in": bool(iflag & termios.IXOFF),
+                "parity check": bool(iflag & termios.INPCK)}
+
+    def expected_settings(self, speed):
+        return {"speed": (speed, speed), "two stop bits": False, "RTS/CTS flow": False,
+                "XON/XOFF out": False, "XON/XOFF in": False, "parity check": False}
+
     def send_far(self, data):
         self.far.sendall(data)
 
@@ -129,8 +143,18 @@ class SerialThroughProgramTest(unittest.TestCase):
             self.assertEqual(set(record), {"port", "description"}, record)
         self.assertIn(self.line.com_name, [record["port"] for record in reply.value])
 
-        # The process's first port gets handle 1; the port is exclusive.
-        self.assert_opened({"port": self.line.com_name, "baudRate": 115200}, 1)
+        # The process's first port gets handle 1, configured as asked whatever
+        # the line was set to before (the pseudo-terminal keeps 8 data bits and
+        # no parity bit whatever it is told, so those cannot be seen here).
+        attributes = self.line.terminal_attributes()
+        attributes[0] |= termios.IXON | termios.IXOFF | termios.INPCK
+        attributes[2] |= termios.CSTOPB | termios.CRTSCTS
+        attributes[4] = attributes[5] = termios.B1200
+        self.line.set_terminal_attributes(attributes)
+        self.assert_opened({"port": self.line.com_name, "baudRate": 57600}, 1)
+        self.assertEqual(self.port_settings(), self.expected_settings(termios.B57600))
+
+        # The port is exclusive.
         self.assert_error(self.call("openSerial", {"port": self.line.com_name}),
                           "serial-open-failed", "打开串口失败（Win32 错误码 5）")
         for name in ("\\\\.\\" + self.line.com_name, self.line.com_name.lower()):
@@ -189,6 +213,7 @@ class SerialThroughProgramTest(unittest.TestCase):
         # The next open takes the next handle. The bytes sent while the port
         # was closed were purged at open: only new ones arrive.
         self.assert_opened({"port": self.line.com_name}, 2)
+        self.assertEqual(self.port_settings(), self.expected_settings(termios.B9600))
         again = serial_line.pattern(300, 6)
         self.send_far(again)
         self.assertEqual(self.receive_serial(2, len(again)), again)
@@ -199,14 +224,19 @@ class SerialThroughProgramTest(unittest.TestCase):
         self.assert_error(self.call("writeSerial", {"handle": 2, "data": b"\x01"}),
                           "serial-write-failed", "串口句柄不存在")
 
-        # A failed open takes no handle: a later open gets 3.
+        # A failed open takes no handle: a later open gets 3. A rate of 0 or
+        # below means 115200.
         reply = self.call("openSerial", {"port": "COM98"})
         self.assertEqual((reply.kind, reply.code), ("error", "serial-open-failed"), reply)
         self.assertTrue(reply.message.startswith("打开串口失败（Win32 错误码 "), reply.message)
         self.assert_opened({"port": self.line.com_name, "baudRate": 0}, 3)
+        self.assertEqual(self.port_settings(), self.expected_settings(termios.B115200))
+        self.assert_ok(self.call("closeSerial", {"handle": 3}))
+        self.assert_opened({"port": self.line.com_name, "baudRate": -1}, 4)
+        self.assertEqual(self.port_settings(), self.expected_settings(termios.B115200))
         # Left open: the program's shutdown closes it (checked by the exit code).
         self.send_far(b"left open")
-        self.assertEqual(self.receive_serial(3, 9), b"left open")
+        self.assertEqual(self.receive_serial(4, 9), b"left open")
 
 
 if __name__ == "__main__":

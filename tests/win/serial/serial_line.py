@@ -23,6 +23,7 @@ import signal
 import socket
 import subprocess
 import tempfile
+import termios
 import time
 
 COM_NAME = "COM7"  # never COM1: Wine maps it to the host's /dev/ttyS0
@@ -104,6 +105,14 @@ class SerialLine:
         far.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         self._sockets.append(far)
         return far
+
+    def terminal_attributes(self):
+        """The line's terminal settings as termios.tcgetattr gives them: what
+        the program's port configuration became on the pseudo-terminal."""
+        return termios.tcgetattr(self._slave_fd)
+
+    def set_terminal_attributes(self, attributes):
+        termios.tcsetattr(self._slave_fd, termios.TCSANOW, attributes)
 
     def restart_wine_session(self):
         """Ends the prefix's wineserver; the next wine-run starts a fresh session."""
