@@ -234,9 +234,23 @@ class SerialThroughProgramTest(unittest.TestCase):
         self.assert_ok(self.call("closeSerial", {"handle": 3}))
         self.assert_opened({"port": self.line.com_name, "baudRate": -1}, 4)
         self.assertEqual(self.port_settings(), self.expected_settings(termios.B115200))
-        # Left open: the program's shutdown closes it (checked by the exit code).
-        self.send_far(b"left open")
-        self.assertEqual(self.receive_serial(4, 9), b"left open")
+        self.send_far(b"still open")
+        self.assertEqual(self.receive_serial(4, 10), b"still open")
+
+        # The far end hangs up: writes fail with the system's error while the
+        # program goes on answering. The port stays open until closed, here by
+        # the program's shutdown (checked by its exit code).
+        self.far.close()
+        deadline = time.monotonic() + DATA_TIMEOUT
+        while True:
+            reply = self.call("writeSerial", {"handle": 4, "data": b"\x01"})
+            if reply.kind != "ok" or time.monotonic() > deadline:
+                break
+            time.sleep(0.1)
+        self.assertEqual((reply.kind, reply.code), ("error", "serial-write-failed"), reply)
+        self.assertTrue(reply.message.startswith("写入串口失败（Win32 错误码 "), reply.message)
+        self.assertEqual(self.call("nowMicros").kind, "ok")
+        self.assertIsNone(self.tool.next_event(0.1))
 
 
 if __name__ == "__main__":
