@@ -17,6 +17,7 @@ Needs a MinGW build (build/mingw, or VEK_BUILD_DIR) and socat.
 
 import argparse
 import os
+import statistics
 import subprocess
 import sys
 import threading
@@ -90,6 +91,7 @@ def through_program(args):
             if reply.kind != "ok":
                 raise SystemExit("openSerial failed: %r" % reply)
             handle = reply.value
+            rates_in, rates_out = [], []
             for run in range(args.repeat):
                 payload = serial_line.pattern(args.bytes, 2 * run + 1)
                 in_s, events = inbound(tool, far, handle, payload)
@@ -99,6 +101,11 @@ def through_program(args):
                       "each); out in %.2f s = %.3f MB/s (%d-byte writes)"
                       % (args.bytes, in_s, args.bytes / in_s / MB, events, args.bytes / events,
                          out_s, args.bytes / out_s / MB, args.chunk), flush=True)
+                rates_in.append(args.bytes / in_s / MB)
+                rates_out.append(args.bytes / out_s / MB)
+            if args.repeat > 1:
+                print("vek_tool.exe: median of %d runs: in %.2f MB/s, out %.2f MB/s"
+                      % (args.repeat, statistics.median(rates_in), statistics.median(rates_out)))
             tool.call("closeSerial", {"handle": handle}, timeout=60)
 
 
