@@ -25,8 +25,8 @@ import vekdriver  # noqa: E402
 CALL_TIMEOUT = 60
 # Generous upper bounds for data to cross the line, never rates.
 DATA_TIMEOUT = 60
-# A reader notices a close within 1.5 s; bytes sent after the close are given
-# this long to show up as events if the port still had a reader.
+# Bytes sent after a close are given this long to show up as events, were the
+# port still being read (a read waits at most 1 s before it starts again).
 QUIET_WAIT = 2.0
 
 
