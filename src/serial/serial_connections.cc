@@ -14,6 +14,11 @@ constexpr uint32_t kQueueBytes = 65536;
 constexpr uint32_t kPurgeAll = 0x1 | 0x2 | 0x4 | 0x8;  // TX/RX abort, TX/RX clear
 // What Windows answers when a port that is already open is opened again.
 constexpr uint32_t kErrorAccessDenied = 5;
+// Errors a read completes with once its port is gone: access denied (a USB
+// adapter removed while open), invalid handle, not ready, bad command (a
+// removed device's driver), device does not exist, broken pipe (the line hung
+// up), device not connected, device removed.
+constexpr uint32_t kFinalReadErrors[] = {kErrorAccessDenied, 6, 21, 22, 55, 109, 1167, 1617};
 
 std::thread StartThread(std::function<void()> body) { return std::thread(std::move(body)); }
 
@@ -92,6 +97,13 @@ EncodableMap MakeSerialEvent(int64_t id, const uint8_t* data, size_t size, uint6
   return event;
 }
 
+bool SerialReadErrorIsFinal(uint32_t error) {
+  for (uint32_t final_error : kFinalReadErrors) {
+    if (error == final_error) return true;
+  }
+  return false;
+}
+
 void RunSerialReadLoop(SerialPortContext& context, const EventEmitter& emit) {
   SerialPortDevice& device = *context.device;
   if (!device.PrepareRead()) return;
@@ -116,9 +128,17 @@ void RunSerialReadLoop(SerialPortContext& context, const EventEmitter& emit) {
         case SerialReadWait::kFailed:
           device.CancelRead();
           return;
-        case SerialReadWait::kCompleted:
-          if (!device.FinishRead(&bytes)) continue;
+        case SerialReadWait::kCompleted: {
+          uint32_t error = 0;
+          if (!device.FinishRead(&bytes, &error)) {
+            // A read that timed out or was cancelled leaves the port usable.
+            // A port that is gone keeps accepting reads that fail at once
+            // (Wine, after the line hangs up): reading on would spin.
+            if (SerialReadErrorIsFinal(error)) return;
+            continue;
+          }
           break;
+        }
       }
     }
     EmitChunk(context, emit, buffer.data(), bytes);

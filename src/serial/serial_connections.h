@@ -44,6 +44,11 @@ struct SerialPortContext {
   std::mutex writeMutex;
 };
 
+// Whether a read that completed with platform error `error` means the port
+// is gone (hung up, removed, no longer valid): reading again would only fail
+// the same way at once.
+bool SerialReadErrorIsFinal(uint32_t error);
+
 // The reader loop of one port: reads until `running` turns false or the port
 // fails, emitting one event per chunk.
 void RunSerialReadLoop(SerialPortContext& context, const EventEmitter& emit);

@@ -60,8 +60,9 @@ class SerialPortDevice {
   virtual SerialReadStart StartRead(uint8_t* buffer, uint32_t size, uint32_t* bytes) = 0;
   // Waits for the pending read or the stop signal, at most `timeout_ms`.
   virtual SerialReadWait WaitRead(uint32_t timeout_ms) = 0;
-  // The result of a read that WaitRead saw complete, without waiting.
-  virtual bool FinishRead(uint32_t* bytes) = 0;
+  // The result of a read that WaitRead saw complete, without waiting; on
+  // failure `*error` is the platform error the read completed with.
+  virtual bool FinishRead(uint32_t* bytes, uint32_t* error) = 0;
   // Cancels the pending read and waits until the cancellation has completed:
   // afterwards the buffer is no longer in use. Returns the bytes the read had
   // received before it ended (a driver may complete a read only when cancelled).

@@ -61,9 +61,12 @@ class WindowsSerialPort : public SerialPortDevice {
     }
   }
 
-  bool FinishRead(uint32_t* bytes) override {
+  bool FinishRead(uint32_t* bytes, uint32_t* error) override {
     DWORD got = 0;
-    if (!GetOverlappedResult(port_, &read_, &got, FALSE)) return false;
+    if (!GetOverlappedResult(port_, &read_, &got, FALSE)) {
+      *error = GetLastError();
+      return false;
+    }
     *bytes = got;
     return true;
   }

@@ -79,7 +79,7 @@ class FakeSerialPort : public SerialPortDevice {
     return woke ? SerialReadWait::kCompleted : SerialReadWait::kTimedOut;
   }
 
-  bool FinishRead(uint32_t* bytes) override {
+  bool FinishRead(uint32_t* bytes, uint32_t* /*error*/) override {
     std::lock_guard<std::mutex> lock(line_->mutex);
     *bytes = TakeLocked(buffer_, size_);
     line_->read_in_flight = false;

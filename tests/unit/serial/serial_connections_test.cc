@@ -295,6 +295,88 @@ TEST(SerialConnectionsTest, ReaderEndsWhenThePortFails) {
   EXPECT_FALSE(line->misuse);
 }
 
+// A port whose reads all complete through the wait, each finishing with the
+// next scripted result; once the script is used up, reads fail to start (the
+// port is gone), which ends any reader.
+class ScriptedReadPort : public SerialPortDevice {
+ public:
+  struct Result {
+    bool ok;
+    uint32_t bytes_or_error;
+  };
+  explicit ScriptedReadPort(std::vector<Result> script) : script_(std::move(script)) {}
+
+  bool PrepareRead() override { return true; }
+  SerialReadStart StartRead(uint8_t* buffer, uint32_t, uint32_t*) override {
+    buffer_ = buffer;
+    return next_ < script_.size() ? SerialReadStart::kPending : SerialReadStart::kFailed;
+  }
+  SerialReadWait WaitRead(uint32_t) override { return SerialReadWait::kCompleted; }
+  bool FinishRead(uint32_t* bytes, uint32_t* error) override {
+    const Result result = script_.at(next_++);
+    if (!result.ok) {
+      *error = result.bytes_or_error;
+      return false;
+    }
+    std::fill_n(buffer_, result.bytes_or_error, static_cast<uint8_t>(next_));
+    *bytes = result.bytes_or_error;
+    return true;
+  }
+  uint32_t CancelRead() override { return 0; }
+  SerialWriteOutcome Write(const uint8_t*, uint32_t, uint32_t, uint32_t*, uint32_t*) override {
+    return SerialWriteOutcome::kFailed;
+  }
+  void Stop() override {}
+  void Close() override {}
+
+  size_t finished() const { return next_; }
+
+ private:
+  std::vector<Result> script_;
+  size_t next_ = 0;
+  uint8_t* buffer_ = nullptr;
+};
+
+// A read that timed out or was cancelled leaves the port readable; one that
+// says the port is gone ends the reader rather than failing again and again.
+TEST(SerialConnectionsTest, FailedReadCompletions) {
+  struct Case {
+    uint32_t error;
+    bool reader_goes_on;
+  };
+  const Case cases[] = {
+      {1460, true},   // ERROR_TIMEOUT: Wine's read time-out with nothing read
+      {995, true},    // ERROR_OPERATION_ABORTED: a read cancelled by a purge
+      {121, true},    // ERROR_SEM_TIMEOUT
+      {31, true},     // ERROR_GEN_FAILURE: not known to be final
+      {109, false},   // ERROR_BROKEN_PIPE: the line hung up (Wine)
+      {5, false},     // ERROR_ACCESS_DENIED: adapter removed
+      {22, false},    // ERROR_BAD_COMMAND
+      {1167, false},  // ERROR_DEVICE_NOT_CONNECTED
+      {1617, false},  // ERROR_DEVICE_REMOVED
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.error);
+    EXPECT_EQ(SerialReadErrorIsFinal(c.error), !c.reader_goes_on);
+    auto port = std::make_unique<ScriptedReadPort>(
+        std::vector<ScriptedReadPort::Result>{{false, c.error}, {false, c.error}, {true, 3}});
+    ScriptedReadPort& scripted = *port;
+    SerialPortContext context;
+    context.id = 7;
+    context.device = std::move(port);
+    context.running = true;
+    EventLog log;
+    RunSerialReadLoop(context, log.Emitter());
+    if (c.reader_goes_on) {
+      EXPECT_EQ(scripted.finished(), 3u);
+      EXPECT_EQ(log.Bytes(), std::vector<uint8_t>(3, 3));
+    } else {
+      EXPECT_EQ(scripted.finished(), 1u);
+      EXPECT_TRUE(log.Events().empty());
+    }
+  }
+}
+
 TEST(SerialConnectionsTest, WriteOutcomes) {
   struct Case {
     SerialWriteOutcome outcome;
