@@ -56,7 +56,7 @@ class FakeNodeSource : public vek_native::UsbNodeSource {
   bool ReadDeviceInfoSet(const vek_native::DeviceInfoQuery& query,
                          std::vector<vek_native::DeviceInfoEntry>* devices) override {
     const SetKey key{query.device_class, query.enumerator ? query.enumerator : "", query.flags};
-    queries.push_back(key);
+    ++queries;
     if (failing_sets.count(key) != 0) return false;
     auto it = sets.find(key);
     if (it == sets.end()) return true;
@@ -94,7 +94,7 @@ class FakeNodeSource : public vek_native::UsbNodeSource {
 
   std::map<SetKey, std::vector<std::pair<uint32_t, std::string>>> sets;
   std::set<SetKey> failing_sets;
-  std::vector<SetKey> queries;
+  int queries = 0;
   std::vector<vek_native::HidInterfaceNode> hid_interfaces;
   uint32_t hid_list_error = 0;
   uint32_t last_error = 1;  // ERROR_INVALID_FUNCTION
@@ -105,17 +105,11 @@ class FakeNodeSource : public vek_native::UsbNodeSource {
 
 // The three together, as the listing takes them.
 struct FakeNodeWorld {
-  using Properties = FakeProperties;
   FakeNodeTree tree;
   FakeProperties properties;
   FakeNodeSource source{tree};
 
   vek_native::UsbNodeSystem System() { return {&tree, &properties, &source}; }
-
-  static FakeNodeSource::SetKey Key(vek_native::DeviceInfoClass device_class,
-                                    const std::string& enumerator, uint32_t flags) {
-    return {device_class, enumerator, flags};
-  }
 
   // A started node without a problem.
   uint32_t AddStarted(const std::string& id, uint32_t parent) {
