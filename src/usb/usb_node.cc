@@ -1,17 +1,11 @@
 #include "usb/usb_node.h"
 
+#include "capture/trace_text.h"
+
 namespace vek_native {
 namespace {
 
 constexpr int kUsbIdWalkNodes = 8;
-
-std::string AsciiUpper(std::string_view text) {
-  std::string upper(text);
-  for (char& c : upper) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return upper;
-}
 
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && AsciiUpper(text.substr(0, prefix.size())) == prefix;

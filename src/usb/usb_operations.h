@@ -8,12 +8,22 @@
 #include "capture/capture_system.h"
 #include "channels/encodable_value.h"
 #include "host/helper_mode_operations.h"
+#include "usb/usb_diagnostics.h"
+#include "usb/usb_node_listing.h"
 #include "usb/usb_reset.h"
 
 namespace vek_native {
 
 // The reset result as the user interface receives it.
 EncodableValue UsbResetResultMap(const UsbResetResult& result);
+
+// "listUsbDeviceNodes": the listing as a list of node maps, in listing order.
+bool ListUsbDeviceNodeMaps(const UsbNodeSystem& system, bool include_hid_children,
+                           EncodableValue* nodes, std::string* message);
+
+// "readUsbDeviceDiagnostics": the report map.
+bool ReadUsbDiagnosticsMap(const UsbDiagnosticsSystem& system, const std::string& instance_id,
+                           EncodableValue* report, std::string* message);
 
 #ifdef _WIN32
 void PlugUsbOperations(BridgeOperations& operations);

@@ -2,6 +2,7 @@
 #include "capture/file_system.h"
 #include "common/clock.h"
 #include "hid/device_tree.h"
+#include "hid/hid_device_api.h"
 #include "hid/hub_api.h"
 #include "usb/usb_operations.h"
 #include "usb/usb_port.h"
@@ -22,9 +23,27 @@ UsbResetContext SystemResetContext() {
   return context;
 }
 
+UsbDiagnosticsSystem SystemDiagnostics() {
+  UsbDiagnosticsSystem system;
+  system.nodes.tree = &WindowsDeviceTree();
+  system.nodes.properties = &WindowsDevNodeProperties();
+  system.nodes.source = &WindowsUsbNodeSource();
+  system.hubs = &WindowsUsbHubApi();
+  system.hid = &WindowsHidDeviceApi();
+  return system;
+}
+
 }  // namespace
 
 void PlugUsbOperations(BridgeOperations& operations) {
+  operations.list_usb_device_nodes = [](bool include_hid_children, EncodableValue* nodes,
+                                        std::string* message) {
+    return ListUsbDeviceNodeMaps(SystemDiagnostics().nodes, include_hid_children, nodes, message);
+  };
+  operations.read_usb_device_diagnostics = [](const std::string& instance_id,
+                                              EncodableValue* report, std::string* message) {
+    return ReadUsbDiagnosticsMap(SystemDiagnostics(), instance_id, report, message);
+  };
   operations.reset_usb_device = [](const std::string& usb_instance_id, EncodableValue* value,
                                    bool* cancelled, std::string* message) {
     UsbResetResult result;

@@ -215,6 +215,72 @@ class RunningProgramTest(unittest.TestCase):
                 os.remove(os.path.join(linux, result + ".err"))
             shutil.rmtree(os.path.join(linux, directory), ignore_errors=True)
 
+    USB_NODE_KEYS = {"instanceId", "description", "friendlyName", "className", "classGuid",
+                     "service", "driverKey", "parentInstanceId", "locationInfo", "busType",
+                     "problemCode", "problemText", "deviceStatus", "isHidCollection", "vendorId",
+                     "productId", "usbInstanceId", "hasHidCollections"}
+    USB_REPORT_KEYS = {"node", "ancestors", "properties", "notes", "hubPath", "hubPort", "speed",
+                       "deviceDescriptorLength", "configurationDescriptorAvailable",
+                       "reportDescriptorAvailable", "hidCollectionCount"}
+    ABSENT_USB_DEVICE = "USB\\VID_1A2B&PID_3C4D\\VEK_E2E_ABSENT"
+
+    def test_usb_device_nodes_are_listed_once_problems_last(self):
+        listings = {}
+        for arguments in ({"includeHidChildren": False}, {"includeHidChildren": True}, None,
+                          {"includeHidChildren": "yes"}):
+            with self.subTest(arguments=arguments):
+                reply = self.call("listUsbDeviceNodes", arguments)
+                self.assertEqual(reply.kind, "ok", reply)
+                for node in reply.value:
+                    self.assertEqual(set(node), self.USB_NODE_KEYS)
+                ids = [node["instanceId"] for node in reply.value]
+                self.assertEqual(len(ids), len({i.upper() for i in ids}))
+                with_problem = [node["problemCode"] != 0 for node in reply.value]
+                self.assertEqual(with_problem, sorted(with_problem))
+                listings[repr(arguments)] = reply.value
+        with_hid = listings[repr({"includeHidChildren": True})]
+        without_hid = listings[repr({"includeHidChildren": False})]
+        # An absent or non-boolean argument leaves the collections out.
+        self.assertEqual(listings["None"], without_hid)
+        self.assertEqual(listings[repr({"includeHidChildren": "yes"})], without_hid)
+        self.assertFalse([n for n in without_hid if n["busType"] == "HID"])
+        self.assertEqual(len(without_hid) + len([n for n in with_hid if n["busType"] == "HID"]),
+                         len(with_hid))
+
+    def test_usb_diagnostics_answer_for_listed_and_absent_nodes(self):
+        reply = self.call("listUsbDeviceNodes", {"includeHidChildren": True})
+        self.assertEqual(reply.kind, "ok", reply)
+        ids = [node["instanceId"] for node in reply.value][:4]
+        for instance_id in ids + [self.ABSENT_USB_DEVICE]:
+            with self.subTest(instance_id=instance_id):
+                reply = self.call("readUsbDeviceDiagnostics", {"instanceId": instance_id})
+                self.assertEqual(reply.kind, "ok", reply)
+                report = reply.value
+                self.assertEqual(set(report), self.USB_REPORT_KEYS)
+                self.assertTrue(report["notes"])
+                if instance_id in ids:
+                    self.assertEqual(report["node"]["instanceId"], instance_id)
+                    # Wine has no hubs: no port, and the notes say so.
+                    self.assertEqual(report["hubPort"], 0)
+                    self.assertIn("该设备不在 USB 集线器端口上，无法用 ETW 抓包或一键复位。",
+                                  report["notes"])
+        self.assertIsNone(report["node"])
+        self.assertEqual(report["notes"],
+                         ["未找到设备节点「%s」：设备可能已拔出，或实例 ID 不属于 USB / HID 设备树。"
+                          % self.ABSENT_USB_DEVICE])
+
+    def test_reset_refuses_a_hid_id_and_fails_without_a_hub(self):
+        hid_id = "HID\\VID_845E&PID_0001\\1&2&0&0000"
+        reply = self.call("resetHidDevice", {"usbInstanceId": hid_id})
+        self.assertEqual((reply.kind, reply.code, reply.message),
+                         ("error", "reset-failed",
+                          "usbInstanceId 不是有效的 USB 设备实例路径：" + hid_id))
+        # Wine runs the reset in process (it reports the program as elevated);
+        # the hub look-up fails and its message reaches the caller.
+        reply = self.call("resetHidDevice", {"usbInstanceId": self.ABSENT_USB_DEVICE})
+        self.assertEqual((reply.kind, reply.code), ("error", "reset-failed"), reply)
+        self.assertTrue(reply.message.startswith("无法定位 USB 设备节点（CM 错误 "), reply.message)
+
     def test_raw_input_devices_are_listed_with_names(self):
         reply = self.call("listRawInputDevices")
         self.assertEqual(reply.kind, "ok", reply)

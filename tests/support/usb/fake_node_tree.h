@@ -33,6 +33,7 @@ class FakeNodeTree : public vek_native::DeviceTree {
     return static_cast<uint32_t>(nodes_.size());
   }
   FakeNode& Node(uint32_t number) { return nodes_[number - 1]; }
+  uint32_t Count() const { return static_cast<uint32_t>(nodes_.size()); }
 
   bool GetParentInstanceId(const std::string& instance_id, std::string* parent_id,
                            uint32_t* cm_error) override {

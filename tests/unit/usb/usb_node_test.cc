@@ -2,37 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
-#include <utility>
-
 #include "support/usb/fake_node_tree.h"
+#include "unit/usb/usb_fakes.h"
 
 namespace vek_native {
 namespace {
 
 using vek_test::FakeNodeTree;
-
-class FakeProperties : public DevNodeProperties {
- public:
-  std::string ReadDevNodeRegistryString(uint32_t node, DevNodeProperty property) override {
-    auto it = strings.find({node, property});
-    return it == strings.end() ? "" : it->second;
-  }
-  uint32_t GetStatus(uint32_t node, uint32_t* status, uint32_t* problem) override {
-    auto it = states.find(node);
-    if (it == states.end()) return kCmNoSuchDevInst;
-    *status = it->second.status;
-    *problem = it->second.problem;
-    return it->second.result;
-  }
-  struct State {
-    uint32_t result = 0;
-    uint32_t status = 0;
-    uint32_t problem = 0;
-  };
-  std::map<std::pair<uint32_t, DevNodeProperty>, std::string> strings;
-  std::map<uint32_t, State> states;
-};
+using vek_test::FakeProperties;
 
 TEST(UsbNodeTextsTest, ProblemTextsAndSpeedLabels) {
   EXPECT_EQ(ProblemText(0), "");

@@ -1,0 +1,339 @@
+#include "usb/usb_diagnostics.h"
+
+#include <algorithm>
+#include <memory>
+#include <utility>
+
+#include "capture/trace_text.h"
+#include "common/format.h"
+#include "hid/usb_descriptors.h"
+#include "usb/usb_port.h"
+
+namespace vek_native {
+namespace {
+
+// ERROR_INSUFFICIENT_BUFFER: the hub wants a bigger block for this port.
+constexpr uint32_t kBufferTooSmall = 122;
+constexpr size_t kConnectionDescriptorLengthOffset = 4;
+constexpr size_t kConnectionSpeedByteOffset = 23;
+// A hub asking for more than this for one port's connection information is
+// not believed.
+constexpr uint32_t kConnectionInfoMaximum = 65536;
+constexpr uint8_t kConfigurationDescriptorType = 2;
+constexpr uint32_t kConfigurationHeaderLength = 9;
+// A HID collection belongs to a USB device found among its node and this many
+// ancestors.
+constexpr int kHidOwnerWalkNodes = 8;
+constexpr int kAncestorCount = 5;
+
+void PutPort(std::vector<uint8_t>* buffer, uint32_t port) {
+  for (int i = 0; i < 4; ++i) (*buffer)[i] = static_cast<uint8_t>(port >> (8 * i));
+}
+
+std::string ErrorCodeText(const char* before, uint32_t code) {
+  return std::string(before) + std::to_string(code) + "）";
+}
+
+void KeepFirst(std::string* message, std::string text) {
+  if (message->empty()) *message = std::move(text);
+}
+
+bool BelongsToUsbDevice(DeviceTree& tree, uint32_t node, const std::string& upper_usb_id) {
+  uint32_t current = node;
+  for (int examined = 1;; ++examined) {
+    std::string id;
+    if (tree.NodeInstanceId(current, &id) == 0 && AsciiUpper(id) == upper_usb_id) return true;
+    if (examined == kHidOwnerWalkNodes) return false;
+    uint32_t parent = 0;
+    if (tree.ParentNode(current, &parent) != 0) return false;
+    current = parent;
+  }
+}
+
+void AddProperty(std::map<std::string, std::string>* properties, const char* label,
+                 const std::string& value) {
+  if (!value.empty()) (*properties)[label] = value;
+}
+
+std::map<std::string, std::string> BuildProperties(const UsbNodeRecord& r,
+                                                   const UsbDiagnosticsReport& report) {
+  std::map<std::string, std::string> p;
+  AddProperty(&p, "设备描述", r.description);
+  AddProperty(&p, "友好名称", r.friendlyName);
+  AddProperty(&p, "设备类", r.className);
+  AddProperty(&p, "类 GUID", r.classGuid);
+  AddProperty(&p, "服务", r.service);
+  AddProperty(&p, "驱动键", r.driverKey);
+  AddProperty(&p, "位置信息", r.locationInfo);
+  AddProperty(&p, "父设备实例", r.parentInstanceId);
+  AddProperty(&p, "USB 父实例", r.usbInstanceId);
+  AddProperty(&p, "总线类型", r.busType);
+  AddProperty(&p, "设备状态", r.deviceStatus);
+  AddProperty(&p, "集线器路径", report.hubPath);
+  AddProperty(&p, "连接速度", report.speed);
+  if (report.hubPort > 0) AddProperty(&p, "集线器端口", std::to_string(report.hubPort));
+  if (r.problemCode != 0) {
+    AddProperty(&p, "问题代码", std::to_string(r.problemCode) + "（" + r.problemText + "）");
+  }
+  if (r.vendorId != 0 || r.productId != 0) {
+    AddProperty(&p, "VID/PID", FormatVidPid(r.vendorId, r.productId));
+  }
+  return p;
+}
+
+// The hub facts: port, connection information and the configuration probe.
+void InspectHubPort(const UsbDiagnosticsSystem& system, const std::string& usb_id,
+                    UsbDiagnosticsReport* report) {
+  DeviceTree& tree = *system.nodes.tree;
+  uint32_t port_node = 0;
+  uint32_t port = 0;
+  std::string message;
+  if (!ResolveUsbDevicePort(tree, usb_id, &port_node, &port, &message) || port < kMinHubPort) {
+    if (!message.empty()) report->notes.push_back("无法解析 USB 集线器端口：" + message);
+    report->notes.push_back("该设备不在 USB 集线器端口上，无法用 ETW 抓包或一键复位。");
+    return;
+  }
+  report->hubPort = port;
+  std::string port_node_id;
+  if (tree.NodeInstanceId(port_node, &port_node_id) == 0) report->hubPath = port_node_id;
+
+  std::unique_ptr<UsbHub> hub;
+  uint32_t hub_port = 0;
+  message.clear();
+  if (!OpenParentUsbHub(tree, *system.hubs, usb_id, &hub, &hub_port, &message)) {
+    if (!message.empty()) report->notes.push_back(message);
+    return;
+  }
+  HubConnectionInfo info;
+  message.clear();
+  if (ReadHubConnectionInfo(*hub, hub_port, &info, &message)) {
+    report->speed = std::string(SpeedLabel(info.speed));
+    report->deviceDescriptorLength = info.device_descriptor_length;
+  } else {
+    report->notes.push_back(message);
+  }
+  message.clear();
+  report->configurationDescriptorAvailable = ProbeConfigurationDescriptor(*hub, hub_port, &message);
+  if (!report->configurationDescriptorAvailable && !message.empty()) {
+    report->notes.push_back(message);
+  }
+}
+
+std::string StatusNote(const UsbNodeRecord& r) {
+  return "设备状态：" + r.deviceStatus + "（问题代码 " + std::to_string(r.problemCode) + "：" +
+         r.problemText + "）。" + std::string(ProblemAdvice(r.problemCode));
+}
+
+}  // namespace
+
+bool ReadHubConnectionInfo(UsbHub& hub, uint32_t port, HubConnectionInfo* info,
+                           std::string* message) {
+  std::vector<uint8_t> buffer(kConnectionInfoFixedSize, 0);
+  PutPort(&buffer, port);
+  uint32_t returned = 0;
+  uint32_t error = 0;
+  bool ok = hub.GetConnectionInformation(&buffer, &returned, &error);
+  if (!ok && error == kBufferTooSmall && returned > kConnectionInfoFixedSize &&
+      returned <= kConnectionInfoMaximum) {
+    // The second request must name the port again: a zeroed block would ask
+    // about port 0, which no hub has.
+    buffer.assign(std::max<size_t>(returned, kConnectionInfoRetryMinimum), 0);
+    PutPort(&buffer, port);
+    error = 0;
+    ok = hub.GetConnectionInformation(&buffer, &returned, &error);
+  }
+  if (!ok || buffer.size() < kConnectionInfoFixedSize) {
+    if (message != nullptr) {
+      *message = ErrorCodeText("读取 USB 集线器端口连接信息失败（错误码 ", error);
+    }
+    return false;
+  }
+  info->device_descriptor_length = buffer[kConnectionDescriptorLengthOffset];
+  info->speed = buffer[kConnectionSpeedByteOffset];
+  return true;
+}
+
+bool ProbeConfigurationDescriptor(UsbHub& hub, uint32_t port, std::string* message) {
+  std::vector<uint8_t> buffer = BuildDescriptorRequest(
+      port, kConfigurationDescriptorType, 0, 0, kRecipientDevice, kConfigurationHeaderLength);
+  uint32_t returned = 0;
+  uint32_t error = 0;
+  if (!hub.GetDescriptorFromNodeConnection(&buffer, &returned, &error)) {
+    if (message != nullptr) *message = ErrorCodeText("读取 USB 配置描述符失败（错误码 ", error);
+    return false;
+  }
+  return returned > kDescriptorRequestHeaderSize;
+}
+
+bool ProbeHidCollections(const UsbDiagnosticsSystem& system, const std::string& usb_instance_id,
+                         bool* available, uint32_t* count, std::string* message) {
+  *available = false;
+  *count = 0;
+  std::string first;
+  const std::string wanted = AsciiUpper(usb_instance_id);
+  std::vector<HidInterfaceNode> interfaces;
+  uint32_t error = 0;
+  if (!system.nodes.source->ListHidInterfaceNodes(&interfaces, &error)) {
+    if (message != nullptr) *message = ErrorCodeText("无法枚举 HID 设备接口（错误码 ", error);
+    return false;
+  }
+  bool found = false;
+  for (const HidInterfaceNode& collection : interfaces) {
+    if (wanted.empty() || !BelongsToUsbDevice(*system.nodes.tree, collection.node, wanted)) {
+      continue;
+    }
+    found = true;
+    uint32_t open_error = 0;
+    std::unique_ptr<HidDevice> device =
+        system.hid->Open(collection.path, HidAccess::kAttributesOnly, false, &open_error);
+    if (!device) {
+      KeepFirst(&first, ErrorCodeText("无法打开 HID 集合设备（错误码 ", open_error));
+      continue;
+    }
+    std::unique_ptr<HidPreparsedData> preparsed = device->GetPreparsedData();
+    if (!preparsed) {
+      const uint32_t code = system.nodes.source->ThreadLastError();
+      KeepFirst(&first, ErrorCodeText("HID 预解析数据不可用（错误码 ", code));
+      continue;
+    }
+    HidCaps caps;
+    if (preparsed->GetCaps(&caps) == kHidpStatusSuccess) {
+      *available = true;
+      *count += caps.number_link_collection_nodes;
+    }
+  }
+  if (!found) KeepFirst(&first, "未找到属于该 USB 设备的 HID 集合接口。");
+  if (message != nullptr) *message = first;
+  return true;
+}
+
+bool ReadUsbDiagnostics(const UsbDiagnosticsSystem& system, const std::string& instance_id,
+                        UsbDiagnosticsReport* report, std::string* message) {
+  if (report == nullptr) {
+    if (message != nullptr) *message = "输出参数为空";
+    return false;
+  }
+  *report = UsbDiagnosticsReport();
+  DeviceTree& tree = *system.nodes.tree;
+
+  std::vector<UsbNodeRecord> listing;
+  std::string listing_message;
+  if (!ListUsbDeviceNodes(system.nodes, true, &listing, &listing_message)) {
+    if (message != nullptr) *message = listing_message;
+    return false;
+  }
+  const auto listed =
+      std::find_if(listing.begin(), listing.end(), [&instance_id](const UsbNodeRecord& r) {
+        return EqualsIgnoreAsciiCase(r.instanceId, instance_id);
+      });
+  const bool found = listed != listing.end();
+
+  uint32_t node = 0;
+  bool located = false;
+  // Present devices first; a phantom is still a node the tree remembers.
+  auto locate = [&](const std::string& id) {
+    uint32_t candidate = 0;
+    if (tree.LocateNode(id, &candidate) == 0 ||
+        system.nodes.source->LocateNodeOrPhantom(id, &candidate) == 0) {
+      node = candidate;
+      located = true;
+    }
+  };
+  if (!instance_id.empty()) locate(instance_id);
+  if (!found && !located) {
+    report->notes.push_back("未找到设备节点「" + instance_id +
+                            "」：设备可能已拔出，或实例 ID 不属于 USB / HID 设备树。");
+    return true;
+  }
+
+  UsbNodeRecord record =
+      found ? std::move(*listed)
+            : BuildUsbNodeRecord(tree, *system.nodes.properties, node, instance_id);
+  if (record.instanceId.empty()) record.instanceId = instance_id;
+  if (!located && !record.instanceId.empty()) locate(record.instanceId);
+
+  if (located) {
+    uint32_t current = node;
+    for (int i = 0; i < kAncestorCount; ++i) {
+      uint32_t parent = 0;
+      if (tree.ParentNode(current, &parent) != 0) break;
+      std::string parent_id;
+      if (tree.NodeInstanceId(parent, &parent_id) != 0 || parent_id.empty()) break;
+      report->ancestors.push_back(
+          BuildUsbNodeRecord(tree, *system.nodes.properties, parent, parent_id));
+      current = parent;
+    }
+  }
+
+  const std::string usb_id =
+      record.usbInstanceId.empty() ? record.instanceId : record.usbInstanceId;
+  InspectHubPort(system, usb_id, report);
+
+  std::string hid_message;
+  bool available = false;
+  uint32_t count = 0;
+  ProbeHidCollections(system, usb_id, &available, &count, &hid_message);
+  report->reportDescriptorAvailable = available;
+  report->hidCollectionCount = count;
+  if (!available && !hid_message.empty()) report->notes.push_back(hid_message);
+
+  report->properties = BuildProperties(record, *report);
+  if (record.problemCode != 0) report->notes.insert(report->notes.begin(), StatusNote(record));
+
+  std::vector<std::string>& notes = report->notes;
+  if (!located) notes.push_back("无法在设备树中定位该节点（设备可能已拔出）。");
+  if (record.busType == "HID") {
+    notes.push_back("该节点是 HID 集合；USB 父设备实例为「" +
+                    (record.usbInstanceId.empty() ? std::string("未知") : record.usbInstanceId) +
+                    "」。");
+  }
+  if (report->deviceDescriptorLength > 0) {
+    notes.push_back("USB 设备描述符长度：" + std::to_string(report->deviceDescriptorLength) +
+                    " 字节。");
+  }
+  if (report->hidCollectionCount > 0) {
+    notes.push_back("HID 集合数：" + std::to_string(report->hidCollectionCount) +
+                    "（含嵌套 Link Collection）。");
+  }
+  if (!report->configurationDescriptorAvailable) {
+    notes.push_back("USB 配置描述符不可读（设备可能未启动，或集线器拒绝了 GET_DESCRIPTOR 请求）。");
+  }
+  if (!report->reportDescriptorAvailable) {
+    notes.push_back("HID 报告描述符不可读（没有可用的 HID 集合或 HID 类驱动未加载）。");
+  }
+  if (notes.empty()) notes.push_back("未发现问题：设备已启动，USB / HID 描述符可读取。");
+
+  report->has_node = true;
+  report->node = std::move(record);
+  return true;
+}
+
+EncodableValue UsbDiagnosticsMap(const UsbDiagnosticsReport& report) {
+  EncodableMap map;
+  auto put = [&map](const char* key, EncodableValue value) {
+    map[EncodableValue(key)] = std::move(value);
+  };
+  put("node", report.has_node ? UsbNodeMap(report.node) : EncodableValue());
+  EncodableList ancestors;
+  for (const UsbNodeRecord& ancestor : report.ancestors) ancestors.push_back(UsbNodeMap(ancestor));
+  put("ancestors", EncodableValue(std::move(ancestors)));
+  EncodableMap properties;
+  for (const auto& property : report.properties) {
+    properties[EncodableValue(property.first)] = EncodableValue(property.second);
+  }
+  put("properties", EncodableValue(std::move(properties)));
+  EncodableList notes;
+  for (const std::string& note : report.notes) notes.push_back(EncodableValue(note));
+  put("notes", EncodableValue(std::move(notes)));
+  put("hubPath", EncodableValue(report.hubPath));
+  put("hubPort", EncodableValue(static_cast<int64_t>(report.hubPort)));
+  put("speed", EncodableValue(report.speed));
+  put("deviceDescriptorLength",
+      EncodableValue(static_cast<int64_t>(report.deviceDescriptorLength)));
+  put("configurationDescriptorAvailable", EncodableValue(report.configurationDescriptorAvailable));
+  put("reportDescriptorAvailable", EncodableValue(report.reportDescriptorAvailable));
+  put("hidCollectionCount", EncodableValue(static_cast<int64_t>(report.hidCollectionCount)));
+  return EncodableValue(std::move(map));
+}
+
+}  // namespace vek_native
