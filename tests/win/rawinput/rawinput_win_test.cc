@@ -129,8 +129,7 @@ TEST_F(RawInputWinTest, SentInputArrivesAsBatchesAndSummaries) {
   ops_.stop_raw_input();
   Pump(50);
   ASSERT_TRUE(ops_.start_raw_input(&message)) << message;
-  events_.clear();  // only what this test sends from here on  // only what this test sends from
-                    // here on
+  events_.clear();  // only what this test sends from here on
 
   constexpr int kMoves = 10;
   std::vector<INPUT> inputs;
