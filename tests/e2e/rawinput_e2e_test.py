@@ -11,9 +11,10 @@ How it is set up, and why (found by experiment with Wine 8 and Xvfb):
   before it starts the capture; no Wine virtual desktop is needed. Input
   typed while the pointer is over the bare root window never reaches Wine.
 - Its own Xvfb display and its own Wine prefix (so its own wineserver
-  session): no other test's windows or pointer moves land on this display,
-  and the Windows tests that inject input with SendInput keep a session in
-  which this program has never run.
+  session): no other test's window can cover ours or move the pointer away,
+  and the shared session keeps its state. (There, once Wine's HID mouse has
+  been opened for input reports, input sent with SendInput stops reaching raw
+  input for the rest of the session; X input keeps arriving.)
 - Each X event becomes one raw input message: a motion one mouse message with
   the motion as its relative delta, a button press or release one message,
   buttons 4/5 one vertical wheel message of +/-120, 6/7 one horizontal wheel
