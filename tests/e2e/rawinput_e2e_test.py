@@ -89,8 +89,10 @@ class RawInputEndToEndTest(unittest.TestCase):
         cls.tool = vekdriver.VekTool(start_timeout=CALL_TIMEOUT)
         try:
             cls.window = cls.find_window()
-            # Input lands on the window under the pointer; well inside the
-            # client area, where clicks reach the engine's view and nothing else.
+            # Input lands on the window under the pointer: ours on top, and the
+            # pointer well inside its client area, where clicks reach the
+            # engine's view and nothing else.
+            xdotool("windowraise", cls.window)
             xdotool("mousemove", "--window", cls.window, 400, 300)
             reply = cls.tool.listen(timeout=CALL_TIMEOUT)
             assert reply.kind == "ok", reply
@@ -108,13 +110,16 @@ class RawInputEndToEndTest(unittest.TestCase):
 
     @classmethod
     def find_window(cls):
-        # The window shows after the engine's first frame.
+        # The window shows after the engine's first frame. Ours by process id
+        # (Wine's windows carry their Unix one): a program left over from an
+        # earlier run must not get the input.
         reply = cls.tool.call("nowMicros", timeout=CALL_TIMEOUT)
         assert reply.kind == "ok", reply
         deadline = time.monotonic() + 30
         while time.monotonic() < deadline:
             found = subprocess.run(
-                ["xdotool", "search", "--onlyvisible", "--name", "^vek tool$"],
+                ["xdotool", "search", "--all", "--onlyvisible", "--pid", str(cls.tool.process.pid),
+                 "--name", "^vek tool$"],
                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                 timeout=20, env=dict(os.environ, DISPLAY=X_DISPLAY))
             if found.stdout.split():
