@@ -12,9 +12,11 @@ How it is set up, and why (found by experiment with Wine 8 and Xvfb):
   typed while the pointer is over the bare root window never reaches Wine.
 - Its own Xvfb display and its own Wine prefix (so its own wineserver
   session): no other test's window can cover ours or move the pointer away,
-  and the shared session keeps its state. (There, once Wine's HID mouse has
-  been opened for input reports, input sent with SendInput stops reaching raw
-  input for the rest of the session; X input keeps arriving.)
+  and the shared session keeps its state. (Wine queues raw input only while
+  some thread owns the foreground: X input over our window makes its thread
+  the owner, so this test does not depend on what ran before; input sent
+  with SendInput to a program with no shown window may be lost once another
+  program's window has come and gone in the session.)
 - Each X event becomes one raw input message: a motion one mouse message with
   the motion as its relative delta, a button press or release one message,
   buttons 4/5 one vertical wheel message of +/-120, 6/7 one horizontal wheel
