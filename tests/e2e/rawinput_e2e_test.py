@@ -12,11 +12,11 @@ How it is set up, and why (found by experiment with Wine 8 and Xvfb):
   typed while the pointer is over the bare root window never reaches Wine.
 - Its own Xvfb display and its own Wine prefix (so its own wineserver
   session): no other test's window can cover ours or move the pointer away,
-  and the shared session keeps its state. (Wine queues raw input only while
-  some thread owns the foreground: X input over our window makes its thread
-  the owner, so this test does not depend on what ran before; input sent
-  with SendInput to a program with no shown window may be lost once another
-  program's window has come and gone in the session.)
+  and the shared session keeps its state. (Seen in a shared session: once
+  another program's window has come and gone, input sent with SendInput no
+  longer reaches raw input registered on a message-only window, while a
+  shown foreground window still gets it. X input over our own window is
+  delivered whatever ran before.)
 - Each X event becomes one raw input message: a motion one mouse message with
   the motion as its relative delta, a button press or release one message,
   buttons 4/5 one vertical wheel message of +/-120, 6/7 one horizontal wheel
@@ -56,7 +56,6 @@ X_DISPLAY = ":" + DISPLAY_NUMBER
 
 MOUSE_PATH_PREFIX = "\\\\?\\HID#VID_845E&PID_0001#"
 KEYBOARD_PATH_PREFIX = "\\\\?\\HID#VID_845E&PID_0002#"
-FALLBACK_NAMES = {"鼠标", "键盘", "HID 设备", "未知输入设备"}
 
 
 def use_own_display_and_prefix():
