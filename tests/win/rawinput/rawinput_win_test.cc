@@ -40,10 +40,10 @@ void Pump(DWORD milliseconds) {
 
 class RawInputWinTest : public ::testing::Test {
  protected:
-  // A shown top-level window, as the program's host window is. Wine queues
-  // raw input for sent input only while some thread owns the foreground;
-  // once another program's window has come and gone in the same Wine
-  // session, a message-only window may wait for it in vain. One window for
+  // A shown foreground window, as the program's host window is. Under Wine,
+  // once another program's window has come and gone in the same session,
+  // sent input no longer reaches raw input registered on a message-only
+  // window, while a shown foreground window still gets it. One window for
   // the suite: without a window manager each destruction costs Wine seconds.
   static void SetUpTestSuite() {
     WNDCLASSW cls = {};
