@@ -51,8 +51,10 @@ class RawInputWinTest : public ::testing::Test {
     cls.hInstance = GetModuleHandleW(nullptr);
     cls.lpszClassName = L"VekRawInputTestHost";
     RegisterClassW(&cls);
-    window_ = CreateWindowExW(0, cls.lpszClassName, L"vek raw input test", WS_OVERLAPPEDWINDOW, 0,
-                              0, 320, 200, nullptr, nullptr, cls.hInstance, nullptr);
+    // Off screen: the X pointer, which other programs on the display may
+    // move, can never be over it and add input of its own.
+    window_ = CreateWindowExW(0, cls.lpszClassName, L"vek raw input test", WS_OVERLAPPEDWINDOW,
+                              -4000, -4000, 320, 200, nullptr, nullptr, cls.hInstance, nullptr);
     if (window_ == nullptr) return;
     ShowWindow(window_, SW_SHOWNORMAL);
     SetForegroundWindow(window_);
