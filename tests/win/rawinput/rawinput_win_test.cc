@@ -1,5 +1,5 @@
 // Raw input as Wine really delivers it: the device list, and WM_INPUT from
-// SendInput reaching a message-only window registered with RIDEV_INPUTSINK.
+// SendInput reaching a window registered with RIDEV_INPUTSINK.
 // Counts and contents only: Wine's 8 ms timer fires about every 10 ms.
 #include <windows.h>
 
@@ -40,23 +40,39 @@ void Pump(DWORD milliseconds) {
 
 class RawInputWinTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    PlugRawInputOperations(
-        ops_, [this](EncodableMap&& event) { events_.emplace_back(std::move(event)); },
-        [] { return uint64_t{5}; });
+  // A shown foreground window, as the program's host window is. Under Wine,
+  // once another program's window has come and gone in the same session,
+  // sent input no longer reaches raw input registered on a message-only
+  // window, while a shown foreground window still gets it. One window for
+  // the suite: without a window manager each destruction costs Wine seconds.
+  static void SetUpTestSuite() {
     WNDCLASSW cls = {};
     cls.lpfnWndProc = HostProc;
     cls.hInstance = GetModuleHandleW(nullptr);
     cls.lpszClassName = L"VekRawInputTestHost";
     RegisterClassW(&cls);
-    window_ = CreateWindowExW(0, cls.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                              cls.hInstance, nullptr);
+    // Off screen: the X pointer, which other programs on the display may
+    // move, can never be over it and add input of its own.
+    window_ = CreateWindowExW(0, cls.lpszClassName, L"vek raw input test", WS_OVERLAPPEDWINDOW,
+                              -4000, -4000, 320, 200, nullptr, nullptr, cls.hInstance, nullptr);
+    if (window_ == nullptr) return;
+    ShowWindow(window_, SW_SHOWNORMAL);
+    SetForegroundWindow(window_);
+  }
+  static void TearDownTestSuite() {
+    if (window_ != nullptr) DestroyWindow(window_);
+    window_ = nullptr;
+  }
+
+  void SetUp() override {
     ASSERT_NE(window_, nullptr);
+    PlugRawInputOperations(
+        ops_, [this](EncodableMap&& event) { events_.emplace_back(std::move(event)); },
+        [] { return uint64_t{5}; });
   }
   void TearDown() override {
     ops_.stop_raw_input();
     ops_.set_raw_input_window(nullptr);
-    if (window_ != nullptr) DestroyWindow(window_);
   }
 
   std::vector<EncodableMap> Sent(const char* channel) const {
@@ -67,10 +83,12 @@ class RawInputWinTest : public ::testing::Test {
     return out;
   }
 
+  static HWND window_;
   BridgeOperations ops_;
-  HWND window_ = nullptr;
   std::vector<EncodableMap> events_;
 };
+
+HWND RawInputWinTest::window_ = nullptr;
 
 TEST_F(RawInputWinTest, ListsWinesKeyboardAndMouseWithNames) {
   const EncodableList devices = std::get<EncodableList>(ops_.list_raw_input_devices());
@@ -129,8 +147,7 @@ TEST_F(RawInputWinTest, SentInputArrivesAsBatchesAndSummaries) {
   ops_.stop_raw_input();
   Pump(50);
   ASSERT_TRUE(ops_.start_raw_input(&message)) << message;
-  events_.clear();  // only what this test sends from here on  // only what this test sends from
-                    // here on
+  events_.clear();  // only what this test sends from here on
 
   constexpr int kMoves = 10;
   std::vector<INPUT> inputs;
