@@ -39,18 +39,7 @@ class FakePreparsedData : public HidPreparsedData {
 
   uint32_t GetCaps(HidCaps* caps) override {
     if (c_.caps_fail) return 0xC0110004u;
-    const HidCapsRecord& r = c_.capabilities.caps;
-    caps->usage = r.Usage;
-    caps->usage_page = r.UsagePage;
-    caps->input_report_byte_length = r.InputReportByteLength;
-    caps->output_report_byte_length = r.OutputReportByteLength;
-    caps->feature_report_byte_length = r.FeatureReportByteLength;
-    caps->number_input_button_caps = r.NumberInputButtonCaps;
-    caps->number_input_value_caps = r.NumberInputValueCaps;
-    caps->number_output_button_caps = r.NumberOutputButtonCaps;
-    caps->number_output_value_caps = r.NumberOutputValueCaps;
-    caps->number_feature_button_caps = r.NumberFeatureButtonCaps;
-    caps->number_feature_value_caps = r.NumberFeatureValueCaps;
+    *caps = c_.capabilities.caps;
     return kHidpStatusSuccess;
   }
   uint32_t GetLinkCollectionNodes(std::vector<HidLinkCollectionNode>*, uint32_t*) override {
@@ -181,16 +170,16 @@ TEST(ReconstructFromPreparsed, ConcatenatesCollectionsInOrderAndSkipsTheUnusable
 TEST(GatherCaps, AsksForEachDeclaredListInOrder) {
   FakeCollections api;
   FakeCollection c = FromDump("047F_C056_0005_000B");  // buttons and values in all three types
-  c.capabilities.caps.NumberOutputValueCaps = 0;       // declared empty: not asked for
+  c.capabilities.caps.number_output_value_caps = 0;    // declared empty: not asked for
   HidDevice* const handle = api.Add(c);
   CapabilitySet set;
   ASSERT_TRUE(GatherCaps(handle, &set));
   std::vector<std::string> expected;
-  const HidCapsRecord& caps = c.capabilities.caps;
-  const uint16_t buttons[3] = {caps.NumberInputButtonCaps, caps.NumberOutputButtonCaps,
-                               caps.NumberFeatureButtonCaps};
-  const uint16_t values[3] = {caps.NumberInputValueCaps, caps.NumberOutputValueCaps,
-                              caps.NumberFeatureValueCaps};
+  const HidCaps& caps = c.capabilities.caps;
+  const uint16_t buttons[3] = {caps.number_input_button_caps, caps.number_output_button_caps,
+                               caps.number_feature_button_caps};
+  const uint16_t values[3] = {caps.number_input_value_caps, caps.number_output_value_caps,
+                              caps.number_feature_value_caps};
   for (int t = 0; t < 3; ++t) {
     if (buttons[t])
       expected.push_back("buttons " + std::to_string(t) + " " + std::to_string(buttons[t]));
@@ -199,7 +188,7 @@ TEST(GatherCaps, AsksForEachDeclaredListInOrder) {
   }
   EXPECT_EQ(api.calls.log, expected);
   EXPECT_TRUE(set.values[kHidOutput].empty());
-  EXPECT_EQ(set.buttons[kHidInput].size(), caps.NumberInputButtonCaps);
+  EXPECT_EQ(set.buttons[kHidInput].size(), caps.number_input_button_caps);
   EXPECT_EQ(api.calls.freed, 1);
 }
 
