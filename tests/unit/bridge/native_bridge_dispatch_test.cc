@@ -17,8 +17,6 @@ namespace {
 using testing_support::FakeWindow;
 using testing_support::NullMessenger;
 using testing_support::PumpUntil;
-using testing_support::QueuePoster;
-using testing_support::Recorder;
 using testing_support::ReplyRecord;
 
 using Kind = ReplyRecord::Kind;
@@ -411,27 +409,15 @@ std::vector<Case> Cases() {
   return cases;
 }
 
-class DispatchTest : public ::testing::Test {
+class DispatchTest : public testing_support::AttachedBridgeTest<> {
  protected:
   void SetUp() override {
-    bridge_.SetOperations(FakeOperations(&state_));
-    bridge_.SetPoster(&poster_);
-    bridge_.Attach(&messenger_, FakeWindow());
+    AttachedBridgeTest::SetUp();
     state_.log.clear();
   }
-  void TearDown() override { bridge_.Detach(); }
-
-  std::shared_ptr<ReplyRecord> Call(const std::string& method, const EncodableValue& args) {
-    std::shared_ptr<ReplyRecord> record;
-    auto arguments = args.IsNull() ? nullptr : std::make_unique<EncodableValue>(args);
-    bridge_.HandleMethodCall(MethodCall(method, std::move(arguments)), Recorder(&record));
-    return record;
-  }
+  BridgeOperations Operations() override { return FakeOperations(&state_); }
 
   FakeState state_;
-  QueuePoster poster_;
-  NullMessenger messenger_;
-  NativeBridge bridge_;
 };
 
 TEST_F(DispatchTest, EveryMethodOfTheTable) {
@@ -477,12 +463,9 @@ TEST_F(DispatchTest, AsyncMethodsNeedAnAttachedWindow) {
   EXPECT_EQ(record->code, "hid-invalid-path");
 }
 
-TEST(DispatchWithoutOperationsTest, MissingFeaturesAnswerNotImplementedAfterArgumentChecks) {
-  NativeBridge bridge;
-  QueuePoster poster;
-  NullMessenger messenger;
-  bridge.SetPoster(&poster);
-  bridge.Attach(&messenger, FakeWindow());
+using DispatchWithoutOperationsTest = testing_support::AttachedBridgeTest<>;
+
+TEST_F(DispatchWithoutOperationsTest, MissingFeaturesAnswerNotImplementedAfterArgumentChecks) {
   struct {
     const char* method;
     EncodableValue args;
@@ -500,15 +483,12 @@ TEST(DispatchWithoutOperationsTest, MissingFeaturesAnswerNotImplementedAfterArgu
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.method);
-    std::shared_ptr<ReplyRecord> record;
-    auto arguments = c.args.IsNull() ? nullptr : std::make_unique<EncodableValue>(c.args);
-    bridge.HandleMethodCall(MethodCall(c.method, std::move(arguments)), Recorder(&record));
+    auto record = Call(c.method, c.args);
     EXPECT_EQ(record->replies, 1);
     EXPECT_EQ(record->kind, c.kind);
     EXPECT_EQ(record->code, c.code);
   }
-  EXPECT_EQ(bridge.PendingReplyCount(), 0u);
-  bridge.Detach();
+  EXPECT_EQ(bridge_.PendingReplyCount(), 0u);
 }
 
 TEST(AttachTest, AttachTwiceDetachesFirstAndTeardownStopsFeaturesInOrder) {
