@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "bridge/native_bridge.h"
+#include "support/hex.h"
 #include "unit/bridge/bridge_test_support.h"
 
 namespace vek_native {
@@ -20,16 +21,7 @@ using testing_support::PumpUntil;
 using testing_support::ReplyRecord;
 
 using Kind = ReplyRecord::Kind;
-
-std::string Hex(const std::vector<uint8_t>& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string text;
-  for (uint8_t b : bytes) {
-    text += kDigits[b >> 4];
-    text += kDigits[b & 15];
-  }
-  return text;
-}
+using vek_test::ToHex;
 
 // What the fake operations answer, and a log of the inputs they received.
 struct FakeState {
@@ -115,7 +107,7 @@ BridgeOperations FakeOperations(FakeState* s) {
   ops.close_all_hid_inputs = [s] { s->Log("closeAllHid"); };
   ops.write_hid_report = [s](const std::string& path, const std::vector<uint8_t>& data,
                              bool feature, std::string* m) {
-    s->Log("writeHid " + path + " " + Hex(data) + " " + std::to_string(feature));
+    s->Log("writeHid " + path + " " + ToHex(data) + " " + std::to_string(feature));
     return s->Status(m);
   };
   ops.list_raw_input_devices = [s] {
@@ -140,7 +132,7 @@ BridgeOperations FakeOperations(FakeState* s) {
     return s->Status(m);
   };
   ops.write_serial = [s](int64_t handle, const std::vector<uint8_t>& data, std::string* m) {
-    s->Log("writeSerial " + std::to_string(handle) + " " + Hex(data));
+    s->Log("writeSerial " + std::to_string(handle) + " " + ToHex(data));
     return s->Status(m);
   };
   ops.close_serial = [s](int64_t handle) { s->Log("closeSerial " + std::to_string(handle)); };
