@@ -89,12 +89,6 @@ TEST(ReconstructWinTest, HubReadingStopsAtTheMissingParent) {
   EXPECT_TRUE(WindowsUsbHubApi().ListHubPaths().empty());
 }
 
-}  // namespace
-}  // namespace vek_native
-
-namespace vek_native {
-namespace {
-
 TEST(DescriptorReportWinTest, WinesVirtualMouseIsRebuiltFromItsPreparsedData) {
   std::vector<HidDeviceRecord> records;
   std::string message;
