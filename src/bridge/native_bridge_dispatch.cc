@@ -1,6 +1,8 @@
 // The method table of "vek_tool/native": argument checks, defaults and
 // clamping, the feature operation each method calls, and the replies.
 #include <algorithm>
+#include <functional>
+#include <string>
 #include <unordered_map>
 #include <utility>
 
@@ -48,6 +50,25 @@ std::string MessageOr(const std::string& message, const char* fallback) {
   return message.empty() ? std::string(fallback) : message;
 }
 
+// A job reading one value for one device: `op(id, &value, &message)` on a
+// worker; a failure answers `code` with the operation's message, else
+// `fallback`.
+using ReadOperation =
+    std::function<bool(const std::string& id, EncodableValue* value, std::string* message)>;
+void RunReadJob(CallContext& c, ReadOperation op, std::string id, const char* code,
+                const char* fallback) {
+  c.bridge.RunAsync(
+      [op = std::move(op), id = std::move(id), code, fallback](WindowHandle, Outcome* out) {
+        std::string message;
+        out->success = op(id, &out->value, &message);
+        if (!out->success) {
+          out->errorCode = code;
+          out->errorMessage = MessageOr(message, fallback);
+        }
+      },
+      std::move(c.result));
+}
+
 EncodableValue DescriptorMaps(const std::vector<CapturedHidDescriptor>& records) {
   EncodableList list;
   list.reserve(records.size());
@@ -76,17 +97,7 @@ void ReadHidDescriptors(CallContext& c) {
   const std::string path = StringArgument(c.args, "path");
   if (path.empty()) return c.result->Error("hid-invalid-path", "缺少 path 参数");
   if (!c.ops.read_hid_descriptors) return NotImplemented(c);
-  auto op = c.ops.read_hid_descriptors;
-  c.bridge.RunAsync(
-      [op, path](WindowHandle, Outcome* out) {
-        std::string message;
-        out->success = op(path, &out->value, &message);
-        if (!out->success) {
-          out->errorCode = "hid-descriptors-failed";
-          out->errorMessage = message;
-        }
-      },
-      std::move(c.result));
+  RunReadJob(c, c.ops.read_hid_descriptors, path, "hid-descriptors-failed", "");
 }
 
 void CaptureHidReportDescriptors(CallContext& c) {
@@ -127,17 +138,8 @@ void ReadUsbDeviceDiagnostics(CallContext& c) {
   const std::string id = StringArgument(c.args, "instanceId");
   if (id.empty()) return c.result->Error("no-diagnostics", "缺少 instanceId 参数");
   if (!c.ops.read_usb_device_diagnostics) return NotImplemented(c);
-  auto op = c.ops.read_usb_device_diagnostics;
-  c.bridge.RunAsync(
-      [op, id](WindowHandle, Outcome* out) {
-        std::string message;
-        out->success = op(id, &out->value, &message);
-        if (!out->success) {
-          out->errorCode = "no-diagnostics";
-          out->errorMessage = MessageOr(message, "读取 USB 设备诊断信息失败");
-        }
-      },
-      std::move(c.result));
+  RunReadJob(c, c.ops.read_usb_device_diagnostics, id, "no-diagnostics",
+             "读取 USB 设备诊断信息失败");
 }
 
 void ResetHidDevice(CallContext& c) {

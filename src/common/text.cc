@@ -149,4 +149,12 @@ std::string RepairUtf8(std::string_view text) {
   return out;
 }
 
+std::string AsciiLower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower;
+}
+
 }  // namespace vek_native

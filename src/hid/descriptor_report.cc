@@ -20,13 +20,6 @@ constexpr size_t kMaxRawBuffer = 65536;
 constexpr int kMaxRawCalls = 4;
 constexpr uint32_t kIndexedStringUnits = 256;
 
-std::string AsciiLower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
 EncodableValue Int(int64_t value) { return EncodableValue(value); }
 EncodableValue Text(const std::string& text) { return EncodableValue(RepairUtf8(text)); }
 

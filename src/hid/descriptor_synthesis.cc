@@ -140,12 +140,13 @@ std::vector<uint8_t> SynthesizeDescriptor(const CapabilitySet& set) {
 
   std::vector<uint8_t> out;
   ItemWriter w(&out);
-  w.Unsigned(kTagUsagePage, kGlobal, set.caps.UsagePage != 0 ? set.caps.UsagePage : 1);
-  w.Unsigned(kTagUsage, kLocal, set.caps.Usage);
+  w.Unsigned(kTagUsagePage, kGlobal, set.caps.usage_page != 0 ? set.caps.usage_page : 1);
+  w.Unsigned(kTagUsage, kLocal, set.caps.usage);
   w.Unsigned(kTagCollection, kMain, 1);
 
-  const uint16_t lengths[3] = {set.caps.InputReportByteLength, set.caps.OutputReportByteLength,
-                               set.caps.FeatureReportByteLength};
+  const uint16_t lengths[3] = {set.caps.input_report_byte_length,
+                               set.caps.output_report_byte_length,
+                               set.caps.feature_report_byte_length};
   for (uint8_t id : ids) {
     bool used = false;
     for (int t = 0; t < 3 && !used; ++t) {

@@ -10,20 +10,24 @@
 
 namespace vek_native {
 
-// The fields of HIDP_CAPS the synthesis and the caps gathering use.
-struct HidCapsRecord {
-  uint16_t Usage = 0;
-  uint16_t UsagePage = 0;
-  uint16_t InputReportByteLength = 0;
-  uint16_t OutputReportByteLength = 0;
-  uint16_t FeatureReportByteLength = 0;
-  uint16_t NumberLinkCollectionNodes = 0;
-  uint16_t NumberInputButtonCaps = 0;
-  uint16_t NumberInputValueCaps = 0;
-  uint16_t NumberOutputButtonCaps = 0;
-  uint16_t NumberOutputValueCaps = 0;
-  uint16_t NumberFeatureButtonCaps = 0;
-  uint16_t NumberFeatureValueCaps = 0;
+// HIDP_CAPS, field for field (the reserved words left out): what HidP_GetCaps
+// reports and what the synthesis reads.
+struct HidCaps {
+  uint16_t usage = 0;
+  uint16_t usage_page = 0;
+  uint16_t input_report_byte_length = 0;
+  uint16_t output_report_byte_length = 0;
+  uint16_t feature_report_byte_length = 0;
+  uint16_t number_link_collection_nodes = 0;
+  uint16_t number_input_button_caps = 0;
+  uint16_t number_input_value_caps = 0;
+  uint16_t number_input_data_indices = 0;
+  uint16_t number_output_button_caps = 0;
+  uint16_t number_output_value_caps = 0;
+  uint16_t number_output_data_indices = 0;
+  uint16_t number_feature_button_caps = 0;
+  uint16_t number_feature_value_caps = 0;
+  uint16_t number_feature_data_indices = 0;
 };
 
 // The fields of HIDP_BUTTON_CAPS used; usage_min/usage_max hold Range.UsageMin
@@ -60,7 +64,7 @@ enum HidReportType { kHidInput = 0, kHidOutput = 1, kHidFeature = 2 };
 
 // One collection's capabilities; lists indexed by HidReportType.
 struct CapabilitySet {
-  HidCapsRecord caps;
+  HidCaps caps;
   std::vector<ButtonCapsRecord> buttons[3];
   std::vector<ValueCapsRecord> values[3];
 };

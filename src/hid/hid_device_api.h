@@ -30,25 +30,6 @@ struct HidAttributes {
   uint16_t version_number = 0;
 };
 
-// HIDP_CAPS, field for field (the reserved words left out).
-struct HidCaps {
-  uint16_t usage = 0;
-  uint16_t usage_page = 0;
-  uint16_t input_report_byte_length = 0;
-  uint16_t output_report_byte_length = 0;
-  uint16_t feature_report_byte_length = 0;
-  uint16_t number_link_collection_nodes = 0;
-  uint16_t number_input_button_caps = 0;
-  uint16_t number_input_value_caps = 0;
-  uint16_t number_input_data_indices = 0;
-  uint16_t number_output_button_caps = 0;
-  uint16_t number_output_value_caps = 0;
-  uint16_t number_output_data_indices = 0;
-  uint16_t number_feature_button_caps = 0;
-  uint16_t number_feature_value_caps = 0;
-  uint16_t number_feature_data_indices = 0;
-};
-
 // HIDP_LINK_COLLECTION_NODE without its user context.
 struct HidLinkCollectionNode {
   uint16_t link_usage = 0;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/device_property_win.h"
 #include "common/text.h"
 #include "hid/hid_device_api.h"
 
@@ -334,18 +335,12 @@ class WinHidDeviceApi : public HidDeviceApi {
 
 std::string ReadParentInstanceId(HDEVINFO device_info_set, SP_DEVINFO_DATA* device_info_data) {
   DEVPROPTYPE type = 0;
-  DWORD size = 0;
-  SetupDiGetDevicePropertyW(device_info_set, device_info_data, &kDeviceParentKey, &type, nullptr, 0,
-                            &size, 0);
-  if (size < 2) return "";
-  // Two extra zero bytes terminate the text even if the property lacks it.
-  std::vector<uint8_t> buffer(static_cast<size_t>(size) + 2, 0);
-  if (!SetupDiGetDevicePropertyW(device_info_set, device_info_data, &kDeviceParentKey, &type,
-                                 buffer.data(), size, nullptr, 0) ||
+  std::vector<uint8_t> bytes;
+  if (!ReadDeviceProperty(device_info_set, device_info_data, kDeviceParentKey, &type, &bytes) ||
       type != DEVPROP_TYPE_STRING) {
     return "";
   }
-  return WideToUtf8(reinterpret_cast<const wchar_t*>(buffer.data()));
+  return WideToUtf8(reinterpret_cast<const wchar_t*>(bytes.data()));
 }
 
 HidDeviceApi& WindowsHidDeviceApi() {

@@ -16,14 +16,6 @@ constexpr uint32_t kHidStringUnits = 256;
 // device node; deeper trees are not USB-attached HID in practice.
 constexpr int kMaxAncestors = 7;
 
-std::string AsciiLower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
-}
-
 bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
 }

@@ -17,13 +17,6 @@ constexpr uint8_t kStringDescriptorType = 3;
 constexpr uint8_t kReportDescriptorType = 0x22;
 constexpr uint16_t kDefaultLanguageId = 0x0409;
 
-std::string AsciiLower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
 uint32_t ReadLe32(const std::vector<uint8_t>& bytes, size_t offset) {
   return static_cast<uint32_t>(bytes[offset]) | (static_cast<uint32_t>(bytes[offset + 1]) << 8) |
          (static_cast<uint32_t>(bytes[offset + 2]) << 16) |

@@ -4,27 +4,6 @@
 
 namespace vek_native {
 
-namespace {
-
-HidCapsRecord CapsRecord(const HidCaps& caps) {
-  HidCapsRecord r;
-  r.Usage = caps.usage;
-  r.UsagePage = caps.usage_page;
-  r.InputReportByteLength = caps.input_report_byte_length;
-  r.OutputReportByteLength = caps.output_report_byte_length;
-  r.FeatureReportByteLength = caps.feature_report_byte_length;
-  r.NumberLinkCollectionNodes = caps.number_link_collection_nodes;
-  r.NumberInputButtonCaps = caps.number_input_button_caps;
-  r.NumberInputValueCaps = caps.number_input_value_caps;
-  r.NumberOutputButtonCaps = caps.number_output_button_caps;
-  r.NumberOutputValueCaps = caps.number_output_value_caps;
-  r.NumberFeatureButtonCaps = caps.number_feature_button_caps;
-  r.NumberFeatureValueCaps = caps.number_feature_value_caps;
-  return r;
-}
-
-}  // namespace
-
 RebuildResult ReconstructFromPreparsed(const std::vector<HidDevice*>& collections) {
   RebuildResult result;
   for (HidDevice* collection : collections) {
@@ -53,7 +32,7 @@ bool GatherCaps(HidDevice* collection, CapabilitySet* set) {
   if (!data) return false;
   HidCaps caps;
   if (data->GetCaps(&caps) != kHidpStatusSuccess) return false;
-  set->caps = CapsRecord(caps);
+  set->caps = caps;
   const uint16_t button_counts[3] = {caps.number_input_button_caps, caps.number_output_button_caps,
                                      caps.number_feature_button_caps};
   const uint16_t value_counts[3] = {caps.number_input_value_caps, caps.number_output_value_caps,

@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/device_property_win.h"
 #include "common/text.h"
 #include "serial/serial_operations.h"
 
@@ -210,14 +211,8 @@ class Win32SerialPortSource final : public SerialPortSource {
     info.cbSize = sizeof(info);
     for (DWORD index = 0; SetupDiEnumDeviceInfo(set, index, &info); ++index) {
       DEVPROPTYPE type = 0;
-      DWORD size = 0;
-      SetupDiGetDevicePropertyW(set, &info, &DEVPKEY_NAME, &type, nullptr, 0, &size, 0);
-      if (size < 2) continue;
-      std::vector<uint8_t> buffer(size + 2, 0);
-      if (!SetupDiGetDevicePropertyW(set, &info, &DEVPKEY_NAME, &type, buffer.data(),
-                                     static_cast<DWORD>(buffer.size()), nullptr, 0)) {
-        continue;
-      }
+      std::vector<uint8_t> buffer;
+      if (!ReadDeviceProperty(set, &info, DEVPKEY_NAME, &type, &buffer)) continue;
       names.push_back({type, std::move(buffer)});
     }
     SetupDiDestroyDeviceInfoList(set);

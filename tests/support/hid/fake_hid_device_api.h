@@ -41,6 +41,10 @@ struct FakeHidDeviceSpec {
   // The link collection nodes HidP_GetLinkCollectionNodes returns.
   std::vector<HidLinkCollectionNode> link_nodes;
   bool link_nodes_fail = false;
+  // The button and value caps records of each report type (HidReportType).
+  std::vector<ButtonCapsRecord> buttons[3];
+  std::vector<ValueCapsRecord> values[3];
+  bool button_caps_fail = false;
   // Strings as UTF-16 (written without a terminator when they fill the
   // buffer); absent ones fail.
   std::map<HidStringKind, std::u16string> strings;
@@ -68,11 +72,22 @@ struct FakeHidDeviceState {
   std::vector<std::vector<uint8_t>> write_file_calls;
   std::vector<std::vector<uint8_t>> set_output_calls;
   std::vector<std::vector<uint8_t>> set_feature_calls;
+  int preparsed_obtained = 0;
+  int preparsed_freed = 0;
+  std::vector<std::string> caps_requests;  // "buttons|values <type> <count>"
 };
 
 class FakeHidPreparsedData : public HidPreparsedData {
  public:
-  explicit FakeHidPreparsedData(const FakeHidDeviceSpec& spec) : spec_(spec) {}
+  FakeHidPreparsedData(const FakeHidDeviceSpec& spec, FakeHidDeviceState& state)
+      : spec_(spec), state_(state) {
+    std::lock_guard<std::mutex> lock(state_.mutex);
+    ++state_.preparsed_obtained;
+  }
+  ~FakeHidPreparsedData() override {
+    std::lock_guard<std::mutex> lock(state_.mutex);
+    ++state_.preparsed_freed;
+  }
   uint32_t GetCaps(HidCaps* caps) override {
     if (spec_.caps_status == kHidpStatusSuccess) *caps = spec_.caps;
     return spec_.caps_status;
@@ -85,11 +100,35 @@ class FakeHidPreparsedData : public HidPreparsedData {
     *length = static_cast<uint32_t>(spec_.link_nodes.size());
     return kHidpStatusSuccess;
   }
+  uint32_t GetButtonCaps(HidReportType type, uint16_t count,
+                         std::vector<ButtonCapsRecord>* records) override {
+    Log("buttons", type, count);
+    if (spec_.button_caps_fail) return 0xC0110004u;
+    return Copy(spec_.buttons[type], count, records);
+  }
+  uint32_t GetValueCaps(HidReportType type, uint16_t count,
+                        std::vector<ValueCapsRecord>* records) override {
+    Log("values", type, count);
+    return Copy(spec_.values[type], count, records);
+  }
   const void* NativeData() const override { return nullptr; }
   std::vector<uint8_t> Bytes() const override { return spec_.preparsed_bytes; }
 
  private:
+  void Log(const char* list, HidReportType type, uint16_t count) {
+    std::lock_guard<std::mutex> lock(state_.mutex);
+    state_.caps_requests.push_back(std::string(list) + " " + std::to_string(type) + " " +
+                                   std::to_string(count));
+  }
+  template <typename Record>
+  static uint32_t Copy(const std::vector<Record>& all, uint16_t count,
+                       std::vector<Record>* records) {
+    records->assign(all.begin(), all.begin() + std::min<size_t>(count, all.size()));
+    return kHidpStatusSuccess;
+  }
+
   const FakeHidDeviceSpec& spec_;
+  FakeHidDeviceState& state_;
 };
 
 class FakeHidReadChannel : public HidReadChannel {
@@ -148,7 +187,7 @@ class FakeHidDevice : public HidDevice {
   }
   std::unique_ptr<HidPreparsedData> GetPreparsedData() override {
     if (!spec_.has_preparsed_data) return nullptr;
-    return std::make_unique<FakeHidPreparsedData>(spec_);
+    return std::make_unique<FakeHidPreparsedData>(spec_, state_);
   }
   bool GetString(HidStringKind kind, char16_t* buffer, uint32_t buffer_bytes) override {
     auto it = spec_.strings.find(kind);

@@ -1,7 +1,8 @@
 // Fakes for the bridge's tests: a MethodResult that records its reply, an
 // event sink that records events, a poster that queues messages like a
 // window's thread queue (refusing posts beyond a quota, as Windows does at
-// 10,000), and a messenger that accepts and ignores everything.
+// 10,000), a messenger that accepts and ignores everything, and a fixture
+// holding a bridge attached to a fake window.
 #ifndef VEK_TESTS_UNIT_BRIDGE_BRIDGE_TEST_SUPPORT_H_
 #define VEK_TESTS_UNIT_BRIDGE_BRIDGE_TEST_SUPPORT_H_
 
@@ -14,6 +15,8 @@
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "bridge/native_bridge.h"
 #include "bridge/window_poster.h"
@@ -177,6 +180,38 @@ inline WindowHandle FakeWindow() {
   static int window;
   return &window;
 }
+
+// Hands `method` to the bridge with `args` (null: no argument map at all) and
+// returns the record its reply will land in.
+inline std::shared_ptr<ReplyRecord> Call(NativeBridge& bridge, const std::string& method,
+                                         const EncodableValue& args) {
+  std::shared_ptr<ReplyRecord> record;
+  auto arguments = args.IsNull() ? nullptr : std::make_unique<EncodableValue>(args);
+  bridge.HandleMethodCall(MethodCall(method, std::move(arguments)), Recorder(&record));
+  return record;
+}
+
+// A bridge with a queue poster, attached to the fake window for the length of
+// a test; the operations are set before the attach, as the product does.
+template <typename Messenger = NullMessenger>
+class AttachedBridgeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    bridge_.SetOperations(Operations());
+    bridge_.SetPoster(&poster_);
+    bridge_.Attach(&messenger_, FakeWindow());
+  }
+  void TearDown() override { bridge_.Detach(); }
+  virtual BridgeOperations Operations() { return BridgeOperations(); }
+
+  std::shared_ptr<ReplyRecord> Call(const std::string& method, const EncodableValue& args) {
+    return testing_support::Call(bridge_, method, args);
+  }
+
+  QueuePoster poster_;
+  Messenger messenger_;
+  NativeBridge bridge_;
+};
 
 }  // namespace testing_support
 }  // namespace vek_native

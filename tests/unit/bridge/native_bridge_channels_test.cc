@@ -10,7 +10,6 @@ namespace vek_native {
 namespace {
 
 using testing_support::FakeWindow;
-using testing_support::QueuePoster;
 
 constexpr char kMethods[] = "vek_tool/native";
 constexpr char kEvents[] = "vek_tool/native_events";
@@ -20,18 +19,7 @@ EncodableMap Event(int64_t sequence) {
                       {EncodableValue("seq"), EncodableValue(sequence)}};
 }
 
-class ChannelsTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    bridge_.SetPoster(&poster_);
-    bridge_.Attach(&messenger_, FakeWindow());
-  }
-  void TearDown() override { bridge_.Detach(); }
-
-  QueuePoster poster_;
-  FakeBinaryMessenger messenger_;
-  NativeBridge bridge_;
-};
+using ChannelsTest = testing_support::AttachedBridgeTest<FakeBinaryMessenger>;
 
 TEST_F(ChannelsTest, EncodedCallsAreAnsweredWithEncodedReplies) {
   auto now = messenger_.DeliverMethodCall(kMethods, "nowMicros");

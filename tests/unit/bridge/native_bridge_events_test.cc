@@ -13,8 +13,6 @@ namespace vek_native {
 namespace {
 
 using testing_support::FakeWindow;
-using testing_support::NullMessenger;
-using testing_support::QueuePoster;
 using testing_support::RecordingSink;
 
 EncodableMap Event(int64_t sequence, int64_t producer = 0) {
@@ -28,18 +26,13 @@ int64_t Field(const EncodableValue& event, const char* key) {
   return map.at(EncodableValue(key)).LongValue();
 }
 
-class EventsTest : public ::testing::Test {
+class EventsTest : public testing_support::AttachedBridgeTest<> {
  protected:
   void SetUp() override {
-    bridge_.SetPoster(&poster_);
-    bridge_.Attach(&messenger_, FakeWindow());
+    AttachedBridgeTest::SetUp();
     bridge_.OnListen(std::make_unique<RecordingSink>(&sent_));
   }
-  void TearDown() override { bridge_.Detach(); }
 
-  QueuePoster poster_;
-  NullMessenger messenger_;
-  NativeBridge bridge_;
   std::vector<EncodableValue> sent_;
 };
 

@@ -53,18 +53,7 @@ NativeBridge::AsyncJob GatedJob(std::shared_ptr<Gate> gate, const char* text) {
   };
 }
 
-class JobsTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    bridge_.SetPoster(&poster_);
-    bridge_.Attach(&messenger_, FakeWindow());
-  }
-  void TearDown() override { bridge_.Detach(); }
-
-  QueuePoster poster_;
-  NullMessenger messenger_;
-  NativeBridge bridge_;
-};
+using JobsTest = testing_support::AttachedBridgeTest<>;
 
 TEST_F(JobsTest, JobsRunConcurrentlyAndAreAnsweredInTheOrderTheyFinish) {
   auto first_gate = std::make_shared<Gate>();
@@ -253,8 +242,6 @@ TEST(RequestIdTest, WrapsToOneWithoutOverflow) {
   EXPECT_EQ(NextRequestId(std::numeric_limits<int32_t>::max()), 1);
   EXPECT_EQ(NextRequestId(-5), 1);
 }
-
-TEST(InstanceTest, IsOneObject) { EXPECT_EQ(&NativeBridge::Instance(), &NativeBridge::Instance()); }
 
 }  // namespace
 }  // namespace vek_native

@@ -20,7 +20,6 @@ using testing_support::FakeWindow;
 using testing_support::NullMessenger;
 using testing_support::PumpUntil;
 using testing_support::QueuePoster;
-using testing_support::Recorder;
 using testing_support::ReplyRecord;
 
 struct SeenCall {
@@ -52,10 +51,7 @@ SeenCall DispatchPick(EncodableValue extensions, std::string filter_name = "") {
   EncodableMap args;
   args[EncodableValue("filterExtensions")] = std::move(extensions);
   if (!filter_name.empty()) args[EncodableValue("filterName")] = EncodableValue(filter_name);
-  std::shared_ptr<ReplyRecord> reply;
-  bridge.HandleMethodCall(
-      MethodCall("pickSaveFile", std::make_unique<EncodableValue>(std::move(args))),
-      Recorder(&reply));
+  auto reply = testing_support::Call(bridge, "pickSaveFile", EncodableValue(std::move(args)));
   EXPECT_TRUE(PumpUntil(poster, bridge, [&] { return reply->replies == 1; }));
   // A cancelled dialog answers null, not an error.
   EXPECT_EQ(reply->kind, ReplyRecord::kSuccess);

@@ -50,24 +50,6 @@ AllocationProbe::AllocationProbe() {
 AllocationProbe::~AllocationProbe() { g_probing = false; }
 size_t AllocationProbe::largest() const { return g_largest; }
 
-std::vector<uint8_t> FromHex(const std::string& hex) {
-  std::vector<uint8_t> bytes;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-    bytes.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-  }
-  return bytes;
-}
-
-std::string ToHex(const std::vector<uint8_t>& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (uint8_t b : bytes) {
-    hex += kDigits[b >> 4];
-    hex += kDigits[b & 15];
-  }
-  return hex;
-}
-
 namespace {
 
 template <typename T>

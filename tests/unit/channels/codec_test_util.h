@@ -1,5 +1,5 @@
-// Helpers shared by the channel tests: hex conversion and a text form of
-// values that the converted Flutter vectors are written in.
+// Helpers shared by the channel tests: a text form of values that the
+// converted Flutter vectors are written in, and an allocation probe.
 #ifndef VEK_TESTS_UNIT_CHANNELS_CODEC_TEST_UTIL_H_
 #define VEK_TESTS_UNIT_CHANNELS_CODEC_TEST_UTIL_H_
 
@@ -8,11 +8,12 @@
 #include <vector>
 
 #include "channels/encodable_value.h"
+#include "support/hex.h"
 
 namespace vek_native {
 
-std::vector<uint8_t> FromHex(const std::string& hex);
-std::string ToHex(const std::vector<uint8_t>& bytes);
+using vek_test::FromHex;
+using vek_test::ToHex;
 
 // n, T/F, i<int32>, l<int64>, d<le hex>, s<utf-8 hex>, u<len>:<hex of the first 32 bytes>, I[..],
 // L[..], D[..], f[..], [a,b], {k:v,...} (entries sorted by their text).

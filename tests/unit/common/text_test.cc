@@ -61,5 +61,9 @@ TEST(TextTest, AppendUtf8DropsSurrogatesAndOutOfRange) {
   EXPECT_EQ(out, "\xF4\x8F\xBF\xBF");
 }
 
+TEST(TextTest, AsciiLowerLeavesNonAsciiBytesAlone) {
+  EXPECT_EQ(AsciiLower("HID#VID_046D&Col01 \xC3\x84"), "hid#vid_046d&col01 \xC3\x84");
+}
+
 }  // namespace
 }  // namespace vek_native

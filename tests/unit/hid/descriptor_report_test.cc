@@ -68,11 +68,7 @@ fake::FakeHidDeviceSpec Collection(const std::string& path, const std::string& p
   spec.parent_instance_id = parent;
   const vek_test::PpDataDump d = Dump(dump);
   spec.preparsed_bytes = d.blob;
-  spec.caps.usage_page = d.capabilities.caps.UsagePage;
-  spec.caps.usage = d.capabilities.caps.Usage;
-  spec.caps.input_report_byte_length = d.capabilities.caps.InputReportByteLength;
-  spec.caps.output_report_byte_length = d.capabilities.caps.OutputReportByteLength;
-  spec.caps.feature_report_byte_length = d.capabilities.caps.FeatureReportByteLength;
+  spec.caps = d.capabilities.caps;
   spec.attributes = {0x046d, 0xc534, 0x2901};
   return spec;
 }

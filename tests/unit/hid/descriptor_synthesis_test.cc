@@ -45,11 +45,11 @@ ValueCapsRecord Value(uint16_t page, uint8_t id, uint16_t usage, uint16_t bits, 
 CapabilitySet Caps(uint16_t page, uint16_t usage, uint16_t input, uint16_t output,
                    uint16_t feature) {
   CapabilitySet set;
-  set.caps.UsagePage = page;
-  set.caps.Usage = usage;
-  set.caps.InputReportByteLength = input;
-  set.caps.OutputReportByteLength = output;
-  set.caps.FeatureReportByteLength = feature;
+  set.caps.usage_page = page;
+  set.caps.usage = usage;
+  set.caps.input_report_byte_length = input;
+  set.caps.output_report_byte_length = output;
+  set.caps.feature_report_byte_length = feature;
   return set;
 }
 
@@ -228,9 +228,9 @@ TEST_P(RecordedDump, ReaderAgreesWithTheRecordedLengths) {
   ASSERT_TRUE(vek_test::LoadPpDataDump(Path(".pp_data"), &dump, &error)) << error;
   const auto parsed = ParseReportDescriptor(vek_test::LoadByteListing(Path("_expected.rpt_desc")));
   ASSERT_TRUE(parsed.ok) << parsed.error;
-  EXPECT_EQ(parsed.ByteLength(0), dump.capabilities.caps.InputReportByteLength);
-  EXPECT_EQ(parsed.ByteLength(1), dump.capabilities.caps.OutputReportByteLength);
-  EXPECT_EQ(parsed.ByteLength(2), dump.capabilities.caps.FeatureReportByteLength);
+  EXPECT_EQ(parsed.ByteLength(0), dump.capabilities.caps.input_report_byte_length);
+  EXPECT_EQ(parsed.ByteLength(1), dump.capabilities.caps.output_report_byte_length);
+  EXPECT_EQ(parsed.ByteLength(2), dump.capabilities.caps.feature_report_byte_length);
 }
 
 // Caps synthesis of real devices: a clean descriptor with one collection
@@ -250,8 +250,9 @@ TEST_P(RecordedDump, SynthesisFromRealCapsIsConsistent) {
     for (const auto& v : set.values[t]) ids = ids || v.ReportID != 0;
   }
   EXPECT_EQ(parsed.uses_report_ids, ids);
-  const uint16_t lengths[3] = {set.caps.InputReportByteLength, set.caps.OutputReportByteLength,
-                               set.caps.FeatureReportByteLength};
+  const uint16_t lengths[3] = {set.caps.input_report_byte_length,
+                               set.caps.output_report_byte_length,
+                               set.caps.feature_report_byte_length};
   for (const auto& report : parsed.report_bits) {
     const int type = report.first.first;
     uint32_t limit = lengths[type] * 8u;

@@ -14,17 +14,13 @@ namespace {
 using fake::FakeDeviceTree;
 using fake::FakeHidDeviceApi;
 using fake::FakeHidDeviceSpec;
-using testing_support::FakeWindow;
-using testing_support::NullMessenger;
 using testing_support::PumpUntil;
-using testing_support::QueuePoster;
-using testing_support::Recorder;
 using testing_support::RecordingSink;
 using testing_support::ReplyRecord;
 
 const char kMouse[] = R"(\\?\hid#vid_845e&pid_0001#1&2#{4d1e55b2-f16f-11cf-88cb-001111000030})";
 
-class HidBridgeTest : public ::testing::Test {
+class HidBridgeTest : public testing_support::AttachedBridgeTest<> {
  protected:
   void SetUp() override {
     FakeHidDeviceSpec mouse;
@@ -33,22 +29,18 @@ class HidBridgeTest : public ::testing::Test {
     mouse.caps.input_report_byte_length = 4;
     mouse.caps.output_report_byte_length = 3;
     api_.Add(mouse);
+    AttachedBridgeTest::SetUp();
+    bridge_.OnListen(std::make_unique<RecordingSink>(&events_));
+  }
+  BridgeOperations Operations() override {
     BridgeOperations ops;
     BindHidOperations(ops, api_, tree_,
                       [this](EncodableMap&& event) { bridge_.EmitEvent(std::move(event)); });
-    bridge_.SetOperations(std::move(ops));
-    bridge_.SetPoster(&poster_);
-    bridge_.Attach(&messenger_, FakeWindow());
-    bridge_.OnListen(std::make_unique<RecordingSink>(&events_));
+    return ops;
   }
-  void TearDown() override { bridge_.Detach(); }
 
   std::shared_ptr<ReplyRecord> Call(const std::string& method, EncodableMap arguments = {}) {
-    std::shared_ptr<ReplyRecord> record;
-    bridge_.HandleMethodCall(
-        MethodCall(method, std::make_unique<EncodableValue>(std::move(arguments))),
-        Recorder(&record));
-    return record;
+    return AttachedBridgeTest::Call(method, EncodableValue(std::move(arguments)));
   }
 
   static EncodableMap Path(const std::string& path) {
@@ -57,10 +49,7 @@ class HidBridgeTest : public ::testing::Test {
 
   FakeHidDeviceApi api_;
   FakeDeviceTree tree_;
-  QueuePoster poster_;
-  NullMessenger messenger_;
   std::vector<EncodableValue> events_;
-  NativeBridge bridge_;
 };
 
 TEST_F(HidBridgeTest, ListOpenReadWriteClose) {

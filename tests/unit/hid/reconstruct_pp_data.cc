@@ -208,15 +208,17 @@ bool LoadPpDataDump(const std::string& path, PpDataDump* dump, std::string* erro
   // The records HidP_GetCaps / HidP_GetButtonCaps / HidP_GetValueCaps give.
   vek_native::CapabilitySet& set = dump->capabilities;
   set = vek_native::CapabilitySet();
-  set.caps.Usage = U16(header, 8);
-  set.caps.UsagePage = U16(header, 10);
-  set.caps.NumberLinkCollectionNodes = link_count;
-  uint16_t* lengths[3] = {&set.caps.InputReportByteLength, &set.caps.OutputReportByteLength,
-                          &set.caps.FeatureReportByteLength};
-  uint16_t* button_counts[3] = {&set.caps.NumberInputButtonCaps, &set.caps.NumberOutputButtonCaps,
-                                &set.caps.NumberFeatureButtonCaps};
-  uint16_t* value_counts[3] = {&set.caps.NumberInputValueCaps, &set.caps.NumberOutputValueCaps,
-                               &set.caps.NumberFeatureValueCaps};
+  set.caps.usage = U16(header, 8);
+  set.caps.usage_page = U16(header, 10);
+  set.caps.number_link_collection_nodes = link_count;
+  uint16_t* lengths[3] = {&set.caps.input_report_byte_length, &set.caps.output_report_byte_length,
+                          &set.caps.feature_report_byte_length};
+  uint16_t* button_counts[3] = {&set.caps.number_input_button_caps,
+                                &set.caps.number_output_button_caps,
+                                &set.caps.number_feature_button_caps};
+  uint16_t* value_counts[3] = {&set.caps.number_input_value_caps,
+                               &set.caps.number_output_value_caps,
+                               &set.caps.number_feature_value_caps};
   for (int t = 0; t < 3; ++t) {
     *lengths[t] = U16(header, 16 + 8 * t + 6);
     const uint16_t first = U16(header, 16 + 8 * t);

@@ -9,125 +9,58 @@
 #include <vector>
 
 #include "reconstruct_pp_data_cases.h"
+#include "support/hid/fake_hid_device_api.h"
 #include "unit/hid/reconstruct_pp_data.h"
 
 namespace vek_native {
 namespace {
 
-// A collection as the HID class driver would describe it.
-struct FakeCollection {
-  std::vector<uint8_t> blob;  // preparsed data bytes
-  CapabilitySet capabilities;
-  bool no_preparsed_data = false;
-  bool caps_fail = false;
-  bool button_caps_fail = false;
-};
+using fake::FakeHidDeviceSpec;
 
-struct Calls {
-  int obtained = 0;
-  int freed = 0;
-  std::vector<std::string> log;
-};
-
-class FakePreparsedData : public HidPreparsedData {
- public:
-  FakePreparsedData(const FakeCollection& collection, Calls* calls)
-      : c_(collection), calls_(calls) {
-    ++calls_->obtained;
-  }
-  ~FakePreparsedData() override { ++calls_->freed; }
-
-  uint32_t GetCaps(HidCaps* caps) override {
-    if (c_.caps_fail) return 0xC0110004u;
-    const HidCapsRecord& r = c_.capabilities.caps;
-    caps->usage = r.Usage;
-    caps->usage_page = r.UsagePage;
-    caps->input_report_byte_length = r.InputReportByteLength;
-    caps->output_report_byte_length = r.OutputReportByteLength;
-    caps->feature_report_byte_length = r.FeatureReportByteLength;
-    caps->number_input_button_caps = r.NumberInputButtonCaps;
-    caps->number_input_value_caps = r.NumberInputValueCaps;
-    caps->number_output_button_caps = r.NumberOutputButtonCaps;
-    caps->number_output_value_caps = r.NumberOutputValueCaps;
-    caps->number_feature_button_caps = r.NumberFeatureButtonCaps;
-    caps->number_feature_value_caps = r.NumberFeatureValueCaps;
-    return kHidpStatusSuccess;
-  }
-  uint32_t GetLinkCollectionNodes(std::vector<HidLinkCollectionNode>*, uint32_t*) override {
-    return kHidpStatusNotImplemented;
-  }
-  uint32_t GetButtonCaps(HidReportType type, uint16_t count,
-                         std::vector<ButtonCapsRecord>* records) override {
-    calls_->log.push_back("buttons " + std::to_string(type) + " " + std::to_string(count));
-    if (c_.button_caps_fail) return 0xC0110004u;
-    const auto& all = c_.capabilities.buttons[type];
-    records->assign(all.begin(), all.begin() + std::min<size_t>(count, all.size()));
-    return kHidpStatusSuccess;
-  }
-  uint32_t GetValueCaps(HidReportType type, uint16_t count,
-                        std::vector<ValueCapsRecord>* records) override {
-    calls_->log.push_back("values " + std::to_string(type) + " " + std::to_string(count));
-    const auto& all = c_.capabilities.values[type];
-    records->assign(all.begin(), all.begin() + std::min<size_t>(count, all.size()));
-    return kHidpStatusSuccess;
-  }
-  const void* NativeData() const override { return nullptr; }
-  std::vector<uint8_t> Bytes() const override { return c_.blob; }
-
- private:
-  const FakeCollection& c_;
-  Calls* calls_;
-};
-
-// An opened collection that only hands out its preparsed data.
-class FakeCollectionDevice : public HidDevice {
- public:
-  FakeCollectionDevice(FakeCollection collection, Calls* calls)
-      : c_(std::move(collection)), calls_(calls) {}
-  bool GetAttributes(HidAttributes*) override { return false; }
-  std::unique_ptr<HidPreparsedData> GetPreparsedData() override {
-    if (c_.no_preparsed_data) return nullptr;
-    return std::make_unique<FakePreparsedData>(c_, calls_);
-  }
-  bool GetString(HidStringKind, char16_t*, uint32_t) override { return false; }
-  bool WriteReport(const std::vector<uint8_t>&, uint32_t*, uint32_t*) override { return false; }
-  bool SetOutputReport(std::vector<uint8_t>*, uint32_t*) override { return false; }
-  bool SetFeature(std::vector<uint8_t>*, uint32_t*) override { return false; }
-  std::unique_ptr<HidReadChannel> CreateReadChannel(uint32_t*) override { return nullptr; }
-  void* NativeHandle() const override { return nullptr; }
-
- private:
-  FakeCollection c_;
-  Calls* calls_;
-};
-
+// Collections of recorded devices, each opened once for the test's length.
 class FakeCollections {
  public:
-  HidDevice* Add(FakeCollection collection) {
-    devices_.push_back(std::make_unique<FakeCollectionDevice>(std::move(collection), &calls));
-    return devices_.back().get();
+  HidDevice* Add(FakeHidDeviceSpec spec) {
+    spec.path = std::to_string(opened_.size());
+    api_.Add(spec);
+    uint32_t error = 0;
+    opened_.push_back(api_.Open(spec.path, HidAccess::kAttributesOnly, false, &error));
+    return opened_.back().get();
   }
-  Calls calls;
+  // Preparsed data handed out and freed, over every collection.
+  int Obtained() { return Sum(&fake::FakeHidDeviceState::preparsed_obtained); }
+  int Freed() { return Sum(&fake::FakeHidDeviceState::preparsed_freed); }
+  fake::FakeHidDeviceState& State(size_t index) { return api_.State(std::to_string(index)); }
 
  private:
-  std::vector<std::unique_ptr<FakeCollectionDevice>> devices_;
+  int Sum(int fake::FakeHidDeviceState::*count) {
+    int total = 0;
+    for (size_t i = 0; i < opened_.size(); ++i) total += State(i).*count;
+    return total;
+  }
+  fake::FakeHidDeviceApi api_;
+  std::vector<std::unique_ptr<HidDevice>> opened_;
 };
 
-FakeCollection Missing() {
-  FakeCollection c;
-  c.no_preparsed_data = true;
+FakeHidDeviceSpec Missing() {
+  FakeHidDeviceSpec c;
+  c.has_preparsed_data = false;
   return c;
 }
 
-FakeCollection FromDump(const std::string& name) {
+FakeHidDeviceSpec FromDump(const std::string& name) {
   vek_test::PpDataDump dump;
   std::string error;
   EXPECT_TRUE(vek_test::LoadPpDataDump(std::string(VEK_PP_DATA_DIR) + "/" + name + ".pp_data",
                                        &dump, &error))
       << error;
-  FakeCollection c;
-  c.blob = dump.blob;
-  c.capabilities = dump.capabilities;
+  FakeHidDeviceSpec c;
+  c.preparsed_bytes = dump.blob;
+  c.caps = dump.capabilities.caps;
+  for (int t = 0; t < 3; ++t) {
+    c.buttons[t] = dump.capabilities.buttons[t];
+    c.values[t] = dump.capabilities.values[t];
+  }
   return c;
 }
 
@@ -147,7 +80,7 @@ TEST_P(RecordedPreparsedData, ReconstructsHidapisExpectedDescriptor) {
   ASSERT_FALSE(expected.empty());
   EXPECT_EQ(result.bytes, expected);
   EXPECT_EQ(result.collections, 1);
-  EXPECT_EQ(api.calls.freed, api.calls.obtained);
+  EXPECT_EQ(api.Freed(), api.Obtained());
 }
 
 INSTANTIATE_TEST_SUITE_P(HidapiDumps, RecordedPreparsedData, ::testing::ValuesIn(kPpDataCases),
@@ -160,11 +93,11 @@ TEST(ReconstructFromPreparsed, ConcatenatesCollectionsInOrderAndSkipsTheUnusable
   HidDevice* const keyboard = api.Add(FromDump("046D_C534_0006_0001"));
   HidDevice* const consumer = api.Add(FromDump("046D_C534_0001_000C"));
   HidDevice* const no_data = api.Add(Missing());
-  FakeCollection bad_magic = FromDump("046D_C534_0002_0001");
-  bad_magic.blob[0] ^= 0xFF;
+  FakeHidDeviceSpec bad_magic = FromDump("046D_C534_0002_0001");
+  bad_magic.preparsed_bytes[0] ^= 0xFF;
   HidDevice* const unrecognised = api.Add(bad_magic);
-  FakeCollection empty_blob = FromDump("046D_C534_0002_0001");
-  empty_blob.blob.clear();
+  FakeHidDeviceSpec empty_blob = FromDump("046D_C534_0002_0001");
+  empty_blob.preparsed_bytes.clear();
   HidDevice* const no_bytes = api.Add(empty_blob);
 
   const RebuildResult result =
@@ -174,33 +107,33 @@ TEST(ReconstructFromPreparsed, ConcatenatesCollectionsInOrderAndSkipsTheUnusable
   expected.insert(expected.end(), second.begin(), second.end());
   EXPECT_EQ(result.bytes, expected);
   EXPECT_EQ(result.collections, 2);
-  EXPECT_EQ(api.calls.obtained, 4);
-  EXPECT_EQ(api.calls.freed, 4);
+  EXPECT_EQ(api.Obtained(), 4);
+  EXPECT_EQ(api.Freed(), 4);
 }
 
 TEST(GatherCaps, AsksForEachDeclaredListInOrder) {
   FakeCollections api;
-  FakeCollection c = FromDump("047F_C056_0005_000B");  // buttons and values in all three types
-  c.capabilities.caps.NumberOutputValueCaps = 0;       // declared empty: not asked for
+  FakeHidDeviceSpec c = FromDump("047F_C056_0005_000B");  // buttons and values in all three types
+  c.caps.number_output_value_caps = 0;                    // declared empty: not asked for
   HidDevice* const handle = api.Add(c);
   CapabilitySet set;
   ASSERT_TRUE(GatherCaps(handle, &set));
   std::vector<std::string> expected;
-  const HidCapsRecord& caps = c.capabilities.caps;
-  const uint16_t buttons[3] = {caps.NumberInputButtonCaps, caps.NumberOutputButtonCaps,
-                               caps.NumberFeatureButtonCaps};
-  const uint16_t values[3] = {caps.NumberInputValueCaps, caps.NumberOutputValueCaps,
-                              caps.NumberFeatureValueCaps};
+  const HidCaps& caps = c.caps;
+  const uint16_t buttons[3] = {caps.number_input_button_caps, caps.number_output_button_caps,
+                               caps.number_feature_button_caps};
+  const uint16_t values[3] = {caps.number_input_value_caps, caps.number_output_value_caps,
+                              caps.number_feature_value_caps};
   for (int t = 0; t < 3; ++t) {
     if (buttons[t])
       expected.push_back("buttons " + std::to_string(t) + " " + std::to_string(buttons[t]));
     if (values[t])
       expected.push_back("values " + std::to_string(t) + " " + std::to_string(values[t]));
   }
-  EXPECT_EQ(api.calls.log, expected);
+  EXPECT_EQ(api.State(0).caps_requests, expected);
   EXPECT_TRUE(set.values[kHidOutput].empty());
-  EXPECT_EQ(set.buttons[kHidInput].size(), caps.NumberInputButtonCaps);
-  EXPECT_EQ(api.calls.freed, 1);
+  EXPECT_EQ(set.buttons[kHidInput].size(), caps.number_input_button_caps);
+  EXPECT_EQ(api.Freed(), 1);
 }
 
 TEST(GatherCaps, FailuresAndEmptyLists) {
@@ -208,13 +141,13 @@ TEST(GatherCaps, FailuresAndEmptyLists) {
   CapabilitySet set;
   EXPECT_FALSE(GatherCaps(nullptr, &set));
   EXPECT_FALSE(GatherCaps(api.Add(Missing()), &set));
-  FakeCollection no_caps = FromDump("046D_C077_0002_0001");
-  no_caps.caps_fail = true;
+  FakeHidDeviceSpec no_caps = FromDump("046D_C077_0002_0001");
+  no_caps.caps_status = 0xC0110004u;
   EXPECT_FALSE(GatherCaps(api.Add(no_caps), &set));
-  EXPECT_EQ(api.calls.freed, api.calls.obtained);
+  EXPECT_EQ(api.Freed(), api.Obtained());
 
   // Button caps that cannot be read leave the header and the values.
-  FakeCollection mouse = FromDump("046D_C077_0002_0001");
+  FakeHidDeviceSpec mouse = FromDump("046D_C077_0002_0001");
   mouse.button_caps_fail = true;
   ASSERT_TRUE(GatherCaps(api.Add(mouse), &set));
   EXPECT_TRUE(set.buttons[kHidInput].empty());
@@ -224,12 +157,12 @@ TEST(GatherCaps, FailuresAndEmptyLists) {
 TEST(SynthesizeFromCaps, CountsContributingCollections) {
   FakeCollections api;
   HidDevice* const mouse = api.Add(FromDump("046D_C077_0002_0001"));
-  FakeCollection unreadable = FromDump("046D_C52F_0001_000C");
-  unreadable.caps_fail = true;
+  FakeHidDeviceSpec unreadable = FromDump("046D_C52F_0001_000C");
+  unreadable.caps_status = 0xC0110004u;
   HidDevice* const broken = api.Add(unreadable);
-  FakeCollection bare = FromDump("046D_C52F_0001_000C");
+  FakeHidDeviceSpec bare = FromDump("046D_C52F_0001_000C");
   bare.button_caps_fail = true;
-  for (auto& list : bare.capabilities.values) list.clear();
+  for (auto& list : bare.values) list.clear();
   HidDevice* const header_only = api.Add(bare);
 
   const RebuildResult result = SynthesizeFromCaps({mouse, broken, header_only});

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "support/hex.h"
+
 namespace vek_test {
 
 struct Json {
@@ -181,14 +183,6 @@ inline std::string ReadTextFile(const std::string& path) {
 }
 
 inline Json LoadJson(const std::string& path) { return JsonReader(ReadTextFile(path)).Parse(); }
-
-inline std::vector<uint8_t> FromHex(const std::string& hex) {
-  std::vector<uint8_t> out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-    out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-  }
-  return out;
-}
 
 inline std::string SharedTestData(const std::string& relative) {
   return std::string(VEK_SHARED_TESTDATA) + "/" + relative;

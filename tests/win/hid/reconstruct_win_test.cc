@@ -66,7 +66,7 @@ TEST(ReconstructWinTest, CapsSynthesisOfWinesVirtualDevices) {
     SCOPED_TRACE(c.path);
     CapabilitySet set;
     ASSERT_TRUE(GatherCaps(c.device.get(), &set));
-    EXPECT_EQ(set.caps.UsagePage, c.caps.usage_page);
+    EXPECT_EQ(set.caps.usage_page, c.caps.usage_page);
     EXPECT_EQ(set.buttons[kHidInput].size(), c.caps.number_input_button_caps);
     EXPECT_EQ(set.values[kHidInput].size(), c.caps.number_input_value_caps);
     const std::vector<uint8_t> bytes = SynthesizeFromCapsSingle(c.device.get());
@@ -88,12 +88,6 @@ TEST(ReconstructWinTest, HubReadingStopsAtTheMissingParent) {
   // And no USB hubs at all.
   EXPECT_TRUE(WindowsUsbHubApi().ListHubPaths().empty());
 }
-
-}  // namespace
-}  // namespace vek_native
-
-namespace vek_native {
-namespace {
 
 TEST(DescriptorReportWinTest, WinesVirtualMouseIsRebuiltFromItsPreparsedData) {
   std::vector<HidDeviceRecord> records;
