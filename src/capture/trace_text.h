@@ -56,10 +56,6 @@ std::string NormalizeHex(std::string_view value);
 // Runs of blanks become one blank; no blank at either end.
 std::string CollapseWhitespace(std::string_view text);
 
-// ASCII-only case mapping and comparison.
-std::string AsciiUpper(std::string_view text);
-bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b);
-
 }  // namespace vek_native
 
 #endif  // VEK_CAPTURE_TRACE_TEXT_H_

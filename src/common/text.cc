@@ -157,4 +157,24 @@ std::string AsciiLower(std::string_view text) {
   return lower;
 }
 
+std::string AsciiUpper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return out;
+}
+
+bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i];
+    char y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return true;
+}
+
 }  // namespace vek_native

@@ -27,10 +27,12 @@ bool IsValidUtf8(std::string_view text);
 // whole message otherwise.
 std::string RepairUtf8(std::string_view text);
 
-// The text with A-Z turned into a-z and every other byte kept: how Windows
+// ASCII-only case mapping and comparison, every other byte kept: how Windows
 // device paths and instance IDs, which differ only in ASCII letter case, are
 // compared.
 std::string AsciiLower(std::string_view text);
+std::string AsciiUpper(std::string_view text);
+bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b);
 
 #ifdef _WIN32
 // Code page 65001 with flags 0; empty input or a failed conversion gives "".

@@ -8,13 +8,6 @@ namespace {
 constexpr uint32_t kRegSz = 1;
 constexpr uint32_t kDevPropTypeString = 18;
 
-std::string AsciiLower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
 }  // namespace
 
 std::string SerialTextFromUtf16(const std::vector<uint8_t>& data) {

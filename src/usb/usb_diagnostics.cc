@@ -4,7 +4,7 @@
 #include <memory>
 #include <utility>
 
-#include "capture/trace_text.h"
+#include "common/text.h"
 #include "common/format.h"
 #include "hid/usb_descriptors.h"
 #include "usb/usb_port.h"

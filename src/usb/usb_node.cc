@@ -1,6 +1,6 @@
 #include "usb/usb_node.h"
 
-#include "capture/trace_text.h"
+#include "common/text.h"
 
 namespace vek_native {
 namespace {

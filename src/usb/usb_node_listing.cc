@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <map>
 
-#include "capture/trace_text.h"
+#include "common/text.h"
 
 namespace vek_native {
 namespace {

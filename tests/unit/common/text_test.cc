@@ -61,8 +61,12 @@ TEST(TextTest, AppendUtf8DropsSurrogatesAndOutOfRange) {
   EXPECT_EQ(out, "\xF4\x8F\xBF\xBF");
 }
 
-TEST(TextTest, AsciiLowerLeavesNonAsciiBytesAlone) {
+TEST(TextTest, AsciiCaseMappingLeavesNonAsciiBytesAlone) {
   EXPECT_EQ(AsciiLower("HID#VID_046D&Col01 \xC3\x84"), "hid#vid_046d&col01 \xC3\x84");
+  EXPECT_EQ(AsciiUpper("usb\\vid_046d&mi_00 \xC3\xA4"), "USB\\VID_046D&MI_00 \xC3\xA4");
+  EXPECT_TRUE(EqualsIgnoreAsciiCase("Port_#0003", "PORT_#0003"));
+  EXPECT_FALSE(EqualsIgnoreAsciiCase("\xC3\xA4", "\xC3\x84"));  // not ASCII: exact
+  EXPECT_FALSE(EqualsIgnoreAsciiCase("COM1", "COM10"));
 }
 
 }  // namespace
