@@ -271,7 +271,9 @@ TEST(ReadHubConnectionInfoTest, RetriesOnceWithTheSizeTheHubAsksFor) {
       EXPECT_EQ(hub.requests[i], std::make_pair(c.sizes.at(i), uint8_t{7})) << i;
     }
     EXPECT_EQ(hub.requests.size(), c.sizes.size());
-    if (message.empty()) EXPECT_EQ(info.speed, 3);
+    if (message.empty()) {
+      EXPECT_EQ(info.speed, 3);
+    }
   }
 }
 

@@ -44,10 +44,11 @@ TEST(UsbNodeTextsTest, ParseVidPidReadsFourHexDigitsEach) {
 class BuildUsbNodeRecordTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = tree_.Add({"USB\\ROOT_HUB30\\4&1", 0});
-    device_ = tree_.Add({"USB\\VID_046D&PID_C52B\\6&2", root_});
-    interface_ = tree_.Add({"USB\\VID_046D&PID_C52B&MI_00\\7&3", device_});
-    collection_ = tree_.Add({"HID\\VID_046D&PID_C52B&MI_00&COL01\\8&4", interface_});
+    root_ = tree_.Add({"USB\\ROOT_HUB30\\4&1", 0, true, std::nullopt});
+    device_ = tree_.Add({"USB\\VID_046D&PID_C52B\\6&2", root_, true, std::nullopt});
+    interface_ = tree_.Add({"USB\\VID_046D&PID_C52B&MI_00\\7&3", device_, true, std::nullopt});
+    collection_ =
+        tree_.Add({"HID\\VID_046D&PID_C52B&MI_00&COL01\\8&4", interface_, true, std::nullopt});
     props_.states[device_] = {0, kDnStarted, 0};
   }
   FakeNodeTree tree_;
@@ -103,7 +104,7 @@ TEST_F(BuildUsbNodeRecordTest, HidCollectionFindsItsUsbDevice) {
   EXPECT_EQ(r.usbInstanceId, "USB\\VID_046D&PID_C52B\\6&2");
   EXPECT_EQ(r.parentInstanceId, "USB\\VID_046D&PID_C52B&MI_00\\7&3");
   // A class of HIDClass marks a node of another bus as HID too.
-  const uint32_t other = tree_.Add({"ACPI\\PNP0303\\1", 0});
+  const uint32_t other = tree_.Add({"ACPI\\PNP0303\\1", 0, true, std::nullopt});
   props_.strings[{other, DevNodeProperty::kClass}] = "hidclass";
   const UsbNodeRecord acpi = BuildUsbNodeRecord(tree_, props_, other, "");
   EXPECT_EQ(acpi.busType, "HID");
