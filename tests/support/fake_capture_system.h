@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/capture_support.h"
 #include "capture/capture_system.h"
 #include "common/text.h"
 #include "support/fake_file_system.h"
@@ -151,6 +152,34 @@ struct FakeCaptureSystem {
     return s;
   }
 };
+
+// The support queries of a machine where every capture is possible.
+inline CaptureSupportQueries SupportedCaptureQueries() {
+  CaptureSupportQueries q;
+  q.read_system_build = [](uint32_t* build) {
+    *build = 22631;
+    return true;
+  };
+  q.list_provider_guids = [](std::vector<TraceGuid>* guids, std::string*) {
+    guids->clear();
+    for (const CaptureProvider& p : kCaptureProviderTable) guids->push_back(p.guid);
+    return true;
+  };
+  q.has_hid_class_provider = [](std::string*) { return true; };
+  q.resolve_hub_port = [](const std::string&, uint32_t* port) {
+    *port = 2;
+    return true;
+  };
+  q.is_tracerpt_available = [] { return true; };
+  return q;
+}
+
+// The result location a launcher was given: the last quoted parameter.
+inline std::string LastQuotedArgument(const std::string& parameters) {
+  const size_t end = parameters.rfind('"');
+  const size_t begin = parameters.rfind('"', end - 1);
+  return parameters.substr(begin + 1, end - begin - 1);
+}
 
 }  // namespace vek_native
 

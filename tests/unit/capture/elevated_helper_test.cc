@@ -108,65 +108,46 @@ TEST(BuildHelperParameterTextTest, SwitchFirstThenOneBlankBetweenEach) {
       BuildHelperParameterText("--x", {HelperParameter::Text(std::string("a\0b", 3))}, &text));
 }
 
-// The three helper modes as they describe themselves.
-HelperLaunchValues HidCaptureValues() {
+// The three helper modes, differing only where the launcher must tell them
+// apart; each message names its own field, so a mix-up shows.
+HelperLaunchValues CommonValues(const char* helper_switch, const char* prefix) {
   HelperLaunchValues v;
-  v.helper_switch = "--capture-hid-report-descriptors";
-  v.parameters = {HelperParameter::Text("USB\\VID_1A2B&PID_3C4D\\5&2&0&1"),
-                  HelperParameter::Number(-1), HelperParameter::Number(5000)};
-  v.result_prefix = "vek_tool_capture_";
-  v.result_kind = ResultLocationKind::kFile;
+  v.helper_switch = helper_switch;
+  v.parameters = {HelperParameter::Text("USB\\VID_1A2B&PID_3C4D\\5&2&0&1")};
+  v.result_prefix = prefix;
+  v.temp_directory_failure = {"无法获取系统临时目录（错误码 ", "）。"};
+  v.create_directory_failure = {"无法创建 USB 抓包临时目录（错误码 ", "）。"};
+  v.own_path_failure = {"无法获取 vek_tool.exe 路径（错误码 ", "）。"};
+  v.declined_message = "用户取消了管理员授权（UAC）。";
+  v.start_failure = {"无法以管理员身份启动 helper（错误码 ", "）。"};
+  v.timeout_message = "helper 超时。";
+  v.exit_code_failure = {"无法获取 helper 退出码（错误码 ", "）。"};
+  v.wait_limit_ms = 30000;
+  v.remove_result_on_timeout = false;
+  return v;
+}
+
+HelperLaunchValues HidCaptureValues() {
+  HelperLaunchValues v = CommonValues("--capture-hid-report-descriptors", "vek_tool_capture_");
+  v.parameters.push_back(HelperParameter::Number(-1));
+  v.parameters.push_back(HelperParameter::Number(5000));
   v.companion_suffixes = {".err"};
   v.initialise_com = true;
-  v.temp_directory_failure = {"无法获取临时目录（错误码 ", "）"};
-  v.own_path_failure = {"无法获取当前可执行文件路径（错误码 ", "）"};
-  v.declined_message = "用户取消了管理员授权";
-  v.start_failure = {"无法以管理员身份启动描述符抓取（错误码 ", "）"};
   v.no_handle_message = "无法获取管理员抓取进程句柄";
-  v.timeout_message = "抓取 HID 报告描述符超时";
-  v.exit_code_failure = {"无法获取抓取进程退出码（错误码 ", "）"};
-  v.wait_limit_ms = 5000 + 15000;
+  v.wait_limit_ms = 20000;
   v.wait_ending = HelperWaitEnding::kTimeoutOnly;
   v.remove_result_on_timeout = true;
   return v;
 }
 
-HelperLaunchValues ResetValues() {
-  HelperLaunchValues v;
-  v.helper_switch = "--reset-usb-device";
-  v.parameters = {HelperParameter::Text("USB\\VID_1A2B&PID_3C4D\\5&2&0&1")};
-  v.result_prefix = "vek_tool_reset_";
-  v.result_kind = ResultLocationKind::kFile;
-  v.temp_directory_failure = {"无法获取系统临时目录（错误码 ", "）。"};
-  v.own_path_failure = {"无法获取 vek_tool.exe 路径（错误码 ", "）。"};
-  v.declined_message = "用户取消了管理员授权（UAC），未复位设备。";
-  v.start_failure = {"无法以管理员身份复位设备（错误码 ", "）。"};
-  v.timeout_message = "USB 端口复位超时。";
-  v.exit_code_failure = {"无法获取 USB 复位 helper 退出码（错误码 ", "）。"};
-  v.wait_limit_ms = 30000;
-  v.wait_ending = HelperWaitEnding::kAnyButSignalled;
-  v.remove_result_on_timeout = false;
-  return v;
-}
+HelperLaunchValues ResetValues() { return CommonValues("--reset-usb-device", "vek_tool_reset_"); }
 
 HelperLaunchValues UsbCaptureValues() {
-  HelperLaunchValues v;
-  v.helper_switch = "--capture-usb-enumeration";
-  v.parameters = {HelperParameter::Text("USB\\VID_1A2B&PID_3C4D\\5&2&0&1"),
-                  HelperParameter::Number(6000), HelperParameter::Number(1),
-                  HelperParameter::Number(90000)};
-  v.result_prefix = "vek_tool_usbcap_";
+  HelperLaunchValues v = CommonValues("--capture-usb-enumeration", "vek_tool_usbcap_");
+  for (int64_t n : {6000, 1, 90000}) v.parameters.push_back(HelperParameter::Number(n));
   v.result_kind = ResultLocationKind::kDirectory;
   v.directory_files = {"meta.txt", "events.xml", "capture.etl"};
-  v.temp_directory_failure = {"无法获取系统临时目录（错误码 ", "）。"};
-  v.create_directory_failure = {"无法创建 USB 抓包临时目录（错误码 ", "）。"};
-  v.own_path_failure = {"无法获取 vek_tool.exe 路径（错误码 ", "）。"};
-  v.declined_message = "用户取消了管理员授权（UAC），未执行 USB 抓包。";
-  v.start_failure = {"无法以管理员身份启动 USB 抓包（错误码 ", "）。"};
-  v.timeout_message = "USB 抓包超时（等待 126000 毫秒）。";
-  v.exit_code_failure = {"无法获取 USB 抓包 helper 退出码（错误码 ", "）。"};
-  v.wait_limit_ms = 90000 + 6000 + 30000;
-  v.wait_ending = HelperWaitEnding::kAnyButSignalled;
+  v.wait_limit_ms = 126000;
   v.remove_result_on_timeout = true;
   return v;
 }
@@ -402,7 +383,7 @@ TEST(LaunchElevatedHelperTest, TempDirectoryAndCaptureDirectoryFailuresStopEarly
   FakeProcessLauncher launcher;
   HelperRunResult r;
   EXPECT_FALSE(LaunchElevatedHelper(launcher, fs, UsbCaptureValues(), &r));
-  EXPECT_EQ(r.message, "无法创建 USB 抓包临时目录（错误码 5）。");
+  EXPECT_EQ(r.message, UsbCaptureValues().create_directory_failure.Format(5));
   EXPECT_TRUE(launcher.calls.empty());
 }
 

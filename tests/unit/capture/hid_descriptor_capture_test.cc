@@ -174,24 +174,12 @@ TEST_F(HidCaptureHelperTest, InvalidIdFailsBeforeTracing) {
 class HidCaptureCallerTest : public ::testing::Test {
  protected:
   HidCaptureCallerTest() {
-    support.read_system_build = [](uint32_t* b) {
-      *b = 22631;
-      return true;
-    };
-    support.has_hid_class_provider = [](std::string*) { return true; };
-    support.resolve_hub_port = [](const std::string&, uint32_t* port) {
-      *port = 2;
-      return true;
-    };
-    support.is_tracerpt_available = [] { return true; };
     caller.launcher = &launcher;
     caller.files = &files;
     caller.support = &support;
     launcher.on_start = [this](const std::string& parameters) {
       started_with = parameters;
-      const size_t end = parameters.rfind('"');
-      const size_t begin = parameters.rfind('"', end - 1);
-      const std::string result = parameters.substr(begin + 1, end - begin - 1);
+      const std::string result = LastQuotedArgument(parameters);
       if (result_text) files.files[result] = *result_text;
       if (error_text) files.files[result + ".err"] = *error_text;
     };
@@ -204,7 +192,7 @@ class HidCaptureCallerTest : public ::testing::Test {
 
   FakeProcessLauncher launcher;
   FakeFileSystem files;
-  CaptureSupportQueries support;
+  CaptureSupportQueries support = SupportedCaptureQueries();
   HidCaptureCaller caller;
   const std::string* result_text = nullptr;
   const std::string* error_text = nullptr;

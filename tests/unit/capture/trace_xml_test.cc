@@ -286,18 +286,6 @@ TEST(DecodeSetupPacketTest, AddsMissingFieldsOnly) {
   EXPECT_TRUE(short_packet.empty());
 }
 
-TEST(ParseTraceEventsTest, SetupFieldIsDecodedInPlace) {
-  Ev e;
-  e.data = {{"SETUP", "80 06 00 01 00 00 12 00"}};
-  const auto events = Parse(Events({e}));
-  ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].dataHex, "8006000100001200");
-  EXPECT_EQ(events[0].fields.at("wValue"), "0x0100");  // each field: DecodeSetupPacketTest
-
-  e.data = {{"SETUP", "80 06 00 01 00 00 12 00"}, {"wValue", "given"}};
-  EXPECT_EQ(Parse(Events({e}))[0].fields.at("wValue"), "given");
-}
-
 TEST(ParseTraceEventsTest, LevelsIdsAndMessages) {
   struct Case {
     Ev event;

@@ -149,28 +149,12 @@ TEST_F(UsbCaptureHelperTest, RefusesForeignDirectories) {
 class UsbCaptureCallerTest : public ::testing::Test {
  protected:
   UsbCaptureCallerTest() {
-    support.read_system_build = [](uint32_t* b) {
-      *b = 22631;
-      return true;
-    };
-    support.list_provider_guids = [](std::vector<TraceGuid>* guids, std::string*) {
-      guids->clear();
-      for (const CaptureProvider& p : kCaptureProviderTable) guids->push_back(p.guid);
-      return true;
-    };
-    support.resolve_hub_port = [](const std::string&, uint32_t* port) {
-      *port = 2;
-      return true;
-    };
-    support.is_tracerpt_available = [] { return true; };
     caller.launcher = &launcher;
     caller.files = &files;
     caller.support = &support;
     launcher.on_start = [this](const std::string& parameters) {
       started_with = parameters;
-      const size_t end = parameters.rfind('"');
-      const size_t begin = parameters.rfind('"', end - 1);
-      const std::string dir = parameters.substr(begin + 1, end - begin - 1);
+      const std::string dir = LastQuotedArgument(parameters);
       if (meta) files.files[dir + "\\meta.txt"] = *meta;
       if (events) files.files[dir + "\\events.xml"] = *events;
     };
@@ -181,7 +165,7 @@ class UsbCaptureCallerTest : public ::testing::Test {
 
   FakeProcessLauncher launcher;
   FakeFileSystem files;
-  CaptureSupportQueries support;
+  CaptureSupportQueries support = SupportedCaptureQueries();
   UsbCaptureCaller caller;
   const std::string* meta = nullptr;
   const std::string* events = nullptr;
