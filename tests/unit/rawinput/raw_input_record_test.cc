@@ -24,17 +24,6 @@ TEST(RawInputRecordTest, DecodesMouseFields) {
   EXPECT_EQ(r.mouse.last_y, 2147483647);
 }
 
-TEST(RawInputRecordTest, DecodesKeyboardFields) {
-  const auto bytes = KeyboardBytes(42, Key(0x41, 0x1E, 3));
-  RawInputRecord r;
-  ASSERT_TRUE(DecodeRawInput(bytes.data(), bytes.size(), &r));
-  EXPECT_EQ(r.type, kRawInputTypeKeyboard);
-  EXPECT_EQ(r.device, 42u);
-  EXPECT_EQ(r.keyboard.vkey, 0x41);
-  EXPECT_EQ(r.keyboard.make_code, 0x1E);
-  EXPECT_EQ(r.keyboard.flags, 3);
-}
-
 TEST(RawInputRecordTest, RejectsBytesShorterThanTheirType) {
   const auto mouse = MouseBytes(1, Move(1, 1));
   const auto keyboard = KeyboardBytes(1, Key(0x41, 0, 0));
