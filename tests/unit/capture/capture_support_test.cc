@@ -110,38 +110,52 @@ TEST(CaptureSupportTest, FakeBuildOverridesOrIsIgnored) {
   EXPECT_EQ(system.provider_queries, 0);
 }
 
-TEST(CaptureSupportTest, ProbeDecisions) {
+// Each piece taken away, as the USB probe and the HID check see it.
+TEST(CaptureSupportTest, ProbeDecisionsAndHidCheckMessages) {
   const std::string kNoHub = "该设备不在 USB 集线器端口上（蓝牙/虚拟 HID 等无法用 ETW 抓取）。";
+  const std::string kNoHidHub =
+      "该设备不在 USB 集线器端口上（蓝牙/虚拟 HID 等无法用 ETW 抓取原始描述符）。";
   const std::string kNoTracerpt =
       "系统未找到 tracerpt.exe（%SystemRoot%\\System32\\tracerpt.exe），无法解析 ETW 跟踪文件。";
   struct Case {
     const char* name;
     void (*change)(FakeSystem&);
-    bool supported;
-    std::string reason;
+    std::string probe_reason;  // empty: supported
+    std::string hid_error;     // empty: passes
   } cases[] = {
-      {"all in place", [](FakeSystem&) {}, true, ""},
-      {"unknown version", [](FakeSystem& s) { s.build_known = false; }, false,
-       "无法确定 Windows 版本，无法确认 ETW 抓包支持。"},
+      {"all in place", [](FakeSystem&) {}, "", ""},
+      {"unknown version", [](FakeSystem& s) { s.build_known = false; },
+       "无法确定 Windows 版本，无法确认 ETW 抓包支持。", ""},
       {"provider list fails", [](FakeSystem& s) { s.list_ok = false, s.list_error = "boom"; },
-       false, "boom"},
-      {"no provider", [](FakeSystem& s) { s.guids.clear(); }, false,
-       "系统未提供任何 USB / HID 类 ETW 提供程序，无法抓取 USB 枚举事件。"},
-      {"no port", [](FakeSystem& s) { s.port_ok = false; }, false, kNoHub},
-      {"port zero", [](FakeSystem& s) { s.port = 0; }, false, kNoHub},
-      {"no tracerpt", [](FakeSystem& s) { s.tracerpt = false; }, false, kNoTracerpt},
+       "boom", ""},
+      {"no provider", [](FakeSystem& s) { s.guids.clear(); },
+       "系统未提供任何 USB / HID 类 ETW 提供程序，无法抓取 USB 枚举事件。", ""},
+      {"HID provider missing, own message",
+       [](FakeSystem& s) { s.hid_provider = false, s.hid_error = "enum failed"; }, "",
+       "enum failed"},
+      {"HID provider missing, no message", [](FakeSystem& s) { s.hid_provider = false; }, "",
+       "系统未提供 HID 类 ETW 提供程序（Microsoft-Windows-Input-HIDCLASS），"
+       "无法抓取原始报告描述符。"},
+      {"no port", [](FakeSystem& s) { s.port_ok = false; }, kNoHub, kNoHidHub},
+      {"port zero", [](FakeSystem& s) { s.port = 0; }, kNoHub, kNoHidHub},
+      {"no tracerpt", [](FakeSystem& s) { s.tracerpt = false; }, kNoTracerpt, kNoTracerpt},
       {"only HIDCLASS",
-       [](FakeSystem& s) { s.guids = {kCaptureProviderTable[kHidClassProviderIndex].guid}; }, true,
+       [](FakeSystem& s) { s.guids = {kCaptureProviderTable[kHidClassProviderIndex].guid}; }, "",
        ""},
   };
   for (const Case& c : cases) {
     FakeSystem system;
     c.change(system);
     UsbCaptureCapabilities caps;
-    EXPECT_EQ(ProbeUsbCaptureSupport(system.Queries(), kDevice, &caps), c.supported) << c.name;
-    EXPECT_EQ(caps.supported, c.supported) << c.name;
-    EXPECT_EQ(caps.reason, c.reason) << c.name;
+    const bool supported = c.probe_reason.empty();
+    EXPECT_EQ(ProbeUsbCaptureSupport(system.Queries(), kDevice, &caps), supported) << c.name;
+    EXPECT_EQ(caps.supported, supported) << c.name;
+    EXPECT_EQ(caps.reason, c.probe_reason) << c.name;
     EXPECT_TRUE(caps.needsAdmin) << c.name;
+    std::string error;
+    EXPECT_EQ(CheckHidCaptureSupport(system.Queries(), kDevice, &error), c.hid_error.empty())
+        << c.name;
+    EXPECT_EQ(error, c.hid_error) << c.name;
   }
 
   FakeSystem system;
@@ -174,33 +188,6 @@ TEST(CaptureSupportTest, InvalidIdLeavesBuildZeroAndMapIsComplete) {
     EXPECT_EQ(map.count(EncodableValue(key)), 1u) << key;
   }
   EXPECT_EQ(std::get<bool>(map.at(EncodableValue("needsAdmin"))), true);
-}
-
-TEST(CaptureSupportTest, HidCheckMessages) {
-  struct Case {
-    const char* name;
-    void (*change)(FakeSystem&);
-    std::string error;
-  } cases[] = {
-      {"all in place", [](FakeSystem&) {}, ""},
-      {"unknown version still passes", [](FakeSystem& s) { s.build_known = false; }, ""},
-      {"provider missing, own message",
-       [](FakeSystem& s) { s.hid_provider = false, s.hid_error = "enum failed"; }, "enum failed"},
-      {"provider missing, no message", [](FakeSystem& s) { s.hid_provider = false; },
-       "系统未提供 HID 类 ETW 提供程序（Microsoft-Windows-Input-HIDCLASS），"
-       "无法抓取原始报告描述符。"},
-      {"no port", [](FakeSystem& s) { s.port_ok = false; },
-       "该设备不在 USB 集线器端口上（蓝牙/虚拟 HID 等无法用 ETW 抓取原始描述符）。"},
-      {"no tracerpt", [](FakeSystem& s) { s.tracerpt = false; },
-       "系统未找到 tracerpt.exe（%SystemRoot%\\System32\\tracerpt.exe），无法解析 ETW 跟踪文件。"},
-  };
-  for (const Case& c : cases) {
-    FakeSystem system;
-    c.change(system);
-    std::string error;
-    EXPECT_EQ(CheckHidCaptureSupport(system.Queries(), kDevice, &error), c.error.empty()) << c.name;
-    EXPECT_EQ(error, c.error) << c.name;
-  }
 }
 
 }  // namespace
