@@ -22,14 +22,13 @@ struct Ev {
   std::string time = "2024-05-01T10:00:00.5Z";
   std::vector<std::pair<std::string, std::string>> data;  // name "" writes <Data>
   std::string message;
-  std::string extra_system;
 
   std::string Xml() const {
     std::string x = "<Event xmlns=\"http://schemas.microsoft.com/win/2004/08/events/event\">\r\n";
     x += "<System><Provider Name=\"" + provider + "\" Guid=\"{0}\" />";
     x += "<EventID>" + event_id + "</EventID><Version>0</Version>";
     if (!level.empty()) x += "<Level>" + level + "</Level>";
-    x += "<Task>9</Task><Opcode>1</Opcode>" + extra_system;
+    x += "<Task>9</Task><Opcode>1</Opcode>";
     x += "<TimeCreated SystemTime=\"" + time + "\" /><Channel>Analytic</Channel></System>\r\n";
     x += "<EventData>";
     for (const auto& [name, value] : data) {
@@ -409,7 +408,6 @@ TEST(ParseTraceEventsTest, EverythingSentIsValidUtf8) {
   e.provider = "Bad\xC0Provider";
   e.message = "msg \xED\xA0\x80 &#xD800;";
   e.data = {{"N\xFF", "v\xE4\xB8"}, {"ok", "&#xDFFF;&#x10FFFF;"}};
-  e.extra_system = "";
   const auto events = Parse(Events({e}));
   ASSERT_EQ(events.size(), 1u);
   const TraceEventRecord& r = events[0];
