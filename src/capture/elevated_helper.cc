@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "common/text.h"
+
 namespace vek_native {
 namespace {
 
@@ -13,18 +15,6 @@ constexpr uint32_t kTerminatedExitCode = 1;
 // TerminateProcess only starts the termination; the dying helper may still
 // hold its result files open, so clean-up waits for it to be gone first.
 constexpr uint32_t kTerminationGraceMs = 5000;
-
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 std::string WithBackslashes(std::string_view path) {
   std::string out(path);
@@ -246,7 +236,7 @@ bool IsResultLocationFor(std::string_view path, std::string_view temp_directory,
   const std::string full = WithBackslashes(path);
   if (!IsAbsoluteWindowsPath(temp)) return false;
   if (full.size() <= temp.size() ||
-      !EqualsIgnoringAsciiCase(std::string_view(full).substr(0, temp.size()), temp)) {
+      !EqualsIgnoreAsciiCase(std::string_view(full).substr(0, temp.size()), temp)) {
     return false;
   }
   // The name holds no separator, so "..", "." and subfolders cannot lead

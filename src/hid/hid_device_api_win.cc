@@ -281,40 +281,11 @@ class WinHidDevice : public HidDevice {
 class WinHidDeviceApi : public HidDeviceApi {
  public:
   bool EnumerateInterfaces(std::vector<HidInterfaceEntry>* entries, uint32_t* error) override {
-    HDEVINFO list = SetupDiGetClassDevsW(&kHidInterfaceClass, nullptr, nullptr,
-                                         DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (list == INVALID_HANDLE_VALUE) {
-      *error = GetLastError();
-      return false;
-    }
-    ScopedDeviceInfoList owner(list);
-    for (DWORD index = 0;; ++index) {
-      SP_DEVICE_INTERFACE_DATA interface_data = {};
-      interface_data.cbSize = sizeof(interface_data);
-      if (!SetupDiEnumDeviceInterfaces(list, nullptr, &kHidInterfaceClass, index,
-                                       &interface_data)) {
-        break;
-      }
-      DWORD required = 0;
-      SetupDiGetDeviceInterfaceDetailW(list, &interface_data, nullptr, 0, &required, nullptr);
-      if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) continue;
-      // Zero-filled with room for a terminator the system might not write.
-      std::vector<uint8_t> storage(required + sizeof(wchar_t), 0);
-      auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(storage.data());
-      detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-      SP_DEVINFO_DATA info_data = {};
-      info_data.cbSize = sizeof(info_data);
-      if (!SetupDiGetDeviceInterfaceDetailW(list, &interface_data, detail, required, nullptr,
-                                            &info_data)) {
-        continue;
-      }
-      HidInterfaceEntry entry;
-      entry.path = WideToUtf8(detail->DevicePath);
-      if (entry.path.empty()) continue;
-      entry.parent_instance_id = ReadParentInstanceId(list, &info_data);
-      entries->push_back(std::move(entry));
-    }
-    return true;
+    return ForEachPresentHidInterface(
+        [entries](const std::string& path, HDEVINFO list, SP_DEVINFO_DATA* info) {
+          entries->push_back({path, ReadParentInstanceId(list, info)});
+        },
+        error);
   }
 
   std::unique_ptr<HidDevice> Open(const std::string& path, HidAccess access, bool overlapped,
@@ -341,6 +312,39 @@ std::string ReadParentInstanceId(HDEVINFO device_info_set, SP_DEVINFO_DATA* devi
     return "";
   }
   return WideToUtf8(reinterpret_cast<const wchar_t*>(bytes.data()));
+}
+
+bool ForEachPresentHidInterface(const HidInterfaceVisitor& visit, uint32_t* error) {
+  HDEVINFO list = SetupDiGetClassDevsW(&kHidInterfaceClass, nullptr, nullptr,
+                                       DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  if (list == INVALID_HANDLE_VALUE) {
+    *error = GetLastError();
+    return false;
+  }
+  ScopedDeviceInfoList owner(list);
+  for (DWORD index = 0;; ++index) {
+    SP_DEVICE_INTERFACE_DATA interface_data = {};
+    interface_data.cbSize = sizeof(interface_data);
+    if (!SetupDiEnumDeviceInterfaces(list, nullptr, &kHidInterfaceClass, index, &interface_data)) {
+      break;
+    }
+    DWORD required = 0;
+    SetupDiGetDeviceInterfaceDetailW(list, &interface_data, nullptr, 0, &required, nullptr);
+    if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) continue;
+    // Zero-filled with room for a terminator the system might not write.
+    std::vector<uint8_t> storage(required + sizeof(wchar_t), 0);
+    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(storage.data());
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+    SP_DEVINFO_DATA info = {};
+    info.cbSize = sizeof(info);
+    if (!SetupDiGetDeviceInterfaceDetailW(list, &interface_data, detail, required, nullptr,
+                                          &info)) {
+      continue;
+    }
+    const std::string path = WideToUtf8(detail->DevicePath);
+    if (!path.empty()) visit(path, list, &info);
+  }
+  return true;
 }
 
 HidDeviceApi& WindowsHidDeviceApi() {

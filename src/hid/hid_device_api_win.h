@@ -14,6 +14,8 @@ extern "C" {
 #include <hidsdi.h>
 }
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 namespace vek_native {
@@ -21,6 +23,13 @@ namespace vek_native {
 // The DEVPKEY_Device_Parent string of one device-info entry, UTF-8; "" when
 // it is absent, not a string, or cannot be read.
 std::string ReadParentInstanceId(HDEVINFO device_info_set, SP_DEVINFO_DATA* device_info_data);
+
+// Calls visit with the device path (UTF-8, never empty) and the device-info
+// entry of every present HID interface; an interface whose details cannot be
+// read is skipped. False with *error when the interface list cannot be had.
+using HidInterfaceVisitor =
+    std::function<void(const std::string& path, HDEVINFO list, SP_DEVINFO_DATA* info)>;
+bool ForEachPresentHidInterface(const HidInterfaceVisitor& visit, uint32_t* error);
 
 }  // namespace vek_native
 

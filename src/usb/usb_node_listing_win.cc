@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "hid/hid_device_api_win.h"
 #include "usb/usb_node_listing.h"
 
 namespace vek_native {
@@ -91,38 +92,11 @@ class WinUsbNodeSource : public UsbNodeSource {
   }
 
   bool ListHidInterfaceNodes(std::vector<HidInterfaceNode>* interfaces, uint32_t* error) override {
-    HDEVINFO list = SetupDiGetClassDevsW(&kHidInterface, nullptr, nullptr,
-                                         DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (list == INVALID_HANDLE_VALUE) {
-      *error = GetLastError();
-      return false;
-    }
-    ScopedDeviceInfoList owner(list);
-    for (DWORD index = 0;; ++index) {
-      SP_DEVICE_INTERFACE_DATA interface_data = {};
-      interface_data.cbSize = sizeof(interface_data);
-      if (!SetupDiEnumDeviceInterfaces(list, nullptr, &kHidInterface, index, &interface_data)) {
-        break;
-      }
-      DWORD required = 0;
-      SetupDiGetDeviceInterfaceDetailW(list, &interface_data, nullptr, 0, &required, nullptr);
-      if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) continue;
-      // Zero-filled with room for a terminator the system might not write.
-      std::vector<uint8_t> storage(required + sizeof(wchar_t), 0);
-      auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(storage.data());
-      detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-      SP_DEVINFO_DATA info = {};
-      info.cbSize = sizeof(info);
-      if (!SetupDiGetDeviceInterfaceDetailW(list, &interface_data, detail, required, nullptr,
-                                            &info)) {
-        continue;
-      }
-      HidInterfaceNode entry;
-      entry.path = WideToUtf8(detail->DevicePath);
-      entry.node = static_cast<uint32_t>(info.DevInst);
-      if (!entry.path.empty()) interfaces->push_back(std::move(entry));
-    }
-    return true;
+    return ForEachPresentHidInterface(
+        [interfaces](const std::string& path, HDEVINFO, SP_DEVINFO_DATA* info) {
+          interfaces->push_back({path, static_cast<uint32_t>(info->DevInst)});
+        },
+        error);
   }
 
   uint32_t ThreadLastError() override { return GetLastError(); }
