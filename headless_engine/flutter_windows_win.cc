@@ -17,7 +17,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -98,7 +97,22 @@ class DriverLink {
       _setmode(_fileno(stdin), _O_BINARY);
       _setmode(_fileno(stdout), _O_BINARY);
       output_ = GetStdHandle(STD_OUTPUT_HANDLE);
-      std::thread(&DriverLink::ReadLoop, this).detach();
+      // Straight from CreateThread: under Wine a detached winpthreads thread
+      // sometimes never runs, and then no frame would ever arrive.
+      HANDLE reader = CreateThread(
+          nullptr, 0,
+          [](void* link) -> DWORD {
+            static_cast<DriverLink*>(link)->ReadLoop();
+            return 0;
+          },
+          this, 0, nullptr);
+      if (reader == nullptr) {
+        std::fprintf(stderr, "headless engine: cannot start the driver reader (error %lu)\n",
+                     GetLastError());
+        enabled_ = false;
+        return;
+      }
+      CloseHandle(reader);
     });
   }
 

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/detached_thread.h"
 #include "common/format.h"
 
 namespace vek_native {
@@ -102,8 +103,6 @@ namespace {
 constexpr auto kOutcomeWakeRetryLimit = std::chrono::milliseconds(1000);
 constexpr auto kOutcomeWakeMaxPause = std::chrono::milliseconds(50);
 
-void DefaultThreadStarter(std::function<void()> work) { std::thread(std::move(work)).detach(); }
-
 }  // namespace
 
 int32_t NextRequestId(int32_t last) {
@@ -116,7 +115,7 @@ NativeBridge& NativeBridge::Instance() {
 }
 
 NativeBridge::NativeBridge()
-    : core_(std::make_shared<Core>()), thread_starter_(DefaultThreadStarter) {}
+    : core_(std::make_shared<Core>()), thread_starter_(StartDetachedThread) {}
 
 NativeBridge::~NativeBridge() {
   // Jobs still running keep the core alive; moving on to a new generation
@@ -137,7 +136,7 @@ void NativeBridge::SetPoster(WindowPoster* poster) {
 }
 
 void NativeBridge::SetThreadStarter(ThreadStarter starter) {
-  thread_starter_ = starter ? std::move(starter) : ThreadStarter(DefaultThreadStarter);
+  thread_starter_ = starter ? std::move(starter) : ThreadStarter(StartDetachedThread);
 }
 
 void NativeBridge::Attach(BinaryMessenger* messenger, WindowHandle window) {

@@ -1,0 +1,31 @@
+#include <windows.h>
+
+#include <memory>
+#include <system_error>
+#include <utility>
+
+#include "common/detached_thread.h"
+
+namespace vek_native {
+namespace {
+
+DWORD WINAPI RunDetached(void* parameter) {
+  std::unique_ptr<std::function<void()>> work(static_cast<std::function<void()>*>(parameter));
+  (*work)();
+  return 0;
+}
+
+}  // namespace
+
+void StartDetachedThread(std::function<void()> work) {
+  auto owned = std::make_unique<std::function<void()>>(std::move(work));
+  HANDLE thread = CreateThread(nullptr, 0, RunDetached, owned.get(), 0, nullptr);
+  if (thread == nullptr) {
+    throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
+                            "CreateThread");
+  }
+  owned.release();  // the thread owns it now
+  CloseHandle(thread);
+}
+
+}  // namespace vek_native
