@@ -10,23 +10,12 @@
 
 #include "bridge/native_bridge.h"
 #include "bridge/window_poster.h"
-#include "channels/binary_messenger.h"
 #include "channels/event_channel.h"
 #include "channels/standard_codec.h"
+#include "counting_messenger.h"
 
 namespace vek_native {
 namespace {
-
-class CountingMessenger : public BinaryMessenger {
- public:
-  void Send(const std::string&, const uint8_t*, size_t size, BinaryReply) const override {
-    bytes_ += size;
-    messages_ += 1;
-  }
-  void SetMessageHandler(const std::string&, BinaryMessageHandler) override {}
-  mutable uint64_t bytes_ = 0;
-  mutable uint64_t messages_ = 0;
-};
 
 class AcceptingPoster : public WindowPoster {
  public:

@@ -14,9 +14,9 @@
 
 #include "bridge/native_bridge.h"
 #include "bridge/window_poster.h"
-#include "channels/binary_messenger.h"
 #include "channels/event_channel.h"
 #include "channels/standard_codec.h"
+#include "counting_messenger.h"
 #include "rawinput/rawinput_capture.h"
 #include "unit/rawinput/raw_input_bytes.h"
 
@@ -48,18 +48,6 @@ class BenchPlatform : public RawInputPlatform {
            std::to_string(device);
   }
   std::vector<std::vector<uint8_t>> records;
-};
-
-// The engine's side of the event channel: counts what it is handed.
-class CountingMessenger : public BinaryMessenger {
- public:
-  void Send(const std::string&, const uint8_t*, size_t size, BinaryReply) const override {
-    bytes_ += size;
-    messages_ += 1;
-  }
-  void SetMessageHandler(const std::string&, BinaryMessageHandler) override {}
-  mutable uint64_t bytes_ = 0;
-  mutable uint64_t messages_ = 0;
 };
 
 // Remembers the wake-up the window thread would receive.

@@ -32,6 +32,8 @@ void PlugResetUsbHelperMode(HelperModeOperations& modes);
 // whole process.
 HubPortResolver UsbCaptureHubPortResolver();
 HubPortCycler& UsbCaptureHubPortCycler();
+// The reset over the system's device tree, hubs, files and processes.
+UsbResetContext SystemUsbResetContext();
 #endif
 
 }  // namespace vek_native

@@ -13,16 +13,6 @@
 namespace vek_native {
 namespace {
 
-UsbResetContext SystemResetContext() {
-  UsbResetContext context;
-  context.tree = &WindowsDeviceTree();
-  context.hubs = &WindowsUsbHubApi();
-  context.fs = &SystemFileSystem();
-  context.launcher = &SystemProcessLauncher();
-  context.now_micros = [] { return NowMicros(); };
-  return context;
-}
-
 UsbDiagnosticsSystem SystemDiagnostics() {
   UsbDiagnosticsSystem system;
   system.nodes.tree = &WindowsDeviceTree();
@@ -34,6 +24,16 @@ UsbDiagnosticsSystem SystemDiagnostics() {
 }
 
 }  // namespace
+
+UsbResetContext SystemUsbResetContext() {
+  UsbResetContext context;
+  context.tree = &WindowsDeviceTree();
+  context.hubs = &WindowsUsbHubApi();
+  context.fs = &SystemFileSystem();
+  context.launcher = &SystemProcessLauncher();
+  context.now_micros = [] { return NowMicros(); };
+  return context;
+}
 
 void PlugUsbOperations(BridgeOperations& operations) {
   operations.list_usb_device_nodes = [](bool include_hid_children, EncodableValue* nodes,
@@ -48,7 +48,7 @@ void PlugUsbOperations(BridgeOperations& operations) {
                                    bool* cancelled, std::string* message) {
     UsbResetResult result;
     const bool ok =
-        ResetUsbDevice(SystemResetContext(), usb_instance_id, &result, cancelled, message);
+        ResetUsbDevice(SystemUsbResetContext(), usb_instance_id, &result, cancelled, message);
     if (ok) *value = UsbResetResultMap(result);
     return ok;
   };
@@ -57,7 +57,7 @@ void PlugUsbOperations(BridgeOperations& operations) {
 void PlugResetUsbHelperMode(HelperModeOperations& modes) {
   modes.reset_usb_device = [](const std::string& usb_instance_id,
                               const std::string& out_file_path) {
-    return RunResetUsbDeviceHelperMode(SystemResetContext(), usb_instance_id, out_file_path);
+    return RunResetUsbDeviceHelperMode(SystemUsbResetContext(), usb_instance_id, out_file_path);
   };
 }
 

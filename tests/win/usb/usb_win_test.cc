@@ -13,20 +13,11 @@
 #include "hid/hub_api.h"
 #include "usb/usb_node.h"
 #include "usb/usb_port.h"
+#include "usb/usb_operations.h"
 #include "usb/usb_reset.h"
 
 namespace vek_native {
 namespace {
-
-UsbResetContext SystemContext() {
-  UsbResetContext context;
-  context.tree = &WindowsDeviceTree();
-  context.hubs = &WindowsUsbHubApi();
-  context.fs = &SystemFileSystem();
-  context.launcher = &SystemProcessLauncher();
-  context.now_micros = [] { return NowMicros(); };
-  return context;
-}
 
 constexpr char kAbsentDevice[] = "USB\\VID_1A2B&PID_3C4D\\VEK_TEST_ABSENT";
 
@@ -52,7 +43,7 @@ TEST(UsbResetWinTest, HelperModeWritesAFailureResult) {
   ASSERT_TRUE(SystemFileSystem().GetTempDirectory(&temp, &error));
   const std::string path =
       TempName(temp, kResetResultPrefix, GetCurrentProcessId(), GetTickCount64(), ".txt");
-  EXPECT_EQ(RunResetUsbDeviceHelperMode(SystemContext(), kAbsentDevice, path), 1);
+  EXPECT_EQ(RunResetUsbDeviceHelperMode(SystemUsbResetContext(), kAbsentDevice, path), 1);
   std::string text;
   ASSERT_TRUE(ReadWholeFile(SystemFileSystem(), path, &text));
   SystemFileSystem().RemoveFile(path, &error);
@@ -62,7 +53,7 @@ TEST(UsbResetWinTest, HelperModeWritesAFailureResult) {
 
   // A path outside the temporary directory is never written.
   const std::string foreign = temp + "vek_other_result.txt";
-  EXPECT_EQ(RunResetUsbDeviceHelperMode(SystemContext(), kAbsentDevice, foreign), 1);
+  EXPECT_EQ(RunResetUsbDeviceHelperMode(SystemUsbResetContext(), kAbsentDevice, foreign), 1);
   EXPECT_FALSE(ReadWholeFile(SystemFileSystem(), foreign, &text));
 }
 
@@ -70,8 +61,8 @@ TEST(UsbResetWinTest, AHidIdFailsBeforeAnythingRuns) {
   UsbResetResult result;
   bool cancelled = true;
   std::string message;
-  EXPECT_FALSE(
-      ResetUsbDevice(SystemContext(), "HID\\VID_1A2B&PID_3C4D\\1", &result, &cancelled, &message));
+  EXPECT_FALSE(ResetUsbDevice(SystemUsbResetContext(), "HID\\VID_1A2B&PID_3C4D\\1", &result,
+                              &cancelled, &message));
   EXPECT_FALSE(cancelled);
   EXPECT_EQ(message, "usbInstanceId 不是有效的 USB 设备实例路径：HID\\VID_1A2B&PID_3C4D\\1");
 }
@@ -126,7 +117,7 @@ TEST(UsbResetWinTest, TheChildHelperReportsItsFailureAndTheFileIsRemoved) {
       GetFileAttributesW(Utf8ToWide(launcher.program).c_str()) == INVALID_FILE_ATTRIBUTES) {
     GTEST_SKIP() << "vek_tool.exe is not built beside this test";
   }
-  UsbResetContext context = SystemContext();
+  UsbResetContext context = SystemUsbResetContext();
   context.launcher = &launcher;
   UsbResetResult result;
   bool cancelled = true;
