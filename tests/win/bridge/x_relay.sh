@@ -6,7 +6,9 @@
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../../.." && pwd)
 relay=$(mktemp -d /tmp/vek-x-relay.XXXXXX)
-export DISPLAY=${DISPLAY:-:${VEK_XVFB_DISPLAY:-97}}
+# The program's display: the caller's, else the one wine-run starts when it
+# is not running yet (so DISPLAY stays unset for wine-run).
+x_display=${DISPLAY:-:${VEK_XVFB_DISPLAY:-97}}
 export VEK_X_RELAY="Z:${relay//\//\\}"
 timeout 300 "$root/tools/wine-run" "$@" &
 program=$!
@@ -16,7 +18,7 @@ while kill -0 "$program" 2>/dev/null; do
     name=${request##*/req-}
     read -r -a words <"$request"
     rm -f "$request"
-    timeout 10 xdotool "${words[@]}" >/dev/null 2>&1
+    DISPLAY=$x_display timeout 10 xdotool "${words[@]}" >/dev/null 2>&1
     echo $? >"$relay/done-$name.tmp" && mv "$relay/done-$name.tmp" "$relay/done-$name"
   done
   sleep 0.02
