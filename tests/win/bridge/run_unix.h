@@ -10,6 +10,12 @@
 
 namespace vek_native {
 
+// Whether the program runs under x_relay.sh, so xdotool can be asked for.
+inline bool XRelayAvailable() {
+  wchar_t folder[MAX_PATH] = {};
+  return GetEnvironmentVariableW(L"VEK_X_RELAY", folder, MAX_PATH) != 0;
+}
+
 // True when xdotool ran `arguments` and exited with 0 within ten seconds;
 // false at once when the program runs without the relay.
 inline bool RunXdotool(const std::wstring& arguments) {
