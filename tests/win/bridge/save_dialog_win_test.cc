@@ -1,15 +1,23 @@
 // The save dialog under Wine, driven from a helper thread that finds the
-// dialog (#32770) and cancels it or types a file name into it and confirms.
+// dialog (#32770) and cancels it or types a file name into it and confirms:
+// the dialog routine itself with window messages, and "pickSaveFile" through
+// the bridge with keys typed on the X display (under x_relay.sh).
 #include <windows.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include <gtest/gtest.h>
 
+#include "bridge/bridge_own_operations.h"
+#include "bridge/native_bridge.h"
 #include "bridge/save_dialog.h"
+#include "bridge/window_poster.h"
 #include "common/text.h"
+#include "unit/bridge/bridge_test_support.h"
 #include "win/bridge/run_unix.h"
 
 namespace vek_native {
@@ -125,33 +133,107 @@ TEST(SaveDialogWinTest, TypedNameAnswersItsPathWithTheDefaultExtension) {
   DeleteFileW(Utf8ToWide(expected).c_str());
 }
 
-// The same through X input typed on the display, when it reaches the dialog.
-TEST(SaveDialogWinTest, NameTypedOnTheDisplayAndReturnAnswersItsPath) {
+NativeBridge* g_bridge = nullptr;  // the bridge the owner window serves
+
+LRESULT CALLBACK OwnerProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == kOutcomesReadyMessage && g_bridge != nullptr) g_bridge->DrainAsyncOutcomes();
+  return DefWindowProcW(window, message, wparam, lparam);
+}
+
+// "pickSaveFile" through the bridge as the product wires it: this thread owns
+// the owner window and takes the job's outcome on it, while a second thread
+// finds the dialog, drives it with keys typed on the X display (x_relay.sh),
+// and closes it after a generous grace if the keys did not.
+template <typename Drive>
+std::shared_ptr<testing_support::ReplyRecord> PickThroughBridge(EncodableMap args, Drive drive,
+                                                                bool* driven, bool* forced) {
+  WNDCLASSW window_class = {};
+  window_class.lpfnWndProc = OwnerProc;
+  window_class.hInstance = GetModuleHandleW(nullptr);
+  window_class.lpszClassName = L"VekSaveDialogOwner";
+  RegisterClassW(&window_class);
+  HWND owner = CreateWindowExW(0, L"VekSaveDialogOwner", L"save dialog owner",
+                               WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 300, 200, nullptr, nullptr,
+                               GetModuleHandleW(nullptr), nullptr);
+  EXPECT_NE(owner, nullptr);
+  testing_support::NullMessenger messenger;
+  NativeBridge bridge;
+  BridgeOperations ops;
+  PlugBridgeOwnOperations(ops);
+  bridge.SetOperations(ops);
+  bridge.SetPoster(&Win32WindowPoster());
+  bridge.Attach(&messenger, owner);
+  g_bridge = &bridge;
+  std::thread driver([&] {
+    HWND dialog = WaitForDialog();
+    *driven = dialog != nullptr && drive(dialog);
+    const auto grace = std::chrono::steady_clock::now() + std::chrono::seconds(8);
+    while (HWND open = FindWindowW(L"#32770", nullptr)) {
+      if (std::chrono::steady_clock::now() > grace) {
+        *forced = true;
+        PostMessageW(open, WM_CLOSE, 0, 0);
+        Sleep(500);
+      } else {
+        Sleep(20);
+      }
+    }
+  });
+  auto reply = testing_support::Call(bridge, "pickSaveFile", EncodableValue(std::move(args)));
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (reply->replies == 0 && std::chrono::steady_clock::now() < end) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    Sleep(5);
+  }
+  driver.join();
+  bridge.Detach();
+  g_bridge = nullptr;
+  DestroyWindow(owner);
+  return reply;
+}
+
+TEST(SaveDialogWinTest, PickSaveFileDismissedWithEscapeOnTheDisplayAnswersNull) {
+  if (!XRelayAvailable()) GTEST_SKIP() << "keys are typed on the X display only under x_relay.sh";
+  EncodableMap args;
+  args[EncodableValue("suggestedName")] = EncodableValue("report.html");
+  bool driven = false;
+  bool forced = false;
+  auto reply = PickThroughBridge(
+      std::move(args),
+      [](HWND dialog) { return ClickNameField(dialog) && RunXdotool(L"key Escape"); }, &driven,
+      &forced);
+  EXPECT_TRUE(driven) << "xdotool could not be run";
+  EXPECT_FALSE(forced) << "Escape did not close the dialog";
+  ASSERT_EQ(reply->replies, 1);
+  EXPECT_EQ(reply->kind, testing_support::ReplyRecord::kSuccess) << reply->message;
+  EXPECT_TRUE(reply->value.IsNull());
+}
+
+TEST(SaveDialogWinTest, PickSaveFileWithANameTypedOnTheDisplayAnswersItsPath) {
+  if (!XRelayAvailable()) GTEST_SKIP() << "keys are typed on the X display only under x_relay.sh";
   const std::string directory = TempDirectory();
   const std::string expected = directory + "\\vek_typed_test.html";
   DeleteFileW(Utf8ToWide(expected).c_str());
-  bool typed = false;
-  const DialogRun run = RunDialog("", directory, [&typed](HWND dialog) {
-    typed =
-        ClickNameField(dialog) && RunXdotool(L"type vek_typed_test") && RunXdotool(L"key Return");
-  });
-  if (!typed || run.forced) {
-    GTEST_SKIP() << "keys typed on the X display did not reach the dialog";
-  }
-  EXPECT_TRUE(run.ok) << run.message;
-  EXPECT_EQ(run.path, expected);
+  EncodableMap args;
+  args[EncodableValue("defaultDirectory")] = EncodableValue(directory);
+  bool driven = false;
+  bool forced = false;
+  auto reply = PickThroughBridge(
+      std::move(args),
+      [](HWND dialog) {
+        return ClickNameField(dialog) && RunXdotool(L"type vek_typed_test") &&
+               RunXdotool(L"key Return");
+      },
+      &driven, &forced);
+  EXPECT_TRUE(driven) << "xdotool could not be run";
+  EXPECT_FALSE(forced) << "the typed name and Return did not close the dialog";
+  ASSERT_EQ(reply->replies, 1);
+  EXPECT_EQ(reply->kind, testing_support::ReplyRecord::kSuccess) << reply->message;
+  EXPECT_EQ(reply->value, EncodableValue(expected));
   DeleteFileW(Utf8ToWide(expected).c_str());
-}
-
-TEST(SaveDialogWinTest, EscapeOnTheDisplayCancels) {
-  bool pressed = false;
-  const DialogRun run = RunDialog("report.html", "", [&pressed](HWND dialog) {
-    pressed = ClickNameField(dialog) && RunXdotool(L"key Escape");
-  });
-  if (!pressed) GTEST_SKIP() << "xdotool could not be run";
-  EXPECT_FALSE(run.forced) << "Escape did not close the dialog";
-  EXPECT_TRUE(run.ok) << run.message;
-  EXPECT_EQ(run.path, "");
 }
 
 TEST(SaveDialogWinTest, MissingDefaultDirectoryIsIgnored) {
