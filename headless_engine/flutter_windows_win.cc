@@ -57,6 +57,9 @@ struct FlutterDesktopEngine {
   VoidCallback next_frame = nullptr;
   void* next_frame_data = nullptr;
   HWND view = nullptr;
+  // The thread that made the view: the only one the engine takes messages
+  // from, as the real engine allows messages only on its platform thread.
+  DWORD platform_thread = 0;
   // Replies owed to our sends; sends may come from any thread.
   std::mutex replies_mutex;
   std::map<uint32_t, std::pair<FlutterDesktopBinaryReply, void*>> pending_replies;
@@ -198,6 +201,14 @@ class DriverLink {
   std::mutex write_mutex_;
   bool write_failed_ = false;
 };
+
+// A native message from another thread is a fault the real engine reports too;
+// the frame still goes out, so the driver sees what was sent.
+void CheckPlatformThread(const FlutterDesktopEngine* engine, const char* what) {
+  if (engine->platform_thread != 0 && GetCurrentThreadId() != engine->platform_thread) {
+    std::fprintf(stderr, "headless engine: %s sent off the platform thread\n", what);
+  }
+}
 
 void DeliverFrame(FlutterDesktopEngine* engine, Frame& frame) {
   if (frame.kind == FrameKind::kResponse) {
@@ -367,6 +378,7 @@ FlutterDesktopViewControllerRef FlutterDesktopViewControllerCreate(int width, in
   }
   SetWindowLongPtrW(view, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(engine));
   engine->view = view;
+  engine->platform_thread = GetCurrentThreadId();
   auto* controller = new FlutterDesktopViewControllerState();
   controller->engine = engine;
   controller->view.hwnd = view;
@@ -448,6 +460,7 @@ bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessengerRef messenger, 
   std::lock_guard<std::recursive_mutex> lock(messenger->mutex);
   FlutterDesktopEngine* engine = messenger->engine;
   if (!engine) return false;
+  CheckPlatformThread(engine, "message");
   Frame frame;
   frame.kind = FrameKind::kMessage;
   frame.channel = channel;
@@ -471,6 +484,7 @@ void FlutterDesktopMessengerSendResponse(FlutterDesktopMessengerRef messenger,
   if (!messenger || !handle->wants_response) return;
   std::lock_guard<std::recursive_mutex> lock(messenger->mutex);
   if (!messenger->engine) return;
+  CheckPlatformThread(messenger->engine, "response");
   Frame frame;
   frame.kind = FrameKind::kResponse;
   frame.id = handle->id;

@@ -348,7 +348,8 @@ class VekTool:
         self.ended = False
         self.protocol_error = None
         threading.Thread(target=self._read_frames, daemon=True).start()
-        threading.Thread(target=self._read_stderr, daemon=True).start()
+        self._stderr_reader = threading.Thread(target=self._read_stderr, daemon=True)
+        self._stderr_reader.start()
         self.start_timeout = start_timeout
 
     def _read_stderr(self):
@@ -421,16 +422,19 @@ class VekTool:
             return None
 
     def close(self, timeout=30):
-        """Ends the driver's side: the program closes its window. Returns its exit code."""
+        """Ends the driver's side: the program closes its window. Returns its exit code,
+        once everything it wrote to standard error is in stderr_lines."""
         try:
             self.process.stdin.close()
         except OSError:
             pass
         try:
-            return self.process.wait(timeout=timeout)
+            code = self.process.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
             self.kill()
             raise
+        self._stderr_reader.join(timeout=10)
+        return code
 
     def kill(self):
         if self.process.poll() is None:
