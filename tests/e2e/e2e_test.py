@@ -14,8 +14,52 @@ import vekdriver  # noqa: E402
 CALL_TIMEOUT = 60
 
 
+def input_report_bits(descriptor):
+    """Bits of every input report of a HID report descriptor, by report ID.
+    Short items only, as the rebuilders write; raises ValueError when the
+    descriptor is malformed (an item cut short, unbalanced collections, Pop
+    without Push, a reserved item type)."""
+    globals_, stack, depth, bits, p = {"size": 0, "count": 0, "id": 0}, [], 0, {}, 0
+    while p < len(descriptor):
+        prefix = descriptor[p]
+        size = (0, 1, 2, 4)[prefix & 3]
+        if p + 1 + size > len(descriptor):
+            raise ValueError("item cut short at %d" % p)
+        value = int.from_bytes(descriptor[p + 1:p + 1 + size], "little")
+        kind, tag = (prefix >> 2) & 3, prefix >> 4
+        if kind == 3:
+            raise ValueError("reserved item type at %d" % p)
+        if kind == 0 and tag == 8:  # Input
+            report = globals_["id"]
+            bits[report] = bits.get(report, 0) + globals_["size"] * globals_["count"]
+        elif kind == 0 and tag == 10:  # Collection
+            depth += 1
+        elif kind == 0 and tag == 12:  # End Collection
+            depth -= 1
+            if depth < 0:
+                raise ValueError("End Collection without Collection at %d" % p)
+        elif kind == 1 and tag in (7, 8, 9):  # Report Size, Report ID, Report Count
+            globals_[{7: "size", 8: "id", 9: "count"}[tag]] = value
+        elif kind == 1 and tag == 10:  # Push
+            stack.append(dict(globals_))
+        elif kind == 1 and tag == 11:  # Pop
+            if not stack:
+                raise ValueError("Pop without Push at %d" % p)
+            globals_ = stack.pop()
+        p += 1 + size
+    if depth != 0:
+        raise ValueError("collection left open")
+    return bits
+
+
 class RunningProgramTest(unittest.TestCase):
     """One program for the whole class: starting Wine is the slow part."""
+
+    DESCRIPTOR_REPORT_KEYS = {
+        "devicePath", "reportDescriptor", "reportDescriptorSource",
+        "reconstructedCollectionCount", "reportDescriptorAlgorithm",
+        "reportDescriptorDeclaredLength", "collections", "strings", "usbDevice",
+        "usbConfigurations", "usbSpeed", "usbAddress", "usbError", "collectionCount"}
 
     @classmethod
     def setUpClass(cls):
@@ -110,11 +154,17 @@ class RunningProgramTest(unittest.TestCase):
         devices = self.wine_hid_devices()
         if (0x845E, 1) not in devices:
             self.skipTest("this Wine shows no virtual HID mouse")
+        for pid, usage, product in [(1, 2, "Wine HID mouse"), (2, 6, "Wine HID keyboard")]:
+            with self.subTest(product=product):
+                device = devices[(0x845E, pid)]
+                self.assertEqual(len(device), 17)
+                self.assertEqual((device["usagePage"], device["usage"], device["product"]),
+                                 (1, usage, product))
+                self.assertEqual(device["busType"], 1)  # "#vid_" in the path
+                self.assertEqual(device["usbInstanceId"], "")  # Wine has no parent property
+                self.assertGreater(device["inputReportByteLength"], 0)
+                self.assertGreaterEqual(device["collectionCount"], 1)
         mouse = devices[(0x845E, 1)]
-        self.assertEqual(len(mouse), 17)
-        self.assertEqual((mouse["usagePage"], mouse["usage"], mouse["product"]),
-                         (1, 2, "Wine HID mouse"))
-        self.assertGreater(mouse["inputReportByteLength"], 0)
         self.assertEqual(self.call("openHidInput", {"path": mouse["path"]}).kind, "ok")
         self.assertEqual(self.call("closeHidInput", {"path": mouse["path"]}).kind, "ok")
         # Closing again, or a path never opened, is not an error.
@@ -133,9 +183,24 @@ class RunningProgramTest(unittest.TestCase):
         self.assertEqual(report["reportDescriptorSource"], "reconstructed")
         self.assertEqual(report["reportDescriptorAlgorithm"], "hidp-preparsed")
         self.assertEqual(report["usbError"], "无法读取父设备实例 ID（SetupDi 属性查询失败）")
+        self.assertEqual(set(report), self.DESCRIPTOR_REPORT_KEYS)
+        self.assertEqual(report["devicePath"], mouse["path"])
+        self.assertGreaterEqual(report["reconstructedCollectionCount"], 1)
+        self.assertIsNone(report["usbDevice"])
+        self.assertEqual((report["usbSpeed"], report["usbAddress"]), ("", 0))
+        collections = report["collections"]
+        self.assertEqual(len(collections), 1)
+        self.assertEqual(collections[0]["inputReportByteLength"], mouse["inputReportByteLength"])
         descriptor = bytes(report["reportDescriptor"])
         self.assertEqual(descriptor[:4], b"\x05\x01\x09\x02")  # Generic Desktop, Mouse
         self.assertEqual(descriptor[-1:], b"\xc0")
+        # Read by a parser of its own, the rebuilt descriptor is well formed and
+        # its longest input report (plus the report ID byte) is the length the
+        # HID stack declares for the collection.
+        input_bits = input_report_bits(descriptor)
+        self.assertTrue(input_bits)
+        self.assertEqual((max(input_bits.values()) + 7) // 8 + 1,
+                         collections[0]["inputReportByteLength"])
 
     def test_capture_capabilities_answer_a_full_map(self):
         keys = {"hubPortFound", "missingProviders", "needsAdmin", "reason", "supported",

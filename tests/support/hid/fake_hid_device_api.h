@@ -144,6 +144,7 @@ class FakeHidReadChannel : public HidReadChannel {
     state_.changed.wait(
         lock, [&] { return stopped_ || state_.removed || !state_.pending_reports.empty(); });
     --state_.reads_in_progress;
+    state_.changed.notify_all();  // a test may wait for the loop to leave its read
     if (stopped_) return HidReadStatus::kStopped;
     if (!state_.pending_reports.empty()) {
       std::vector<uint8_t> report = std::move(state_.pending_reports.front());

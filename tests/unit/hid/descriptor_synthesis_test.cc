@@ -64,6 +64,29 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
   return out;
 }
 
+// Every report of a synthesized descriptor is exactly as long as the caps
+// declare for its type (less the report-ID byte when IDs are used); a type of
+// length 0 has no limit and is not checked.
+void ExpectReportsFillTheirLengths(const CapabilitySet& set,
+                                   const vek_test::ParsedReportDescriptor& parsed) {
+  bool ids = false;
+  for (int t = 0; t < 3; ++t) {
+    for (const auto& b : set.buttons[t]) ids = ids || b.ReportID != 0;
+    for (const auto& v : set.values[t]) ids = ids || v.ReportID != 0;
+  }
+  EXPECT_EQ(parsed.uses_report_ids, ids);
+  const uint16_t lengths[3] = {set.caps.input_report_byte_length,
+                               set.caps.output_report_byte_length,
+                               set.caps.feature_report_byte_length};
+  for (const auto& report : parsed.report_bits) {
+    const int type = report.first.first;
+    if (lengths[type] == 0) continue;
+    uint32_t limit = lengths[type] * 8u;
+    if (ids && limit >= 8) limit -= 8;
+    EXPECT_EQ(report.second, limit) << "type " << type << " report " << report.first.second;
+  }
+}
+
 TEST(SynthesizeDescriptor, WorkedExample) {
   CapabilitySet set = Caps(0x01, 0x02, 5, 0, 0);
   ButtonCapsRecord buttons = Buttons(0x09, 0, 1, 3, 0x02, 3);
@@ -73,9 +96,13 @@ TEST(SynthesizeDescriptor, WorkedExample) {
   axes.UsageMax = 0x31;
   axes.IsAbsolute = false;
   set.values[kHidInput].push_back(axes);
-  EXPECT_EQ(Hex(SynthesizeDescriptor(set)),
+  const std::vector<uint8_t> bytes = SynthesizeDescriptor(set);
+  EXPECT_EQ(Hex(bytes),
             "05 01 09 02 A1 01 05 09 15 00 25 01 75 01 95 03 19 01 29 03 81 02 05 01 15 81 25 7F "
             "75 08 95 02 19 30 29 31 81 06 75 01 95 15 81 01 C0");
+  const auto parsed = ParseReportDescriptor(bytes);
+  ASSERT_TRUE(parsed.ok) << parsed.error;
+  ExpectReportsFillTheirLengths(set, parsed);
 }
 
 struct SynthesisCase {
@@ -181,6 +208,8 @@ TEST(SynthesizeDescriptor, EdgeCases) {
     EXPECT_EQ(Hex(bytes), c.hex) << c.name;
     const auto parsed = ParseReportDescriptor(bytes);
     EXPECT_TRUE(parsed.ok) << c.name << ": " << parsed.error;
+    SCOPED_TRACE(c.name);
+    ExpectReportsFillTheirLengths(c.set, parsed);
   }
 }
 
@@ -244,21 +273,7 @@ TEST_P(RecordedDump, SynthesisFromRealCapsIsConsistent) {
   const auto parsed = ParseReportDescriptor(bytes);
   ASSERT_TRUE(parsed.ok) << parsed.error;
   EXPECT_EQ(parsed.top_level_collections, 1);
-  bool ids = false;
-  for (int t = 0; t < 3; ++t) {
-    for (const auto& b : set.buttons[t]) ids = ids || b.ReportID != 0;
-    for (const auto& v : set.values[t]) ids = ids || v.ReportID != 0;
-  }
-  EXPECT_EQ(parsed.uses_report_ids, ids);
-  const uint16_t lengths[3] = {set.caps.input_report_byte_length,
-                               set.caps.output_report_byte_length,
-                               set.caps.feature_report_byte_length};
-  for (const auto& report : parsed.report_bits) {
-    const int type = report.first.first;
-    uint32_t limit = lengths[type] * 8u;
-    if (ids && limit >= 8) limit -= 8;
-    EXPECT_EQ(report.second, limit) << "type " << type << " report " << report.first.second;
-  }
+  ExpectReportsFillTheirLengths(set, parsed);
 }
 
 INSTANTIATE_TEST_SUITE_P(HidapiDumps, RecordedDump, ::testing::ValuesIn(kPpDataCases),

@@ -175,12 +175,13 @@ TEST(HidInputReadersTest, RemovedDeviceEndsItsLoopSilentlyAndStillCloses) {
   api.PushReport("a", {1});
   recorder.Wait(1);
   api.Remove("a");
-  // The loop has ended once no read is in progress any more.
+  // The read after the report fails on the removed device and the loop leaves.
   {
     auto& state = api.State("a");
     std::unique_lock<std::mutex> lock(state.mutex);
-    state.changed.wait_for(lock, std::chrono::seconds(10),
-                           [&] { return state.reads_in_progress == 0; });
+    ASSERT_TRUE(state.changed.wait_for(lock, std::chrono::seconds(10), [&] {
+      return state.reads_in_progress == 0 && state.read_sizes.size() >= 2;
+    }));
   }
   EXPECT_EQ(recorder.Count(), 1u);  // no event of its own
   EXPECT_TRUE(readers.HasReader("a"));
@@ -190,6 +191,8 @@ TEST(HidInputReadersTest, RemovedDeviceEndsItsLoopSilentlyAndStillCloses) {
   readers.Close("a");
   EXPECT_FALSE(readers.HasReader("a"));
   EXPECT_EQ(api.OpenHandles("a"), 0);
+  // The report, then the failed read: a loop that retried would read on.
+  EXPECT_EQ(api.State("a").read_sizes.size(), 2u);
 }
 
 TEST(HidInputReadersTest, ReadEventFailureEndsTheLoopButKeepsTheReader) {

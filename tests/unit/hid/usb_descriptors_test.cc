@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -138,6 +142,117 @@ TEST(UsbDescriptors, RealConfigurationSetsWalkCompletely) {
     }
   }
   EXPECT_EQ(configurations, 49);
+}
+
+// The interfaces and endpoints of a configuration, one line each in wire order:
+// "I number alt endpoints class" and "E address maxPacket" (hex).
+std::vector<std::string> Outline(const UsbConfigurationRecord& config) {
+  std::vector<std::string> lines;
+  char line[64];
+  for (const auto& interface : config.interfaces) {
+    std::snprintf(line, sizeof(line), "I %x %x %x %x", interface.bInterfaceNumber,
+                  interface.bAlternateSetting, interface.bNumEndpoints, interface.bInterfaceClass);
+    lines.push_back(line);
+    for (const auto& endpoint : interface.endpoints) {
+      std::snprintf(line, sizeof(line), "E %x %x", endpoint.bEndpointAddress,
+                    endpoint.wMaxPacketSize);
+      lines.push_back(line);
+    }
+  }
+  return lines;
+}
+
+// The same outline from a UsbTreeView text dump: its "Configuration Descriptor"
+// section up to the next top-level block.
+std::vector<std::string> OutlineFromUsbTreeView(const std::string& text, int* total_length) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  std::string line;
+  bool inside = false;
+  std::map<std::string, int> fields;
+  std::string block;
+  auto flush = [&] {
+    char out[64];
+    if (block == "Interface Descriptor") {
+      std::snprintf(out, sizeof(out), "I %x %x %x %x", fields["bInterfaceNumber"],
+                    fields["bAlternateSetting"], fields["bNumEndpoints"],
+                    fields["bInterfaceClass"]);
+      lines.push_back(out);
+    } else if (block == "Endpoint Descriptor") {
+      std::snprintf(out, sizeof(out), "E %x %x", fields["bEndpointAddress"],
+                    fields["wMaxPacketSize"]);
+      lines.push_back(out);
+    }
+    fields.clear();
+    block.clear();
+  };
+  while (std::getline(in, line)) {
+    const size_t first = line.find_first_not_of(' ');
+    if (first != std::string::npos && line.compare(first, 3, "---") == 0) {
+      const size_t begin = line.find_first_not_of("- ", first);
+      const size_t end = line.find_last_not_of("- \r");
+      const std::string heading = begin <= end ? line.substr(begin, end - begin + 1) : "";
+      if (!inside) {
+        inside = heading == "Configuration Descriptor";
+        continue;
+      }
+      flush();
+      if (heading.find("Qualifier") != std::string::npos || heading.find("Other Speed") == 0 ||
+          heading.find("String Descriptor") == 0 || heading.find("Binary Object") == 0) {
+        break;
+      }
+      block = heading;
+      continue;
+    }
+    const size_t colon = line.find(": 0x");
+    if (!inside || colon == std::string::npos) continue;
+    const std::string name = line.substr(0, line.find(' '));
+    fields[name] = static_cast<int>(std::strtol(line.c_str() + colon + 4, nullptr, 16));
+    if (block.empty() && name == "wTotalLength") *total_length = fields[name];
+  }
+  flush();
+  return lines;
+}
+
+// Ten real webcams and composite devices (up to 41 interface descriptors with
+// their alternate settings): the walk finds every interface and endpoint that
+// UsbTreeView decoded from the same device.
+TEST(UsbDescriptors, RealConfigurationSetsMatchUsbTreeView) {
+  const Json root = LoadJson(
+      SharedTestData("usb_descriptors/esp-usb_usbtreeview/esp-usb_descriptor_arrays.json"));
+  const char* devices[] = {"anker_powerconf_c200",
+                           "canyon_cne_cwc2",
+                           "customer",
+                           "customer_dual",
+                           "dual_tusb",
+                           "elp_h264",
+                           "elp_h265",
+                           "logitech_c270",
+                           "logitech_streamcam",
+                           "trust_webcam"};
+  for (const char* device : devices) {
+    SCOPED_TRACE(device);
+    const std::string source = std::string("/") + device + ".hpp";
+    std::vector<uint8_t> bytes;
+    for (const Json& array : root["arrays"].items) {
+      const std::string& file = array["file"].text;
+      if (file.size() > source.size() &&
+          file.compare(file.size() - source.size(), source.size(), source) == 0 &&
+          array["name"].text == "cfg_desc") {
+        bytes = FromHex(array["hex"].text);
+      }
+    }
+    ASSERT_FALSE(bytes.empty());
+    int total_length = 0;
+    const std::vector<std::string> expected = OutlineFromUsbTreeView(
+        vek_test::ReadTextFile(SharedTestData(std::string("usb_descriptors/esp-usb_usbtreeview/") +
+                                              device + ".usbtreeview.txt")),
+        &total_length);
+    const UsbConfigurationRecord config = ParseConfiguration(bytes);
+    EXPECT_EQ(config.wTotalLength, total_length);
+    EXPECT_GT(expected.size(), 3u);
+    EXPECT_EQ(Outline(config), expected);
+  }
 }
 
 TEST(UsbDescriptors, SetOneByteShortEndsAtTheCutDescriptor) {
