@@ -33,13 +33,15 @@ namespace vek_native {
 //
 // A refused post (the quota filled by someone else, or the window gone)
 // clears the flag, so the next event or finished job posts again, and that
-// message delivers everything queued. A job whose wake-up was refused does
-// not rely on someone else: its worker retries with a growing pause for a
-// while (as long as the bridge stays attached to the same window); the
-// outcome stays queued throughout, so whichever wake-up gets through
-// answers it exactly once.
+// message delivers everything queued. A finished job does not rely on
+// someone else: its worker keeps waking the window thread, with a growing
+// pause, until a wake-up of its own or someone else's is known to be posted,
+// a drain has taken its outcome, or the bridge left the window the job
+// started with. A wake-up that another thread is still posting does not
+// count, as that post may yet be refused. The outcome stays queued
+// throughout, so whichever wake-up gets through answers it exactly once.
 struct NativeBridge::Core {
-  enum class Wake { kPosted, kCovered, kRefused, kDetached };
+  enum class Wake { kPosted, kCovered, kInFlight, kRefused, kDetached };
 
   // Guards everything down to the dropped-event count.
   std::mutex state_mutex;
@@ -49,6 +51,8 @@ struct NativeBridge::Core {
   // A deque: once full, each new event drops the oldest in constant time.
   std::deque<EncodableMap> event_queue;
   bool wake_outstanding = false;
+  // The outstanding wake-up's post is known to have succeeded.
+  bool wake_posted = false;
   uint64_t wake_ticket = 0;
   std::atomic<uint64_t> dropped_events{0};
 
@@ -63,22 +67,29 @@ struct NativeBridge::Core {
   bool ClaimWakeLocked(WindowHandle* target, WindowPoster** target_poster, uint64_t* ticket) {
     if (wake_outstanding) return false;
     wake_outstanding = true;
+    wake_posted = false;
     *ticket = ++wake_ticket;
     *target = window;
     *target_poster = poster;
     return true;
   }
 
-  // Without the state mutex: posts a claimed wake-up, releasing the claim
-  // when the post is refused.
+  // Without the state mutex: posts a claimed wake-up, then records that it
+  // went out, or releases the claim when the post is refused.
   Wake PostClaimed(WindowHandle target, WindowPoster* target_poster, uint64_t ticket,
                    uint32_t message) {
-    if (target_poster != nullptr && target_poster->Post(target, message)) return Wake::kPosted;
+    const bool posted = target_poster != nullptr && target_poster->Post(target, message);
     std::lock_guard<std::mutex> lock(state_mutex);
     // A drain or a new attach may have reset the flag meanwhile, and someone
-    // else may hold it now; then it is not ours to clear.
-    if (wake_outstanding && wake_ticket == ticket) wake_outstanding = false;
-    return Wake::kRefused;
+    // else may hold it now; then it is not ours to touch.
+    if (wake_outstanding && wake_ticket == ticket) {
+      if (posted) {
+        wake_posted = true;
+      } else {
+        wake_outstanding = false;
+      }
+    }
+    return posted ? Wake::kPosted : Wake::kRefused;
   }
 
   // Wakes the window thread for a job's outcome, unless the bridge left the
@@ -90,17 +101,24 @@ struct NativeBridge::Core {
     {
       std::lock_guard<std::mutex> lock(state_mutex);
       if (window == nullptr || window_generation != generation) return Wake::kDetached;
-      if (!ClaimWakeLocked(&target, &target_poster, &ticket)) return Wake::kCovered;
+      if (!ClaimWakeLocked(&target, &target_poster, &ticket)) {
+        return wake_posted ? Wake::kCovered : Wake::kInFlight;
+      }
     }
     return PostClaimed(target, target_poster, ticket, kOutcomesReadyMessage);
+  }
+
+  // Whether the outcome of job `id` still waits for a drain.
+  bool OutcomeWaiting(int32_t id) {
+    std::lock_guard<std::mutex> lock(job_mutex);
+    return std::any_of(finished_outcomes.begin(), finished_outcomes.end(),
+                       [id](const AsyncOutcome& outcome) { return outcome.requestId == id; });
   }
 };
 
 namespace {
 
-// Total time a worker keeps retrying a refused outcome wake-up; past it the
-// outcome waits for the next event or job to wake the window thread.
-constexpr auto kOutcomeWakeRetryLimit = std::chrono::milliseconds(1000);
+// The longest pause between a worker's attempts to wake the window thread.
 constexpr auto kOutcomeWakeMaxPause = std::chrono::milliseconds(50);
 
 }  // namespace
@@ -226,12 +244,12 @@ void NativeBridge::RunAsync(AsyncJob job, std::unique_ptr<MethodResult> result) 
         core->finished_outcomes.push_back(std::move(outcome));
       }
       auto pause = std::chrono::milliseconds(1);
-      auto waited = std::chrono::milliseconds(0);
-      while (core->WakeForOutcome(generation) == Core::Wake::kRefused &&
-             waited < kOutcomeWakeRetryLimit) {
+      for (;;) {
+        const Core::Wake wake = core->WakeForOutcome(generation);
+        if (wake != Core::Wake::kRefused && wake != Core::Wake::kInFlight) break;
         std::this_thread::sleep_for(pause);
-        waited += pause;
         pause = std::min(pause * 2, std::chrono::milliseconds(kOutcomeWakeMaxPause));
+        if (!core->OutcomeWaiting(id)) break;
       }
     }
     std::lock_guard<std::mutex> lock(core->job_mutex);

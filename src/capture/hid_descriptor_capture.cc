@@ -33,6 +33,7 @@ uint32_t HidCaptureSettleMs(int32_t timeout_ms) {
 
 std::string FormatHidCaptureResult(const std::vector<HidDescriptorCapture>& records) {
   std::vector<const HidDescriptorCapture*> ordered;
+  ordered.reserve(records.size());
   for (const HidDescriptorCapture& record : records) ordered.push_back(&record);
   std::stable_sort(ordered.begin(), ordered.end(), [](const auto* a, const auto* b) {
     return a->interfaceNumber < b->interfaceNumber;
@@ -220,7 +221,7 @@ bool CaptureHidReportDescriptors(const HidCaptureCaller& caller, const std::stri
     SetMessage(error, run.message);
     return false;
   }
-  const auto fail = [&](std::string text) {
+  const auto fail = [&](const std::string& text) {
     RemoveResultLocation(files, values, run.result_location);
     SetMessage(error, RepairUtf8(text));
     return false;

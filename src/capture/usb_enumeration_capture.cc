@@ -300,7 +300,7 @@ bool CaptureUsbEnumeration(const UsbCaptureCaller& caller, const std::string& us
     return false;
   }
   const std::string& directory = run.result_location;
-  const auto fail = [&](std::string text) {
+  const auto fail = [&](const std::string& text) {
     RemoveCaptureDirectory(files, directory);
     SetMessage(error, RepairUtf8(text));
     return false;

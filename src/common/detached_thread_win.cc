@@ -24,7 +24,7 @@ void StartDetachedThread(std::function<void()> work) {
     throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
                             "CreateThread");
   }
-  owned.release();  // the thread owns it now
+  static_cast<void>(owned.release());  // the thread owns it now
   CloseHandle(thread);
 }
 

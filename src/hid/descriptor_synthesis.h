@@ -5,6 +5,7 @@
 #ifndef VEK_HID_DESCRIPTOR_SYNTHESIS_H_
 #define VEK_HID_DESCRIPTOR_SYNTHESIS_H_
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -65,8 +66,8 @@ enum HidReportType { kHidInput = 0, kHidOutput = 1, kHidFeature = 2 };
 // One collection's capabilities; lists indexed by HidReportType.
 struct CapabilitySet {
   HidCaps caps;
-  std::vector<ButtonCapsRecord> buttons[3];
-  std::vector<ValueCapsRecord> values[3];
+  std::array<std::vector<ButtonCapsRecord>, 3> buttons;
+  std::array<std::vector<ValueCapsRecord>, 3> values;
 };
 
 // The synthesised descriptor of one collection (never empty: at least the

@@ -116,7 +116,7 @@ class WinUsbHubApi : public UsbHubApi {
     ScopedDeviceInfoList list(SetupDiGetClassDevsW(&kUsbHubInterface, nullptr, nullptr,
                                                    DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
     if (list.get() == INVALID_HANDLE_VALUE) {
-      list.release();
+      static_cast<void>(list.release());  // an invalid handle: nothing to destroy
       return paths;
     }
     for (DWORD index = 0;; ++index) {

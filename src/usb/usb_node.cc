@@ -140,14 +140,11 @@ UsbNodeRecord BuildUsbNodeRecord(DeviceTree& tree, DevNodeProperties& properties
       properties.ReadDevNodeRegistryString(node, DevNodeProperty::kDeviceDescription);
   record.friendlyName = properties.ReadDevNodeRegistryString(node, DevNodeProperty::kFriendlyName);
   record.className = properties.ReadDevNodeRegistryString(node, DevNodeProperty::kClass);
-  if (StartsWithIgnoringCase(record.instanceId, "USB\\")) {
-    record.busType = "USB";
-  } else if (StartsWithIgnoringCase(record.instanceId, "HID\\") ||
-             AsciiUpper(record.className) == "HIDCLASS") {
-    record.busType = "HID";
-  } else {
-    record.busType = "USB";
-  }
+  // A USB instance ID wins over the HID class; anything else is taken as USB.
+  const bool hid_node = !StartsWithIgnoringCase(record.instanceId, "USB\\") &&
+                        (StartsWithIgnoringCase(record.instanceId, "HID\\") ||
+                         AsciiUpper(record.className) == "HIDCLASS");
+  record.busType = hid_node ? "HID" : "USB";
   record.classGuid = properties.ReadDevNodeRegistryString(node, DevNodeProperty::kClassGuid);
   record.service = properties.ReadDevNodeRegistryString(node, DevNodeProperty::kService);
   record.driverKey = properties.ReadDevNodeRegistryString(node, DevNodeProperty::kDriver);

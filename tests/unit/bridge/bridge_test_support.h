@@ -97,7 +97,8 @@ class QueuePoster : public WindowPoster {
   bool Post(WindowHandle window, uint32_t message) override {
     std::lock_guard<std::mutex> lock(mutex_);
     ++attempts_;
-    if (refuse_all_ || queue_.size() >= quota_) {
+    if (refuse_all_ || refuse_next_ > 0 || queue_.size() >= quota_) {
+      if (refuse_next_ > 0) --refuse_next_;
       ++refused_;
       return false;
     }
@@ -126,6 +127,11 @@ class QueuePoster : public WindowPoster {
     std::lock_guard<std::mutex> lock(mutex_);
     refuse_all_ = refuse;
   }
+  // Refuses the next `count` posts, whatever the queue holds.
+  void RefuseNext(size_t count) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    refuse_next_ = count;
+  }
   size_t Queued() {
     std::lock_guard<std::mutex> lock(mutex_);
     return queue_.size();
@@ -144,6 +150,7 @@ class QueuePoster : public WindowPoster {
   std::deque<uint32_t> queue_;
   size_t quota_;
   bool refuse_all_ = false;
+  size_t refuse_next_ = 0;
   size_t refused_ = 0;
   size_t attempts_ = 0;
 };

@@ -179,35 +179,98 @@ TEST_F(JobsTest, EventFloodCannotCrowdOutAJobReply) {
   EXPECT_EQ(bridge_.DroppedEventCount(), 100000u - kEventQueueBound);
 }
 
-TEST_F(JobsTest, RefusedOutcomeWakeUpIsRescuedByTheNextWakeUp) {
-  poster_.SetRefuseAll(true);
-  std::shared_ptr<ReplyRecord> record;
-  auto gate = std::make_shared<Gate>();
-  gate->Open();
-  bridge_.RunAsync(GatedJob(gate, "kept"), Recorder(&record));
-  ASSERT_TRUE(WaitForJobs(bridge_));  // the worker gave up retrying
-  EXPECT_GT(poster_.Refused(), 0u);
-  poster_.Pump(bridge_);
-  EXPECT_EQ(record->replies, 0);
-
-  // The next event's wake-up delivers the queued outcome too.
-  poster_.SetRefuseAll(false);
-  bridge_.EmitEvent(EncodableMap{{EncodableValue("channel"), EncodableValue("serial")}});
-  ASSERT_TRUE(PumpUntil(poster_, bridge_, [&] { return record->replies == 1; }));
-  EXPECT_EQ(record->value, EncodableValue("kept"));
+// Refused wake-ups: the worker keeps waking the window thread, however long
+// the refusals last, and stops once its outcome has been delivered.
+TEST_F(JobsTest, RefusedOutcomeWakeUpIsRetriedUntilOneGetsThrough) {
+  struct Case {
+    const char* label;
+    size_t refusals;
+    bool event_wakes;  // an event's wake-up gets through first
+  } cases[] = {
+      {"one refusal", 1, false},
+      // More refusals than fit in a second of retries with pauses capped at
+      // 50 ms: a worker that gives up after a while loses the reply.
+      {"refused for seconds", 40, false},
+      {"an event's wake-up gets through", 0, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    auto open = std::make_shared<Gate>();
+    open->Open();
+    std::shared_ptr<ReplyRecord> record;
+    const size_t refused_before = poster_.Refused();
+    if (c.event_wakes) poster_.SetRefuseAll(true);
+    poster_.RefuseNext(c.refusals);
+    bridge_.RunAsync(GatedJob(open, "kept"), Recorder(&record));
+    if (c.event_wakes) {
+      while (poster_.Refused() == refused_before) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      poster_.SetRefuseAll(false);
+      bridge_.EmitEvent(EncodableMap{{EncodableValue("channel"), EncodableValue("serial")}});
+    }
+    ASSERT_TRUE(PumpUntil(poster_, bridge_, [&] { return record->replies == 1; }));
+    EXPECT_EQ(record->value, EncodableValue("kept"));
+    EXPECT_GE(poster_.Refused() - refused_before, c.refusals);
+    ASSERT_TRUE(WaitForJobs(bridge_));
+    poster_.Pump(bridge_);
+    EXPECT_EQ(record->replies, 1);
+  }
 }
 
-TEST_F(JobsTest, RefusedOutcomeWakeUpIsRetriedByItsWorker) {
-  poster_.SetRefuseAll(true);
-  auto open = std::make_shared<Gate>();
-  open->Open();
+// A poster whose first events-ready post is held until the test releases it,
+// and then refused.
+class HeldEventPoster : public QueuePoster {
+ public:
+  bool Post(WindowHandle window, uint32_t message) override {
+    if (message == kEventsReadyMessage && !held_.exchange(true)) {
+      entered_.set_value();
+      release_.get_future().wait();
+      return false;
+    }
+    return QueuePoster::Post(window, message);
+  }
+  void WaitUntilHeld() { entered_.get_future().wait(); }
+  void Release() { release_.set_value(); }
+
+ private:
+  std::atomic<bool> held_{false};
+  std::promise<void> entered_;
+  std::promise<void> release_;
+};
+
+// A job finishing while an event's wake-up is still being posted must not
+// count on that post: it may yet be refused.
+TEST(JobsWakeTest, WakeUpStillBeingPostedDoesNotCoverAnOutcome) {
+  HeldEventPoster poster;
+  NullMessenger messenger;
+  NativeBridge bridge;
+  bridge.SetPoster(&poster);
+  bridge.Attach(&messenger, FakeWindow());
+  std::thread emitter([&bridge] {
+    bridge.EmitEvent(EncodableMap{{EncodableValue("channel"), EncodableValue("hidInput")}});
+  });
+  poster.WaitUntilHeld();
+  std::promise<void> job_done;
   std::shared_ptr<ReplyRecord> record;
-  bridge_.RunAsync(GatedJob(open, "quick"), Recorder(&record));
-  while (poster_.Refused() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  poster_.SetRefuseAll(false);
-  // Nothing else posts: only the worker's retry can wake the window thread.
-  ASSERT_TRUE(PumpUntil(poster_, bridge_, [&] { return record->replies == 1; }));
-  EXPECT_EQ(record->value, EncodableValue("quick"));
+  bridge.RunAsync(
+      [&job_done](WindowHandle, NativeBridge::AsyncOutcome* outcome) {
+        outcome->success = true;
+        outcome->value = EncodableValue("after the refusal");
+        job_done.set_value();
+      },
+      Recorder(&record));
+  job_done.get_future().wait();
+  // Give the worker time to look at the wake-up in flight (a worker that
+  // takes it as covered ends at once).
+  for (int i = 0; i < 200 && bridge.RunningJobCount() != 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  poster.Release();
+  emitter.join();
+  ASSERT_TRUE(PumpUntil(poster, bridge, [&] { return record->replies == 1; }));
+  EXPECT_EQ(record->value, EncodableValue("after the refusal"));
+  bridge.Detach();
 }
 
 TEST(JobsLifetimeTest, WorkerOutlivingTheBridgeTouchesNothingDestroyed) {
