@@ -11,11 +11,10 @@
 
 #include <gtest/gtest.h>
 
-#include "bridge/bridge_own_operations.h"
 #include "bridge/key_block.h"
 #include "bridge/native_bridge.h"
-#include "bridge/window_poster.h"
 #include "unit/bridge/bridge_test_support.h"
+#include "win/bridge/own_operations_bridge.h"
 #include "win/bridge/run_unix.h"
 
 namespace vek_native {
@@ -164,11 +163,7 @@ TEST_F(KeyBlockTest, StopWithoutStartAndRestartAfterStop) {
 TEST_F(KeyBlockTest, BridgeStartsAndStopsTheBlockAndDetachEndsIt) {
   testing_support::NullMessenger messenger;
   NativeBridge bridge;
-  BridgeOperations ops;
-  PlugBridgeOwnOperations(ops);
-  bridge.SetOperations(ops);
-  bridge.SetPoster(&Win32WindowPoster());
-  bridge.Attach(&messenger, window_);
+  AttachWithOwnOperations(bridge, &messenger, window_);
   auto call = [&bridge](const char* method) {
     std::shared_ptr<testing_support::ReplyRecord> reply;
     bridge.HandleMethodCall(MethodCall(method, nullptr), testing_support::Recorder(&reply));

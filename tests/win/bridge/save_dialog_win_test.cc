@@ -12,12 +12,11 @@
 
 #include <gtest/gtest.h>
 
-#include "bridge/bridge_own_operations.h"
 #include "bridge/native_bridge.h"
 #include "bridge/save_dialog.h"
-#include "bridge/window_poster.h"
 #include "common/text.h"
 #include "unit/bridge/bridge_test_support.h"
+#include "win/bridge/own_operations_bridge.h"
 #include "win/bridge/run_unix.h"
 
 namespace vek_native {
@@ -158,11 +157,7 @@ std::shared_ptr<testing_support::ReplyRecord> PickThroughBridge(EncodableMap arg
   EXPECT_NE(owner, nullptr);
   testing_support::NullMessenger messenger;
   NativeBridge bridge;
-  BridgeOperations ops;
-  PlugBridgeOwnOperations(ops);
-  bridge.SetOperations(ops);
-  bridge.SetPoster(&Win32WindowPoster());
-  bridge.Attach(&messenger, owner);
+  AttachWithOwnOperations(bridge, &messenger, owner);
   g_bridge = &bridge;
   std::thread driver([&] {
     HWND dialog = WaitForDialog();
