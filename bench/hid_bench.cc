@@ -43,6 +43,7 @@ class EventStream : public WindowPoster {
     if (message != kEventsReadyMessage) return true;
     std::lock_guard<std::mutex> lock(mutex_);
     wake_ = true;
+    ++wakes_;
     condition_.notify_one();
     return true;
   }
@@ -72,6 +73,11 @@ class EventStream : public WindowPoster {
     bridge_.DrainEvents();
   }
   uint64_t Delivered() const { return messenger_.messages_; }
+  // How many events each wake-up of the window thread delivered on average.
+  double EventsPerWake() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return wakes_ == 0 ? 0 : static_cast<double>(messenger_.messages_) / wakes_;
+  }
   uint64_t Dropped() { return bridge_.DroppedEventCount(); }
 
  private:
@@ -80,6 +86,7 @@ class EventStream : public WindowPoster {
   std::mutex mutex_;
   std::condition_variable condition_;
   bool wake_ = false;
+  uint64_t wakes_ = 0;
 };
 
 // A device delivering a 64-byte report per read, either at once or every
@@ -206,6 +213,7 @@ void BM_HidFourDevicesAt8kHz(benchmark::State& state) {
     const double cpu = ProcessCpuSeconds() - cpu_start;
     const double events = static_cast<double>(stream.Delivered());
     state.counters["dropped"] = static_cast<double>(stream.Dropped());
+    state.counters["events_per_wake"] = stream.EventsPerWake();
     state.counters["events_per_s"] = events / wall;
     state.counters["cpu_ns_per_report"] = events > 0 ? cpu * 1e9 / events : 0;
   }
