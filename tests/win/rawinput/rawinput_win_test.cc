@@ -158,46 +158,60 @@ TEST_F(RawInputWinTest, SentInputArrivesAsBatchesAndSummaries) {
   inputs.push_back(KeyInput('A', true));
   ASSERT_EQ(SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)),
             inputs.size());
-  // Long enough for every message and at least two summaries after them.
-  Pump(800);
+  // Wait until every message and at least two summaries are in; a busy Wine
+  // session may deliver the last ones late, so the bound is generous.
+  struct Tally {
+    int moves = 0, keys_down = 0, keys_up = 0;
+    std::vector<std::pair<int64_t, int64_t>> button_masks;
+    size_t summaries = 0;
+    int64_t mouse_count = 0, keyboard_count = 0;
+  };
+  // `check` holds each event and summary to its form (once, at the end).
+  auto tally = [this](bool check) {
+    Tally t;
+    for (const auto& batch : Sent("rawInputBatch")) {
+      for (const auto& e : std::get<EncodableList>(batch.at(EncodableValue("events")))) {
+        if (check) EXPECT_EQ(At(e, "channel"), EncodableValue("rawInput"));
+        if (At(e, "kind") == EncodableValue("mouse")) {
+          const int64_t changed = At(e, "buttonsChangedMask").LongValue();
+          if (changed != 0) {
+            t.button_masks.emplace_back(At(e, "buttonsDownMask").LongValue(), changed);
+          } else if (At(e, "dx").LongValue() == 3 && At(e, "dy").LongValue() == -2) {
+            ++t.moves;
+          }
+        } else if (At(e, "vk").LongValue() == 'A') {
+          if (check) EXPECT_NE(At(e, "scanCode").LongValue(), 0);
+          (std::get<bool>(At(e, "down")) ? t.keys_down : t.keys_up) += 1;
+        }
+      }
+    }
+    for (const auto& summary : Sent("rawInputStats")) {
+      ++t.summaries;
+      t.mouse_count += At(At(EncodableValue(summary), "mouse"), "count").LongValue();
+      t.keyboard_count += At(At(EncodableValue(summary), "keyboard"), "count").LongValue();
+      if (!check) continue;
+      EXPECT_EQ(summary.at(EncodableValue("dropped")), EncodableValue(int64_t{5}));
+      EXPECT_GE(summary.at(EncodableValue("windowUs")).LongValue(), 250000);
+    }
+    return t;
+  };
+  auto complete = [](const Tally& t) {
+    return t.moves >= kMoves && t.button_masks.size() >= 2 && t.keys_up >= 1 && t.summaries >= 2 &&
+           t.mouse_count >= kMoves + 2 && t.keyboard_count >= 2;
+  };
+  for (int i = 0; i < 200 && !complete(tally(false)); ++i) Pump(50);
   ops_.stop_raw_input();
   const size_t sent_at_stop = events_.size();
 
-  int moves = 0, keys_down = 0, keys_up = 0;
-  std::vector<std::pair<int64_t, int64_t>> button_masks;
-  for (const auto& batch : Sent("rawInputBatch")) {
-    for (const auto& e : std::get<EncodableList>(batch.at(EncodableValue("events")))) {
-      EXPECT_EQ(At(e, "channel"), EncodableValue("rawInput"));
-      if (At(e, "kind") == EncodableValue("mouse")) {
-        const int64_t changed = At(e, "buttonsChangedMask").LongValue();
-        if (changed != 0) {
-          button_masks.emplace_back(At(e, "buttonsDownMask").LongValue(), changed);
-        } else if (At(e, "dx").LongValue() == 3 && At(e, "dy").LongValue() == -2) {
-          ++moves;
-        }
-      } else if (At(e, "vk").LongValue() == 'A') {
-        EXPECT_NE(At(e, "scanCode").LongValue(), 0);
-        (std::get<bool>(At(e, "down")) ? keys_down : keys_up) += 1;
-      }
-    }
-  }
-  EXPECT_EQ(moves, kMoves);
+  const Tally t = tally(true);
+  EXPECT_EQ(t.moves, kMoves);
   const std::vector<std::pair<int64_t, int64_t>> expected_masks = {{1, 1}, {0, 1}};
-  EXPECT_EQ(button_masks, expected_masks);
-  EXPECT_EQ(keys_down, 1);
-  EXPECT_EQ(keys_up, 1);
-
-  const auto summaries = Sent("rawInputStats");
-  ASSERT_GE(summaries.size(), 2u);
-  int64_t mouse_count = 0, keyboard_count = 0;
-  for (const auto& s : summaries) {
-    mouse_count += At(At(EncodableValue(s), "mouse"), "count").LongValue();
-    keyboard_count += At(At(EncodableValue(s), "keyboard"), "count").LongValue();
-    EXPECT_EQ(s.at(EncodableValue("dropped")), EncodableValue(int64_t{5}));
-    EXPECT_GE(s.at(EncodableValue("windowUs")).LongValue(), 250000);
-  }
-  EXPECT_EQ(mouse_count, kMoves + 2);
-  EXPECT_EQ(keyboard_count, 2);
+  EXPECT_EQ(t.button_masks, expected_masks);
+  EXPECT_EQ(t.keys_down, 1);
+  EXPECT_EQ(t.keys_up, 1);
+  EXPECT_GE(t.summaries, 2u);
+  EXPECT_EQ(t.mouse_count, kMoves + 2);
+  EXPECT_EQ(t.keyboard_count, 2);
 
   // Stopped: nothing more arrives.
   SendInput(1, inputs.data(), sizeof(INPUT));
