@@ -9,9 +9,6 @@
 #include <benchmark/benchmark.h>
 
 #include "bridge/native_bridge.h"
-#include "bridge/window_poster.h"
-#include "channels/event_channel.h"
-#include "channels/standard_codec.h"
 #include "counting_messenger.h"
 
 namespace vek_native {
@@ -35,10 +32,7 @@ EncodableMap HidInputEvent(int64_t sequence) {
 struct Rig {
   Rig() {
     static int window;
-    bridge.SetPoster(&poster);
-    bridge.Attach(&messenger, &window);
-    bridge.OnListen(std::make_unique<EventChannel::EventSinkImplementation>(
-        &messenger, "vek_tool/native_events", &StandardMethodCodec::GetInstance()));
+    AttachListening(bridge, messenger, poster, &window);
   }
   ~Rig() { bridge.Detach(); }
   CountingMessenger messenger;

@@ -14,9 +14,6 @@
 #include <thread>
 
 #include "bridge/native_bridge.h"
-#include "bridge/window_poster.h"
-#include "channels/event_channel.h"
-#include "channels/standard_codec.h"
 #include "counting_messenger.h"
 #include "hid/hid_device_api.h"
 #include "hid/hid_input.h"
@@ -32,10 +29,7 @@ class EventStream : public WindowPoster {
  public:
   EventStream() {
     static int window;
-    bridge_.SetPoster(this);
-    bridge_.Attach(&messenger_, &window);
-    bridge_.OnListen(std::make_unique<EventChannel::EventSinkImplementation>(
-        &messenger_, "vek_tool/native_events", &StandardMethodCodec::GetInstance()));
+    AttachListening(bridge_, messenger_, *this, &window);
   }
   ~EventStream() override { bridge_.Detach(); }
 

@@ -13,9 +13,6 @@
 #include <vector>
 
 #include "bridge/native_bridge.h"
-#include "bridge/window_poster.h"
-#include "channels/event_channel.h"
-#include "channels/standard_codec.h"
 #include "counting_messenger.h"
 #include "rawinput/rawinput_capture.h"
 #include "unit/rawinput/raw_input_bytes.h"
@@ -65,10 +62,7 @@ void RunCapture(benchmark::State& state, bool with_motion) {
   CountingMessenger messenger;
   FlagPoster poster;
   NativeBridge bridge;
-  bridge.SetPoster(&poster);
-  bridge.Attach(&messenger, &window);
-  bridge.OnListen(std::make_unique<EventChannel::EventSinkImplementation>(
-      &messenger, "vek_tool/native_events", &StandardMethodCodec::GetInstance()));
+  AttachListening(bridge, messenger, poster, &window);
 
   BenchPlatform platform;
   for (int i = 0; i < kMice; ++i) {
