@@ -1,21 +1,12 @@
 """A real serial line for Windows programs under Wine.
 
 socat makes a pseudo-terminal whose other side is a TCP listener on the
-loopback interface (the line's "far end"); the pseudo-terminal is mapped into
-Wine as a COM port through HKLM\\Software\\Wine\\Ports, where it is also listed
-in HARDWARE\\DEVICEMAP\\SERIALCOMM. socat is stopped and the mapping removed on
-every path out.
-
-Wine reads the port mappings only when its session starts, so the line needs a
-prefix of its own (VEK_WINEPREFIX, which tools/wine-run honours): the
-prefix's wineserver is restarted after mapping the port and again after
-removing it.
-
-    with SerialLine(wine_run) as line:
-        far = line.connect_far_end()   # a socket: bytes sent arrive at the port
-        ... run programs that open line.com_name ...
-
-socat serves a single TCP connection: connect once and keep it for the run.
+loopback interface (the line's "far end", which serves a single connection);
+the pseudo-terminal is mapped into Wine as a COM port through
+HKLM\\Software\\Wine\\Ports. socat is stopped and the mapping removed on every
+path out. Wine reads the port mappings only when its session starts, so the
+line needs a prefix of its own (VEK_WINEPREFIX, which tools/wine-run honours),
+whose wineserver is restarted after mapping the port and after removing it.
 """
 import os
 import shutil
@@ -30,10 +21,6 @@ COM_NAME = "COM7"  # never COM1: Wine maps it to the host's /dev/ttyS0
 PORTS_KEY = r"HKLM\Software\Wine\Ports"
 
 
-class SerialLineError(Exception):
-    pass
-
-
 def have_socat():
     return shutil.which("socat") is not None
 
@@ -45,18 +32,15 @@ def _free_tcp_port():
 
 
 class SerialLine:
-    """A socat pseudo-terminal mapped as `com_name` in the Wine prefix `prefix`."""
+    """A socat pseudo-terminal mapped as COM_NAME in the Wine prefix VEK_WINEPREFIX."""
 
-    def __init__(self, wine_run, prefix=None, com_name=COM_NAME):
-        prefix = prefix or os.environ.get("VEK_WINEPREFIX")
-        if not prefix:
-            raise SerialLineError("a serial line needs a Wine prefix of its own (VEK_WINEPREFIX)")
+    def __init__(self, wine_run):
         self.wine_run = wine_run
-        self.prefix = prefix
-        self.com_name = com_name
+        self.prefix = os.environ["VEK_WINEPREFIX"]  # never the shared one
+        self.com_name = COM_NAME
         self.far_port = None
         self.pty = None
-        self._env = dict(os.environ, VEK_WINEPREFIX=prefix, WINEPREFIX=prefix)
+        self._env = dict(os.environ, WINEPREFIX=self.prefix)
         self._work = None
         self._socat = None
         self._slave_fd = None
@@ -76,8 +60,6 @@ class SerialLine:
         return False
 
     def _start(self):
-        if not have_socat():
-            raise SerialLineError("socat is not installed (tools/setup installs it)")
         self._work = tempfile.mkdtemp(prefix="vek-serial-")
         link = os.path.join(self._work, "com")
         self.far_port = _free_tcp_port()
@@ -88,7 +70,7 @@ class SerialLine:
         deadline = time.monotonic() + 10
         while not os.path.exists(link):
             if time.monotonic() > deadline or self._socat.poll() is not None:
-                raise SerialLineError("socat did not create the pseudo-terminal")
+                raise RuntimeError("socat did not create the pseudo-terminal")
             time.sleep(0.05)
         self.pty = os.path.realpath(link)
         # Keep one opener of the terminal side for the whole run: when the
@@ -150,8 +132,10 @@ class SerialLine:
             self._work = None
 
     def _reg(self, *args):
+        # Generous: the first run in a prefix creates it, which a busy machine
+        # took more than a minute for.
         subprocess.run([self.wine_run, "reg", *args], env=self._env, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300,
                        check=False)
 
     def _remove_stale_link(self):
