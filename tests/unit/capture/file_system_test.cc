@@ -30,18 +30,23 @@ TEST(WholeFileTest, ChunksLimitAndFailures) {
   EXPECT_FALSE(ReadWholeFile(fs, kPath, &text, &message));
   EXPECT_EQ(message, "文件过大，拒绝读取 " + kPath);
   // Each failure says why and leaves nothing open; a failed write leaves no
-  // partial file.
-  for (const auto& [call, why] : {std::pair<std::string, std::string>{"size", "无法获取文件大小 "},
-                                  {"read", "读取文件失败 "},
-                                  {"write", "写入文件失败 "}}) {
+  // partial file. The call, its message, and what is left: the text read and
+  // the number of files.
+  const std::tuple<std::string, std::string, std::string> failures[] = {
+      {"size", "无法获取文件大小 ", "1"},
+      {"read", "读取文件失败 ", "1"},
+      {"create", "无法写入文件 ", "stale1"},
+      {"write", "写入文件失败 ", "stale0"}};
+  for (const auto& [call, why, left] : failures) {
     FakeFileSystem failing;
     failing.files[kPath] = "abc";
     failing.errors[call + " " + kPath] = 5;
     text = "stale";
-    EXPECT_FALSE(call == "write" ? WriteWholeFile(failing, kPath, std::string("x"), &message)
-                                 : ReadWholeFile(failing, kPath, &text, &message));
+    const bool write = call == "create" || call == "write";
+    EXPECT_FALSE(write ? WriteWholeFile(failing, kPath, std::string("x"), &message)
+                       : ReadWholeFile(failing, kPath, &text, &message));
     EXPECT_EQ(message, why + kPath + "（错误码 5）");
-    EXPECT_EQ(text + std::to_string(failing.files.size()), call == "write" ? "stale0" : "1");
+    EXPECT_EQ(text + std::to_string(failing.files.size()), left);
     EXPECT_EQ(failing.open_handles, 0);
   }
 }

@@ -124,6 +124,13 @@ TEST(HidCaptureTest, Caller) {
     EXPECT_EQ(error.rfind(message, 0), 0u) << error;
     EXPECT_TRUE(files.files.empty());
   }
+  // Elevated, the helper runs in this process; its failure is the caller's.
+  launcher.elevated = true;
+  caller.run_helper = [](const std::string&, int32_t, int32_t, const std::string&, std::string*) {
+    return 1;
+  };
+  EXPECT_FALSE(capture());
+  EXPECT_EQ(error, kHidCaptureFailedMessage);
   support.is_tracerpt_available = nullptr;  // checked before anything is launched
   launcher.calls.clear();
   EXPECT_FALSE(capture());

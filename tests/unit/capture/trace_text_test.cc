@@ -7,7 +7,7 @@ namespace {
 
 // The readers that use these hold them to most of their rules; these are the
 // rules those leave open.
-TEST(TraceTextTest, HexAndEntities) {
+TEST(TraceTextTest, HexIdsAndEntities) {
   std::vector<uint8_t> bytes;
   EXPECT_TRUE(HexToBytes(" 0X0a 0B\r\n", &bytes));
   EXPECT_EQ(bytes, (std::vector<uint8_t>{0x0A, 0x0B}));
@@ -15,6 +15,12 @@ TEST(TraceTextTest, HexAndEntities) {
     EXPECT_FALSE(HexToBytes(refused, &bytes)) << refused;
     EXPECT_TRUE(bytes.empty()) << refused;
   }
+  UsbInstanceId id;
+  ASSERT_TRUE(ParseUsbInstanceId("usb\\pid_abcd&vid_1234&mi_0g\\5", &id));
+  EXPECT_EQ(id.vendor_id, 0x1234u);
+  EXPECT_EQ(id.product_id, 0xABCDu);
+  EXPECT_EQ(id.interface_number, -1);
+  EXPECT_FALSE(ParseUsbInstanceId("USB\\VID_046D&PID_C5", &id));
   // The round trips of every character through the five names and numeric
   // references are the entity fuzzer's. Beyond Unicode, surrogates and bad
   // numbers give nothing, unknown names stay as written, and the decimal

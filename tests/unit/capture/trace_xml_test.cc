@@ -154,9 +154,11 @@ TEST(ParseTraceEventsTest, LevelsIdsAndMessages) {
   std::string names;
   for (uint32_t level = 0; level <= 6; ++level) names += LevelName(level) + ",";
   EXPECT_EQ(names, "Level 0,Critical,Error,Warning,Information,Verbose,Level 6,");
-  const auto events = Parse(Event("Vendor", "<EventID> 0x3C </EventID><Level>4294967295</Level>"));
+  const auto events =
+      Parse(Event("Vendor", "<EventID> 0x3C </EventID><Level>4294967295</Level>", "", "\xFF"));
   ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].level + " " + events[0].message, "Level -1 Vendor事件 #60");
+  EXPECT_EQ(events[0].eventId, 60u);
+  EXPECT_EQ(events[0].level + " " + events[0].message, "Level -1 Vendor：\xEF\xBF\xBD");
 }
 
 TEST(ParseTraceEventsTest, TimeRules) {
@@ -165,7 +167,7 @@ TEST(ParseTraceEventsTest, TimeRules) {
   // The time, the capture's start and local start; the offset and time stamp.
   const std::tuple<const char*, int64_t, int64_t, int32_t, int64_t> cases[] = {
       {"2024-05-01T10:00:00.5Z", instant - 1500000, wall, 1500, instant},
-      {"2024-05-01T10:00:00.5Z", instant + 1000000, 0, 0, instant},  // before the start
+      {"2024-05-01T10:00:00.9Z", instant + 1000000, 0, 0, instant + 400000},  // before the start
       {"2024-05-01T18:00:00.250+08:00", 0, wall, 250, 0},
       {"2024-05-01T18:00:01+08:00", INT64_MAX, wall, 1000, 0},  // would overflow: unknown
       {"not a time", instant, wall, 0, 0},
