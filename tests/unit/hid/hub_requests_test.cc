@@ -253,27 +253,18 @@ TEST_F(UsbSideTest, ReportDescriptorAttempts) {
 }
 
 TEST_F(UsbSideTest, EachStopHasItsMessage) {
-  enum Stop {
-    kNoParent,
-    kBluetooth,
-    kNoPort,
-    kNoHubOpens,
-    kReadOnlyHub,
-    kOneHubOpen,
-    kRefused,
-    kShortDevice
-  };
+  enum Stop { kNoParent, kBluetooth, kNoPort, kNoHub, kReadOnly, kOneOpen, kRefused, kShort };
   const std::pair<Stop, const char*> cases[] = {
       {kNoParent, "无法读取父设备实例 ID（SetupDi 属性查询失败）"},
       {kBluetooth, "该设备不在 USB 总线上（蓝牙 / 虚拟 / 内置 HID）"},
       {kNoPort, "未在 USB 集线器端口上找到该设备"},
-      {kNoHubOpens, "未在 USB 集线器端口上找到该设备"},
-      {kReadOnlyHub, ""},
-      {kOneHubOpen, "无法打开 USB 集线器（可能缺少管理员权限，GetLastError=5）"},
+      {kNoHub, "未在 USB 集线器端口上找到该设备"},
+      {kReadOnly, ""},
+      {kOneOpen, "无法打开 USB 集线器（可能缺少管理员权限，GetLastError=5）"},
       {kRefused,
        "系统拒绝通过 USB 集线器读取描述符（GetLastError=5）：设备描述符取自端口连接信息，"
        "配置 / 接口 / 端点 / 描述符字符串不可用"},
-      {kShortDevice, "USB 设备描述符长度异常（8 字节）"},
+      {kShort, "USB 设备描述符长度异常（8 字节）"},
   };
   for (const auto& c : cases) {
     SetUp();
@@ -283,17 +274,17 @@ TEST_F(UsbSideTest, EachStopHasItsMessage) {
           {Collection(kPath0, "BTHENUM\\{00001124-0000}_VID&2\\9", "046D_B010_0002_0001")});
     }
     Keyboard().connected = c.first != kNoPort;
-    if (c.first == kNoHubOpens)
+    if (c.first == kNoHub) {
       hub_->refused_access = {HubAccess::kReadWrite, HubAccess::kWrite, HubAccess::kRead};
-    if (c.first == kReadOnlyHub) hub_->refused_access = {HubAccess::kReadWrite, HubAccess::kWrite};
-    if (c.first == kOneHubOpen)
-      hub_->opens_allowed = 1;  // the port search gets in, not the reading
+    }
+    if (c.first == kReadOnly) hub_->refused_access = {HubAccess::kReadWrite, HubAccess::kWrite};
+    if (c.first == kOneOpen) hub_->opens_allowed = 1;  // the port search gets in, not the reading
     Keyboard().refuse_all = c.first == kRefused;
     Keyboard().refusal_error = c.first == kRefused ? 5 : 31;
-    if (c.first == kShortDevice) Keyboard().Set(1, 0, 0, 0x80, {18, 1, 0, 2, 0, 0, 0, 64});
+    if (c.first == kShort) Keyboard().Set(1, 0, 0, 0x80, {18, 1, 0, 2, 0, 0, 0, 64});
     const UsbDescriptorRecord record = Read(kPath0);
     EXPECT_EQ(record.usbError, c.second) << c.first;
-    EXPECT_EQ(record.valid, c.first == kReadOnlyHub || c.first == kRefused) << c.first;
+    EXPECT_EQ(record.valid, c.first == kReadOnly || c.first == kRefused) << c.first;
   }
 }
 
@@ -438,12 +429,19 @@ TEST_F(UsbSideTest, ReportPathsRawReadsAndSiblings) {
   std::string message;
   EXPECT_FALSE(ReadHidDescriptors(hid_, tree_, hubs_, requests_, "", &value, &message));
   EXPECT_EQ(message, "HID 设备路径为空");
-  EXPECT_FALSE(ReadHidDescriptors(hid_, tree_, hubs_, requests_, "gone", &value, &message));
-  EXPECT_EQ(message, "打开 HID 设备失败（Win32 错误码 2）");
   // The collections of one USB interface, in collection order.
   EXPECT_EQ(FindSiblingCollections(hid_, kCol02), (std::vector<std::string>{kCol01, kCol02}));
   EXPECT_EQ(FindSiblingCollections(hid_, kPath0), (std::vector<std::string>{kPath0}));
   EXPECT_EQ(FindSiblingCollections(hid_, "unknown"), (std::vector<std::string>{"unknown"}));
+  // A collection that opens in no mode: the error of the last, attribute-only
+  // (and not overlapped) attempt.
+  fake::FakeHidDeviceSpec closed = Collection(kPath0, kInterface0, "046D_C534_0006_0001");
+  closed.opens.clear();
+  hid_ = fake::FakeHidDeviceApi({closed});
+  EXPECT_FALSE(ReadHidDescriptors(hid_, tree_, hubs_, requests_, kPath0, &value, &message));
+  EXPECT_EQ(message, "打开 HID 设备失败（Win32 错误码 5）");
+  EXPECT_EQ(hid_.State(kPath0).open_attempts.back(),
+            std::make_pair(HidAccess::kAttributesOnly, false));
 }
 
 }  // namespace
