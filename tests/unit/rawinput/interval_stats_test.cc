@@ -41,7 +41,8 @@ TEST(IntervalStatsTest, Maps) {
 
 TEST(IntervalStatsTest, MinimumAndAClockSteppingBack) {
   const IntervalStats slow = At({0, 9000});  // the first interval is the minimum, however long
-  EXPECT_EQ(std::make_pair(slow.min_interval_us, slow.buckets[6]), std::make_pair(uint64_t{9000}, uint64_t{1}));
+  EXPECT_EQ(std::make_pair(slow.min_interval_us, slow.buckets[6]),
+            std::make_pair(uint64_t{9000}, uint64_t{1}));
   EXPECT_EQ(At({0, 9000, 9100}).min_interval_us, 100u);
   const IntervalStats zero = At({100, 100, 600});  // a real zero interval stays the minimum
   EXPECT_EQ(std::make_tuple(zero.min_interval_us, zero.max_interval_us, zero.interval_count),

@@ -33,11 +33,11 @@ class FakeDeviceApi : public RawInputDeviceApi {
 
 fake::FakeHidDeviceSpec Spec(const std::string& path, std::set<HidAccess> opens,
                              std::u16string product) {
-  fake::FakeHidDeviceSpec spec;
-  spec.path = path;
-  spec.opens = std::move(opens);
-  if (product != u"-") spec.strings[HidStringKind::kProduct] = std::move(product);
-  return spec;
+  fake::FakeHidDeviceSpec device;
+  device.path = path;
+  device.opens = std::move(opens);
+  if (product != u"-") device.strings[HidStringKind::kProduct] = std::move(product);
+  return device;
 }
 
 TEST(RawInputDevicesTest, PathsKeepAllButALeadingNtPrefix) {

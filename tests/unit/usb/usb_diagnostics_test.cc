@@ -20,10 +20,10 @@ constexpr char kCollectionId[] = "HID\\VID_12AB&PID_34CD&MI_00&COL01\\6&3";
 constexpr char kCollectionPath[] = "\\\\?\\hid#vid_12ab&pid_34cd&col01#6&3";
 
 fake::FakeHidDeviceSpec Collection(const std::string& path = kCollectionPath) {
-  fake::FakeHidDeviceSpec spec;
-  spec.path = path;
-  spec.caps.number_link_collection_nodes = 2;
-  return spec;
+  fake::FakeHidDeviceSpec device;
+  device.path = path;
+  device.caps.number_link_collection_nodes = 2;
+  return device;
 }
 
 // A root hub with a high-speed composite device on port 3 whose one HID

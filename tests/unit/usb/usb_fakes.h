@@ -19,6 +19,9 @@ using vek_native::DeviceInfoClass;
 using vek_native::DevNodeProperty;
 
 struct FakeNode {
+  FakeNode(std::string node_id = "", uint32_t parent_node = 0)
+      : id(std::move(node_id)), parent(parent_node) {}
+
   std::string id;
   uint32_t parent = 0;                     // 0: none
   std::optional<std::u16string> location;  // unset: the read fails
