@@ -156,6 +156,8 @@ TEST_F(RawInputCaptureTest, WhatIsCountedAndWhatIsShown) {
   state_.HandleMessage(kRimInput, 0);                   // null lParam
   state_.HandleMessage(kRimInput, 0x7777);              // unreadable: size 0
   Deliver(kStart, RawInputBytes(kRawInputTypeHid, kMouseA, 8));  // HID: not counted
+  RawInputRecord record;  // though a header alone makes a whole HID record
+  EXPECT_TRUE(DecodeRawInput(RawInputBytes(kRawInputTypeHid, 1, 0).data(), 24, &record));
   std::vector<uint8_t> mouse = MouseBytes(kMouseA, Move(1, 1)),
                        key = KeyboardBytes(kKeyboard, 0x41, 0, 0);
   mouse.pop_back();  // one byte short of what the type needs

@@ -10,6 +10,8 @@
 #include <thread>
 #include <tuple>
 
+#include "serial/serial_operations.h"
+
 namespace vek_native {
 namespace {
 
@@ -260,6 +262,30 @@ TEST(SerialConnectionsTest, APortIsOpenOnceAtATime) {
   table.CloseSerialPort(1);  // an unknown handle is ignored
   ASSERT_TRUE(table.OpenSerialPort("com3", 9600, &id, &message));
   EXPECT_EQ(id, 2);
+}
+
+// The bridge's serial operations work on one table of their own.
+TEST(SerialConnectionsTest, BridgeOperations) {
+  FakeSerialPortApi api;
+  class NoPorts : public SerialPortSource {
+    std::vector<SerialTypedValue> ReadSerialCommValues() override { return {}; }
+    std::vector<SerialTypedValue> ReadPortsClassDeviceNames() override { return {}; }
+  } source;
+  BridgeOperations ops;
+  BindSerialOperations(ops, api, source, nullptr);
+  int64_t handle = 0;
+  std::string message;
+  ASSERT_TRUE(ops.open_serial("COM3", 9600, &handle, &message));
+  EXPECT_TRUE(ops.write_serial(handle, {4, 5}, &message));
+  EXPECT_EQ(api.ports.at(0)->received, (std::vector<uint8_t>{4, 5}));
+  ops.close_serial(handle);
+  EXPECT_FALSE(ops.write_serial(handle, {6}, &message));
+  ASSERT_TRUE(ops.open_serial("COM4", 9600, &handle, &message));
+  ops.close_all_serial();
+  EXPECT_EQ(handle, 2);
+  EncodableValue ports;
+  ASSERT_TRUE(ops.list_serial_ports(&ports, &message));
+  EXPECT_EQ(ports, EncodableValue(EncodableList()));
 }
 
 TEST(SerialConnectionsTest, WriteOutcomes) {
