@@ -1,6 +1,6 @@
 // Checks the codec against Flutter's own test vectors (C++ client wrapper,
-// Dart framework and Linux embedder), converted to tests/data by
-// tests/data/make_codec_vectors.py.
+// Dart framework and Linux embedder); their origin and line format are in
+// tests/data/SOURCES.md.
 #include <gtest/gtest.h>
 
 #include <fstream>
