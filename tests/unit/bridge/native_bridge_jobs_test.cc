@@ -78,9 +78,9 @@ TEST_F(JobsTest, EmptyJobOrNoThreadIsAnsweredAtOnceAndLeavesNothingBehind) {
   });
   bridge_.RunAsync(Job("never"), Recorder(&record));
   EXPECT_EQ(record->code, "native-async-unavailable");
-  EXPECT_EQ(record->message, "无法启动后台线程（错误码 " +
-                                 std::to_string(int(std::errc::resource_unavailable_try_again)) +
-                                 "）");
+  EXPECT_EQ(record->message,
+            "无法启动后台线程（错误码 " +
+                std::to_string(static_cast<int>(std::errc::resource_unavailable_try_again)) + "）");
   EXPECT_EQ(bridge_.RunningJobCount(), 0);
   EXPECT_EQ(bridge_.PendingReplyCount(), 0u);
   bridge_.SetThreadStarter(nullptr);  // threads come back
@@ -224,7 +224,8 @@ TEST_F(JobsTest, OverflowKeepsTheNewestInOrderAndCountsTheRestUntilDetach) {
   EXPECT_EQ(bridge_.DroppedEventCount(), 3616u);
   poster_.Pump(bridge_);
   ASSERT_EQ(sent_.size(), kEventQueueBound);
-  for (size_t i = 0; i < sent_.size(); ++i) ASSERT_EQ(Field(sent_[i], "seq"), int64_t(3616 + i));
+  for (size_t i = 0; i < sent_.size(); ++i)
+    ASSERT_EQ(Field(sent_[i], "seq"), static_cast<int64_t>(3616 + i));
   bridge_.Detach();
   EXPECT_EQ(bridge_.DroppedEventCount(), 0u);
   // Detached: neither queued nor counted.
