@@ -112,7 +112,10 @@ class RawInputCaptureTest : public ::testing::Test {
   RawInputState state_;
 };
 
-TEST_F(RawInputCaptureTest, StartNeedsAWindowAndARegistrationAndStopFlushes) {
+// A failed start or restart changes nothing. A restart discards what is
+// pending and starts every count, cache and clock afresh; stop sends what is
+// pending but no summary, even one that is due, and lets go of everything.
+TEST_F(RawInputCaptureTest, StartAndStop) {
   state_.SetWindow(nullptr);
   std::string message;
   EXPECT_FALSE(state_.Start(&message));
@@ -121,31 +124,42 @@ TEST_F(RawInputCaptureTest, StartNeedsAWindowAndARegistrationAndStopFlushes) {
   platform_.register_error = 87;
   EXPECT_FALSE(state_.Start(&message));
   EXPECT_EQ(message, "RegisterRawInputDevices 失败（Win32 错误码 87）");
-  EXPECT_FALSE(state_.active());
-  EXPECT_EQ(platform_.timers_set, 0);
+  EXPECT_EQ(std::make_pair(state_.active(), platform_.timers_set), std::make_pair(false, 0));
   platform_.register_error = 0;
   Start();
-  Mouse(kStart + 1, Move(1, 0));
-  platform_.register_error = 5;  // a failed restart keeps the capture running
+  Mouse(kStart + 1, RawMouseInput{0, 0x0001});  // left held
+  Start(kStart + 10);
+  EXPECT_TRUE(sent_.empty());
+  EXPECT_EQ(state_.pending_size() + state_.buttons_down_mask() + state_.mouse_stats().count +
+                state_.device_entry_count() + state_.cached_path_count(),
+            0u);
+  EXPECT_EQ(std::make_pair(platform_.registrations, platform_.timers_set), std::make_pair(2, 2));
+  Mouse(kStart + 11, Move(1, 0));
+  EXPECT_EQ(platform_.path_reads, 2);  // a new capture reads paths again
+  platform_.register_error = 5;
   EXPECT_FALSE(state_.Start(&message));
-  Key(kStart + 2, 0x41);
+  Key(kStart + 12, 0x41);
   EXPECT_EQ(std::make_tuple(state_.active(), state_.pending_size(), state_.mouse_stats().count),
             std::make_tuple(true, size_t{2}, uint64_t{1}));
-  // Stop sends what is pending but no summary, even when one is due.
+  Tick(kStart + 10 + 249999);  // a batch; the summary clock restarted too
+  Mouse(kStart + 300000, Move(1, 0));
   now_ = kStart + 400000;
   state_.Stop();
-  ASSERT_EQ(sent_.size(), 1u);
-  EXPECT_EQ(Inputs().size(), 2u);
+  ASSERT_EQ(sent_.size(), 2u);
+  EXPECT_EQ(Inputs().size(), 3u);
   EXPECT_EQ(std::make_tuple(state_.active(), platform_.timers_killed, platform_.unregistrations),
             std::make_tuple(false, 1, 1));
   EXPECT_EQ(state_.input_buffer_size() + state_.device_entry_count() + state_.cached_path_count() +
                 state_.mouse_stats().count,
             0u);
-  Tick(kStart + 800000);  // inactive: ignored
-  Mouse(kStart + 800001, Move(1, 1));
+  // Without an emitter everything is discarded.
+  platform_.register_error = 0;
+  Start(kStart + 500000);
+  state_.SetEventSink(nullptr, nullptr);
+  for (int i = 0; i < 70; ++i) Mouse(kStart + 500000 + i, Move(1, 1));
+  Tick(kStart + 800000);
   state_.Stop();
-  EXPECT_EQ(std::make_tuple(sent_.size(), platform_.unregistrations, state_.mouse_stats().count),
-            std::make_tuple(size_t{1}, 1, uint64_t{0}));
+  EXPECT_EQ(sent_.size(), 2u);
 }
 
 // Input that cannot be read is not counted; input that shows nothing is
@@ -166,9 +180,9 @@ TEST_F(RawInputCaptureTest, WhatIsCountedAndWhatIsShown) {
   Mouse(kStart, Move(1, 1));
   EXPECT_EQ(state_.mouse_stats().count + state_.keyboard_stats().count, 0u);
   platform_.short_read = false;
-  Mouse(kStart + 100, RawMouseInput());         // no motion, wheel or button
-  Mouse(kStart + 200, Buttons(kRiMouseWheel));  // a wheel flag with a zero delta
-  Mouse(kStart + 300, Buttons(0, 120));         // wheel data without a wheel flag
+  Mouse(kStart + 100, RawMouseInput());                  // no motion, wheel or button
+  Mouse(kStart + 200, RawMouseInput{0, kRiMouseWheel});  // a wheel flag with a zero delta
+  Mouse(kStart + 300, RawMouseInput{0, 0, 120});         // wheel data without a wheel flag
   Key(kStart + 400, 0);
   Key(kStart + 500, 255);
   EXPECT_EQ(state_.pending_size(), 0u);
@@ -182,11 +196,11 @@ TEST_F(RawInputCaptureTest, Events) {
   using Fields = std::vector<int64_t>;  // a mouse's dx, dy, wheel, masks down and changed
                                         // and isAbsolute; a key's vk, scanCode, flags, down
   const std::pair<std::vector<uint8_t>, Fields> cases[] = {
-      {MouseBytes(kMouseA, Buttons(0x0001)), {0, 0, 0, 1, 1, 0}},  // left down
-      {MouseBytes(kMouseB, Buttons(0x0040)), {0, 0, 0, 9, 8, 0}},  // button 4 on another mouse
-      {MouseBytes(kMouseA, Buttons(0x0003)), {0, 0, 0, 8, 1, 0}},
-      {MouseBytes(kMouseB, Buttons(kRiMouseWheel, 0x7FFF)), {0, 0, 0x7FFF, 8, 0, 0}},
-      {MouseBytes(kMouseA, Buttons(kRiMouseHWheel, 0x8000)), {0, 0, -0x8000, 8, 0, 0}},
+      {MouseBytes(kMouseA, {0, 0x0001}), {0, 0, 0, 1, 1, 0}},  // left down
+      {MouseBytes(kMouseB, {0, 0x0040}), {0, 0, 0, 9, 8, 0}},  // button 4 on another mouse
+      {MouseBytes(kMouseA, {0, 0x0003}), {0, 0, 0, 8, 1, 0}},
+      {MouseBytes(kMouseB, {0, kRiMouseWheel, 0x7FFF}), {0, 0, 0x7FFF, 8, 0, 0}},
+      {MouseBytes(kMouseA, {0, kRiMouseHWheel, 0x8000}), {0, 0, -0x8000, 8, 0, 0}},
       {MouseBytes(kMouseA, {kMouseMoveAbsolute, 0, 0, 32768, -5}), {32768, -5, 0, 8, 0, 1}},
       {KeyboardBytes(kKeyboard, 0x25, 0x4B, kRiKeyE1), {0x25, 0x4B, 4, 1}},
       {KeyboardBytes(kKeyboard, 0x25, 0x4B, kRiKeyE0 | kRiKeyE1 | kRiKeyBreak),
@@ -282,29 +296,6 @@ TEST_F(RawInputCaptureTest, Summaries) {
   EXPECT_EQ(Long(At(Sent("rawInputStats")[2], "mouse"), "count"), 0);
   EXPECT_TRUE(List(Sent("rawInputStats")[2], "devices").empty());
   EXPECT_EQ(state_.device_entry_count(), 0u);
-}
-
-TEST_F(RawInputCaptureTest, StartDiscardsPendingInputAndResetsEverything) {
-  Start();
-  Mouse(kStart + 1, Buttons(0x0001));  // left held
-  Start(kStart + 10);
-  EXPECT_TRUE(sent_.empty());
-  EXPECT_EQ(state_.pending_size() + state_.buttons_down_mask() + state_.mouse_stats().count +
-                state_.device_entry_count() + state_.cached_path_count(),
-            0u);
-  EXPECT_EQ(std::make_pair(platform_.registrations, platform_.timers_set), std::make_pair(2, 2));
-  Mouse(kStart + 11, Move(1, 0));
-  EXPECT_EQ(platform_.path_reads, 2);  // a new capture reads paths again
-  Tick(kStart + 10 + 249999);          // the summary clock restarted too
-  EXPECT_EQ(sent_.size(), 1u);
-  Tick(kStart + 10 + 250000);
-  EXPECT_EQ(sent_.size(), 2u);
-  // Without an emitter everything is discarded.
-  state_.SetEventSink(nullptr, nullptr);
-  for (int i = 0; i < 70; ++i) Mouse(kStart + 250000 + i, Move(1, 1));
-  Tick(kStart + 600000);
-  state_.Stop();
-  EXPECT_EQ(sent_.size(), 2u);
 }
 
 }  // namespace
