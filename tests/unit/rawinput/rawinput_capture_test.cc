@@ -249,13 +249,12 @@ TEST_F(RawInputCaptureTest, Batches) {
   EXPECT_EQ(sent_.size(), 3u);
 }
 
-// A summary every quarter second: per kind and per device, each device's
-// path read once; devices silent for a window leave it.
+// A summary every quarter second, per kind and per device: each device's path
+// is read once and nameless devices share one entry. Every window starts
+// empty, so no interval spans two, and devices silent for a window leave it.
 TEST_F(RawInputCaptureTest, Summaries) {
   Start();
-  Mouse(kStart + 1000, Move(1, 0), kMouseA);
-  Mouse(kStart + 2000, Move(1, 0), kMouseA);
-  Mouse(kStart + 4000, Move(1, 0), kMouseA);
+  for (uint64_t t : {1000, 2000, 4000}) Mouse(kStart + t, Move(1, 0), kMouseA);
   Mouse(kStart + 1500, Move(1, 0), kMouseB);  // stamps are the handler's: may interleave
   Mouse(kStart + 3000, Move(1, 0), kNameless);
   Mouse(kStart + 3500, Move(1, 0), 0);  // a null handle is not looked up
@@ -265,36 +264,31 @@ TEST_F(RawInputCaptureTest, Summaries) {
   Tick(kStart + 262000);
   EXPECT_EQ(platform_.path_reads, 4);
   ASSERT_EQ(Sent("rawInputStats").size(), 1u);
-  const EncodableValue summary = Sent("rawInputStats")[0];
-  EXPECT_EQ(Long(summary, "windowUs"), 262000);
-  EXPECT_EQ(Long(summary, "dropped"), 17);
-  EXPECT_EQ(Long(At(summary, "mouse"), "count"), 6);
-  EXPECT_EQ(std::get<double>(At(At(summary, "keyboard"), "hz")), 1000000.0 / 262000.0);
-  std::map<std::string, EncodableValue> devices;
-  for (const EncodableValue& d : List(summary, "devices")) {
-    devices[std::get<std::string>(At(d, "path")) + "|" + std::get<std::string>(At(d, "kind"))] = d;
+  const EncodableValue first = Sent("rawInputStats")[0];
+  EXPECT_EQ(
+      std::make_tuple(Long(first, "windowUs"), Long(first, "dropped"),
+                      Long(At(first, "mouse"), "count"), Long(At(first, "keyboard"), "count")),
+      std::make_tuple(262000, 17, 6, 1));
+  std::map<std::string, std::vector<int64_t>> devices;  // count, shortest and longest interval
+  for (const EncodableValue& d : List(first, "devices")) {
+    devices[std::get<std::string>(At(d, "path")) + "|" + std::get<std::string>(At(d, "kind"))] = {
+        Long(d, "count"), Long(d, "minIntervalUs"), Long(d, "maxIntervalUs")};
   }
-  ASSERT_EQ(devices.size(), 4u);
-  const EncodableValue& a = devices.at("\\\\?\\HID#mouseA|mouse");
-  EXPECT_EQ(std::make_tuple(Long(a, "count"), Long(a, "minIntervalUs"), Long(a, "maxIntervalUs")),
-            std::make_tuple(3, 1000, 2000));
-  EXPECT_EQ(Long(devices.at("|mouse"), "count"), 2);  // nameless mice share one entry
-  EXPECT_EQ(Long(devices.at("\\\\?\\HID#kbd|keyboard"), "count"), 1);
-
-  // The next window starts empty: only mouse A speaks, and no interval spans
-  // two windows. The others leave the table.
+  EXPECT_EQ(devices, (std::map<std::string, std::vector<int64_t>>{
+                         {"\\\\?\\HID#mouseA|mouse", {3, 1000, 2000}},
+                         {"\\\\?\\HID#mouseB|mouse", {1, 0, 0}},
+                         {"|mouse", {2, 500, 500}},
+                         {"\\\\?\\HID#kbd|keyboard", {1, 0, 0}}}));
   Mouse(kStart + 300000, Move(1, 0), kMouseA);
   Tick(kStart + 512000);
-  const EncodableValue second = Sent("rawInputStats")[1];
-  EXPECT_EQ(Long(second, "windowUs"), 250000);
-  EXPECT_EQ(std::make_tuple(Long(At(second, "mouse"), "count"),
-                            Long(At(second, "mouse"), "meanIntervalUs"),
-                            Long(At(second, "keyboard"), "count")),
-            std::make_tuple(1, 0, 0));
-  EXPECT_EQ(List(second, "devices").size(), 1u);
   Tick(kStart + 762000);  // a window without any message
-  EXPECT_EQ(Long(At(Sent("rawInputStats")[2], "mouse"), "count"), 0);
-  EXPECT_TRUE(List(Sent("rawInputStats")[2], "devices").empty());
+  const EncodableList s = Sent("rawInputStats");
+  ASSERT_EQ(s.size(), 3u);
+  EXPECT_EQ(std::make_tuple(Long(s[1], "windowUs"), Long(At(s[1], "mouse"), "count"),
+                            Long(At(s[1], "mouse"), "meanIntervalUs"),
+                            Long(At(s[1], "keyboard"), "count"), List(s[1], "devices").size(),
+                            Long(At(s[2], "mouse"), "count"), List(s[2], "devices").size()),
+            std::make_tuple(250000, 1, 0, 0, size_t{1}, 0, size_t{0}));
   EXPECT_EQ(state_.device_entry_count(), 0u);
 }
 
