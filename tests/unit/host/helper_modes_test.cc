@@ -58,7 +58,6 @@ TEST(HelperModesTest, ArgumentsDefaultsAndFailures) {
                                          4),
                              -7),
             -7);
-  EXPECT_EQ(ParseIntArgument("12x", -7), -7);
 }
 
 }  // namespace

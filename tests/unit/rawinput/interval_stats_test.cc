@@ -1,17 +1,12 @@
 #include "rawinput/interval_stats.h"
 
-#include <initializer_list>
+#include <tuple>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 namespace vek_native {
 namespace {
-
-IntervalStats At(std::initializer_list<uint64_t> times) {
-  IntervalStats stats;
-  for (uint64_t t : times) stats.Update(t);
-  return stats;
-}
 
 // A statistics map; `intervals` names each interval's bucket.
 EncodableMap Map(int64_t count, double hz, int64_t mean, int64_t min, int64_t max,
@@ -27,29 +22,26 @@ EncodableMap Map(int64_t count, double hz, int64_t mean, int64_t min, int64_t ma
 }
 
 // The rate comes from the span of the window's messages, or from the window
-// when they all came at one instant; a window's first message has no interval.
+// when they all came at one instant; a window's first message has no
+// interval, the first interval is the minimum however long, a real zero
+// interval stays the minimum, and a clock stepping back counts 0.
 TEST(IntervalStatsTest, Maps) {
-  // Intervals of 1000 and 2000 µs open buckets 3 and 4.
-  EXPECT_EQ(BuildStatsMap(At({0, 1000, 3000}), 250000),
-            Map(3, 2.0 * 1000000.0 / 3000.0, 1500, 1000, 2000, {3, 4}));
-  EXPECT_EQ(BuildStatsMap(At({700, 700, 700}), 250000),
-            Map(3, 3 * 1000000.0 / 250000, 0, 0, 0, {0, 0}));
-  EXPECT_EQ(BuildStatsMap(At({5000}), 262000), Map(1, 1000000.0 / 262000.0, 0, 0, 0));
-  EXPECT_EQ(BuildStatsMap(IntervalStats(), 262000), Map(0, 0.0, 0, 0, 0));
-  EXPECT_EQ(IntervalHz(At({700}), 0), 0.0);
-}
-
-TEST(IntervalStatsTest, MinimumAndAClockSteppingBack) {
-  const IntervalStats slow = At({0, 9000});  // the first interval is the minimum, however long
-  EXPECT_EQ(std::make_pair(slow.min_interval_us, slow.buckets[6]),
-            std::make_pair(uint64_t{9000}, uint64_t{1}));
-  EXPECT_EQ(At({0, 9000, 9100}).min_interval_us, 100u);
-  const IntervalStats zero = At({100, 100, 600});  // a real zero interval stays the minimum
-  EXPECT_EQ(std::make_tuple(zero.min_interval_us, zero.max_interval_us, zero.interval_count),
-            std::make_tuple(0u, 500u, 2u));
-  const IntervalStats back = At({5000, 4000, 4500});  // stepping back counts 0
-  EXPECT_EQ(std::make_tuple(back.sum_interval_us, back.buckets[0], back.prev_us, back.first_us),
-            std::make_tuple(500u, 1u, 4500u, 5000u));
+  const std::tuple<std::vector<uint64_t>, uint64_t, EncodableMap> cases[] = {
+      {{0, 1000, 3000}, 250000, Map(3, 2.0 * 1000000.0 / 3000.0, 1500, 1000, 2000, {3, 4})},
+      {{700, 700, 700}, 250000, Map(3, 3 * 1000000.0 / 250000, 0, 0, 0, {0, 0})},
+      {{5000}, 262000, Map(1, 1000000.0 / 262000.0, 0, 0, 0)},
+      {{}, 262000, Map(0, 0.0, 0, 0, 0)},
+      {{0, 9000, 9100}, 250000, Map(3, 2.0 * 1000000.0 / 9100.0, 4550, 100, 9000, {6, 0})},
+      {{100, 100, 600}, 250000, Map(3, 2.0 * 1000000.0 / 500.0, 250, 0, 500, {0, 2})},
+      {{5000, 4000, 4500}, 250000, Map(3, 3 * 1000000.0 / 250000, 250, 0, 500, {0, 2})}};
+  for (const auto& [times, window, map] : cases) {
+    IntervalStats stats;
+    for (uint64_t t : times) stats.Update(t);
+    EXPECT_EQ(BuildStatsMap(stats, window), map) << times.size();
+  }
+  IntervalStats one;
+  one.Update(700);
+  EXPECT_EQ(IntervalHz(one, 0), 0.0);
 }
 
 }  // namespace

@@ -16,14 +16,14 @@ inline void PutLe(std::vector<uint8_t>& bytes, size_t offset, uint64_t value, in
   for (int i = 0; i < size; ++i) bytes[offset + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-// RAWINPUTHEADER: dwType, dwSize, hDevice, wParam; then `body` bytes whose
-// padding is not zero.
+// RAWINPUTHEADER: dwType, dwSize, hDevice, wParam; then `body` bytes. Fields
+// the decoder must not read (wParam, padding, ulRawButtons, ulExtraInformation)
+// are not zero.
 inline std::vector<uint8_t> RawInputBytes(uint32_t type, uint64_t device, size_t body) {
   std::vector<uint8_t> bytes(24 + body, 0xCC);
   PutLe(bytes, 0, type, 4);
   PutLe(bytes, 4, bytes.size(), 4);
   PutLe(bytes, 8, device, 8);
-  PutLe(bytes, 16, 0, 8);
   return bytes;
 }
 
@@ -34,10 +34,8 @@ inline std::vector<uint8_t> MouseBytes(uint64_t device, const RawMouseInput& m) 
   PutLe(b, 24, m.flags, 2);
   PutLe(b, 28, m.button_flags, 2);
   PutLe(b, 30, m.button_data, 2);
-  PutLe(b, 32, 0, 4);
   PutLe(b, 36, static_cast<uint32_t>(m.last_x), 4);
   PutLe(b, 40, static_cast<uint32_t>(m.last_y), 4);
-  PutLe(b, 44, 0, 4);
   return b;
 }
 
@@ -55,13 +53,6 @@ inline RawMouseInput Move(int32_t dx, int32_t dy) {
   RawMouseInput m;
   m.last_x = dx;
   m.last_y = dy;
-  return m;
-}
-
-inline RawMouseInput Buttons(uint16_t button_flags, uint16_t button_data = 0) {
-  RawMouseInput m;
-  m.button_flags = button_flags;
-  m.button_data = button_data;
   return m;
 }
 

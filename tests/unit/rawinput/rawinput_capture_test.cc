@@ -112,7 +112,10 @@ class RawInputCaptureTest : public ::testing::Test {
   RawInputState state_;
 };
 
-TEST_F(RawInputCaptureTest, StartNeedsAWindowAndARegistrationAndStopFlushes) {
+// A failed start or restart changes nothing. A restart discards what is
+// pending and starts every count, cache and clock afresh; stop sends what is
+// pending but no summary, even one that is due, and lets go of everything.
+TEST_F(RawInputCaptureTest, StartAndStop) {
   state_.SetWindow(nullptr);
   std::string message;
   EXPECT_FALSE(state_.Start(&message));
@@ -121,31 +124,42 @@ TEST_F(RawInputCaptureTest, StartNeedsAWindowAndARegistrationAndStopFlushes) {
   platform_.register_error = 87;
   EXPECT_FALSE(state_.Start(&message));
   EXPECT_EQ(message, "RegisterRawInputDevices 失败（Win32 错误码 87）");
-  EXPECT_FALSE(state_.active());
-  EXPECT_EQ(platform_.timers_set, 0);
+  EXPECT_EQ(std::make_pair(state_.active(), platform_.timers_set), std::make_pair(false, 0));
   platform_.register_error = 0;
   Start();
-  Mouse(kStart + 1, Move(1, 0));
-  platform_.register_error = 5;  // a failed restart keeps the capture running
+  Mouse(kStart + 1, RawMouseInput{0, 0x0001});  // left held
+  Start(kStart + 10);
+  EXPECT_TRUE(sent_.empty());
+  EXPECT_EQ(state_.pending_size() + state_.buttons_down_mask() + state_.mouse_stats().count +
+                state_.device_entry_count() + state_.cached_path_count(),
+            0u);
+  EXPECT_EQ(std::make_pair(platform_.registrations, platform_.timers_set), std::make_pair(2, 2));
+  Mouse(kStart + 11, Move(1, 0));
+  EXPECT_EQ(platform_.path_reads, 2);  // a new capture reads paths again
+  platform_.register_error = 5;
   EXPECT_FALSE(state_.Start(&message));
-  Key(kStart + 2, 0x41);
+  Key(kStart + 12, 0x41);
   EXPECT_EQ(std::make_tuple(state_.active(), state_.pending_size(), state_.mouse_stats().count),
             std::make_tuple(true, size_t{2}, uint64_t{1}));
-  // Stop sends what is pending but no summary, even when one is due.
+  Tick(kStart + 10 + 249999);  // a batch; the summary clock restarted too
+  Mouse(kStart + 300000, Move(1, 0));
   now_ = kStart + 400000;
   state_.Stop();
-  ASSERT_EQ(sent_.size(), 1u);
-  EXPECT_EQ(Inputs().size(), 2u);
+  ASSERT_EQ(sent_.size(), 2u);
+  EXPECT_EQ(Inputs().size(), 3u);
   EXPECT_EQ(std::make_tuple(state_.active(), platform_.timers_killed, platform_.unregistrations),
             std::make_tuple(false, 1, 1));
   EXPECT_EQ(state_.input_buffer_size() + state_.device_entry_count() + state_.cached_path_count() +
                 state_.mouse_stats().count,
             0u);
-  Tick(kStart + 800000);  // inactive: ignored
-  Mouse(kStart + 800001, Move(1, 1));
+  // Without an emitter everything is discarded.
+  platform_.register_error = 0;
+  Start(kStart + 500000);
+  state_.SetEventSink(nullptr, nullptr);
+  for (int i = 0; i < 70; ++i) Mouse(kStart + 500000 + i, Move(1, 1));
+  Tick(kStart + 800000);
   state_.Stop();
-  EXPECT_EQ(std::make_tuple(sent_.size(), platform_.unregistrations, state_.mouse_stats().count),
-            std::make_tuple(size_t{1}, 1, uint64_t{0}));
+  EXPECT_EQ(sent_.size(), 2u);
 }
 
 // Input that cannot be read is not counted; input that shows nothing is
@@ -156,8 +170,6 @@ TEST_F(RawInputCaptureTest, WhatIsCountedAndWhatIsShown) {
   state_.HandleMessage(kRimInput, 0);                   // null lParam
   state_.HandleMessage(kRimInput, 0x7777);              // unreadable: size 0
   Deliver(kStart, RawInputBytes(kRawInputTypeHid, kMouseA, 8));  // HID: not counted
-  RawInputRecord record;  // though a header alone makes a whole HID record
-  EXPECT_TRUE(DecodeRawInput(RawInputBytes(kRawInputTypeHid, 1, 0).data(), 24, &record));
   std::vector<uint8_t> mouse = MouseBytes(kMouseA, Move(1, 1)),
                        key = KeyboardBytes(kKeyboard, 0x41, 0, 0);
   mouse.pop_back();  // one byte short of what the type needs
@@ -168,9 +180,9 @@ TEST_F(RawInputCaptureTest, WhatIsCountedAndWhatIsShown) {
   Mouse(kStart, Move(1, 1));
   EXPECT_EQ(state_.mouse_stats().count + state_.keyboard_stats().count, 0u);
   platform_.short_read = false;
-  Mouse(kStart + 100, RawMouseInput());         // no motion, wheel or button
-  Mouse(kStart + 200, Buttons(kRiMouseWheel));  // a wheel flag with a zero delta
-  Mouse(kStart + 300, Buttons(0, 120));         // wheel data without a wheel flag
+  Mouse(kStart + 100, RawMouseInput());                  // no motion, wheel or button
+  Mouse(kStart + 200, RawMouseInput{0, kRiMouseWheel});  // a wheel flag with a zero delta
+  Mouse(kStart + 300, RawMouseInput{0, 0, 120});         // wheel data without a wheel flag
   Key(kStart + 400, 0);
   Key(kStart + 500, 255);
   EXPECT_EQ(state_.pending_size(), 0u);
@@ -178,51 +190,37 @@ TEST_F(RawInputCaptureTest, WhatIsCountedAndWhatIsShown) {
             std::make_pair(uint64_t{3}, uint64_t{2}));
 }
 
-// Keys 0 and 255 are no keys (see above); E0 and E1 set flag bits 3 and 4.
-TEST_F(RawInputCaptureTest, KeyboardEvents) {
-  const std::tuple<uint16_t, int64_t, bool> cases[] = {{kRiKeyBreak, 0, false},
-                                                       {kRiKeyE1, 4, true},
-                                                       {kRiKeyE0 | kRiKeyE1, 7, true},
-                                                       {kRiKeyE0 | kRiKeyBreak, 3, false}};
+// Button masks span messages and mice, and down and up in one message
+// release; wheels are signed; E0 and E1 set flag bits 0-1 and 2.
+TEST_F(RawInputCaptureTest, Events) {
+  using Fields = std::vector<int64_t>;  // a mouse's dx, dy, wheel, masks down and changed
+                                        // and isAbsolute; a key's vk, scanCode, flags, down
+  const std::pair<std::vector<uint8_t>, Fields> cases[] = {
+      {MouseBytes(kMouseA, {0, 0x0001}), {0, 0, 0, 1, 1, 0}},  // left down
+      {MouseBytes(kMouseB, {0, 0x0040}), {0, 0, 0, 9, 8, 0}},  // button 4 on another mouse
+      {MouseBytes(kMouseA, {0, 0x0003}), {0, 0, 0, 8, 1, 0}},
+      {MouseBytes(kMouseB, {0, kRiMouseWheel, 0x7FFF}), {0, 0, 0x7FFF, 8, 0, 0}},
+      {MouseBytes(kMouseA, {0, kRiMouseHWheel, 0x8000}), {0, 0, -0x8000, 8, 0, 0}},
+      {MouseBytes(kMouseA, {kMouseMoveAbsolute, 0, 0, 32768, -5}), {32768, -5, 0, 8, 0, 1}},
+      {KeyboardBytes(kKeyboard, 0x25, 0x4B, kRiKeyE1), {0x25, 0x4B, 4, 1}},
+      {KeyboardBytes(kKeyboard, 0x25, 0x4B, kRiKeyE0 | kRiKeyE1 | kRiKeyBreak),
+       {0x25, 0x4B, 7, 0}}};
   Start();
-  for (const auto& [raw_flags, flags, down] : cases) Key(kStart, 0x25, raw_flags);
+  for (const auto& [bytes, fields] : cases) Deliver(kStart, bytes);
   state_.Stop();
   const EncodableList events = Inputs();
   ASSERT_EQ(events.size(), std::size(cases));
   for (size_t i = 0; i < events.size(); ++i) {
-    const auto& [raw_flags, flags, down] = cases[i];
-    EXPECT_EQ(std::make_tuple(Long(events[i], "vk"), Long(events[i], "scanCode"),
-                              Long(events[i], "flags"), At(events[i], "down")),
-              std::make_tuple(0x25, 0x4B, flags, EncodableValue(down)))
-        << raw_flags;
-  }
-}
-
-// Button masks span messages and mice; down and up in one message release.
-TEST_F(RawInputCaptureTest, MouseEvents) {
-  const std::tuple<uint64_t, RawMouseInput, std::vector<int64_t>> cases[] = {
-      // device, input; dx, dy, wheel, buttons down, buttons changed
-      {kMouseA, Buttons(0x0001), {0, 0, 0, 1, 1}},    // left down
-      {kMouseB, Buttons(0x0040), {0, 0, 0, 9, 8}},    // button 4 on another mouse: both held
-      {kMouseA, Buttons(0x0003), {0, 0, 0, 8, 1}},    // left down and up at once
-      {kMouseB, Buttons(0x0114), {0, 0, 0, 30, 22}},  // right, middle and button 5 down
-      {kMouseB, Buttons(0x02A8), {0, 0, 0, 0, 30}},   // right, 4, middle, 5 up
-      {kMouseA, Move(-5, 2147483647), {-5, 2147483647, 0, 0, 0}},
-      {kMouseA, Buttons(kRiMouseWheel, 0x7FFF), {0, 0, 0x7FFF, 0, 0}},
-      {kMouseA, Buttons(kRiMouseHWheel, 0x8000), {0, 0, -0x8000, 0, 0}},
-      {kMouseA, {kMouseMoveAbsolute, 0, 0, 32768, 0}, {32768, 0, 0, 0, 0}}};
-  Start();
-  for (const auto& [device, input, expected] : cases) Mouse(kStart, input, device);
-  state_.Stop();
-  const EncodableList events = Inputs();
-  ASSERT_EQ(events.size(), std::size(cases));
-  for (size_t i = 0; i < events.size(); ++i) {
-    std::vector<int64_t> seen;
-    for (const char* key : {"dx", "dy", "wheel", "buttonsDownMask", "buttonsChangedMask"}) {
-      seen.push_back(Long(events[i], key));
+    Fields seen;
+    const bool mouse = At(events[i], "kind") == EncodableValue("mouse");
+    for (const char* key : mouse ? std::vector<const char*>{"dx", "dy", "wheel", "buttonsDownMask",
+                                                            "buttonsChangedMask", "isAbsolute"}
+                                 : std::vector<const char*>{"vk", "scanCode", "flags", "down"}) {
+      const EncodableValue& value = At(events[i], key);
+      seen.push_back(std::holds_alternative<bool>(value) ? std::get<bool>(value)
+                                                         : value.LongValue());
     }
-    EXPECT_EQ(seen, std::get<2>(cases[i])) << i;
-    EXPECT_EQ(At(events[i], "isAbsolute"), EncodableValue(i + 1 == events.size())) << i;
+    EXPECT_EQ(seen, cases[i].second) << i;
   }
 }
 
@@ -251,13 +249,12 @@ TEST_F(RawInputCaptureTest, Batches) {
   EXPECT_EQ(sent_.size(), 3u);
 }
 
-// A summary every quarter second: per kind and per device, each device's
-// path read once; devices silent for a window leave it.
+// A summary every quarter second, per kind and per device: each device's path
+// is read once and nameless devices share one entry. Every window starts
+// empty, so no interval spans two, and devices silent for a window leave it.
 TEST_F(RawInputCaptureTest, Summaries) {
   Start();
-  Mouse(kStart + 1000, Move(1, 0), kMouseA);
-  Mouse(kStart + 2000, Move(1, 0), kMouseA);
-  Mouse(kStart + 4000, Move(1, 0), kMouseA);
+  for (uint64_t t : {1000, 2000, 4000}) Mouse(kStart + t, Move(1, 0), kMouseA);
   Mouse(kStart + 1500, Move(1, 0), kMouseB);  // stamps are the handler's: may interleave
   Mouse(kStart + 3000, Move(1, 0), kNameless);
   Mouse(kStart + 3500, Move(1, 0), 0);  // a null handle is not looked up
@@ -267,60 +264,32 @@ TEST_F(RawInputCaptureTest, Summaries) {
   Tick(kStart + 262000);
   EXPECT_EQ(platform_.path_reads, 4);
   ASSERT_EQ(Sent("rawInputStats").size(), 1u);
-  const EncodableValue summary = Sent("rawInputStats")[0];
-  EXPECT_EQ(Long(summary, "windowUs"), 262000);
-  EXPECT_EQ(Long(summary, "dropped"), 17);
-  EXPECT_EQ(Long(At(summary, "mouse"), "count"), 6);
-  EXPECT_EQ(std::get<double>(At(At(summary, "keyboard"), "hz")), 1000000.0 / 262000.0);
-  std::map<std::string, EncodableValue> devices;
-  for (const EncodableValue& d : List(summary, "devices")) {
-    devices[std::get<std::string>(At(d, "path")) + "|" + std::get<std::string>(At(d, "kind"))] = d;
+  const EncodableValue first = Sent("rawInputStats")[0];
+  EXPECT_EQ(
+      std::make_tuple(Long(first, "windowUs"), Long(first, "dropped"),
+                      Long(At(first, "mouse"), "count"), Long(At(first, "keyboard"), "count")),
+      std::make_tuple(262000, 17, 6, 1));
+  std::map<std::string, std::vector<int64_t>> devices;  // count, shortest and longest interval
+  for (const EncodableValue& d : List(first, "devices")) {
+    devices[std::get<std::string>(At(d, "path")) + "|" + std::get<std::string>(At(d, "kind"))] = {
+        Long(d, "count"), Long(d, "minIntervalUs"), Long(d, "maxIntervalUs")};
   }
-  ASSERT_EQ(devices.size(), 4u);
-  const EncodableValue& a = devices.at("\\\\?\\HID#mouseA|mouse");
-  EXPECT_EQ(std::make_tuple(Long(a, "count"), Long(a, "minIntervalUs"), Long(a, "maxIntervalUs")),
-            std::make_tuple(3, 1000, 2000));
-  EXPECT_EQ(Long(devices.at("|mouse"), "count"), 2);  // nameless mice share one entry
-  EXPECT_EQ(Long(devices.at("\\\\?\\HID#kbd|keyboard"), "count"), 1);
-
-  // The next window starts empty: only mouse A speaks, and no interval spans
-  // two windows. The others leave the table.
+  EXPECT_EQ(devices, (std::map<std::string, std::vector<int64_t>>{
+                         {"\\\\?\\HID#mouseA|mouse", {3, 1000, 2000}},
+                         {"\\\\?\\HID#mouseB|mouse", {1, 0, 0}},
+                         {"|mouse", {2, 500, 500}},
+                         {"\\\\?\\HID#kbd|keyboard", {1, 0, 0}}}));
   Mouse(kStart + 300000, Move(1, 0), kMouseA);
   Tick(kStart + 512000);
-  const EncodableValue second = Sent("rawInputStats")[1];
-  EXPECT_EQ(Long(second, "windowUs"), 250000);
-  EXPECT_EQ(std::make_tuple(Long(At(second, "mouse"), "count"),
-                            Long(At(second, "mouse"), "meanIntervalUs"),
-                            Long(At(second, "keyboard"), "count")),
-            std::make_tuple(1, 0, 0));
-  EXPECT_EQ(List(second, "devices").size(), 1u);
   Tick(kStart + 762000);  // a window without any message
-  EXPECT_EQ(Long(At(Sent("rawInputStats")[2], "mouse"), "count"), 0);
-  EXPECT_TRUE(List(Sent("rawInputStats")[2], "devices").empty());
+  const EncodableList s = Sent("rawInputStats");
+  ASSERT_EQ(s.size(), 3u);
+  EXPECT_EQ(std::make_tuple(Long(s[1], "windowUs"), Long(At(s[1], "mouse"), "count"),
+                            Long(At(s[1], "mouse"), "meanIntervalUs"),
+                            Long(At(s[1], "keyboard"), "count"), List(s[1], "devices").size(),
+                            Long(At(s[2], "mouse"), "count"), List(s[2], "devices").size()),
+            std::make_tuple(250000, 1, 0, 0, size_t{1}, 0, size_t{0}));
   EXPECT_EQ(state_.device_entry_count(), 0u);
-}
-
-TEST_F(RawInputCaptureTest, StartDiscardsPendingInputAndResetsEverything) {
-  Start();
-  Mouse(kStart + 1, Buttons(0x0001));  // left held
-  Start(kStart + 10);
-  EXPECT_TRUE(sent_.empty());
-  EXPECT_EQ(state_.pending_size() + state_.buttons_down_mask() + state_.mouse_stats().count +
-                state_.device_entry_count() + state_.cached_path_count(),
-            0u);
-  EXPECT_EQ(std::make_pair(platform_.registrations, platform_.timers_set), std::make_pair(2, 2));
-  Mouse(kStart + 11, Move(1, 0));
-  EXPECT_EQ(platform_.path_reads, 2);  // a new capture reads paths again
-  Tick(kStart + 10 + 249999);          // the summary clock restarted too
-  EXPECT_EQ(sent_.size(), 1u);
-  Tick(kStart + 10 + 250000);
-  EXPECT_EQ(sent_.size(), 2u);
-  // Without an emitter everything is discarded.
-  state_.SetEventSink(nullptr, nullptr);
-  for (int i = 0; i < 70; ++i) Mouse(kStart + 250000 + i, Move(1, 1));
-  Tick(kStart + 600000);
-  state_.Stop();
-  EXPECT_EQ(sent_.size(), 2u);
 }
 
 }  // namespace

@@ -17,11 +17,9 @@ namespace {
 TEST(UsbLocationTest, PortNumberFromLocationReadsLikeWcstol) {
   const std::pair<std::u16string, uint32_t> cases[] = {
       {u"Port_#0003.Hub_#0002", 3},
-      {u"Port_#1", 1},
       {u"Port_#0127", 127},
       {u"Port_#0000", 0},
       {u"Port_#128", 0},
-      {u"Port_#1270", 0},
       {u"Port_# \t\r+5", 5},
       {u"Port_#-3", 0},
       {u"Port_#.Hub_#0002", 0},
@@ -169,16 +167,8 @@ TEST_F(UsbResetTest, CyclesThePortAndWritesTheResultFile) {
   EXPECT_EQ(std::get<EncodableMap>(UsbResetResultMap(result)).size(), 4u);
 }
 
-TEST_F(UsbResetTest, AnElevatedProcessResetsInProcess) {
-  launcher_.elevated = true;
-  EXPECT_EQ(Reset(kDeviceId), "USB 端口复位成功，设备将重新枚举（约 3-5 秒）。");
-  EXPECT_EQ(std::make_tuple(ok_, result_.success, result_.elapsedMs, result_.vidPid),
-            std::make_tuple(true, true, uint64_t{1}, "1a2b:3c4d"));
-  EXPECT_TRUE(fs_.files.empty());
-}
-
-// Otherwise the helper resets and answers through the result file, which is
-// read, then deleted.
+// Not elevated, the helper resets and answers through the result file, which
+// is read, then deleted. (An elevated process resets in process: end to end.)
 TEST_F(UsbResetTest, OtherwiseTheHelperAnswersThroughTheResultFile) {
   EXPECT_EQ(Reset("HID\\VID_1A2B&PID_3C4D\\1"),
             "usbInstanceId 不是有效的 USB 设备实例路径：HID\\VID_1A2B&PID_3C4D\\1");
