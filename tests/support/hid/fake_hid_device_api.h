@@ -23,14 +23,10 @@
 namespace vek_native {
 namespace fake {
 
-constexpr uint32_t kAccessDenied = 5;
-constexpr uint32_t kFileNotFound = 2;
-constexpr uint32_t kCmNoSuchDevnode = 13;
-
 struct FakeHidDeviceSpec {
   std::string path;
   std::string parent_instance_id;
-  // Access modes CreateFileW accepts; the others fail with kAccessDenied.
+  // Access modes CreateFileW accepts; the others fail with ERROR_ACCESS_DENIED.
   std::set<HidAccess> opens = {HidAccess::kReadWrite, HidAccess::kRead, HidAccess::kAttributesOnly};
   bool has_attributes = true;
   HidAttributes attributes;
@@ -55,8 +51,7 @@ struct FakeHidDeviceSpec {
   bool write_file_short = false;
   bool set_fails = false;
   uint32_t write_error = 31;  // ERROR_GEN_FAILURE
-  bool stop_event_fails = false;
-  uint32_t stop_event_error = 1450;  // ERROR_NO_SYSTEM_RESOURCES
+  bool stop_event_fails = false;  // with ERROR_NO_SYSTEM_RESOURCES
   bool read_event_fails = false;
 };
 
@@ -202,7 +197,7 @@ class FakeHidDevice : public HidDevice {
   }
   std::unique_ptr<HidReadChannel> CreateReadChannel(uint32_t* error) override {
     if (spec_.stop_event_fails) {
-      *error = spec_.stop_event_error;
+      *error = 1450;
       return nullptr;
     }
     return std::make_unique<FakeHidReadChannel>(spec_, state_);
@@ -233,12 +228,11 @@ class FakeHidDeviceApi : public HidDeviceApi {
     devices_.back()->spec = std::move(spec);
   }
 
-  bool enumeration_fails = false;
-  uint32_t enumeration_error = 8;  // ERROR_NOT_ENOUGH_MEMORY
+  bool enumeration_fails = false;  // with ERROR_NOT_ENOUGH_MEMORY
 
   bool EnumerateInterfaces(std::vector<HidInterfaceEntry>* entries, uint32_t* error) override {
     if (enumeration_fails) {
-      *error = enumeration_error;
+      *error = 8;
       return false;
     }
     for (const auto& d : devices_) {
@@ -251,7 +245,7 @@ class FakeHidDeviceApi : public HidDeviceApi {
                                   uint32_t* error) override {
     Entry* entry = Find(path);
     if (!entry) {
-      *error = kFileNotFound;
+      *error = 2;  // ERROR_FILE_NOT_FOUND
       return nullptr;
     }
     {
@@ -259,7 +253,7 @@ class FakeHidDeviceApi : public HidDeviceApi {
       entry->state.open_attempts.emplace_back(access, overlapped);
     }
     if (entry->spec.opens.count(access) == 0) {
-      *error = kAccessDenied;
+      *error = 5;
       return nullptr;
     }
     return std::make_unique<FakeHidDevice>(entry->spec, entry->state);
@@ -318,7 +312,7 @@ class FakeDeviceTree : public DeviceTree {
     visited.push_back(instance_id);
     auto it = parents_.find(instance_id);
     if (it == parents_.end()) {
-      *cm_error = kCmNoSuchDevnode;
+      *cm_error = 13;  // CR_NO_SUCH_DEVNODE
       return false;
     }
     *parent_id = it->second;

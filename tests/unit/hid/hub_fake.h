@@ -19,7 +19,6 @@
 namespace vek_test {
 
 constexpr uint32_t kErrorGenFailure = 31;
-constexpr uint32_t kErrorAccessDenied = 5;
 
 struct FakeUsbDevice {
   std::vector<uint8_t> device_descriptor;  // 18 bytes
@@ -54,7 +53,6 @@ struct FakeHubState {
   uint8_t port_count = 4;
   std::map<uint32_t, FakeUsbDevice> ports;
   std::set<vek_native::HubAccess> refused_access;
-  uint32_t open_error = kErrorAccessDenied;
   int opens_allowed = -1;  // -1: any number
   std::vector<DescriptorRequestSeen> requests;
   int open_handles = 0;
@@ -170,7 +168,7 @@ class FakeUsbHubApi : public vek_native::UsbHubApi {
     for (const auto& hub : hubs_) {
       if (hub->path != hub_path) continue;
       if (hub->refused_access.count(access) != 0 || hub->opens_allowed == 0) {
-        *error = hub->open_error;
+        *error = 5;  // ERROR_ACCESS_DENIED
         return nullptr;
       }
       if (hub->opens_allowed > 0) --hub->opens_allowed;
