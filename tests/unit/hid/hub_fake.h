@@ -115,12 +115,8 @@ class FakeUsbHub : public vek_native::UsbHub {
                                        uint32_t* error) override {
     const std::vector<uint8_t>& b = *buffer;
     if (b.size() < 12 || b[5] != 6) return Fail(error, 87);
-    DescriptorRequestSeen seen{Le32(b, 0),
-                               b[4],
-                               b[7],
-                               b[6],
-                               vek_native::ReadLe16(b.data(), 8),
-                               vek_native::ReadLe16(b.data(), 10)};
+    auto le16 = [&](size_t at) { return vek_native::ReadLe16(b.data(), at); };
+    DescriptorRequestSeen seen{Le32(b, 0), b[4], b[7], b[6], le16(8), le16(10)};
     state_->requests.push_back(seen);
     if (b.size() < 12u + seen.length) return Fail(error, 87);
     auto port = state_->ports.find(seen.port);
