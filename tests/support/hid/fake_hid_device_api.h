@@ -50,7 +50,7 @@ struct FakeHidDeviceSpec {
   bool write_file_fails = false;
   bool write_file_short = false;
   bool set_fails = false;
-  uint32_t write_error = 31;  // ERROR_GEN_FAILURE
+  uint32_t write_error = 31;      // ERROR_GEN_FAILURE
   bool stop_event_fails = false;  // with ERROR_NO_SYSTEM_RESOURCES
   bool read_event_fails = false;
 };
