@@ -18,18 +18,15 @@
 
 #include "hid/device_tree.h"
 #include "hid/hid_device_api.h"
+#include "support/hex.h"
 
 namespace vek_native {
 namespace fake {
 
-constexpr uint32_t kAccessDenied = 5;
-constexpr uint32_t kFileNotFound = 2;
-constexpr uint32_t kCmNoSuchDevnode = 13;
-
 struct FakeHidDeviceSpec {
   std::string path;
   std::string parent_instance_id;
-  // Access modes CreateFileW accepts; the others fail with kAccessDenied.
+  // Access modes CreateFileW accepts; the others fail with ERROR_ACCESS_DENIED.
   std::set<HidAccess> opens = {HidAccess::kReadWrite, HidAccess::kRead, HidAccess::kAttributesOnly};
   bool has_attributes = true;
   HidAttributes attributes;
@@ -48,14 +45,13 @@ struct FakeHidDeviceSpec {
   // Strings as UTF-16 (written without a terminator when they fill the
   // buffer); absent ones fail.
   std::map<HidStringKind, std::u16string> strings;
-  // Writes.
+  // Writes: WriteFile fails or takes one byte less; HidD_SetOutputReport
+  // and HidD_SetFeature fail.
   bool write_file_fails = false;
   bool write_file_short = false;
-  bool set_output_fails = false;
-  bool set_feature_fails = false;
-  uint32_t write_error = 31;  // ERROR_GEN_FAILURE
-  bool stop_event_fails = false;
-  uint32_t stop_event_error = 1450;  // ERROR_NO_SYSTEM_RESOURCES
+  bool set_fails = false;
+  uint32_t write_error = 31;      // ERROR_GEN_FAILURE
+  bool stop_event_fails = false;  // with ERROR_NO_SYSTEM_RESOURCES
   bool read_event_fails = false;
 };
 
@@ -69,11 +65,10 @@ struct FakeHidDeviceState {
   bool removed = false;
   int reads_in_progress = 0;
   std::vector<uint32_t> read_sizes;
-  std::vector<std::vector<uint8_t>> write_file_calls;
-  std::vector<std::vector<uint8_t>> set_output_calls;
-  std::vector<std::vector<uint8_t>> set_feature_calls;
+  // The writes in call order, as "write|output|feature <hex>" words.
+  std::string sent;
   int preparsed_obtained = 0;
-  int preparsed_freed = 0;
+  int preparsed_live = 0;
 };
 
 class FakeHidPreparsedData : public HidPreparsedData {
@@ -82,10 +77,11 @@ class FakeHidPreparsedData : public HidPreparsedData {
       : spec_(spec), state_(state) {
     std::lock_guard<std::mutex> lock(state_.mutex);
     ++state_.preparsed_obtained;
+    ++state_.preparsed_live;
   }
   ~FakeHidPreparsedData() override {
     std::lock_guard<std::mutex> lock(state_.mutex);
-    ++state_.preparsed_freed;
+    --state_.preparsed_live;
   }
   uint32_t GetCaps(HidCaps* caps) override {
     if (spec_.caps_status == kHidpStatusSuccess) *caps = spec_.caps;
@@ -190,30 +186,18 @@ class FakeHidDevice : public HidDevice {
   }
   bool WriteReport(const std::vector<uint8_t>& report, uint32_t* written,
                    uint32_t* error) override {
-    std::lock_guard<std::mutex> lock(state_.mutex);
-    state_.write_file_calls.push_back(report);
-    if (spec_.write_file_fails) {
-      *error = spec_.write_error;
-      return false;
-    }
     *written = static_cast<uint32_t>(report.size() - (spec_.write_file_short ? 1 : 0));
-    return true;
+    return Log("write", report, !spec_.write_file_fails, error);
   }
   bool SetOutputReport(std::vector<uint8_t>* report, uint32_t* error) override {
-    std::lock_guard<std::mutex> lock(state_.mutex);
-    state_.set_output_calls.push_back(*report);
-    if (spec_.set_output_fails) *error = spec_.write_error;
-    return !spec_.set_output_fails;
+    return Log("output", *report, !spec_.set_fails, error);
   }
   bool SetFeature(std::vector<uint8_t>* report, uint32_t* error) override {
-    std::lock_guard<std::mutex> lock(state_.mutex);
-    state_.set_feature_calls.push_back(*report);
-    if (spec_.set_feature_fails) *error = spec_.write_error;
-    return !spec_.set_feature_fails;
+    return Log("feature", *report, !spec_.set_fails, error);
   }
   std::unique_ptr<HidReadChannel> CreateReadChannel(uint32_t* error) override {
     if (spec_.stop_event_fails) {
-      *error = spec_.stop_event_error;
+      *error = 1450;
       return nullptr;
     }
     return std::make_unique<FakeHidReadChannel>(spec_, state_);
@@ -221,6 +205,13 @@ class FakeHidDevice : public HidDevice {
   void* NativeHandle() const override { return nullptr; }
 
  private:
+  bool Log(const char* kind, const std::vector<uint8_t>& report, bool ok, uint32_t* error) {
+    std::lock_guard<std::mutex> lock(state_.mutex);
+    state_.sent +=
+        (state_.sent.empty() ? "" : " ") + std::string(kind) + " " + vek_test::ToHex(report);
+    if (!ok) *error = spec_.write_error;
+    return ok;
+  }
   const FakeHidDeviceSpec& spec_;
   FakeHidDeviceState& state_;
 };
@@ -237,12 +228,11 @@ class FakeHidDeviceApi : public HidDeviceApi {
     devices_.back()->spec = std::move(spec);
   }
 
-  bool enumeration_fails = false;
-  uint32_t enumeration_error = 8;  // ERROR_NOT_ENOUGH_MEMORY
+  bool enumeration_fails = false;  // with ERROR_NOT_ENOUGH_MEMORY
 
   bool EnumerateInterfaces(std::vector<HidInterfaceEntry>* entries, uint32_t* error) override {
     if (enumeration_fails) {
-      *error = enumeration_error;
+      *error = 8;
       return false;
     }
     for (const auto& d : devices_) {
@@ -255,7 +245,7 @@ class FakeHidDeviceApi : public HidDeviceApi {
                                   uint32_t* error) override {
     Entry* entry = Find(path);
     if (!entry) {
-      *error = kFileNotFound;
+      *error = 2;  // ERROR_FILE_NOT_FOUND
       return nullptr;
     }
     {
@@ -263,7 +253,7 @@ class FakeHidDeviceApi : public HidDeviceApi {
       entry->state.open_attempts.emplace_back(access, overlapped);
     }
     if (entry->spec.opens.count(access) == 0) {
-      *error = kAccessDenied;
+      *error = 5;
       return nullptr;
     }
     return std::make_unique<FakeHidDevice>(entry->spec, entry->state);
@@ -322,7 +312,7 @@ class FakeDeviceTree : public DeviceTree {
     visited.push_back(instance_id);
     auto it = parents_.find(instance_id);
     if (it == parents_.end()) {
-      *cm_error = kCmNoSuchDevnode;
+      *cm_error = 13;  // CR_NO_SUCH_DEVNODE
       return false;
     }
     *parent_id = it->second;

@@ -139,8 +139,7 @@ class Collections {
     std::pair<int, int> counts;
     for (size_t i = 0; i < open_.size(); ++i) {
       const auto& state = api_.State(std::to_string(i));
-      counts.first += state.preparsed_obtained;
-      counts.second += state.preparsed_obtained - state.preparsed_freed;
+      counts = {counts.first + state.preparsed_obtained, counts.second + state.preparsed_live};
     }
     return counts;
   }

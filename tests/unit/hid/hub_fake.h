@@ -19,7 +19,6 @@
 namespace vek_test {
 
 constexpr uint32_t kErrorGenFailure = 31;
-constexpr uint32_t kErrorAccessDenied = 5;
 
 struct FakeUsbDevice {
   std::vector<uint8_t> device_descriptor;  // 18 bytes
@@ -54,7 +53,6 @@ struct FakeHubState {
   uint8_t port_count = 4;
   std::map<uint32_t, FakeUsbDevice> ports;
   std::set<vek_native::HubAccess> refused_access;
-  uint32_t open_error = kErrorAccessDenied;
   int opens_allowed = -1;  // -1: any number
   std::vector<DescriptorRequestSeen> requests;
   int open_handles = 0;
@@ -117,12 +115,8 @@ class FakeUsbHub : public vek_native::UsbHub {
                                        uint32_t* error) override {
     const std::vector<uint8_t>& b = *buffer;
     if (b.size() < 12 || b[5] != 6) return Fail(error, 87);
-    DescriptorRequestSeen seen{Le32(b, 0),
-                               b[4],
-                               b[7],
-                               b[6],
-                               vek_native::ReadLe16(b.data(), 8),
-                               vek_native::ReadLe16(b.data(), 10)};
+    auto le16 = [&](size_t at) { return vek_native::ReadLe16(b.data(), at); };
+    DescriptorRequestSeen seen{Le32(b, 0), b[4], b[7], b[6], le16(8), le16(10)};
     state_->requests.push_back(seen);
     if (b.size() < 12u + seen.length) return Fail(error, 87);
     auto port = state_->ports.find(seen.port);
@@ -170,7 +164,7 @@ class FakeUsbHubApi : public vek_native::UsbHubApi {
     for (const auto& hub : hubs_) {
       if (hub->path != hub_path) continue;
       if (hub->refused_access.count(access) != 0 || hub->opens_allowed == 0) {
-        *error = hub->open_error;
+        *error = 5;  // ERROR_ACCESS_DENIED
         return nullptr;
       }
       if (hub->opens_allowed > 0) --hub->opens_allowed;

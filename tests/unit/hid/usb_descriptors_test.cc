@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <set>
 #include <sstream>
@@ -64,22 +63,17 @@ TEST(UsbDescriptorsTest, RealDevicesMatchTheKernelsDecoding) {
 }
 
 // The interfaces and endpoints of a configuration in wire order, as
-// "I number alt endpoints class|" and "E address maxPacket|" (hex).
-std::string Interface(int number, int alt, int endpoints, int interface_class) {
-  char item[32];
-  std::snprintf(item, sizeof(item), "I %x %x %x %x|", number, alt, endpoints, interface_class);
-  return item;
-}
-std::string Endpoint(int address, int max_packet) {
-  char item[32];
-  std::snprintf(item, sizeof(item), "E %x %x|", address, max_packet);
-  return item;
+// "I number alt endpoints class|" and "E address maxPacket|".
+std::string Item(char kind, std::initializer_list<int> fields) {
+  std::string out(1, kind);
+  for (int field : fields) out += " " + std::to_string(field);
+  return out + "|";
 }
 std::string Outline(const UsbConfigurationRecord& config) {
   std::string out;
   for (const auto& i : config.interfaces) {
-    out += Interface(i.bInterfaceNumber, i.bAlternateSetting, i.bNumEndpoints, i.bInterfaceClass);
-    for (const auto& e : i.endpoints) out += Endpoint(e.bEndpointAddress, e.wMaxPacketSize);
+    out += Item('I', {i.bInterfaceNumber, i.bAlternateSetting, i.bNumEndpoints, i.bInterfaceClass});
+    for (const auto& e : i.endpoints) out += Item('E', {e.bEndpointAddress, e.wMaxPacketSize});
   }
   return out;
 }
@@ -103,10 +97,10 @@ TEST(UsbDescriptorsTest, RealConfigurationsMatchUsbTreeView) {
     bool inside = false, dump = false;
     auto flush = [&] {
       if (section == "Interface Descriptor") {
-        expected += Interface(f["bInterfaceNumber"], f["bAlternateSetting"], f["bNumEndpoints"],
-                              f["bInterfaceClass"]);
+        expected += Item('I', {f["bInterfaceNumber"], f["bAlternateSetting"], f["bNumEndpoints"],
+                               f["bInterfaceClass"]});
       } else if (section == "Endpoint Descriptor") {
-        expected += Endpoint(f["bEndpointAddress"], f["wMaxPacketSize"]);
+        expected += Item('E', {f["bEndpointAddress"], f["wMaxPacketSize"]});
       }
       f.clear();
     };
@@ -146,7 +140,7 @@ TEST(UsbDescriptorsTest, ConfigurationWalkEdges) {
       // A zero-length descriptor ends the walk.
       {header + i0 + "0004" + "090401000103010100", "I 0 0 1 3|", {}},
       // An endpoint before the first interface is passed over.
-      {header + "0705810308000a" + i0 + "0705820308000a", "I 0 0 1 3|E 82 8|", {}},
+      {header + "0705810308000a" + i0 + "0705820308000a", "I 0 0 1 3|E 130 8|", {}},
       // Short interface and endpoint entries are passed over; one running
       // past the end stops the walk.
       {header + "0804000001030101" + "090402000103010100" + "060581030800" + "09211101",
