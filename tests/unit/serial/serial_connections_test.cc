@@ -176,7 +176,7 @@ TEST(SerialConnectionsTest, ReaderThreadThatCannotStartFailsTheOpen) {
   SerialConnections table(api, nullptr, [&refuse](std::function<void()> body) {
     if (refuse)
       throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
-    return std::thread(std::move(body));
+    std::thread(std::move(body)).detach();
   });
   int64_t id = 0;
   std::string message;
