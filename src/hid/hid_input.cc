@@ -85,6 +85,7 @@ bool HidInputReaders::Open(const std::string& path, std::string* message) {
     *message = FormatWin32Failure("打开 HID 输入设备", error);
     return false;
   }
+  if (!ConfirmHidCollection(*device, message)) return false;
 
   auto reader = std::make_shared<Reader>();
   reader->path = path;
