@@ -115,6 +115,8 @@ TEST(HidWinTest, ReaderOpensAndClosesAndItsThreadIsGone) {
   Sleep(50);
   readers.Close(keyboard->path);
   EXPECT_EQ(readers.ReaderCount(), 0u);
+  // The thread signals its end just before it exits.
+  for (int i = 0; i < 500 && ThreadsOfThisProcess() != threads_before; ++i) Sleep(10);
   EXPECT_EQ(ThreadsOfThisProcess(), threads_before);
   EXPECT_EQ(events, 0);
 
