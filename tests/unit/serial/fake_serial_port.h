@@ -24,6 +24,7 @@ struct FakeSerialLine {
   std::deque<uint8_t> incoming;
   std::vector<uint8_t> written;
   bool complete_only_on_cancel = false;
+  bool cancel_pends = false;  // a cancelled read ends only once this is cleared
   bool read_fails = false;  // the port was removed: reads fail at once
   int reads_started = 0;
   bool stopped = false;
@@ -87,7 +88,8 @@ class FakeSerialPort : public SerialPortDevice {
   }
 
   uint32_t CancelRead() override {
-    std::lock_guard<std::mutex> lock(line_->mutex);
+    std::unique_lock<std::mutex> lock(line_->mutex);
+    line_->changed.wait(lock, [this] { return !line_->cancel_pends; });
     uint32_t bytes = 0;
     if (line_->complete_only_on_cancel) bytes = TakeLocked(buffer_, size_);
     line_->read_in_flight = false;
