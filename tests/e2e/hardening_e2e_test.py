@@ -6,16 +6,13 @@ stuck. Mapping COM1 restarts the Wine session, so the run has a prefix of its
 own (VEK_WINEPREFIX, set by CTest); without socat COM1 is left out."""
 
 import os
-import sys
 import tempfile
 import threading
 import time
 import unittest
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-sys.path[:0] = [os.path.join(ROOT, "tools"), os.path.join(ROOT, "tests", "win", "serial")]
-import serial_line  # noqa: E402
-import vekdriver  # noqa: E402
+import serial_line
+from e2e_support import CALL_TIMEOUT, WINE_RUN, main, vekdriver
 
 NOT_HID = "该路径不是 HID 设备（HID 类驱动无法读取它的属性）"
 
@@ -26,11 +23,12 @@ class HardeningTest(unittest.TestCase):
         os.close(handle)
         line = None
         if serial_line.have_socat():
-            line = serial_line.SerialLine(os.path.join(ROOT, "tools", "wine-run"), com_name="COM1")
+            line = serial_line.SerialLine(WINE_RUN)
+            line.com_name = "COM1"  # mapped to the pseudo-terminal instead of the host's port
             line.__enter__()
         try:
             far = line.connect_far_end() if line else None
-            with vekdriver.VekTool(start_timeout=60) as tool:
+            with vekdriver.VekTool(start_timeout=CALL_TIMEOUT) as tool:
                 self.assertEqual(tool.listen().kind, "ok")
                 for path in ["Z:" + host_path.replace("/", "\\"), "NUL"] + (["COM1"] if line else []):
                     for method, code in (("openHidInput", "hid-open-input-failed"),
@@ -58,14 +56,14 @@ class HardeningTest(unittest.TestCase):
         vekdriver.encode_value(call, {"usbInstanceId": "USB\\VID_1234"})
         call[-1:-1] = b"\xed\xa0\x80"  # into the string, before its last byte
         call[call.index(b"USB") - 1] += 3  # and its length
-        with vekdriver.VekTool(start_timeout=60) as tool:
+        with vekdriver.VekTool(start_timeout=CALL_TIMEOUT) as tool:
             # The driver's decoder is strict: an ill-formed string raises.
             reply = vekdriver.decode_envelope(tool.send(vekdriver.METHOD_CHANNEL, bytes(call)))
         self.assertEqual(reply.code, "reset-failed")
         self.assertIn("USB\\VID_123\ufffd\ufffd4", reply.message)
 
     def test_program_ends_after_the_teardown_with_a_job_still_stuck(self):
-        tool = vekdriver.VekTool(start_timeout=60)
+        tool = vekdriver.VekTool(start_timeout=CALL_TIMEOUT)
         try:
             self.assertEqual(tool.call("nowMicros").kind, "ok")
             def pick():  # the save dialog waits for a user who never comes
@@ -88,4 +86,4 @@ class HardeningTest(unittest.TestCase):
 if __name__ == "__main__":
     os.environ.setdefault("VEK_WINEPREFIX", os.path.join(vekdriver.find_build(),
                                                          "wineprefix-e2e-hardening"))
-    unittest.main(verbosity=2)
+    main()

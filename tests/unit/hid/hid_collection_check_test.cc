@@ -20,7 +20,8 @@ class NoRequests : public HidDescriptorRequests {
 };
 
 TEST(HidCollectionCheckTest, MethodsRefuseWhatIsNoHidCollection) {
-  fake::FakeHidDeviceSpec file{"file"};
+  fake::FakeHidDeviceSpec file;
+  file.path = "file";
   file.has_attributes = file.has_preparsed_data = false;
   fake::FakeHidDeviceApi api({file});
   fake::FakeDeviceTree tree;

@@ -17,7 +17,11 @@ namespace {
 TEST(HidInputStuckReadTest, ClosesAnswerAndDevicesStayOpenUntilTheirReadsEnd) {
   fake::FakeHidDeviceApi api;
   const std::vector<std::string> paths = {"a", "b", "c"};
-  for (const std::string& path : paths) api.Add(fake::FakeHidDeviceSpec{path});
+  for (const std::string& path : paths) {
+    fake::FakeHidDeviceSpec spec;
+    spec.path = path;
+    api.Add(spec);
+  }
   auto set_pending = [&](bool pending) {
     for (const std::string& path : paths) {
       fake::FakeHidDeviceState& state = api.State(path);
