@@ -133,11 +133,10 @@ class FakeHidReadChannel : public HidReadChannel {
     state_.read_sizes.push_back(size);
     ++state_.reads_in_progress;
     state_.changed.notify_all();
-    state_.changed.wait(
-        lock, [&] {
-          return (stopped_ && !state_.cancel_pends) || state_.removed ||
-                 !state_.pending_reports.empty();
-        });
+    state_.changed.wait(lock, [&] {
+      return (stopped_ && !state_.cancel_pends) || state_.removed ||
+             !state_.pending_reports.empty();
+    });
     --state_.reads_in_progress;
     state_.changed.notify_all();  // a test may wait for the loop to leave its read
     if (stopped_) return HidReadStatus::kStopped;
