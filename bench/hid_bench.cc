@@ -124,7 +124,8 @@ class BenchChannel : public HidReadChannel {
 class BenchDevice : public HidDevice {
  public:
   explicit BenchDevice(std::chrono::nanoseconds period) : period_(period) {}
-  bool GetAttributes(HidAttributes*) override { return false; }
+  // A HID collection: readers open collections only.
+  bool GetAttributes(HidAttributes*) override { return true; }
   std::unique_ptr<HidPreparsedData> GetPreparsedData() override { return nullptr; }
   bool GetString(HidStringKind, char16_t*, uint32_t) override { return false; }
   bool WriteReport(const std::vector<uint8_t>&, uint32_t*, uint32_t*) override { return false; }

@@ -3,6 +3,8 @@
 #ifndef VEK_BRIDGE_KEY_BLOCK_H_
 #define VEK_BRIDGE_KEY_BLOCK_H_
 
+#include "common/detached_thread.h"
+
 namespace vek_native {
 
 // Installs the hook (once; a second start while blocking changes nothing).
@@ -15,6 +17,11 @@ void StopKeyBlock();
 
 // Whether the hook is installed right now (for diagnostics and tests).
 bool KeyBlockActive();
+
+// Where the hook thread comes from: StartDetachedThread, unless a test puts
+// in one that refuses (an empty starter puts StartDetachedThread back). A
+// start whose thread cannot be started fails and leaves no block behind.
+void SetKeyBlockThreadStarter(ThreadStarter start_thread);
 
 }  // namespace vek_native
 

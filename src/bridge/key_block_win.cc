@@ -1,10 +1,13 @@
 #include <windows.h>
 
 #include <atomic>
+#include <exception>
+#include <memory>
 #include <mutex>
-#include <thread>
+#include <utility>
 
 #include "bridge/key_block.h"
+#include "common/completion_latch.h"
 
 namespace vek_native {
 namespace {
@@ -18,7 +21,10 @@ std::atomic<bool> g_running{false};
 std::atomic<DWORD> g_hook_thread_id{0};
 std::atomic<HHOOK> g_hook{nullptr};
 HANDLE g_ready_event = nullptr;
-std::thread g_thread;
+ThreadStarter g_start_thread = StartDetachedThread;
+// Signalled when the hook thread has ended; null when there is none to wait
+// for (the join of a thread nobody else joins).
+std::shared_ptr<CompletionLatch> g_thread_ended;
 
 LRESULT CALLBACK SwallowKeys(int code, WPARAM wparam, LPARAM lparam) {
   // Returning non-zero discards the event before any window sees it.
@@ -45,11 +51,17 @@ void HookThread(HANDLE ready_event) {
   g_hook = nullptr;
 }
 
+void JoinHookThread() {
+  if (!g_thread_ended) return;
+  g_thread_ended->Wait();
+  g_thread_ended.reset();
+}
+
 // Ends a hook thread that has reported its install attempt, then joins it.
 void EndHookThread() {
   const DWORD thread_id = g_hook_thread_id.load();
   if (thread_id != 0) PostThreadMessageW(thread_id, WM_QUIT, 0, 0);
-  if (g_thread.joinable()) g_thread.join();
+  JoinHookThread();
 }
 
 }  // namespace
@@ -57,7 +69,7 @@ void EndHookThread() {
 bool StartKeyBlock() {
   std::lock_guard<std::mutex> lock(g_mutex);
   if (g_running && g_hook.load() != nullptr) return true;
-  if (g_thread.joinable()) g_thread.join();
+  JoinHookThread();
   if (g_ready_event == nullptr) {
     g_ready_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (g_ready_event == nullptr) return false;
@@ -65,7 +77,19 @@ bool StartKeyBlock() {
   ResetEvent(g_ready_event);
   g_hook_thread_id = 0;
   g_running = true;
-  g_thread = std::thread(HookThread, g_ready_event);
+  auto ended = std::make_shared<CompletionLatch>();
+  try {
+    g_start_thread([ready = g_ready_event, ended] {
+      HookThread(ready);
+      ended->Signal();
+    });
+  } catch (const std::exception&) {
+    // No thread, no hook: the state is as if the block had never started,
+    // and the caller answers the start failure.
+    g_running = false;
+    return false;
+  }
+  g_thread_ended = std::move(ended);
   if (WaitForSingleObject(g_ready_event, kReadyWaitMs) == WAIT_OBJECT_0 &&
       g_hook.load() != nullptr) {
     return true;
@@ -83,7 +107,7 @@ bool StartKeyBlock() {
 void StopKeyBlock() {
   std::lock_guard<std::mutex> lock(g_mutex);
   if (!g_running) {
-    if (g_thread.joinable()) g_thread.join();
+    JoinHookThread();
     return;
   }
   g_running = false;
@@ -98,5 +122,10 @@ void StopKeyBlock() {
 }
 
 bool KeyBlockActive() { return g_hook.load() != nullptr; }
+
+void SetKeyBlockThreadStarter(ThreadStarter start_thread) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_start_thread = start_thread ? std::move(start_thread) : ThreadStarter(StartDetachedThread);
+}
 
 }  // namespace vek_native

@@ -18,6 +18,7 @@
 #include "channels/event_sink.h"
 #include "channels/method_call.h"
 #include "channels/method_result.h"
+#include "common/detached_thread.h"
 
 namespace vek_native {
 
@@ -43,7 +44,7 @@ class NativeBridge {
   using AsyncJob = std::function<void(WindowHandle window, AsyncOutcome* outcome)>;
   // Runs `work` on a new detached thread; throws (std::system_error) when no
   // thread can be started. Tests replace it to model an exhausted system.
-  using ThreadStarter = std::function<void(std::function<void()> work)>;
+  using ThreadStarter = vek_native::ThreadStarter;
 
   // The process's bridge. Never destroyed: detached workers may still be
   // finishing while static objects are torn down at exit.

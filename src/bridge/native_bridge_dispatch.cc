@@ -8,6 +8,7 @@
 
 #include "bridge/bridge_arguments.h"
 #include "bridge/native_bridge.h"
+#include "bridge/valid_utf8_result.h"
 #include "common/clock.h"
 
 namespace vek_native {
@@ -359,6 +360,11 @@ const std::unordered_map<std::string, Handler>& MethodTable() {
 
 void NativeBridge::HandleMethodCall(const MethodCall& call, std::unique_ptr<MethodResult> result) {
   if (!result) return;
+  // Every reply, from a method or a job, leaves through this result. (Events
+  // need no such pass: "hidInput" carries a path made valid when its reader
+  // opened, raw input the paths Windows names in UTF-16, converted to valid
+  // UTF-8, and "serial" no text at all; so the event stream pays nothing.)
+  result = std::make_unique<ValidUtf8Result>(std::move(result));
   const auto& table = MethodTable();
   auto it = table.find(call.method_name());
   if (it == table.end()) {

@@ -42,10 +42,12 @@ extern const char kSaveDialogEmptyPathMessage[];
 // The HRESULT the dialog answers when the user cancels.
 constexpr uint32_t kSaveDialogCancelled = 0x800704C7u;
 
-// Shows the system's save dialog owned by `owner` on the calling thread, which
-// initialises (and tears down) its own COM apartment. True with the chosen
-// path, or true with an empty path when the user cancelled; false with a
-// message otherwise. Windows only.
+// Shows the system's save dialog owned by `owner` and waits for the user.
+// Dialogs run one at a time on the process's dialog thread, in its own COM
+// apartment (see save_dialog_win.cc for why), or on the calling thread when
+// that thread cannot be started. True with the chosen path, or true with an
+// empty path when the user cancelled; false with a message otherwise.
+// Windows only.
 bool ShowSaveDialog(WindowHandle owner, const std::string& suggested_name,
                     const std::string& default_directory, const std::string& filter_name,
                     const std::vector<std::string>& extensions, std::string* path,

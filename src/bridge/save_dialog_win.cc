@@ -1,7 +1,16 @@
 #include <windows.h>
 #include <shobjidl.h>
 
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "bridge/save_dialog.h"
+#include "common/completion_latch.h"
+#include "common/detached_thread.h"
 #include "common/text.h"
 
 namespace vek_native {
@@ -89,6 +98,114 @@ bool RunDialog(HWND owner, const std::string& suggested_name, const std::string&
   return true;
 }
 
+// One save dialog asked of the dialog thread, answered through `done`.
+struct DialogRequest {
+  HWND owner = nullptr;
+  std::string suggested_name;
+  std::string default_directory;
+  std::string filter_name;
+  std::vector<std::string> extensions;
+  bool ok = false;
+  std::string path;
+  std::string message;
+  CompletionLatch done;
+};
+
+// Every save dialog of the process runs on one long-lived thread, one dialog
+// at a time. Under Wine, each new COM apartment registers an RPC endpoint that
+// is never given back, and Wine's RPC server waits on at most 64 of them: the
+// 64th thread to open a dialog hung for ever inside it (its shell view's
+// RegisterDragDrop marshals through COM), and with it every later dialog. One
+// thread is one apartment, however many dialogs it shows. Its apartment stays
+// initialised for the life of the process; while idle it pumps its messages,
+// as a single-threaded apartment must.
+class DialogThread {
+ public:
+  static DialogThread& Get() {
+    static DialogThread* const thread = new DialogThread();  // lives as long as the process
+    return *thread;
+  }
+
+  // Runs the request on the dialog thread and waits for its answer (as long
+  // as the user takes). False when the thread cannot be started.
+  bool Run(DialogRequest* request) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!started_) {
+        wake_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        if (wake_ == nullptr) return false;
+        try {
+          StartDetachedThread([this] { Loop(); });
+        } catch (const std::exception&) {
+          CloseHandle(wake_);
+          wake_ = nullptr;
+          return false;
+        }
+        started_ = true;
+      }
+      queue_.push_back(request);
+    }
+    SetEvent(wake_);
+    request->done.Wait();
+    return true;
+  }
+
+ private:
+  void Loop() {
+    const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    for (;;) {
+      DialogRequest* request = Next();
+      if (request == nullptr) {
+        MsgWaitForMultipleObjects(1, &wake_, FALSE, INFINITE, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+          TranslateMessage(&msg);
+          DispatchMessageW(&msg);
+        }
+        continue;
+      }
+      if (FAILED(init)) {
+        request->message = SaveDialogFailureMessage(SaveDialogStep::kComInit, Code(init));
+      } else {
+        request->ok =
+            RunDialog(request->owner, request->suggested_name, request->default_directory,
+                      request->filter_name, request->extensions, &request->path, &request->message);
+      }
+      request->done.Signal();
+    }
+  }
+
+  DialogRequest* Next() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (queue_.empty()) return nullptr;
+    DialogRequest* request = queue_.front();
+    queue_.pop_front();
+    return request;
+  }
+
+  std::mutex mutex_;
+  std::deque<DialogRequest*> queue_;
+  bool started_ = false;
+  HANDLE wake_ = nullptr;  // auto-reset: a request was queued
+};
+
+// The dialog on the calling thread, in a COM apartment of its own: what is
+// left when the dialog thread cannot be started.
+bool ShowOnThisThread(HWND owner, const std::string& suggested_name,
+                      const std::string& default_directory, const std::string& filter_name,
+                      const std::vector<std::string>& extensions, std::string* path,
+                      std::string* message) {
+  const HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  if (FAILED(hr)) {
+    *message = SaveDialogFailureMessage(SaveDialogStep::kComInit, Code(hr));
+    return false;
+  }
+  const bool ok =
+      RunDialog(owner, suggested_name, default_directory, filter_name, extensions, path, message);
+  CoUninitialize();
+  return ok;
+}
+
 }  // namespace
 
 bool ShowSaveDialog(WindowHandle owner, const std::string& suggested_name,
@@ -96,15 +213,19 @@ bool ShowSaveDialog(WindowHandle owner, const std::string& suggested_name,
                     const std::vector<std::string>& extensions, std::string* path,
                     std::string* message) {
   path->clear();
-  const HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  if (FAILED(hr)) {
-    *message = SaveDialogFailureMessage(SaveDialogStep::kComInit, Code(hr));
-    return false;
+  DialogRequest request;
+  request.owner = static_cast<HWND>(owner);
+  request.suggested_name = suggested_name;
+  request.default_directory = default_directory;
+  request.filter_name = filter_name;
+  request.extensions = extensions;
+  if (!DialogThread::Get().Run(&request)) {
+    return ShowOnThisThread(request.owner, suggested_name, default_directory, filter_name,
+                            extensions, path, message);
   }
-  const bool ok = RunDialog(static_cast<HWND>(owner), suggested_name, default_directory,
-                            filter_name, extensions, path, message);
-  CoUninitialize();
-  return ok;
+  *path = std::move(request.path);
+  *message = std::move(request.message);
+  return request.ok;
 }
 
 }  // namespace vek_native

@@ -9,8 +9,8 @@
 
 #include "bridge/bridge_operations.h"
 #include "capture/capture_system.h"
+#include "capture/helper_mode_operations.h"
 #include "capture/trace_xml.h"
-#include "host/helper_mode_operations.h"
 
 namespace vek_native {
 

@@ -13,11 +13,11 @@
 #include "capture/capture_support.h"
 #include "capture/capture_system.h"
 #include "capture/elevated_helper.h"
+#include "capture/helper_mode_operations.h"
 #include "capture/trace_xml.h"
 
 namespace vek_native {
 
-inline constexpr char kHidCaptureSwitch[] = "--capture-hid-report-descriptors";
 inline constexpr char kHidCaptureResultPrefix[] = "vek_tool_capture_";
 inline constexpr char kHidCaptureNoEventMessage[] =
     "未捕获到该设备的报告描述符事件（设备可能未重新枚举）";

@@ -14,12 +14,12 @@
 #include "capture/capture_support.h"
 #include "capture/capture_system.h"
 #include "capture/elevated_helper.h"
+#include "capture/helper_mode_operations.h"
 #include "capture/trace_xml.h"
 #include "channels/encodable_value.h"
 
 namespace vek_native {
 
-inline constexpr char kUsbCaptureSwitch[] = "--capture-usb-enumeration";
 inline constexpr char kUsbCaptureDirectoryPrefix[] = "vek_tool_usbcap_";
 inline constexpr char kUsbCaptureMetaFile[] = "meta.txt";
 inline constexpr char kUsbCaptureEventsFile[] = "events.xml";

@@ -166,6 +166,7 @@ bool ReadHidDescriptors(HidDeviceApi& api, DeviceTree& tree, UsbHubApi& hubs,
       return false;
     }
   }
+  if (!ConfirmHidCollection(*device, message)) return false;
   HidCaps caps;
   uint32_t collection_count = 0;
   const bool has_caps = ReadHidCaps(device.get(), &caps, &collection_count);

@@ -55,6 +55,13 @@ std::unique_ptr<HidDevice> OpenHidDeviceForDescriptors(HidDeviceApi& api, const 
   return device;
 }
 
+bool ConfirmHidCollection(HidDevice& device, std::string* message) {
+  HidAttributes attributes;
+  if (device.GetAttributes(&attributes) || device.GetPreparsedData() != nullptr) return true;
+  if (message) *message = "该路径不是 HID 设备（HID 类驱动无法读取它的属性）";
+  return false;
+}
+
 bool ReadHidCaps(HidDevice* device, HidCaps* caps, uint32_t* collection_count) {
   if (!caps || !device) return false;
   std::unique_ptr<HidPreparsedData> preparsed = device->GetPreparsedData();

@@ -25,6 +25,13 @@ std::unique_ptr<HidDevice> OpenHidDeviceForQuery(HidDeviceApi& api, const std::s
 // Attribute-only access, then read-only. For descriptor requests.
 std::unique_ptr<HidDevice> OpenHidDeviceForDescriptors(HidDeviceApi& api, const std::string& path);
 
+// Whether an opened path is a HID collection: the HID class driver answers
+// its attributes or hands out its preparsed data. CreateFileW opens whatever
+// a path names (a file, NUL, a serial port, a raw disk), and the HID methods
+// must read and write HID collections only. False with the message when it is
+// not one.
+bool ConfirmHidCollection(HidDevice& device, std::string* message);
+
 // The collection's caps and, when `collection_count` is given, the number of
 // top-level link collections (nodes whose parent is 0), or the declared node
 // count when none can be counted. False when there is no caps destination,

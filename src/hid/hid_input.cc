@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <system_error>
 #include <utility>
 
 #include "common/clock.h"
+#include "common/completion_latch.h"
 #include "common/format.h"
+#include "common/text.h"
 #include "hid/hid_devices.h"
 
 namespace vek_native {
@@ -17,15 +20,19 @@ constexpr uint32_t kFallbackReadBytes = 64;
 
 }  // namespace
 
+// Shared by the table and the reader's thread; whichever lets go last
+// releases the channel, then the device handle (members go in reverse order).
 struct HidInputReaders::Reader {
   std::string path;
-  // Declared before `channel`: the channel refers to the device's handle, so
-  // it is destroyed first.
+  // The path as events carry it: made valid UTF-8 once here, so the event
+  // stream needs no repair per event.
+  std::string event_path;
   std::unique_ptr<HidDevice> device;
   std::unique_ptr<HidReadChannel> channel;
-  std::thread thread;
   std::atomic<bool> running{false};
   uint16_t input_report_length = 0;
+  // Signalled by the thread once it has let go of the reader.
+  std::shared_ptr<CompletionLatch> ended = std::make_shared<CompletionLatch>();
 };
 
 EncodableMap MakeHidInputEvent(const std::string& path, const uint8_t* data, size_t size,
@@ -56,12 +63,10 @@ void RunHidReadLoop(const std::string& path, HidReadChannel* channel, uint16_t i
   }
 }
 
-HidInputReaders::HidInputReaders(HidDeviceApi& api, EventEmitter emit, ThreadLauncher launcher)
+HidInputReaders::HidInputReaders(HidDeviceApi& api, EventEmitter emit, ThreadStarter start_thread)
     : api_(api),
       emit_(std::move(emit)),
-      launcher_(launcher ? std::move(launcher) : ThreadLauncher([](std::function<void()> body) {
-        return std::thread(std::move(body));
-      })) {}
+      start_thread_(start_thread ? std::move(start_thread) : ThreadStarter(StartDetachedThread)) {}
 
 HidInputReaders::~HidInputReaders() { CloseAll(); }
 
@@ -80,9 +85,11 @@ bool HidInputReaders::Open(const std::string& path, std::string* message) {
     *message = FormatWin32Failure("打开 HID 输入设备", error);
     return false;
   }
+  if (!ConfirmHidCollection(*device, message)) return false;
 
-  auto reader = std::make_unique<Reader>();
+  auto reader = std::make_shared<Reader>();
   reader->path = path;
+  reader->event_path = RepairUtf8(path);
   HidCaps caps;
   if (ReadHidCaps(device.get(), &caps)) reader->input_report_length = caps.input_report_byte_length;
 
@@ -94,11 +101,13 @@ bool HidInputReaders::Open(const std::string& path, std::string* message) {
   reader->device = std::move(device);
   reader->running = true;
 
-  Reader* raw = reader.get();
-  const EventEmitter* emit = &emit_;
   try {
-    reader->thread = launcher_([raw, emit] {
-      RunHidReadLoop(raw->path, raw->channel.get(), raw->input_report_length, raw->running, *emit);
+    start_thread_([reader, ended = reader->ended, emit = emit_]() mutable {
+      RunHidReadLoop(reader->event_path, reader->channel.get(), reader->input_report_length,
+                     reader->running, emit);
+      // The last read has ended: nothing of the reader is in use any more.
+      reader.reset();
+      ended->Signal();
     });
   } catch (const std::system_error& e) {
     // No thread, so nothing reads: the reader is dropped with its handles.
@@ -112,8 +121,20 @@ bool HidInputReaders::Open(const std::string& path, std::string* message) {
   return true;
 }
 
+void HidInputReaders::StopAndRelease(std::vector<std::shared_ptr<Reader>> readers) {
+  for (const auto& reader : readers) {
+    reader->running = false;
+    reader->channel->Stop();
+  }
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kHidReaderStopWaitMs);
+  for (const auto& reader : readers) reader->ended->WaitUntil(deadline);
+  // A reader whose thread has ended is released here, its handles with it; one
+  // still waiting for its cancelled read is released by its thread later.
+}
+
 void HidInputReaders::Close(const std::string& path) {
-  std::unique_ptr<Reader> reader;
+  std::shared_ptr<Reader> reader;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = readers_.find(path);
@@ -121,19 +142,17 @@ void HidInputReaders::Close(const std::string& path) {
     reader = std::move(it->second);
     readers_.erase(it);
   }
-  reader->running = false;
-  reader->channel->Stop();
-  if (reader->thread.joinable()) reader->thread.join();
-  // The channel, then the device handle, are released as `reader` goes.
+  StopAndRelease({std::move(reader)});
 }
 
 void HidInputReaders::CloseAll() {
-  std::vector<std::string> paths;
+  std::vector<std::shared_ptr<Reader>> readers;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& entry : readers_) paths.push_back(entry.first);
+    for (auto& entry : readers_) readers.push_back(std::move(entry.second));
+    readers_.clear();
   }
-  for (const std::string& path : paths) Close(path);
+  if (!readers.empty()) StopAndRelease(std::move(readers));
 }
 
 size_t HidInputReaders::ReaderCount() const {

@@ -6,15 +6,14 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "bridge/bridge_operations.h"
+#include "common/detached_thread.h"
 #include "hid/hid_device_api.h"
 
 namespace vek_native {
@@ -29,14 +28,24 @@ EncodableMap MakeHidInputEvent(const std::string& path, const uint8_t* data, siz
 void RunHidReadLoop(const std::string& path, HidReadChannel* channel, uint16_t input_report_length,
                     const std::atomic<bool>& running, const EventEmitter& emit);
 
+// How long a close waits for a stopped reader's cancelled read to end. A
+// driver that never completes it must not hold the caller (the window thread)
+// for ever; the reader then finishes on its own.
+constexpr int kHidReaderStopWaitMs = 500;
+
 // The reader table. Open/Close/CloseAll may be called from any thread.
+//
+// Each reader thread owns, together with the table, everything its reads use
+// (device handle, stop and read events, OVERLAPPED, buffer, emitter), and lets
+// go of it only once its last read has ended. A close stops the reader and
+// waits at most kHidReaderStopWaitMs for that; when the wait runs out the
+// reader is left to end by itself, and its handle stays open until then:
+// closing it under a pending read would let the read's wait return while the
+// driver may still write into the buffer.
 class HidInputReaders {
  public:
-  // Starts a reader thread running `body`; throws std::system_error when it
-  // cannot (as std::thread's constructor does). Replaceable for tests.
-  using ThreadLauncher = std::function<std::thread(std::function<void()> body)>;
-
-  HidInputReaders(HidDeviceApi& api, EventEmitter emit, ThreadLauncher launcher = nullptr);
+  // Reader threads come from `start_thread` (StartDetachedThread when empty).
+  HidInputReaders(HidDeviceApi& api, EventEmitter emit, ThreadStarter start_thread = nullptr);
   ~HidInputReaders();  // closes every reader
   HidInputReaders(const HidInputReaders&) = delete;
   HidInputReaders& operator=(const HidInputReaders&) = delete;
@@ -44,9 +53,11 @@ class HidInputReaders {
   // "openHidInput": a reader for `path` (case-sensitive key); succeeds at once
   // when one exists. False with the message otherwise.
   bool Open(const std::string& path, std::string* message);
-  // "closeHidInput": stops, joins and removes the reader; nothing when absent.
+  // "closeHidInput": removes and stops the reader, and waits (bounded) for
+  // its thread to end; nothing when absent.
   void Close(const std::string& path);
-  // Closes every reader, in table order.
+  // Closes every reader: all are stopped first, then waited for against one
+  // deadline, so several stuck readers cost one bound, not one each.
   void CloseAll();
 
   size_t ReaderCount() const;
@@ -54,12 +65,14 @@ class HidInputReaders {
 
  private:
   struct Reader;
+  // Stops every reader of `readers` and waits for them until one deadline.
+  static void StopAndRelease(std::vector<std::shared_ptr<Reader>> readers);
 
   HidDeviceApi& api_;
   const EventEmitter emit_;
-  const ThreadLauncher launcher_;
+  const ThreadStarter start_thread_;
   mutable std::mutex mutex_;  // guards readers_; never taken by a read loop
-  std::map<std::string, std::unique_ptr<Reader>> readers_;
+  std::map<std::string, std::shared_ptr<Reader>> readers_;
 };
 
 }  // namespace vek_native

@@ -20,7 +20,7 @@ bool WriteHidReport(HidDeviceApi& api, const std::string& path, const std::vecto
     return false;
   }
   std::unique_ptr<HidDevice> device = OpenHidDevice(api, path, message);
-  if (!device) return false;
+  if (!device || !ConfirmHidCollection(*device, message)) return false;
 
   // Unreadable caps leave the lengths 0: the data then goes out as given.
   HidCaps caps;

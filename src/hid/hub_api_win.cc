@@ -10,7 +10,6 @@
 #include <usbioctl.h>
 
 #include <cstddef>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -52,6 +51,9 @@ static_assert(IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX == 0x00220448, "conne
 
 namespace {
 
+// The output buffer of a port cycle request.
+constexpr size_t kCyclePortOutputBytes = 16;
+
 // GUID_DEVINTERFACE_USB_HUB.
 const GUID kUsbHubInterface = {
     0xF18A0E88, 0xC30C, 0x11D0, {0x88, 0x15, 0x00, 0xA0, 0xC9, 0x06, 0xBE, 0xD8}};
@@ -86,12 +88,17 @@ class WinUsbHub : public UsbHub {
                    kDescriptorRequestHeaderSize, returned, error);
   }
   bool CyclePort(uint32_t port, uint32_t* error) override {
-    // USB_CYCLE_PORT_PARAMS: the port in, a status word back.
-    std::vector<uint8_t> params(sizeof(USB_CYCLE_PORT_PARAMS), 0);
-    const ULONG index = port;
-    std::memcpy(params.data(), &index, sizeof(index));
-    uint32_t returned = 0;
-    return Control(IOCTL_USB_HUB_CYCLE_PORT, &params, params.size(), &returned, error);
+    // USB_CYCLE_PORT_PARAMS with the port goes in; the answer comes back in a
+    // separate zeroed 16-byte buffer, the shape that has cycled ports on real
+    // hubs.
+    USB_CYCLE_PORT_PARAMS params = {};
+    params.ConnectionIndex = port;
+    uint8_t output[kCyclePortOutputBytes] = {};
+    DWORD bytes = 0;
+    const BOOL ok = DeviceIoControl(handle_, IOCTL_USB_HUB_CYCLE_PORT, &params, sizeof(params),
+                                    output, sizeof(output), &bytes, nullptr);
+    *error = ok ? 0 : GetLastError();
+    return ok != FALSE;
   }
 
  private:

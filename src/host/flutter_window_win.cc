@@ -73,14 +73,35 @@ bool FlutterWindow::OnCreate() {
   return true;
 }
 
+void FlutterWindow::DetachBridge() {
+  if (!attached_) return;
+  attached_ = false;
+  if (hooks_.detach) hooks_.detach();
+}
+
 void FlutterWindow::OnDestroy() {
   // The bridge lets go of the messenger before the engine behind it goes.
-  if (attached_) {
-    attached_ = false;
-    if (hooks_.detach) hooks_.detach();
-  }
+  DetachBridge();
   DestroyViewController();
   Win32Window::OnDestroy();
+}
+
+// A close that ends the program tears the bridge down first, while the window
+// still exists; the teardown is over within its job limit (1500 ms). A job
+// still running then may hold up what is left: under Wine, a save dialog
+// stuck in COM's start-up (Wine's 64-apartment limit, see the README) kept
+// DestroyWindow from returning on this thread, as our window owns the dialog,
+// so the window was never destroyed and the program never ended. The job's
+// outcome is discarded anyway, so the process ends here, with the exit code
+// of a normal close and without the library clean-up that such a thread can
+// hold up as well.
+void FlutterWindow::TearDownBeforeClosing() {
+  DetachBridge();
+  const int running = hooks_.running_jobs ? hooks_.running_jobs() : 0;
+  if (running <= 0 || !hooks_.end_process) return;
+  std::cerr << "vek_tool: " << running
+            << " job(s) still running after the teardown; the process ends now" << std::endl;
+  hooks_.end_process(0);
 }
 
 LRESULT FlutterWindow::MessageHandler(HWND hwnd, UINT message, WPARAM wparam,
@@ -98,6 +119,9 @@ LRESULT FlutterWindow::MessageHandler(HWND hwnd, UINT message, WPARAM wparam,
     }
   }
   switch (message) {
+    case WM_CLOSE:
+      if (QuitsOnClose()) TearDownBeforeClosing();
+      break;  // the default handling destroys the window
     case kEventsReadyMessage:
       if (hooks_.drain_events) hooks_.drain_events();
       return 0;

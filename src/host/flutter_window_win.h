@@ -34,6 +34,11 @@ struct FlutterWindowHooks {
   std::function<void()> drain_async_outcomes;
   std::function<void(WPARAM wparam, LPARAM lparam)> raw_input_message;
   std::function<void()> raw_input_timer;
+  // The bridge's running jobs, asked after its teardown when a close ends
+  // the program; and how the process then ends at once, without library
+  // clean-up (TerminateProcess in the product).
+  std::function<int()> running_jobs;
+  std::function<void(UINT exit_code)> end_process;
 };
 
 class FlutterWindow : public Win32Window {
@@ -49,6 +54,8 @@ class FlutterWindow : public Win32Window {
  private:
   void CreateViewController(int width, int height);
   void DestroyViewController();
+  void DetachBridge();
+  void TearDownBeforeClosing();
 
   EngineProject project_;
   FlutterWindowHooks hooks_;

@@ -7,10 +7,6 @@
 namespace vek_native {
 namespace {
 
-constexpr char kCaptureHidSwitch[] = "--capture-hid-report-descriptors";
-constexpr char kResetUsbSwitch[] = "--reset-usb-device";
-constexpr char kCaptureUsbSwitch[] = "--capture-usb-enumeration";
-
 int Unavailable(const char* mode, std::ostream& err) {
   err << mode << ": this build has no implementation of the helper mode" << std::endl;
   return 1;
@@ -45,14 +41,14 @@ std::optional<int> RunHelperMode(const std::vector<std::string>& arguments,
                                  const HelperModeOperations& operations, std::ostream& err) {
   if (arguments.empty()) return std::nullopt;
   const std::string& mode = arguments[0];
-  if (mode == kCaptureHidSwitch) {
+  if (mode == kHidCaptureSwitch) {
     if (arguments.size() < 5) {
       return Usage(
           "usage: vek_tool.exe --capture-hid-report-descriptors <usbInstanceId> "
           "<interfaceNumber> <timeoutMs> <outFilePath>",
           err);
     }
-    if (!operations.capture_hid_report_descriptors) return Unavailable(kCaptureHidSwitch, err);
+    if (!operations.capture_hid_report_descriptors) return Unavailable(kHidCaptureSwitch, err);
     std::string message;
     const int code = operations.capture_hid_report_descriptors(
         arguments[1], ParseIntArgument(arguments[2], -1), ParseIntArgument(arguments[3], 35000),
@@ -62,21 +58,21 @@ std::optional<int> RunHelperMode(const std::vector<std::string>& arguments,
     }
     return code;
   }
-  if (mode == kResetUsbSwitch) {
+  if (mode == kResetHelperSwitch) {
     if (arguments.size() < 3) {
       return Usage("usage: vek_tool.exe --reset-usb-device <usbInstanceId> <outFilePath>", err);
     }
-    if (!operations.reset_usb_device) return Unavailable(kResetUsbSwitch, err);
+    if (!operations.reset_usb_device) return Unavailable(kResetHelperSwitch, err);
     return operations.reset_usb_device(arguments[1], arguments[2]);
   }
-  if (mode == kCaptureUsbSwitch) {
+  if (mode == kUsbCaptureSwitch) {
     if (arguments.size() < 6) {
       return Usage(
           "usage: vek_tool.exe --capture-usb-enumeration <usbInstanceId> <durationMs> "
           "<includeHidReports 0|1> <timeoutMs> <outputDirectory>",
           err);
     }
-    if (!operations.capture_usb_enumeration) return Unavailable(kCaptureUsbSwitch, err);
+    if (!operations.capture_usb_enumeration) return Unavailable(kUsbCaptureSwitch, err);
     return operations.capture_usb_enumeration(arguments[1], ParseIntArgument(arguments[2], 6000),
                                               ParseIntArgument(arguments[3], 1) != 0,
                                               ParseIntArgument(arguments[4], 90000), arguments[5]);

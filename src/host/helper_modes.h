@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "host/helper_mode_operations.h"
+#include "capture/helper_mode_operations.h"
 
 namespace vek_native {
 

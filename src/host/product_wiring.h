@@ -4,7 +4,7 @@
 #define VEK_HOST_PRODUCT_WIRING_H_
 
 #include "host/flutter_window_win.h"
-#include "host/helper_mode_operations.h"
+#include "capture/helper_mode_operations.h"
 
 namespace vek_native {
 

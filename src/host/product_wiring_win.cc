@@ -61,6 +61,8 @@ FlutterWindowHooks WireProduct() {
     HandleRawInputMessage(static_cast<uintptr_t>(wparam), static_cast<intptr_t>(lparam));
   };
   hooks.raw_input_timer = [] { HandleRawInputTimer(); };
+  hooks.running_jobs = [] { return static_cast<int>(NativeBridge::Instance().RunningJobCount()); };
+  hooks.end_process = [](UINT exit_code) { TerminateProcess(GetCurrentProcess(), exit_code); };
   return hooks;
 }
 

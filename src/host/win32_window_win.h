@@ -49,6 +49,7 @@ class Win32Window {
   void SetChildContent(HWND content);
   HWND GetHandle() const { return window_handle_; }
   void SetQuitOnClose(bool quit_on_close) { quit_on_close_ = quit_on_close; }
+  bool QuitsOnClose() const { return quit_on_close_; }
   RECT GetClientArea() const;
 
  protected:

@@ -1,5 +1,6 @@
 #include "serial/serial_connections.h"
 
+#include <chrono>
 #include <system_error>
 #include <utility>
 
@@ -20,8 +21,6 @@ constexpr uint32_t kErrorAccessDenied = 5;
 // up), device not connected, device removed.
 constexpr uint32_t kFinalReadErrors[] = {kErrorAccessDenied, 6, 21, 22, 55, 109, 1167, 1617};
 
-std::thread StartThread(std::function<void()> body) { return std::thread(std::move(body)); }
-
 const char* OpenStepAction(SerialOpenStep step) {
   switch (step) {
     case SerialOpenStep::kOpen:
@@ -41,6 +40,16 @@ void EmitChunk(const SerialPortContext& context, const EventEmitter& emit, const
   if (bytes == 0 || !emit) return;
   if (bytes > kSerialReadChunk) bytes = kSerialReadChunk;
   emit(MakeSerialEvent(context.id, data, bytes, NowMicros()));
+}
+
+// A pending write that no thread can wait for: freeing it could let the
+// driver write into freed memory later, so it is kept, reachable, for the
+// life of the process.
+void KeepForever(std::shared_ptr<SerialPendingWrite> write) {
+  static std::mutex mutex;
+  static auto* const kept = new std::vector<std::shared_ptr<SerialPendingWrite>>();
+  std::lock_guard<std::mutex> lock(mutex);
+  kept->push_back(std::move(write));
 }
 
 }  // namespace
@@ -145,10 +154,29 @@ void RunSerialReadLoop(SerialPortContext& context, const EventEmitter& emit) {
   }
 }
 
-SerialConnections::SerialConnections(SerialPortApi& api, EventEmitter emit, ThreadLauncher launcher)
+SerialWriteOutcome FinishSerialWrite(std::unique_ptr<SerialPendingWrite> write, uint32_t timeout_ms,
+                                     const ThreadStarter& start_thread, uint32_t* written) {
+  *written = 0;
+  if (write->Wait(timeout_ms)) {
+    *written = write->Written();
+    return SerialWriteOutcome::kDone;
+  }
+  write->Cancel();
+  if (write->Wait(kSerialCancelWaitMs)) return SerialWriteOutcome::kTimedOut;
+  std::shared_ptr<SerialPendingWrite> pending(std::move(write));
+  try {
+    start_thread([pending] { pending->WaitUntilEnded(); });
+  } catch (const std::exception&) {
+    KeepForever(std::move(pending));
+  }
+  return SerialWriteOutcome::kTimedOut;
+}
+
+SerialConnections::SerialConnections(SerialPortApi& api, EventEmitter emit,
+                                     ThreadStarter start_thread)
     : api_(api),
       emit_(std::move(emit)),
-      launcher_(launcher ? std::move(launcher) : ThreadLauncher(StartThread)) {}
+      start_thread_(start_thread ? std::move(start_thread) : ThreadStarter(StartDetachedThread)) {}
 
 SerialConnections::~SerialConnections() { CloseAllSerialPorts(); }
 
@@ -189,8 +217,10 @@ bool SerialConnections::OpenSerialPort(const std::string& name, int64_t baud_rat
     }
     context->id = next_id_;
     try {
-      context->readerThread =
-          launcher_([context, emit = emit_] { RunSerialReadLoop(*context, emit); });
+      start_thread_([context, emit = emit_] {
+        RunSerialReadLoop(*context, emit);
+        context->readerEnded.Signal();
+      });
     } catch (const std::system_error& e) {
       context->running = false;
       context->device->Close();
@@ -250,6 +280,28 @@ bool SerialConnections::WriteSerialPort(int64_t id, const std::vector<uint8_t>& 
   return true;
 }
 
+void SerialConnections::StopAndClose(
+    const std::vector<std::shared_ptr<SerialPortContext>>& contexts) {
+  for (const auto& context : contexts) {
+    context->running = false;
+    // Cancelling every I/O also cuts short a write in progress, which holds
+    // the write mutex the final close waits for.
+    context->device->Stop();
+  }
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kSerialCloseWaitMs);
+  for (const auto& context : contexts) {
+    // A reader still waiting for its cancelled read owns the port from here:
+    // closing the handle under that read could let the read's wait return
+    // while the driver still writes into the buffer. The port closes when the
+    // reader lets go of the context.
+    if (!context->readerEnded.WaitUntil(deadline)) continue;
+    std::lock_guard<std::mutex> write_lock(context->writeMutex);
+    context->device->Close();
+    context->device.reset();
+  }
+}
+
 void SerialConnections::CloseSerialPort(int64_t id) {
   std::shared_ptr<SerialPortContext> context;
   {
@@ -259,23 +311,17 @@ void SerialConnections::CloseSerialPort(int64_t id) {
     context = it->second;
     table_.erase(it);
   }
-  context->running = false;
-  // Cancelling every I/O also cuts short a write in progress, which holds the
-  // write mutex the final close waits for.
-  context->device->Stop();
-  if (context->readerThread.joinable()) context->readerThread.join();
-  std::lock_guard<std::mutex> write_lock(context->writeMutex);
-  context->device->Close();
-  context->device.reset();
+  StopAndClose({context});
 }
 
 void SerialConnections::CloseAllSerialPorts() {
-  std::vector<int64_t> ids;
+  std::vector<std::shared_ptr<SerialPortContext>> contexts;
   {
     std::lock_guard<std::mutex> lock(serialTableMutex_);
-    for (const auto& entry : table_) ids.push_back(entry.first);
+    for (const auto& entry : table_) contexts.push_back(entry.second);
+    table_.clear();
   }
-  for (int64_t id : ids) CloseSerialPort(id);
+  if (!contexts.empty()) StopAndClose(contexts);
 }
 
 bool SerialConnections::IsDeviceOpen(const std::string& device_path) const {

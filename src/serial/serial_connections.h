@@ -6,15 +6,15 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "bridge/bridge_operations.h"
+#include "common/completion_latch.h"
+#include "common/detached_thread.h"
 #include "serial/serial_port_api.h"
 
 namespace vek_native {
@@ -22,6 +22,10 @@ namespace vek_native {
 constexpr uint32_t kSerialReadChunk = 4096;
 constexpr uint32_t kSerialReadWaitMs = 1000;
 constexpr uint32_t kSerialWriteTimeoutMs = 5000;
+// How long a cancelled read or write is waited for on the caller's thread.
+constexpr uint32_t kSerialCancelWaitMs = 500;
+// How long a close waits for the reader: one read wait, then its cancel.
+constexpr uint32_t kSerialCloseWaitMs = kSerialReadWaitMs + kSerialCancelWaitMs;
 constexpr int64_t kSerialDefaultBaudRate = 115200;
 
 // Device paths name the same port when they match ignoring ASCII case.
@@ -33,15 +37,18 @@ SerialOpenSettings MakeSerialOpenSettings(const std::string& name, int64_t baud_
 // The "serial" event for `size` bytes read from port `id`.
 EncodableMap MakeSerialEvent(int64_t id, const uint8_t* data, size_t size, uint64_t timestamp_us);
 
-// One open port, shared by the table, its reader thread and writes in progress.
+// One open port, shared by the table, its reader thread and writes in
+// progress. The last of them to let go destroys the device, which closes a
+// port that its close had to leave to a reader still in a cancelled read.
 struct SerialPortContext {
   int64_t id = 0;
   std::string portName;
   std::string devicePath;                    // what was opened, e.g. \\.\COM3
   std::unique_ptr<SerialPortDevice> device;  // null once closed
-  std::thread readerThread;
   std::atomic<bool> running{false};
   std::mutex writeMutex;
+  // Signalled by the reader thread when its loop has ended.
+  CompletionLatch readerEnded;
 };
 
 // Whether a read that completed with platform error `error` means the port
@@ -53,17 +60,24 @@ bool SerialReadErrorIsFinal(uint32_t error);
 // fails, emitting one event per chunk.
 void RunSerialReadLoop(SerialPortContext& context, const EventEmitter& emit);
 
+// The rest of a write the system did not finish at once: waits up to
+// `timeout_ms` (kDone with the bytes written, 0 when it failed); a write still
+// pending then is cancelled and waited for kSerialCancelWaitMs more. One that
+// has not ended even then is handed to a thread from `start_thread`, which
+// waits for its end and only then frees it (or, with no thread to be had, it
+// is never freed): the caller never waits without a bound, and nothing the
+// system may still use is freed. kTimedOut with *written 0 then.
+SerialWriteOutcome FinishSerialWrite(std::unique_ptr<SerialPendingWrite> write, uint32_t timeout_ms,
+                                     const ThreadStarter& start_thread, uint32_t* written);
+
 // The port table. Every call may come from any thread except a reader thread.
 // Lock order: the table mutex is held only for lookups and changes (and the
-// start of a reader thread), never across I/O or a join; a context's write
+// start of a reader thread), never across I/O or a wait; a context's write
 // mutex is held for a whole write and while its handles are closed.
 class SerialConnections {
  public:
-  // Starts a reader thread running `body`; throws std::system_error when it
-  // cannot (as std::thread's constructor does). Replaceable for tests.
-  using ThreadLauncher = std::function<std::thread(std::function<void()> body)>;
-
-  SerialConnections(SerialPortApi& api, EventEmitter emit, ThreadLauncher launcher = nullptr);
+  // Reader threads come from `start_thread` (StartDetachedThread when empty).
+  SerialConnections(SerialPortApi& api, EventEmitter emit, ThreadStarter start_thread = nullptr);
   ~SerialConnections();  // closes every port
   SerialConnections(const SerialConnections&) = delete;
   SerialConnections& operator=(const SerialConnections&) = delete;
@@ -71,8 +85,11 @@ class SerialConnections {
   bool OpenSerialPort(const std::string& name, int64_t baud_rate, int64_t* id,
                       std::string* message);
   bool WriteSerialPort(int64_t id, const std::vector<uint8_t>& bytes, std::string* message);
-  // An id that is not open is ignored.
+  // Stops the port's reader and waits for it at most kSerialCloseWaitMs,
+  // then closes the port; a reader still in a cancelled read after that
+  // closes it when the read ends. An id that is not open is ignored.
   void CloseSerialPort(int64_t id);
+  // Stops every reader first, then waits for them against one deadline.
   void CloseAllSerialPorts();
 
   size_t OpenCount() const;
@@ -80,10 +97,11 @@ class SerialConnections {
  private:
   bool IsDeviceOpen(const std::string& device_path) const;
   bool IsDeviceOpenLocked(const std::string& device_path) const;
+  static void StopAndClose(const std::vector<std::shared_ptr<SerialPortContext>>& contexts);
 
   SerialPortApi& api_;
   const EventEmitter emit_;
-  const ThreadLauncher launcher_;
+  const ThreadStarter start_thread_;
   mutable std::mutex serialTableMutex_;
   std::map<int64_t, std::shared_ptr<SerialPortContext>> table_;
   int64_t next_id_ = 1;

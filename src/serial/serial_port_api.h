@@ -45,9 +45,27 @@ enum class SerialReadStart { kPending, kCompleted, kFailed };
 enum class SerialReadWait { kCompleted, kStopped, kTimedOut, kFailed };
 enum class SerialWriteOutcome { kDone, kTimedOut, kEventFailed, kFailed };
 
+// One overlapped write the system did not finish at once. It owns what the
+// system may still use until the write ends: a copy of the data, the
+// OVERLAPPED and its event, and a share of the port handle. It must not be
+// destroyed while the write may still be pending (FinishSerialWrite sees to it).
+class SerialPendingWrite {
+ public:
+  virtual ~SerialPendingWrite() = default;
+  // Waits up to `timeout_ms` for the write to end; true when it has.
+  virtual bool Wait(uint32_t timeout_ms) = 0;
+  // The bytes an ended write wrote, without waiting; 0 when it failed.
+  virtual uint32_t Written() = 0;
+  // Cancels the write (it still has to end before it may be freed).
+  virtual void Cancel() = 0;
+  // Waits however long the write takes to end.
+  virtual void WaitUntilEnded() = 0;
+};
+
 // One open port. The read calls are made by the port's reader thread only;
 // Write by one writer at a time; Stop from any thread; Close once, after the
-// reader has ended and with no write in progress.
+// reader has ended and with no write in progress. A device destroyed without
+// Close closes the port then (a port whose reader outlived its close).
 class SerialPortDevice {
  public:
   virtual ~SerialPortDevice() = default;
@@ -68,8 +86,9 @@ class SerialPortDevice {
   // received before it ended (a driver may complete a read only when cancelled).
   virtual uint32_t CancelRead() = 0;
   // Writes all `size` bytes, waiting up to `timeout_ms`; a write still
-  // pending then is cancelled and waited for before returning kTimedOut.
-  // `*error` is the platform error of kEventFailed and kFailed.
+  // pending then is cancelled and, if it does not end soon, left to end on its
+  // own (see FinishSerialWrite) before kTimedOut is returned. `*error` is the
+  // platform error of kEventFailed and kFailed.
   virtual SerialWriteOutcome Write(const uint8_t* data, uint32_t size, uint32_t timeout_ms,
                                    uint32_t* written, uint32_t* error) = 0;
   // Signals the reader to stop and cancels every I/O on the port.

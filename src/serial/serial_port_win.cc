@@ -7,10 +7,13 @@
 // clang-format on
 
 #include <memory>
+#include <utility>
 #include <vector>
 
+#include "common/detached_thread.h"
 #include "common/device_property_win.h"
 #include "common/text.h"
+#include "serial/serial_connections.h"
 #include "serial/serial_operations.h"
 
 namespace vek_native {
@@ -22,9 +25,62 @@ static_assert(sizeof(DCB) == 28, "DCB layout");
 const GUID kPortsClass = {
     0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
 
+// The port handle, shared by the port and any write that outlived its wait:
+// it closes when the last of them lets go, never under a pending write.
+using SharedPortHandle = std::shared_ptr<void>;
+
+SharedPortHandle SharePortHandle(HANDLE port) {
+  return SharedPortHandle(port, [](HANDLE handle) { CloseHandle(handle); });
+}
+
+// One overlapped write with everything the system may use until it ends.
+class WindowsPendingWrite final : public SerialPendingWrite {
+ public:
+  WindowsPendingWrite(SharedPortHandle port, HANDLE event, const uint8_t* data, uint32_t size)
+      : port_(std::move(port)), event_(event), data_(data, data + size) {
+    overlapped_.hEvent = event_;
+  }
+  ~WindowsPendingWrite() override { CloseHandle(event_); }
+
+  // WriteFile of the whole copy; false with *error when it failed outright.
+  bool Start(DWORD* done, uint32_t* error, bool* pending) {
+    *pending = false;
+    if (WriteFile(port_.get(), data_.data(), static_cast<DWORD>(data_.size()), done,
+                  &overlapped_)) {
+      return true;
+    }
+    const DWORD last = GetLastError();
+    if (last != ERROR_IO_PENDING) {
+      *error = last;
+      return false;
+    }
+    *pending = true;
+    return true;
+  }
+
+  bool Wait(uint32_t timeout_ms) override {
+    return WaitForSingleObject(event_, timeout_ms) == WAIT_OBJECT_0;
+  }
+  uint32_t Written() override {
+    DWORD done = 0;
+    return GetOverlappedResult(port_.get(), &overlapped_, &done, FALSE) ? done : 0;
+  }
+  void Cancel() override { CancelIoEx(port_.get(), &overlapped_); }
+  void WaitUntilEnded() override {
+    DWORD done = 0;
+    GetOverlappedResult(port_.get(), &overlapped_, &done, TRUE);
+  }
+
+ private:
+  SharedPortHandle port_;
+  HANDLE event_;
+  std::vector<uint8_t> data_;
+  OVERLAPPED overlapped_ = {};
+};
+
 class WindowsSerialPort : public SerialPortDevice {
  public:
-  WindowsSerialPort(HANDLE port, HANDLE stop) : port_(port), stop_(stop) {}
+  WindowsSerialPort(HANDLE port, HANDLE stop) : port_(SharePortHandle(port)), stop_(stop) {}
   ~WindowsSerialPort() override {
     Close();
     if (read_event_) CloseHandle(read_event_);
@@ -40,7 +96,7 @@ class WindowsSerialPort : public SerialPortDevice {
     read_ = OVERLAPPED{};
     read_.hEvent = read_event_;
     DWORD got = 0;
-    if (ReadFile(port_, buffer, size, &got, &read_)) {
+    if (ReadFile(port_.get(), buffer, size, &got, &read_)) {
       *bytes = got;
       return SerialReadStart::kCompleted;
     }
@@ -64,7 +120,7 @@ class WindowsSerialPort : public SerialPortDevice {
 
   bool FinishRead(uint32_t* bytes, uint32_t* error) override {
     DWORD got = 0;
-    if (!GetOverlappedResult(port_, &read_, &got, FALSE)) {
+    if (!GetOverlappedResult(port_.get(), &read_, &got, FALSE)) {
       *error = GetLastError();
       return false;
     }
@@ -73,58 +129,46 @@ class WindowsSerialPort : public SerialPortDevice {
   }
 
   uint32_t CancelRead() override {
-    CancelIoEx(port_, &read_);
-    // Waiting here keeps the buffer and OVERLAPPED alive until the driver is
-    // done with them; the read may also have finished with data meanwhile.
+    CancelIoEx(port_.get(), &read_);
+    // The reader thread owns the port while it waits here, so waiting as
+    // long as the driver takes keeps the buffer and OVERLAPPED alive until it
+    // is done with them; the read may also have finished with data meanwhile.
     DWORD got = 0;
-    return GetOverlappedResult(port_, &read_, &got, TRUE) ? got : 0;
+    return GetOverlappedResult(port_.get(), &read_, &got, TRUE) ? got : 0;
   }
 
   SerialWriteOutcome Write(const uint8_t* data, uint32_t size, uint32_t timeout_ms,
                            uint32_t* written, uint32_t* error) override {
+    *written = 0;
     HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!event) {
       *error = GetLastError();
       return SerialWriteOutcome::kEventFailed;
     }
-    OVERLAPPED overlapped = {};
-    overlapped.hEvent = event;
+    auto write = std::make_unique<WindowsPendingWrite>(port_, event, data, size);
     DWORD done = 0;
-    SerialWriteOutcome outcome = SerialWriteOutcome::kDone;
-    if (!WriteFile(port_, data, size, &done, &overlapped)) {
-      const DWORD last = GetLastError();
-      if (last != ERROR_IO_PENDING) {
-        *error = last;
-        outcome = SerialWriteOutcome::kFailed;
-      } else if (WaitForSingleObject(event, timeout_ms) == WAIT_OBJECT_0) {
-        if (!GetOverlappedResult(port_, &overlapped, &done, FALSE)) done = 0;
-      } else {
-        CancelIoEx(port_, &overlapped);
-        // The OVERLAPPED and event live on this frame: wait for the cancelled
-        // write to finish before they go.
-        GetOverlappedResult(port_, &overlapped, &done, TRUE);
-        outcome = SerialWriteOutcome::kTimedOut;
-      }
+    bool pending = false;
+    if (!write->Start(&done, error, &pending)) return SerialWriteOutcome::kFailed;
+    if (!pending) {
+      *written = done;
+      return SerialWriteOutcome::kDone;
     }
-    CloseHandle(event);
-    *written = done;
-    return outcome;
+    return FinishSerialWrite(std::move(write), timeout_ms, StartDetachedThread, written);
   }
 
   void Stop() override {
     if (stop_) SetEvent(stop_);
-    if (port_ != INVALID_HANDLE_VALUE) CancelIoEx(port_, nullptr);
+    if (port_) CancelIoEx(port_.get(), nullptr);
   }
 
   void Close() override {
-    if (port_ != INVALID_HANDLE_VALUE) CloseHandle(port_);
+    port_.reset();
     if (stop_) CloseHandle(stop_);
-    port_ = INVALID_HANDLE_VALUE;
     stop_ = nullptr;
   }
 
  private:
-  HANDLE port_;
+  SharedPortHandle port_;
   HANDLE stop_;
   HANDLE read_event_ = nullptr;
   OVERLAPPED read_ = {};

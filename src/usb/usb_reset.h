@@ -11,12 +11,12 @@
 
 #include "capture/elevated_helper.h"
 #include "capture/file_system.h"
+#include "capture/helper_mode_operations.h"
 #include "hid/device_tree.h"
 #include "hid/hub_api.h"
 
 namespace vek_native {
 
-inline constexpr char kResetHelperSwitch[] = "--reset-usb-device";
 inline constexpr char kResetResultPrefix[] = "vek_tool_reset_";
 constexpr uint32_t kResetWaitLimitMs = 30000;
 

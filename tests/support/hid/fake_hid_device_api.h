@@ -63,6 +63,7 @@ struct FakeHidDeviceState {
   std::vector<std::pair<HidAccess, bool>> open_attempts;  // access, overlapped
   std::deque<std::vector<uint8_t>> pending_reports;
   bool removed = false;
+  bool cancel_pends = false;  // a stopped read ends only once this is cleared
   int reads_in_progress = 0;
   std::vector<uint32_t> read_sizes;
   // The writes in call order, as "write|output|feature <hex>" words.
@@ -128,8 +129,10 @@ class FakeHidReadChannel : public HidReadChannel {
     state_.read_sizes.push_back(size);
     ++state_.reads_in_progress;
     state_.changed.notify_all();
-    state_.changed.wait(
-        lock, [&] { return stopped_ || state_.removed || !state_.pending_reports.empty(); });
+    state_.changed.wait(lock, [&] {
+      return (stopped_ && !state_.cancel_pends) || state_.removed ||
+             !state_.pending_reports.empty();
+    });
     --state_.reads_in_progress;
     state_.changed.notify_all();  // a test may wait for the loop to leave its read
     if (stopped_) return HidReadStatus::kStopped;

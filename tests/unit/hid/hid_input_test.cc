@@ -99,7 +99,7 @@ TEST(HidInputReadersTest, FailedOpensLeaveNothingBehind) {
     if (refuse_threads) {
       throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
     }
-    return std::thread(std::move(body));
+    std::thread(std::move(body)).detach();
   });
   const std::pair<const char*, std::string> cases[] = {
       {"", "HID 设备路径为空"},

@@ -57,6 +57,8 @@ TEST(HidWinTest, ReaderOpensOnceAndClosingCancelsTheReadAndEndsItsThread) {
   Sleep(50);  // the read is pending: closing must cancel it to join the thread
   readers.Close(devices[0].path);
   EXPECT_EQ(readers.ReaderCount(), 0u);
+  // The thread signals its end just before it exits.
+  for (int i = 0; i < 500 && ThreadsOfThisProcess() != threads_before; ++i) Sleep(10);
   EXPECT_EQ(ThreadsOfThisProcess(), threads_before);
   EXPECT_EQ(events, 0);
 
