@@ -38,8 +38,7 @@ TEST(HidCollectionCheckTest, MethodsRefuseWhatIsNoHidCollection) {
     EXPECT_EQ(message, "该路径不是 HID 设备（HID 类驱动无法读取它的属性）");
   }
   const fake::FakeHidDeviceState& state = api.State("file");
-  EXPECT_TRUE(state.read_sizes.empty() && state.write_file_calls.empty() &&
-              state.set_feature_calls.empty() && hubs.opens.empty());
+  EXPECT_TRUE(state.read_sizes.empty() && state.sent.empty() && hubs.opens.empty());
 }
 
 }  // namespace
