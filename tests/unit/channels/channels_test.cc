@@ -245,14 +245,19 @@ class BinaryMessengerImplTest : public testing::Test {
 
 TEST_F(BinaryMessengerImplTest, IncomingMessageIsAnsweredOnceUnderTheLockFromAnyThread) {
   const int handle = fake_engine::Deliver(&engine_, kMethods, {1, 2, 3});
-  ASSERT_EQ(received_, (std::vector<Bytes>{{1, 2, 3}}));
-  EXPECT_EQ(engine_.ref_count, 2);  // the pending reply holds the messenger
+  fake_engine::Deliver(&engine_, kMethods, {});
+  ASSERT_EQ(received_, (std::vector<Bytes>{{1, 2, 3}, {}}));
+  EXPECT_EQ(engine_.ref_count, 3);  // each pending reply holds the messenger
   BinaryReply copy = replies_[0];
   std::thread([&] { replies_[0](Bytes{0, 0}.data(), 2); }).join();
   CaptureStderr();
   copy(nullptr, 0);  // copies share the handle: refused
   EXPECT_EQ(GetCapturedStderr(),
             "Error: Response can be set only once. Ignoring duplicate response.\n");
+  engine_.available = false;
+  CaptureStderr();
+  replies_[1](nullptr, 0);  // the engine is gone: dropped silently
+  EXPECT_EQ(GetCapturedStderr(), "");
   EXPECT_EQ(engine_.responses, (std::vector<std::pair<int, Bytes>>{{handle, {0, 0}}}));
   EXPECT_EQ(engine_.responses_sent_unlocked, 0);
   EXPECT_EQ(engine_.lock_depth, 0);
@@ -261,17 +266,7 @@ TEST_F(BinaryMessengerImplTest, IncomingMessageIsAnsweredOnceUnderTheLockFromAny
   EXPECT_EQ(engine_.ref_count, 1);
 }
 
-TEST_F(BinaryMessengerImplTest, ReplyAfterTheEngineIsGoneIsDroppedSilently) {
-  fake_engine::Deliver(&engine_, kMethods, {});
-  engine_.available = false;
-  CaptureStderr();
-  replies_[0](nullptr, 0);
-  EXPECT_EQ(GetCapturedStderr(), "");
-  EXPECT_TRUE(engine_.responses.empty());
-  EXPECT_EQ(engine_.lock_depth, 0);
-}
-
-TEST_F(BinaryMessengerImplTest, SendUsesTheReplyVariantOnlyWithAReplyAndNeverLeaksIt) {
+TEST_F(BinaryMessengerImplTest, SendNeverLeaksTheReplyAndHandlersCanBeReplacedAndRemoved) {
   const uint8_t message[] = {7, 0};
   Bytes answer;
   messenger_.Send("events", message, sizeof message);
@@ -287,9 +282,7 @@ TEST_F(BinaryMessengerImplTest, SendUsesTheReplyVariantOnlyWithAReplyAndNeverLea
   auto marker = std::make_shared<int>(0);
   messenger_.Send("calls", nullptr, 0, [marker](const uint8_t*, size_t) {});
   EXPECT_EQ(marker.use_count(), 1);
-}
 
-TEST_F(BinaryMessengerImplTest, HandlerCanBeReplacedAndRemoved) {
   messenger_.SetMessageHandler(kMethods, [](const uint8_t*, size_t, BinaryReply r) { r({}, 0); });
   fake_engine::Deliver(&engine_, kMethods, {});
   EXPECT_TRUE(received_.empty());
