@@ -44,7 +44,9 @@ struct FakeState {
   }
   bool Done(const std::string& entry, std::string* message, bool* cancelled = nullptr) {
     Log(entry);
-    if (cancelled != nullptr) *cancelled = mode == kCancel || mode == kCancelMsg;
+    // Only a refusal sets `cancelled`: the dispatch must not count on an
+    // operation to clear it.
+    if (cancelled != nullptr && (mode == kCancel || mode == kCancelMsg)) *cancelled = true;
     if (message != nullptr && (mode == kFailMsg || mode == kCancelMsg)) *message = "m";
     return mode == kOk;
   }
