@@ -371,6 +371,30 @@ TEST(UsbDumps, FidoKeyReportsFillItsInterruptPacketsExactly) {
   }
 }
 
+// The Kinesis keyboard's configuration: a boot keyboard interface with an
+// 8-byte interrupt endpoint, then a plain HID interface with a 4-byte one.
+TEST(UsbDumps, KeyboardInterfacesGiveTheirBootProtocolAndPacketSize) {
+  std::string descriptors;
+  for (const std::string& line : Lines(DataPath("umockdev/usbkbd.umockdev"))) {
+    if (line.rfind("H: descriptors=", 0) == 0) {
+      descriptors = line.substr(15);
+      break;
+    }
+  }
+  const std::vector<uint8_t> usb = vek_test::FromHex(descriptors);
+  ASSERT_GT(usb.size(), 18u);
+  const std::vector<UsbConfigurationRecord> configurations = {
+      ParseConfiguration(ByteSpan(usb.data() + 18, usb.size() - 18))};
+  const HidAnalysisContext boot = UsbInterfaceAnalysisContext(configurations, 0);
+  EXPECT_EQ(boot.boot_protocol, 1);
+  EXPECT_EQ(boot.max_packet_size, 8u);
+  const HidAnalysisContext plain = UsbInterfaceAnalysisContext(configurations, 1);
+  EXPECT_EQ(plain.boot_protocol, 0);
+  EXPECT_EQ(plain.max_packet_size, 4u);
+  const HidAnalysisContext absent = UsbInterfaceAnalysisContext(configurations, 2);
+  EXPECT_EQ(absent.max_packet_size, 0u);
+}
+
 class WindowsReportLengths : public ::testing::TestWithParam<const char*> {};
 
 // File names are VID_PID_USAGE_USAGEPAGE; the .pp_data is one top-level
