@@ -19,6 +19,19 @@ constexpr uint8_t kBootInterfaceSubclass = 1;
 EncodableValue Int(int64_t value) { return EncodableValue(value); }
 EncodableValue Key(const char* key) { return EncodableValue(key); }
 
+// Builds a map by moving its values in; a braced list would copy each one.
+class MapBuilder {
+ public:
+  MapBuilder& Add(const char* key, EncodableValue value) {
+    map_.emplace_hint(map_.end(), Key(key), std::move(value));
+    return *this;
+  }
+  EncodableValue Build() { return EncodableValue(std::move(map_)); }
+
+ private:
+  EncodableMap map_;
+};
+
 const char* ItemTypeName(HidItemType type) {
   switch (type) {
     case HidItemType::kMain:
@@ -38,97 +51,96 @@ const char* ItemTypeName(HidItemType type) {
 EncodableValue UsageMap(uint32_t usage) {
   const uint16_t page = static_cast<uint16_t>(usage >> 16);
   const uint16_t id = static_cast<uint16_t>(usage);
-  return EncodableValue(EncodableMap{{Key("usagePage"), Int(page)},
-                                     {Key("usage"), Int(id)},
-                                     {Key("name"), EncodableValue(UsageText(page, id))}});
+  return MapBuilder()
+      .Add("usagePage", Int(page))
+      .Add("usage", Int(id))
+      .Add("name", EncodableValue(UsageText(page, id)))
+      .Build();
 }
 
 EncodableValue ItemMap(const HidItem& item, ByteSpan descriptor) {
   const uint8_t* begin = descriptor.data + item.offset;
-  return EncodableValue(EncodableMap{
-      {Key("offset"), Int(item.offset)},
-      {Key("bytes"), EncodableValue(std::vector<uint8_t>(begin, begin + item.length))},
-      {Key("type"), EncodableValue(ItemTypeName(item.type))},
-      {Key("tag"), Int(item.tag)},
-      {Key("value"), Int(HidItemValue(item))},
-      {Key("depth"), Int(item.depth)},
-      {Key("truncated"), EncodableValue(item.truncated)},
-      {Key("text"), EncodableValue(HidItemText(item))},
-  });
+  return MapBuilder()
+      .Add("offset", Int(item.offset))
+      .Add("bytes", EncodableValue(std::vector<uint8_t>(begin, begin + item.length)))
+      .Add("type", EncodableValue(ItemTypeName(item.type)))
+      .Add("tag", Int(item.tag))
+      .Add("value", Int(HidItemValue(item)))
+      .Add("depth", Int(item.depth))
+      .Add("truncated", EncodableValue(item.truncated))
+      .Add("text", EncodableValue(HidItemText(item)))
+      .Build();
 }
 
 EncodableValue CollectionMap(const HidCollection& collection) {
   const uint16_t page = static_cast<uint16_t>(collection.usage >> 16);
   const uint16_t usage = static_cast<uint16_t>(collection.usage);
-  EncodableMap map{
-      {Key("offset"), Int(collection.offset)},
-      {Key("kind"), EncodableValue(HidCollectionKindText(collection.kind))},
-      {Key("usagePage"), Int(page)},
-      {Key("usage"), Int(usage)},
-      {Key("name"), EncodableValue(UsageText(page, usage))},
-      {Key("parent"), Int(collection.parent)},
-      {Key("depth"), Int(collection.depth)},
-  };
+  MapBuilder map;
+  map.Add("offset", Int(collection.offset))
+      .Add("kind", EncodableValue(HidCollectionKindText(collection.kind)))
+      .Add("usagePage", Int(page))
+      .Add("usage", Int(usage))
+      .Add("name", EncodableValue(UsageText(page, usage)))
+      .Add("parent", Int(collection.parent))
+      .Add("depth", Int(collection.depth));
   if (collection.parent < 0) {
-    map[Key("inputReportByteLength")] = Int(collection.report_byte_length[0]);
-    map[Key("outputReportByteLength")] = Int(collection.report_byte_length[1]);
-    map[Key("featureReportByteLength")] = Int(collection.report_byte_length[2]);
+    map.Add("inputReportByteLength", Int(collection.report_byte_length[0]))
+        .Add("outputReportByteLength", Int(collection.report_byte_length[1]))
+        .Add("featureReportByteLength", Int(collection.report_byte_length[2]));
   }
-  return EncodableValue(std::move(map));
+  return map.Build();
 }
 
 EncodableValue FieldMap(const HidField& field) {
   EncodableList usages;
   usages.reserve(field.usages.size());
   for (uint32_t usage : field.usages) usages.push_back(UsageMap(usage));
-  return EncodableValue(EncodableMap{
-      {Key("offset"), Int(field.offset)},
-      {Key("bitOffset"), Int(static_cast<int64_t>(field.bit_offset))},
-      {Key("bitSize"), Int(field.bit_size)},
-      {Key("count"), Int(field.count)},
-      {Key("flags"), Int(field.flags)},
-      {Key("flagsText"), EncodableValue(HidMainFlagsText(field.main_tag, field.flags))},
-      {Key("usagePage"), Int(field.usage_page)},
-      {Key("usages"), EncodableValue(std::move(usages))},
-      {Key("usageMinimum"),
-       field.has_usage_range ? UsageMap(field.usage_minimum) : EncodableValue()},
-      {Key("usageMaximum"),
-       field.has_usage_range ? UsageMap(field.usage_maximum) : EncodableValue()},
-      {Key("logicalMinimum"), Int(field.logical_minimum)},
-      {Key("logicalMaximum"), Int(field.logical_maximum)},
-      {Key("physicalMinimum"), Int(field.physical_minimum)},
-      {Key("physicalMaximum"), Int(field.physical_maximum)},
-      {Key("unit"), Int(field.unit)},
-      {Key("unitText"), EncodableValue(HidUnitText(field.unit))},
-      {Key("unitExponent"), Int(field.unit_exponent)},
-      {Key("collection"), Int(field.collection)},
-  });
+  return MapBuilder()
+      .Add("offset", Int(field.offset))
+      .Add("bitOffset", Int(static_cast<int64_t>(field.bit_offset)))
+      .Add("bitSize", Int(field.bit_size))
+      .Add("count", Int(field.count))
+      .Add("flags", Int(field.flags))
+      .Add("flagsText", EncodableValue(HidMainFlagsText(field.main_tag, field.flags)))
+      .Add("usagePage", Int(field.usage_page))
+      .Add("usages", EncodableValue(std::move(usages)))
+      .Add("usageMinimum", field.has_usage_range ? UsageMap(field.usage_minimum) : EncodableValue())
+      .Add("usageMaximum", field.has_usage_range ? UsageMap(field.usage_maximum) : EncodableValue())
+      .Add("logicalMinimum", Int(field.logical_minimum))
+      .Add("logicalMaximum", Int(field.logical_maximum))
+      .Add("physicalMinimum", Int(field.physical_minimum))
+      .Add("physicalMaximum", Int(field.physical_maximum))
+      .Add("unit", Int(field.unit))
+      .Add("unitText", EncodableValue(HidUnitText(field.unit)))
+      .Add("unitExponent", Int(field.unit_exponent))
+      .Add("collection", Int(field.collection))
+      .Build();
 }
 
 EncodableValue ReportMap(const HidReportLayout& report) {
   EncodableList fields;
   fields.reserve(report.fields.size());
   for (const HidField& field : report.fields) fields.push_back(FieldMap(field));
-  return EncodableValue(EncodableMap{
-      {Key("kind"), EncodableValue(HidReportKindName(report.kind))},
-      {Key("reportId"), Int(report.id)},
-      {Key("collection"), Int(report.top_level)},
-      {Key("bitLength"), Int(static_cast<int64_t>(report.bit_length))},
-      {Key("byteLength"), Int(static_cast<int64_t>(report.ByteLength()))},
-      {Key("fields"), EncodableValue(std::move(fields))},
-  });
+  return MapBuilder()
+      .Add("kind", EncodableValue(HidReportKindName(report.kind)))
+      .Add("reportId", Int(report.id))
+      .Add("collection", Int(report.top_level))
+      .Add("bitLength", Int(static_cast<int64_t>(report.bit_length)))
+      .Add("byteLength", Int(static_cast<int64_t>(report.ByteLength())))
+      .Add("fields", EncodableValue(std::move(fields)))
+      .Build();
 }
 
 EncodableValue FindingsList(const std::vector<HidFinding>& findings) {
   EncodableList list;
   list.reserve(findings.size());
   for (const HidFinding& finding : findings) {
-    list.emplace_back(EncodableMap{
-        {Key("severity"), EncodableValue(HidSeverityName(finding.severity))},
-        {Key("offset"), Int(finding.offset)},
-        {Key("code"), EncodableValue(finding.code)},
-        {Key("message"), EncodableValue(finding.message)},
-    });
+    list.push_back(MapBuilder()
+                       .Add("severity", EncodableValue(HidSeverityName(finding.severity)))
+                       .Add("offset", Int(finding.offset))
+                       .Add("code", EncodableValue(finding.code))
+                       .Add("message", EncodableValue(finding.message))
+                       .Build());
   }
   return EncodableValue(std::move(list));
 }
@@ -148,13 +160,13 @@ EncodableValue HidReportAnalysisMap(const HidReportAnalysis& analysis, ByteSpan 
   EncodableList reports;
   reports.reserve(analysis.reports.size());
   for (const HidReportLayout& report : analysis.reports) reports.push_back(ReportMap(report));
-  return EncodableValue(EncodableMap{
-      {Key("items"), EncodableValue(std::move(items))},
-      {Key("collections"), EncodableValue(std::move(collections))},
-      {Key("reports"), EncodableValue(std::move(reports))},
-      {Key("findings"), FindingsList(analysis.findings)},
-      {Key("ofReconstruction"), EncodableValue(of_reconstruction)},
-  });
+  return MapBuilder()
+      .Add("items", EncodableValue(std::move(items)))
+      .Add("collections", EncodableValue(std::move(collections)))
+      .Add("reports", EncodableValue(std::move(reports)))
+      .Add("findings", FindingsList(analysis.findings))
+      .Add("ofReconstruction", EncodableValue(of_reconstruction))
+      .Build();
 }
 
 EncodableValue HidDecodedReportMap(const HidDecodedReport& report) {
@@ -170,22 +182,22 @@ EncodableValue HidDecodedReportMap(const HidDecodedReport& report) {
         value[Key("value")] = Int(report.values[next].value);
         values.emplace_back(std::move(value));
       }
-      fields.emplace_back(EncodableMap{
-          {Key("offset"), Int(field.offset)},
-          {Key("bitOffset"), Int(static_cast<int64_t>(field.bit_offset))},
-          {Key("bitSize"), Int(field.bit_size)},
-          {Key("count"), Int(field.count)},
-          {Key("usagePage"), Int(field.usage_page)},
-          {Key("array"), EncodableValue(!field.IsVariable())},
-          {Key("values"), EncodableValue(std::move(values))},
-      });
+      fields.push_back(MapBuilder()
+                           .Add("offset", Int(field.offset))
+                           .Add("bitOffset", Int(static_cast<int64_t>(field.bit_offset)))
+                           .Add("bitSize", Int(field.bit_size))
+                           .Add("count", Int(field.count))
+                           .Add("usagePage", Int(field.usage_page))
+                           .Add("array", EncodableValue(!field.IsVariable()))
+                           .Add("values", EncodableValue(std::move(values)))
+                           .Build());
     }
   }
-  return EncodableValue(EncodableMap{
-      {Key("reportId"), Int(report.report_id)},
-      {Key("fields"), EncodableValue(std::move(fields))},
-      {Key("findings"), FindingsList(report.findings)},
-  });
+  return MapBuilder()
+      .Add("reportId", Int(report.report_id))
+      .Add("fields", EncodableValue(std::move(fields)))
+      .Add("findings", FindingsList(report.findings))
+      .Build();
 }
 
 HidAnalysisContext UsbInterfaceAnalysisContext(

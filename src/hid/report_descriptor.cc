@@ -411,14 +411,9 @@ class Analyzer {
             ? UnsignedReading(physical_max, globals_.size[kGlobalPhysicalMaximum])
             : physical_max;
     if (field->IsConstant()) return;
-    const bool both = globals_.Has(kGlobalLogicalMinimum) && globals_.Has(kGlobalLogicalMaximum);
-    // Told once per combination of the items involved, not for every main
-    // item that inherits them.
-    const std::array<uint32_t, 4> key = {
-        globals_.offset[kGlobalLogicalMinimum], globals_.offset[kGlobalLogicalMaximum],
-        globals_.offset[kGlobalReportSize], both && logical_min > logical_max ? 1u : 0u};
-    if (!told_extents_.insert(key).second) return;
-    if (both && logical_min > logical_max) {
+    if (!globals_.Has(kGlobalLogicalMinimum) || !globals_.Has(kGlobalLogicalMaximum)) return;
+    if (logical_min > logical_max) {
+      if (!FirstTold(1)) return;
       std::string message =
           "逻辑最小值 " + Number(logical_min) + " 大于逻辑最大值 " + Number(logical_max);
       if (field->logical_maximum >= logical_min) {
@@ -434,16 +429,25 @@ class Analyzer {
       return;
     }
     const uint32_t size = field->bit_size;
-    if (!both || size == 0 || size >= 32) return;
+    if (size == 0 || size >= 32) return;
     const bool negative = field->logical_minimum < 0;
     const int64_t low = negative ? -(int64_t{1} << (size - 1)) : 0;
     const int64_t high = negative ? (int64_t{1} << (size - 1)) - 1 : (int64_t{1} << size) - 1;
-    if (field->logical_minimum < low || field->logical_maximum > high) {
+    if ((field->logical_minimum < low || field->logical_maximum > high) && FirstTold(0)) {
       Add(HidSeverity::kWarning, item.offset, "extent-exceeds-report-size",
           name + " 的逻辑范围 " + Number(field->logical_minimum) + " 到 " +
               Number(field->logical_maximum) + " 超出 Report Size " + Number(size) +
               " 位能表示的范围（" + Number(low) + " 到 " + Number(high) + "）");
     }
+  }
+
+  // An extent finding is told once per combination of the items involved, not
+  // for every main item that inherits them.
+  bool FirstTold(uint32_t kind) {
+    return told_extents_
+        .insert({globals_.offset[kGlobalLogicalMinimum], globals_.offset[kGlobalLogicalMaximum],
+                 globals_.offset[kGlobalReportSize], kind})
+        .second;
   }
 
   HidReportLayout& ReportFor(int32_t top_level, HidReportKind kind, uint8_t id, uint32_t offset) {
