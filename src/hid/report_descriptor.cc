@@ -762,7 +762,7 @@ std::string HidUnitText(uint32_t unit) {
 }
 
 std::string HidItemText(const HidItem& item) {
-  const std::string name = ItemName(item);
+  std::string name = ItemName(item);
   if (item.truncated) return name + " (truncated)";
   if (item.type == HidItemType::kLong) {
     return name + " (tag 0x" + HexDigits(item.tag, 2, true) + ", " +
