@@ -478,6 +478,17 @@ constexpr Named kDigitizers[] = {
 };
 
 template <size_t N>
+constexpr bool Ascending(const Named (&table)[N]) {
+  for (size_t i = 1; i < N; ++i) {
+    if (table[i - 1].id >= table[i].id) return false;
+  }
+  return true;
+}
+static_assert(Ascending(kPages) && Ascending(kGenericDesktop) && Ascending(kKeyboard) &&
+                  Ascending(kLed) && Ascending(kConsumer) && Ascending(kDigitizers),
+              "the lookups are binary searches");
+
+template <size_t N>
 const char* Find(const Named (&table)[N], uint16_t id) {
   const Named* end = table + N;
   const Named* it =

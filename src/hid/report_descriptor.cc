@@ -721,7 +721,7 @@ std::string HidCollectionKindText(uint32_t kind) {
                                        "Named Array", "Usage Switch", "Usage Modifier"};
   if (kind < 7) return kKinds[kind];
   if (kind >= 0x80 && kind <= 0xFF) return "Vendor-defined 0x" + HexDigits(kind, 2, true);
-  return "Reserved 0x" + HexDigits(kind, 2, true);
+  return "Reserved 0x" + HexDigits(kind, kind > 0xFF ? 4 : 2, true);
 }
 
 std::string HidMainFlagsText(uint8_t main_tag, uint32_t flags) {

@@ -259,12 +259,14 @@ class AnalysisInDescriptorReportTest : public ::testing::Test {
     device_.device_descriptor = Bytes("12 01 00 02 00 00 00 08 6d 04 77 c0 00 72 01 02 00 01");
     device_.driver_key = kDriverKey;
     device_.Set(1, 0, 0, 0x80, device_.device_descriptor);
-    // Interface 0: boot mouse, interrupt IN endpoint of 4 bytes. Interface 1:
-    // a plain HID interface with a 64-byte endpoint.
+    // Interface 0: boot mouse, an 8-byte interrupt OUT endpoint, then the
+    // 4-byte interrupt IN one. Interface 1: a plain HID interface with a
+    // 64-byte endpoint.
     device_.Set(
         2, 0, 0, 0x80,
-        Bytes("09 02 3B 00 02 01 00 A0 32 "
-              "09 04 00 00 01 03 01 02 00 09 21 11 01 00 01 22 34 00 07 05 81 03 04 00 0A "
+        Bytes("09 02 42 00 02 01 00 A0 32 "
+              "09 04 00 00 02 03 01 02 00 09 21 11 01 00 01 22 34 00 "
+              "07 05 01 03 08 00 0A 07 05 81 03 04 00 0A "
               "09 04 01 00 01 03 00 00 00 09 21 11 01 00 01 22 34 00 07 05 82 03 40 00 01"));
   }
 

@@ -242,6 +242,7 @@ TEST(ReportDescriptorItems, TextsInTheConventionalForm) {
       {"", "A1 02", "Collection (Logical)"},
       {"", "A1 80", "Collection (Vendor-defined 0x80)"},
       {"", "A1 10", "Collection (Reserved 0x10)"},
+      {"", "A2 00 01", "Collection (Reserved 0x0100)"},
       {"A1 01", "C0", "End Collection"},
       {"", "81 06", "Input (Data,Var,Rel)"},
       {"", "81 03", "Input (Cnst,Var,Abs)"},
@@ -481,6 +482,7 @@ TEST(ReportDescriptorDecoding, ReportsIntoUsagesAndValues) {
         AnalyzeHidReportDescriptor(Bytes(row.descriptor), HidAnalysisContext());
     HidDecodedReport decoded;
     decoded.values.push_back({});  // left over from an earlier report
+    decoded.findings.push_back({});
     DecodeHidReport(analysis, row.kind, Bytes(row.report), &decoded);
     EXPECT_EQ(decoded.report_id, row.report_id) << row.name;
     std::vector<std::string> values;
