@@ -44,6 +44,8 @@ struct FindingRow {
   HidAnalysisContext context;
   // Every finding, as "severity code@offset", in order.
   std::vector<std::string> findings;
+  // The first finding's message, where a row checks it.
+  const char* message = nullptr;
 };
 
 HidAnalysisContext Packet(uint32_t size) {
@@ -80,7 +82,11 @@ TEST(ReportDescriptorFindings, OneBrokenDescriptorPerFinding) {
        }(),
        {}},
       {"clean boot keyboard", kKeyboard, Boot(1), {}},
-      {"item cut by the end", "05 01 09 02 A1 01 C0 26 FF", {}, {"error truncated-item@7"}},
+      {"item cut by the end",
+       "05 01 09 02 A1 01 C0 26 FF",
+       {},
+       {"error truncated-item@7"},
+       "条目 Logical Maximum 声明 2 个数据字节，描述符只剩 1 字节（条目被截断）"},
       {"long item", "05 01 09 02 A1 01 FE 02 10 AA BB C0", {}, {"warning long-item@6"}},
       {"reserved global tag and reserved type",
        "05 01 09 02 A1 01 F4 0C C0",
@@ -122,7 +128,9 @@ TEST(ReportDescriptorFindings, OneBrokenDescriptorPerFinding) {
       {"logical 0 to 255 written as 25 FF",
        "05 01 09 02 A1 01 15 00 25 FF 75 08 95 02 09 30 81 02 09 31 81 02 C0",
        {},
-       {"warning logical-minimum-above-maximum@8"}},
+       {"warning logical-minimum-above-maximum@8"},
+       "逻辑最小值 0 大于逻辑最大值 -1：最大值按有符号数写成，Windows 读作 -1，Linux 读作无符号的 "
+       "255；应把它写成更长的正数"},
       {"0 to 255 in 4 bits, told once for the two Inputs",
        "05 01 09 02 A1 01 15 00 26 FF 00 75 04 95 01 09 30 81 02 09 31 81 02 C0",
        {},
@@ -204,6 +212,9 @@ TEST(ReportDescriptorFindings, OneBrokenDescriptorPerFinding) {
       EXPECT_FALSE(finding.message.empty()) << row.name;
     }
     EXPECT_EQ(findings, row.findings) << row.name;
+    if (row.message && !analysis.findings.empty()) {
+      EXPECT_EQ(analysis.findings[0].message, row.message);
+    }
   }
 }
 
@@ -230,6 +241,8 @@ TEST(ReportDescriptorItems, TextsInTheConventionalForm) {
       {"05 07", "09 68", "Usage (F13)"},
       {"05 07", "09 62", "Usage (Keypad 0)"},
       {"05 07", "09 28", "Usage (Enter)"},
+      {"05 07", "09 87", "Usage (International1)"},
+      {"05 07", "09 98", "Usage (LANG9)"},
       {"05 08", "09 02", "Usage (Caps Lock)"},
       {"05 09", "29 05", "Usage Maximum (Button 5)"},
       {"05 0C", "0A 38 02", "Usage (AC Pan)"},
@@ -266,6 +279,7 @@ TEST(ReportDescriptorItems, TextsInTheConventionalForm) {
       {"", "67 01 E1 00 00", "Unit (SI Linear: Gram*Seconds^-2)"},
       {"", "66 E1 01", "Unit (SI Linear: Centimeter^-2*Gram)"},
       {"", "65 0F", "Unit (Vendor-defined 0x0000000F)"},
+      {"", "67 11 00 00 10", "Unit (SI Linear: Centimeter)"},  // the reserved nibble
       {"", "75 08", "Report Size (8)"},
       {"", "85 02", "Report ID (2)"},
       {"", "95 03", "Report Count (3)"},
@@ -476,6 +490,13 @@ TEST(ReportDescriptorDecoding, ReportsIntoUsagesAndValues) {
        {},
        {"unknown-report-id"}},
       {"no bytes", kMouse, HidReportKind::kInput, "", -1, {}, {"empty-report"}},
+      {"hat switch 3 beside Cnst,Var padding",
+       "05 01 09 05 A1 01 09 39 15 00 25 07 75 04 95 01 81 42 81 03 C0",
+       HidReportKind::kInput,
+       "F3",
+       0,
+       {"10039=3"},
+       {}},
   };
   for (const DecodeRow& row : rows) {
     const HidReportAnalysis analysis =
