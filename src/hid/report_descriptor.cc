@@ -545,7 +545,7 @@ class Analyzer {
 
   void Finish() {
     for (const int32_t index : open_) {
-      const HidCollection& collection = out_.collections[index];
+      const HidCollection& collection = out_.collections[static_cast<size_t>(index)];
       Add(HidSeverity::kError, collection.offset, "unclosed-collection",
           "Collection（" + HidCollectionKindText(collection.kind) +
               "）没有对应的 End Collection，描述符结束时它仍未关闭");
@@ -563,8 +563,8 @@ class Analyzer {
       int32_t& index = out_.report_index[static_cast<size_t>(report.kind)][report.id];
       if (index < 0) index = static_cast<int32_t>(i);
       if (report.top_level < 0) continue;
-      uint32_t& length =
-          out_.collections[report.top_level].report_byte_length[static_cast<size_t>(report.kind)];
+      uint32_t& length = out_.collections[static_cast<size_t>(report.top_level)]
+                             .report_byte_length[static_cast<size_t>(report.kind)];
       const uint64_t bytes = std::min<uint64_t>(report.ByteLength(), 0xFFFFFFFFu);
       length = std::max(length, static_cast<uint32_t>(bytes));
     }
