@@ -1,31 +1,28 @@
 #!/usr/bin/env python3
 """Sustained serial throughput through vek_tool.exe under Wine (not run by CI).
 
-A socat pseudo-terminal is mapped as COM7 (tests/win/serial/serial_line.py);
+A socat pseudo-terminal is mapped as COM7 (tests/e2e/serial_line.py);
 the program opens it over the method channel. Inbound: the line's far end
 sends N bytes and the time until all of them arrived as "serial" events is
 measured. Outbound: N bytes go out with "writeSerial" calls of --chunk bytes
 and the time until the far end received all of them is measured. Both
 transfers are checked byte for byte.
 
-    bench/serial_throughput.py [--bytes N] [--chunk N] [--repeat N] [--win-serial]
+    bench/serial_throughput.py [--bytes N] [--chunk N] [--repeat N]
 
---win-serial also runs the Windows-layer program's sustained transfer (the
-serial operations without the program, bridge and channels around them).
 Needs a MinGW build (build/mingw, or VEK_BUILD_DIR) and socat.
 """
 
 import argparse
 import os
 import statistics
-import subprocess
 import sys
 import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tools"))
-sys.path.insert(0, os.path.join(ROOT, "tests", "win", "serial"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import serial_line  # noqa: E402
 import vekdriver  # noqa: E402
 
@@ -109,25 +106,11 @@ def through_program(args):
             tool.call("closeSerial", {"handle": handle}, timeout=60)
 
 
-def through_win_serial(args):
-    exe = os.path.join(vekdriver.find_build(), "tests", "win", "serial", "win_serial.exe")
-    env = dict(os.environ, VEK_SERIAL_BULK_BYTES=str(args.bytes))
-    command = [sys.executable, os.path.join(ROOT, "tests", "win", "serial", "run_serial_test.py"),
-               WINE_RUN, exe, "--gtest_filter=*SustainedTransfer"]
-    for _ in range(args.repeat):
-        out = subprocess.run(command, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                             stderr=subprocess.STDOUT, timeout=TIMEOUT_S + 120).stdout
-        lines = [l for l in out.decode("utf-8", "replace").splitlines() if "throughput" in l]
-        print("win_serial.exe: " + (lines[0] if lines else "no figure:\n" + out.decode()),
-              flush=True)
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--bytes", type=int, default=MB)
     parser.add_argument("--chunk", type=int, default=65536)
     parser.add_argument("--repeat", type=int, default=1)
-    parser.add_argument("--win-serial", action="store_true")
     args = parser.parse_args()
     if not serial_line.have_socat():
         raise SystemExit("socat is not installed (tools/setup installs it)")
@@ -135,8 +118,6 @@ def main():
     os.environ.setdefault("VEK_WINEPREFIX",
                           os.path.join(vekdriver.find_build(), "wineprefix-serial-bench"))
     through_program(args)
-    if args.win_serial:
-        through_win_serial(args)
 
 
 if __name__ == "__main__":

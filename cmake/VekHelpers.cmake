@@ -23,9 +23,7 @@ function(vek_test name)
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
-  target_compile_definitions(${name} PRIVATE
-    VEK_SHARED_TESTDATA="${PROJECT_SOURCE_DIR}/../shared/testdata"
-    VEK_TEST_DATA="${PROJECT_SOURCE_DIR}/tests/data")
+  target_compile_definitions(${name} PRIVATE VEK_TEST_DATA="${PROJECT_SOURCE_DIR}/tests/data")
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES TIMEOUT 600)
   if(ARG_LABELS)

@@ -5,21 +5,13 @@
 // interface in ascending order; only the wanted device and interface; paths
 // that name that interface; descriptors of 1 to 4096 bytes.
 #include <cstdint>
-#include <cstdlib>
 #include <string_view>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "capture/trace_text.h"
 #include "capture/trace_xml.h"
 #include "common/text.h"
-
-namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace vek_native;

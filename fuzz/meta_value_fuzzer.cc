@@ -2,10 +2,10 @@
 // bytes must give a value that is a piece of the text, never a crash.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
+#include "fuzz_check.h"
 #include "capture/elevated_helper.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text =
       split == std::string_view::npos ? std::string_view() : input.substr(split + 1);
   const std::string value = vek_native::MetaValue(text, key);
-  if (!value.empty() && text.find(value) == std::string_view::npos) std::abort();
-  if (value.find('\n') != std::string::npos) std::abort();
+  Check(value.empty() || text.find(value) != std::string_view::npos);
+  Check(value.find('\n') == std::string::npos);
   return 0;
 }

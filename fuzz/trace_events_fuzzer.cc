@@ -5,19 +5,15 @@
 // provider and no negative offset, valid UTF-8 in every text, payloads as
 // upper-case hex pairs, and no HID report payload when they are filtered out.
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "capture/trace_xml.h"
 #include "common/text.h"
 
 namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
 
 bool IsUpperHexPairs(const std::string& text) {
   if (text.size() % 2 != 0) return false;

@@ -2,19 +2,11 @@
 // the decoder; the rest is the descriptor as a hub would return it.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "common/text.h"
 #include "hid/usb_descriptors.h"
-
-namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace vek_native;

@@ -5,42 +5,22 @@
 // writing every character as a numeric reference.
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "capture/trace_text.h"
 #include "common/text.h"
 
 namespace {
 
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
-
 std::string EscapeNamed(std::string_view text) {
+  const char* const entities[] = {"&amp;", "&lt;", "&gt;", "&quot;", "&apos;"};
   std::string out;
   for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&apos;";
-        break;
-      default:
-        out.push_back(c);
-    }
+    const size_t at = std::string_view("&<>\"'").find(c);
+    out += at == std::string_view::npos ? std::string(1, c) : entities[at];
   }
   return out;
 }

@@ -1,72 +1,73 @@
-// A recording in-process BinaryMessenger for tests: delivers encoded messages
-// to the installed handlers as the engine would, and keeps every reply and
-// every message sent.
+// A recording in-process BinaryMessenger: delivers messages to the installed
+// handlers as the engine would, and keeps every reply and every message sent.
+// Single-threaded: replies and sends happen on the test's thread.
 #ifndef VEK_TESTS_SUPPORT_FAKE_BINARY_MESSENGER_H_
 #define VEK_TESTS_SUPPORT_FAKE_BINARY_MESSENGER_H_
 
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "channels/binary_messenger.h"
-#include "channels/encodable_value.h"
+#include "channels/standard_codec.h"
 
 namespace vek_native {
 
 class FakeBinaryMessenger : public BinaryMessenger {
  public:
-  // What came back for one delivered message. Filled in when the reply is
-  // sent, which may be later (asynchronous replies) and on any thread.
+  // What came back for one delivered message (replies > 1 is a fault).
   struct Delivery {
-    int reply_count = 0;  // more than 1 means a handler answered twice
+    int replies = 0;
     std::vector<uint8_t> reply;
-
-    bool replied() const { return reply_count > 0; }
-    // Decodes `reply` as a response envelope; false for an error envelope, an
-    // empty (not implemented) reply or malformed bytes.
-    bool DecodeSuccess(EncodableValue* result) const;
-    bool DecodeError(std::string* code, std::string* message, EncodableValue* details) const;
   };
-
-  struct SentMessage {
+  struct Sent {
     std::string channel;
     std::vector<uint8_t> message;
-    bool expects_reply = false;
+    BinaryReply reply;
   };
 
-  // BinaryMessenger. Sends are recorded; a sent message's reply callable is
-  // kept and can be answered with AnswerSent.
-  void Send(const std::string& channel, const uint8_t* message, size_t message_size,
-            BinaryReply reply = nullptr) const override;
-  void SetMessageHandler(const std::string& channel, BinaryMessageHandler handler) override;
+  void Send(const std::string& channel, const uint8_t* message, size_t size,
+            BinaryReply reply = nullptr) const override {
+    sent.push_back({channel, Bytes(message, size), std::move(reply)});
+  }
+  void SetMessageHandler(const std::string& channel, BinaryMessageHandler handler) override {
+    if (handler) {
+      handlers_[channel] = std::move(handler);
+    } else {
+      handlers_.erase(channel);
+    }
+  }
+  bool HasHandler(const std::string& channel) const { return handlers_.count(channel) != 0; }
 
-  bool HasHandler(const std::string& channel) const;
-
-  // Hands `message` to the channel's handler, as the engine does on the
-  // platform thread. With no handler the delivery stays unanswered.
+  // Hands `message` to the channel's handler; unanswered when there is none.
   std::shared_ptr<Delivery> Deliver(const std::string& channel,
-                                    const std::vector<uint8_t>& message);
-  // Encodes a method call with the standard method codec and delivers it.
-  std::shared_ptr<Delivery> DeliverMethodCall(const std::string& channel, const std::string& method,
-                                              std::unique_ptr<EncodableValue> arguments = nullptr);
+                                    const std::vector<uint8_t>& message) {
+    auto delivery = std::make_shared<Delivery>();
+    auto it = handlers_.find(channel);
+    if (it == handlers_.end()) return delivery;
+    BinaryMessageHandler handler = it->second;  // it may replace itself
+    handler(message.data(), message.size(), [delivery](const uint8_t* reply, size_t size) {
+      if (++delivery->replies == 1) delivery->reply = Bytes(reply, size);
+    });
+    return delivery;
+  }
+  // Delivers a method call encoded with the standard method codec.
+  std::shared_ptr<Delivery> DeliverCall(const std::string& channel, const std::string& method,
+                                        std::unique_ptr<EncodableValue> arguments = nullptr) {
+    MethodCall call(method, std::move(arguments));
+    return Deliver(channel, *StandardMethodCodec::GetInstance().EncodeMethodCall(call));
+  }
 
-  // Snapshot of everything sent so far, oldest first.
-  std::vector<SentMessage> sent() const;
-  // Messages sent on one channel, decoded as success envelopes (events); an
-  // entry that is not one (an error or end of stream) becomes null.
-  std::vector<EncodableValue> SentEvents(const std::string& channel) const;
-  void ClearSent();
-  // Answers the `index`-th sent message that expected a reply.
-  bool AnswerSent(size_t index, const std::vector<uint8_t>& reply);
+  mutable std::vector<Sent> sent;
 
  private:
-  mutable std::mutex mutex_;
+  static std::vector<uint8_t> Bytes(const uint8_t* data, size_t size) {
+    return size == 0 ? std::vector<uint8_t>() : std::vector<uint8_t>(data, data + size);
+  }
   std::map<std::string, BinaryMessageHandler> handlers_;
-  mutable std::vector<SentMessage> sent_;
-  mutable std::vector<BinaryReply> pending_replies_;
 };
 
 }  // namespace vek_native

@@ -2,56 +2,35 @@
 #define FLUTTER_DESKTOP_LIBRARY
 #include "support/fake_flutter_messenger.h"
 
-#include <memory>
-
-// Response handles are allocated per delivery and, as in the engine, belong to
-// the engine once the response is sent.
-struct _FlutterPlatformMessageResponseHandle {
-  int id;
-};
-
 namespace {
 
-std::vector<std::unique_ptr<_FlutterPlatformMessageResponseHandle>>& Handles() {
-  static std::vector<std::unique_ptr<_FlutterPlatformMessageResponseHandle>> handles;
-  return handles;
+std::vector<uint8_t> Bytes(const uint8_t* data, size_t size) {
+  return size == 0 ? std::vector<uint8_t>() : std::vector<uint8_t>(data, data + size);
 }
 
 }  // namespace
 
 extern "C" {
 
-bool FlutterDesktopMessengerSend(FlutterDesktopMessengerRef messenger, const char* channel,
-                                 const uint8_t* message, const size_t message_size) {
-  if (messenger->refuse_sends || !messenger->available) return false;
-  FlutterDesktopMessenger::Sent sent;
-  sent.channel = channel;
-  if (message_size > 0) sent.message.assign(message, message + message_size);
-  messenger->sent.push_back(sent);
-  return true;
-}
-
 bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessengerRef messenger, const char* channel,
                                           const uint8_t* message, const size_t message_size,
                                           const FlutterDesktopBinaryReply reply, void* user_data) {
   if (messenger->refuse_sends || !messenger->available) return false;
-  FlutterDesktopMessenger::Sent sent;
-  sent.channel = channel;
-  if (message_size > 0) sent.message.assign(message, message + message_size);
-  sent.reply = reply;
-  sent.reply_user_data = user_data;
-  messenger->sent.push_back(sent);
+  messenger->sent.push_back({channel, Bytes(message, message_size), reply, user_data});
   return true;
+}
+
+bool FlutterDesktopMessengerSend(FlutterDesktopMessengerRef messenger, const char* channel,
+                                 const uint8_t* message, const size_t message_size) {
+  return FlutterDesktopMessengerSendWithReply(messenger, channel, message, message_size, nullptr,
+                                              nullptr);
 }
 
 void FlutterDesktopMessengerSendResponse(FlutterDesktopMessengerRef messenger,
                                          const FlutterDesktopMessageResponseHandle* handle,
                                          const uint8_t* data, size_t data_length) {
   if (messenger->lock_depth == 0) ++messenger->responses_sent_unlocked;
-  FlutterDesktopMessenger::Response response;
-  response.handle_id = handle->id;
-  if (data_length > 0) response.data.assign(data, data + data_length);
-  messenger->responses.push_back(response);
+  messenger->responses.emplace_back(handle->id, Bytes(data, data_length));
 }
 
 void FlutterDesktopMessengerSetCallback(FlutterDesktopMessengerRef messenger, const char* channel,
@@ -78,9 +57,6 @@ bool FlutterDesktopMessengerIsAvailable(FlutterDesktopMessengerRef messenger) {
 
 FlutterDesktopMessengerRef FlutterDesktopMessengerLock(FlutterDesktopMessengerRef messenger) {
   ++messenger->lock_depth;
-  if (messenger->lock_depth > messenger->max_lock_depth) {
-    messenger->max_lock_depth = messenger->lock_depth;
-  }
   return messenger;
 }
 
@@ -117,27 +93,14 @@ int Deliver(FlutterDesktopMessenger* messenger, const std::string& channel,
             const std::vector<uint8_t>& message) {
   auto it = messenger->callbacks.find(channel);
   if (it == messenger->callbacks.end()) return 0;
-  Handles().push_back(std::make_unique<_FlutterPlatformMessageResponseHandle>());
-  _FlutterPlatformMessageResponseHandle* handle = Handles().back().get();
-  handle->id = messenger->next_handle_id++;
-  FlutterDesktopMessage incoming = {};
-  incoming.struct_size = sizeof incoming;
-  incoming.channel = channel.c_str();
-  incoming.message = message.data();
-  incoming.message_size = message.size();
-  incoming.response_handle = handle;
-  FlutterDesktopMessenger::Callback callback = it->second;
-  callback.callback(messenger, &incoming, callback.user_data);
-  return handle->id;
-}
-
-std::vector<std::vector<uint8_t>> ResponsesFor(const FlutterDesktopMessenger& messenger,
-                                               int handle_id) {
-  std::vector<std::vector<uint8_t>> found;
-  for (const auto& response : messenger.responses) {
-    if (response.handle_id == handle_id) found.push_back(response.data);
-  }
-  return found;
+  const int id = static_cast<int>(messenger->handles.size()) + 1;
+  messenger->handles.push_back({id});
+  const FlutterDesktopMessage incoming = {sizeof(FlutterDesktopMessage), channel.c_str(),
+                                          message.data(), message.size(),
+                                          &messenger->handles.back()};
+  const auto callback = it->second;  // the callback may replace itself
+  callback.first(messenger, &incoming, callback.second);
+  return id;
 }
 
 }  // namespace fake_engine

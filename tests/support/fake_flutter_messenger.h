@@ -1,16 +1,21 @@
 // A stand-in for the engine's messenger C API (flutter_messenger.h), linked
-// into tests instead of the engine: it records what the program sends, lets a
-// test deliver an incoming message and read the response, and can play an
-// engine that has shut down.
+// into tests instead of the engine: it records what the program sends and
+// answers, lets a test deliver a message, and can play an engine that is gone.
 #ifndef VEK_TESTS_SUPPORT_FAKE_FLUTTER_MESSENGER_H_
 #define VEK_TESTS_SUPPORT_FAKE_FLUTTER_MESSENGER_H_
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <flutter_messenger.h>
+
+struct _FlutterPlatformMessageResponseHandle {
+  int id;
+};
 
 // The C API names this struct without defining it; the fake owns its layout.
 struct FlutterDesktopMessenger {
@@ -20,25 +25,16 @@ struct FlutterDesktopMessenger {
     FlutterDesktopBinaryReply reply = nullptr;
     void* reply_user_data = nullptr;
   };
-  struct Callback {
-    FlutterDesktopMessageCallback callback = nullptr;
-    void* user_data = nullptr;
-  };
-  struct Response {
-    int handle_id = 0;
-    std::vector<uint8_t> data;
-  };
 
   bool available = true;      // false: the engine is gone
   bool refuse_sends = false;  // SendWithReply/Send report failure
   int ref_count = 1;
   int lock_depth = 0;
-  int max_lock_depth = 0;
-  int responses_sent_unlocked = 0;  // SendResponse calls made without the lock
+  int responses_sent_unlocked = 0;
   std::vector<Sent> sent;
-  std::map<std::string, Callback> callbacks;
-  std::vector<Response> responses;
-  int next_handle_id = 1;
+  std::map<std::string, std::pair<FlutterDesktopMessageCallback, void*>> callbacks;
+  std::deque<_FlutterPlatformMessageResponseHandle> handles;    // one per delivery
+  std::vector<std::pair<int, std::vector<uint8_t>>> responses;  // handle id, bytes
 };
 
 namespace vek_native {
@@ -48,10 +44,6 @@ namespace fake_engine {
 // handle; returns the handle's id (0 when no callback is registered).
 int Deliver(FlutterDesktopMessenger* messenger, const std::string& channel,
             const std::vector<uint8_t>& message);
-
-// The responses sent for a handle id, in order (more than one is a fault).
-std::vector<std::vector<uint8_t>> ResponsesFor(const FlutterDesktopMessenger& messenger,
-                                               int handle_id);
 
 }  // namespace fake_engine
 }  // namespace vek_native

@@ -1,6 +1,6 @@
 // A ProcessLauncher whose machine and user are described by its fields: not
 // elevated, a user who declines the prompt, a shell that gives no handle, a
-// helper that never ends... Every call is logged in order.
+// helper that never ends... The calls are logged in order.
 #ifndef VEK_TESTS_SUPPORT_FAKE_PROCESS_LAUNCHER_H_
 #define VEK_TESTS_SUPPORT_FAKE_PROCESS_LAUNCHER_H_
 
@@ -17,12 +17,10 @@ namespace vek_native {
 class FakeProcessLauncher : public ProcessLauncher {
  public:
   bool elevated = false;
-  uint32_t process_id = 4242;
   // Ticks move on between launches, as time does, so that the process-wide
-  // unique-tick rule hands out exactly the tick read.
+  // unique-tick rule hands out exactly the tick read; a test may fix it (above
+  // any before) to know a location in advance.
   uint64_t last_tick = 0;
-  // A tick chosen by the test, to know a location before the launch; must
-  // be larger than any tick used before in the process.
   std::optional<uint64_t> fixed_tick;
   std::string own_path = "C:\\Program Files\\vek\\vek_tool.exe";
   uint32_t own_path_error = 0;  // non-zero: no own path
@@ -36,83 +34,75 @@ class FakeProcessLauncher : public ProcessLauncher {
   std::function<void(const std::string& parameters)> on_start;
 
   std::vector<std::string> calls;
-  std::string started_file;
-  std::string started_parameters;
+  std::string started_file, started_parameters;
   std::vector<uint32_t> wait_limits;
+  std::optional<uint32_t> terminated_with;
   int open_handles = 0;
 
-  bool IsProcessElevated() override {
-    calls.push_back("IsProcessElevated");
-    return elevated;
-  }
-  uint32_t CurrentProcessId() override { return process_id; }
+  bool IsProcessElevated() override { return Log("IsProcessElevated", elevated); }
+  uint32_t CurrentProcessId() override { return 4242; }
   uint64_t TickCount64() override {
     static uint64_t clock = 1000000;
-    clock += 1000;
-    if (fixed_tick) clock = *fixed_tick;
-    last_tick = clock;
-    return clock;
+    clock = fixed_tick.value_or(clock + 1000);
+    return last_tick = clock;
   }
   bool GetOwnPath(std::string* path, uint32_t* error) override {
-    calls.push_back("GetOwnPath");
-    if (own_path_error != 0) {
-      *error = own_path_error;
-      return false;
-    }
     *path = own_path;
-    return true;
+    *error = own_path_error;
+    return Log("GetOwnPath", own_path_error == 0);
   }
   ComInit InitializeCom() override {
-    calls.push_back("InitializeCom");
+    Log("InitializeCom", true);
     return com_init;
   }
-  void UninitializeCom() override { calls.push_back("UninitializeCom"); }
+  void UninitializeCom() override { Log("UninitializeCom", true); }
   bool StartElevated(const std::string& file, const std::string& parameters, ProcessHandle* process,
                      uint32_t* error) override {
-    calls.push_back("StartElevated");
     started_file = file;
     started_parameters = parameters;
-    if (start_error != 0) {
-      *error = start_error;
-      return false;
-    }
+    *error = start_error;
+    if (!Log("StartElevated", start_error == 0)) return false;
     if (on_start) on_start(parameters);
     *process = gives_handle ? &handle_ : nullptr;
-    if (gives_handle) ++open_handles;
+    open_handles += gives_handle ? 1 : 0;
     return true;
   }
   WaitResult Wait(ProcessHandle process, uint32_t limit_ms) override {
-    calls.push_back("Wait");
+    Log("Wait", true);
     wait_limits.push_back(limit_ms);
-    if (process != &handle_) return WaitResult::kFailed;
-    if (wait_results.empty()) return WaitResult::kSignalled;
-    const WaitResult r = wait_results.front();
-    wait_results.pop_front();
-    return r;
+    const WaitResult r = wait_results.empty() ? WaitResult::kSignalled : wait_results.front();
+    if (!wait_results.empty()) wait_results.pop_front();
+    return process == &handle_ ? r : WaitResult::kFailed;
   }
-  void Terminate(ProcessHandle process, uint32_t code) override {
-    calls.push_back("Terminate " + std::to_string(code));
+  void Terminate(ProcessHandle, uint32_t code) override {
     terminated_with = code;
+    Log("Terminate " + std::to_string(code), true);
   }
-  bool GetExitCode(ProcessHandle process, uint32_t* code, uint32_t* error) override {
-    calls.push_back("GetExitCode");
-    if (exit_code_error != 0) {
-      *error = exit_code_error;
-      return false;
-    }
+  bool GetExitCode(ProcessHandle, uint32_t* code, uint32_t* error) override {
     *code = terminated_with.value_or(exit_code);
-    return true;
+    *error = exit_code_error;
+    return Log("GetExitCode", exit_code_error == 0);
   }
   void Close(ProcessHandle process) override {
-    calls.push_back("Close");
-    if (process == &handle_) --open_handles;
+    open_handles -= process == &handle_ ? 1 : 0;
+    Log("Close", true);
   }
 
-  std::optional<uint32_t> terminated_with;
-
  private:
+  bool Log(const std::string& call, bool result) {
+    calls.push_back(call);
+    return result;
+  }
+
   int handle_ = 0;
 };
+
+// The result location a launcher was given: the last quoted parameter.
+inline std::string LastQuotedArgument(const std::string& parameters) {
+  const size_t end = parameters.rfind('"');
+  const size_t begin = parameters.rfind('"', end - 1);
+  return parameters.substr(begin + 1, end - begin - 1);
+}
 
 }  // namespace vek_native
 

@@ -74,7 +74,6 @@ struct FakeHidDeviceState {
   std::vector<std::vector<uint8_t>> set_feature_calls;
   int preparsed_obtained = 0;
   int preparsed_freed = 0;
-  std::vector<std::string> caps_requests;  // "buttons|values <type> <count>"
 };
 
 class FakeHidPreparsedData : public HidPreparsedData {
@@ -102,24 +101,16 @@ class FakeHidPreparsedData : public HidPreparsedData {
   }
   uint32_t GetButtonCaps(HidReportType type, uint16_t count,
                          std::vector<ButtonCapsRecord>* records) override {
-    Log("buttons", type, count);
-    if (spec_.button_caps_fail) return 0xC0110004u;
-    return Copy(spec_.buttons[type], count, records);
+    return spec_.button_caps_fail ? 0xC0110004u : Copy(spec_.buttons[type], count, records);
   }
   uint32_t GetValueCaps(HidReportType type, uint16_t count,
                         std::vector<ValueCapsRecord>* records) override {
-    Log("values", type, count);
     return Copy(spec_.values[type], count, records);
   }
   const void* NativeData() const override { return nullptr; }
   std::vector<uint8_t> Bytes() const override { return spec_.preparsed_bytes; }
 
  private:
-  void Log(const char* list, HidReportType type, uint16_t count) {
-    std::lock_guard<std::mutex> lock(state_.mutex);
-    state_.caps_requests.push_back(std::string(list) + " " + std::to_string(type) + " " +
-                                   std::to_string(count));
-  }
   template <typename Record>
   static uint32_t Copy(const std::vector<Record>& all, uint16_t count,
                        std::vector<Record>* records) {

@@ -1,11 +1,11 @@
-// Fakes for the bridge's tests: a MethodResult that records its reply, an
-// event sink that records events, a poster that queues messages like a
-// window's thread queue (refusing posts beyond a quota, as Windows does at
-// 10,000), a messenger that accepts and ignores everything, and a fixture
-// holding a bridge attached to a fake window.
+// Fakes for the bridge's tests (also used by the HID and Windows-layer ones):
+// a MethodResult that records its reply, an event sink that records events, a
+// poster that queues messages like a window thread's queue (refusing posts
+// beyond Windows' quota of 10,000), and a fixture holding an attached bridge.
 #ifndef VEK_TESTS_UNIT_BRIDGE_BRIDGE_TEST_SUPPORT_H_
 #define VEK_TESTS_UNIT_BRIDGE_BRIDGE_TEST_SUPPORT_H_
 
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <functional>
@@ -31,39 +31,34 @@ struct ReplyRecord {
   enum Kind { kNone, kSuccess, kError, kNotImplemented };
   Kind kind = kNone;
   int replies = 0;
-  bool destroyed = false;
   EncodableValue value;
   std::string code;
   std::string message;
-  bool has_details = false;
 };
 
 class RecordingMethodResult : public MethodResult {
  public:
   explicit RecordingMethodResult(std::shared_ptr<ReplyRecord> record)
       : record_(std::move(record)) {}
-  ~RecordingMethodResult() override { record_->destroyed = true; }
 
  protected:
   void SuccessInternal(const EncodableValue* result) override {
-    ++record_->replies;
-    record_->kind = ReplyRecord::kSuccess;
+    Record(ReplyRecord::kSuccess);
     record_->value = result ? *result : EncodableValue();
   }
   void ErrorInternal(const std::string& code, const std::string& message,
-                     const EncodableValue* details) override {
-    ++record_->replies;
-    record_->kind = ReplyRecord::kError;
+                     const EncodableValue*) override {
+    Record(ReplyRecord::kError);
     record_->code = code;
     record_->message = message;
-    record_->has_details = details != nullptr;
   }
-  void NotImplementedInternal() override {
-    ++record_->replies;
-    record_->kind = ReplyRecord::kNotImplemented;
-  }
+  void NotImplementedInternal() override { Record(ReplyRecord::kNotImplemented); }
 
  private:
+  void Record(ReplyRecord::Kind kind) {
+    ++record_->replies;
+    record_->kind = kind;
+  }
   std::shared_ptr<ReplyRecord> record_;
 };
 
@@ -92,12 +87,10 @@ class RecordingSink : public EventSink {
 // A window thread's posted-message queue.
 class QueuePoster : public WindowPoster {
  public:
-  explicit QueuePoster(size_t quota = 10000) : quota_(quota) {}
-
-  bool Post(WindowHandle window, uint32_t message) override {
+  bool Post(WindowHandle, uint32_t message) override {
     std::lock_guard<std::mutex> lock(mutex_);
     ++attempts_;
-    if (refuse_all_ || refuse_next_ > 0 || queue_.size() >= quota_) {
+    if (refuse_all_ || refuse_next_ > 0 || queue_.size() >= 10000) {
       if (refuse_next_ > 0) --refuse_next_;
       ++refused_;
       return false;
@@ -107,52 +100,35 @@ class QueuePoster : public WindowPoster {
   }
 
   // The window thread: delivers every queued message to the bridge.
-  size_t Pump(NativeBridge& bridge) {
-    size_t delivered = 0;
+  void Pump(NativeBridge& bridge) {
     for (;;) {
       uint32_t message = 0;
       {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (queue_.empty()) return delivered;
+        if (queue_.empty()) return;
         message = queue_.front();
         queue_.pop_front();
       }
-      ++delivered;
       if (message == kEventsReadyMessage) bridge.DrainEvents();
       if (message == kOutcomesReadyMessage) bridge.DrainAsyncOutcomes();
     }
   }
 
-  void SetRefuseAll(bool refuse) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    refuse_all_ = refuse;
-  }
+  void SetRefuseAll(bool refuse) { refuse_all_ = refuse; }
   // Refuses the next `count` posts, whatever the queue holds.
-  void RefuseNext(size_t count) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    refuse_next_ = count;
-  }
+  void RefuseNext(size_t count) { refuse_next_ = count; }
   size_t Queued() {
     std::lock_guard<std::mutex> lock(mutex_);
     return queue_.size();
   }
-  size_t Refused() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return refused_;
-  }
-  size_t Attempts() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return attempts_;
-  }
+  size_t Refused() const { return refused_; }
+  size_t Attempts() const { return attempts_; }
 
  private:
   std::mutex mutex_;
   std::deque<uint32_t> queue_;
-  size_t quota_;
-  bool refuse_all_ = false;
-  size_t refuse_next_ = 0;
-  size_t refused_ = 0;
-  size_t attempts_ = 0;
+  std::atomic<bool> refuse_all_{false};
+  std::atomic<size_t> refuse_next_{0}, refused_{0}, attempts_{0};
 };
 
 class NullMessenger : public BinaryMessenger {

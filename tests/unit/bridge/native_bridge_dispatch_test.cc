@@ -1,14 +1,19 @@
-// The method table: every method's argument checks, defaults, clamping, the
-// operation inputs it hands on, and its replies, run through a bridge
-// attached to a fake window whose messages the test pumps.
+// The method table, one row per behaviour: defaults and clamping (seen in the
+// inputs the fake operations log), sync or job mode, and the replies, through
+// a bridge attached to a fake window. Missing arguments, unknown names and
+// "nowMicros" are checked end to end (tests/e2e/e2e_test.py).
 #include <cmath>
+#include <limits>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "bridge/bridge_arguments.h"
 #include "bridge/native_bridge.h"
+#include "bridge/save_dialog.h"
+#include "support/fake_binary_messenger.h"
 #include "support/hex.h"
 #include "unit/bridge/bridge_test_support.h"
 
@@ -16,400 +21,239 @@ namespace vek_native {
 namespace {
 
 using testing_support::FakeWindow;
-using testing_support::NullMessenger;
-using testing_support::PumpUntil;
 using testing_support::ReplyRecord;
-
-using Kind = ReplyRecord::Kind;
 using vek_test::ToHex;
 
-// What the fake operations answer, and a log of the inputs they received.
-struct FakeState {
-  bool ok = true;
-  bool cancelled = false;
-  std::string message;
-  EncodableValue value = EncodableValue("v");
-  std::mutex mutex;  // Jobs log from worker threads.
-  std::vector<std::string> log;
+// How the fake operations answer: kCancel is a refused elevation, or for the
+// save dialog a cancelled dialog (success with an empty path).
+enum Mode { kOk, kFail, kFailMsg, kCancel, kCancelMsg };
 
-  void Log(std::string entry) {
+struct FakeState {
+  Mode mode = kOk;
+  std::mutex mutex;  // jobs log from worker threads
+  std::string log;
+
+  void Log(const std::string& entry) {
     std::lock_guard<std::mutex> lock(mutex);
-    log.push_back(std::move(entry));
+    log += (log.empty() ? "" : "; ") + entry;
   }
-  bool Status(std::string* msg) {
-    if (!ok) *msg = message;
-    return ok;
+  EncodableValue Value(const std::string& entry) {
+    Log(entry);
+    return EncodableValue("v");
   }
-  bool Answer(EncodableValue* out, std::string* msg) {
-    if (ok) *out = value;
-    return Status(msg);
+  bool Done(const std::string& entry, std::string* message, bool* cancelled = nullptr) {
+    Log(entry);
+    if (cancelled != nullptr) *cancelled = mode == kCancel || mode == kCancelMsg;
+    if (message != nullptr && (mode == kFailMsg || mode == kCancelMsg)) *message = "m";
+    return mode == kOk;
+  }
+  bool Answer(const std::string& entry, EncodableValue* value, std::string* message,
+              bool* cancelled = nullptr) {
+    if (mode == kOk) *value = EncodableValue("v");
+    return Done(entry, message, cancelled);
   }
 };
 
+std::string N(int64_t n) { return std::to_string(n); }
+
 BridgeOperations FakeOperations(FakeState* s) {
+  using Bytes = const std::vector<uint8_t>&;
+  using T = const std::string&;
+  using Out = EncodableValue*;
+  using Msg = std::string*;
   BridgeOperations ops;
-  ops.list_hid_devices = [s](EncodableValue* v, std::string* m) {
-    s->Log("listHid");
-    return s->Answer(v, m);
+  ops.list_hid_devices = [s](Out v, Msg m) { return s->Answer("listHid", v, m); };
+  ops.read_hid_descriptors = [s](T p, Out v, Msg m) { return s->Answer("readHid " + p, v, m); };
+  ops.capture_hid_report_descriptors = [s](T id, int32_t interface_number, int32_t timeout,
+                                           std::vector<CapturedHidDescriptor>* records,
+                                           bool* cancelled, Msg m) {
+    records->push_back({"HID\\X", {5, 1}, -2, 1, 0x1234, 0x5678});
+    return s->Done("captureHid " + id + " " + N(interface_number) + " " + N(timeout), m, cancelled);
   };
-  ops.read_hid_descriptors = [s](const std::string& path, EncodableValue* v, std::string* m) {
-    s->Log("readHid " + path);
-    return s->Answer(v, m);
+  ops.list_usb_device_nodes = [s](bool children, Out v, Msg m) {
+    return s->Answer("listUsb " + N(children), v, m);
   };
-  ops.capture_hid_report_descriptors =
-      [s](const std::string& id, int32_t interface_number, int32_t timeout_ms,
-          std::vector<CapturedHidDescriptor>* records, bool* cancelled, std::string* m) {
-        s->Log("captureHid " + id + " " + std::to_string(interface_number) + " " +
-               std::to_string(timeout_ms));
-        *cancelled = s->cancelled;
-        if (!s->Status(m)) return false;
-        CapturedHidDescriptor record;
-        record.instance_path = "HID\\X";
-        record.report_descriptor = {5, 1};
-        record.declared_length = -2;
-        record.interface_number = 1;
-        record.vendor_id = 0x1234;
-        record.product_id = 0x5678;
-        records->push_back(record);
-        return true;
-      };
-  ops.list_usb_device_nodes = [s](bool include, EncodableValue* v, std::string* m) {
-    s->Log("listUsb " + std::to_string(include));
-    return s->Answer(v, m);
+  ops.read_usb_device_diagnostics = [s](T id, Out v, Msg m) {
+    return s->Answer("diag " + id, v, m);
   };
-  ops.read_usb_device_diagnostics = [s](const std::string& id, EncodableValue* v, std::string* m) {
-    s->Log("diag " + id);
-    return s->Answer(v, m);
+  ops.reset_usb_device = [s](T id, Out v, bool* c, Msg m) {
+    return s->Answer("reset " + id, v, m, c);
   };
-  ops.reset_usb_device = [s](const std::string& id, EncodableValue* v, bool* cancelled,
-                             std::string* m) {
-    s->Log("reset " + id);
-    *cancelled = s->cancelled;
-    return s->Answer(v, m);
+  ops.usb_capture_capabilities = [s](T id) { return s->Value("caps " + id); };
+  ops.capture_usb_enumeration = [s](T id, int32_t duration, bool reports, int32_t timeout, Out v,
+                                    bool* c, Msg m) {
+    return s->Answer("captureUsb " + id + " " + N(duration) + " " + N(reports) + " " + N(timeout),
+                     v, m, c);
   };
-  ops.usb_capture_capabilities = [s](const std::string& id) {
-    s->Log("caps " + id);
-    return s->value;
-  };
-  ops.capture_usb_enumeration = [s](const std::string& id, int32_t duration_ms, bool include,
-                                    int32_t timeout_ms, EncodableValue* v, bool* cancelled,
-                                    std::string* m) {
-    s->Log("captureUsb " + id + " " + std::to_string(duration_ms) + " " + std::to_string(include) +
-           " " + std::to_string(timeout_ms));
-    *cancelled = s->cancelled;
-    return s->Answer(v, m);
-  };
-  ops.open_hid_input = [s](const std::string& path, std::string* m) {
-    s->Log("openHid " + path);
-    return s->Status(m);
-  };
-  ops.close_hid_input = [s](const std::string& path) { s->Log("closeHid " + path); };
+  ops.open_hid_input = [s](T p, Msg m) { return s->Done("openHid " + p, m); };
+  ops.close_hid_input = [s](T p) { s->Log("closeHid " + p); };
   ops.close_all_hid_inputs = [s] { s->Log("closeAllHid"); };
-  ops.write_hid_report = [s](const std::string& path, const std::vector<uint8_t>& data,
-                             bool feature, std::string* m) {
-    s->Log("writeHid " + path + " " + ToHex(data) + " " + std::to_string(feature));
-    return s->Status(m);
+  ops.write_hid_report = [s](T p, Bytes data, bool feature, Msg m) {
+    return s->Done("writeHid " + p + " " + ToHex(data) + " " + N(feature), m);
   };
-  ops.list_raw_input_devices = [s] {
-    s->Log("listRaw");
-    return s->value;
-  };
-  ops.start_raw_input = [s](std::string* m) {
-    s->Log("startRaw");
-    return s->Status(m);
-  };
+  ops.list_raw_input_devices = [s] { return s->Value("listRaw"); };
+  ops.start_raw_input = [s](Msg m) { return s->Done("startRaw", m); };
   ops.stop_raw_input = [s] { s->Log("stopRaw"); };
-  ops.set_raw_input_window = [s](WindowHandle w) {
-    s->Log(w ? "rawWindow set" : "rawWindow null");
-  };
-  ops.list_serial_ports = [s](EncodableValue* v, std::string* m) {
-    s->Log("listSerial");
-    return s->Answer(v, m);
-  };
-  ops.open_serial = [s](const std::string& port, int64_t baud, int64_t* handle, std::string* m) {
-    s->Log("openSerial " + port + " " + std::to_string(baud));
+  ops.set_raw_input_window = [s](WindowHandle w) { s->Log(w ? "rawWindow" : "rawWindow null"); };
+  ops.list_serial_ports = [s](Out v, Msg m) { return s->Answer("listSerial", v, m); };
+  ops.open_serial = [s](T port, int64_t baud, int64_t* handle, Msg m) {
     *handle = 1;
-    return s->Status(m);
+    return s->Done("openSerial " + port + " " + N(baud), m);
   };
-  ops.write_serial = [s](int64_t handle, const std::vector<uint8_t>& data, std::string* m) {
-    s->Log("writeSerial " + std::to_string(handle) + " " + ToHex(data));
-    return s->Status(m);
+  ops.write_serial = [s](int64_t handle, Bytes data, Msg m) {
+    return s->Done("writeSerial " + N(handle) + " " + ToHex(data), m);
   };
-  ops.close_serial = [s](int64_t handle) { s->Log("closeSerial " + std::to_string(handle)); };
+  ops.close_serial = [s](int64_t handle) { s->Log("closeSerial " + N(handle)); };
   ops.close_all_serial = [s] { s->Log("closeAllSerial"); };
-  ops.start_key_block = [s] {
-    s->Log("startKeyBlock");
-    return s->ok;
-  };
+  ops.start_key_block = [s] { return s->Done("startKeyBlock", nullptr); };
   ops.stop_key_block = [s] { s->Log("stopKeyBlock"); };
-  ops.pick_save_file = [s](WindowHandle owner, const std::string& name, const std::string& dir,
-                           const std::string& filter, const std::vector<std::string>& extensions,
-                           std::string* path, std::string* m) {
-    std::string joined;
-    for (const auto& e : extensions) joined += e + ",";
-    s->Log(std::string("pick ") + (owner == FakeWindow() ? "owner " : "no-owner ") + name + "|" +
-           dir + "|" + filter + "|" + joined);
-    if (!s->Status(m)) return false;
-    if (const auto* text = std::get_if<std::string>(&s->value)) *path = *text;
-    return true;
+  ops.pick_save_file = [s](WindowHandle owner, T name, T dir, T filter,
+                           const std::vector<std::string>& extensions, std::string* path, Msg m) {
+    std::string entry = std::string("pick ") + (owner == FakeWindow() ? "" : "no owner ") + name +
+                        "|" + dir + "|" + filter + "|";
+    for (const auto& e : extensions) entry += e + ",";
+    if (s->mode == kCancel) {
+      s->Log(entry);
+      return true;  // with an empty path
+    }
+    *path = "v";
+    return s->Done(entry, m);
   };
   return ops;
 }
 
-// Argument maps written inline: Map({{"path", V("x")}}).
+// A reply as text: "ok <value>", "error <code> <message>", "not implemented".
+std::string Text(const EncodableValue& v) {
+  if (v.IsNull()) return "null";
+  if (const auto* b = std::get_if<bool>(&v)) return *b ? "true" : "false";
+  if (const auto* n = std::get_if<int64_t>(&v)) return std::to_string(*n);
+  if (const auto* s = std::get_if<std::string>(&v)) return *s;
+  if (const auto* bytes = std::get_if<std::vector<uint8_t>>(&v)) return "0x" + ToHex(*bytes);
+  std::string out;
+  if (const auto* list = std::get_if<EncodableList>(&v)) {
+    for (const auto& e : *list) out += Text(e) + ",";
+  }
+  if (const auto* map = std::get_if<EncodableMap>(&v)) {
+    for (const auto& e : *map) out += Text(e.first) + "=" + Text(e.second) + ",";
+  }
+  return "{" + out + "}";
+}
+std::string Text(const ReplyRecord& r) {
+  if (r.kind == ReplyRecord::kSuccess) return "ok " + Text(r.value);
+  if (r.kind == ReplyRecord::kError) return "error " + r.code + " " + r.message;
+  return r.kind == ReplyRecord::kNotImplemented ? "not implemented" : "none";
+}
+
 EncodableValue V(const char* text) { return EncodableValue(text); }
 EncodableValue Map(std::initializer_list<std::pair<const char*, EncodableValue>> entries) {
   EncodableMap map;
   for (const auto& entry : entries) map[EncodableValue(entry.first)] = entry.second;
   return EncodableValue(std::move(map));
 }
-const EncodableValue kNoArgs;  // null: no map, so every lookup finds nothing
+EncodableValue Arg(const char* key, const char* text) { return Map({{key, V(text)}}); }
+EncodableValue Int(int64_t n) { return EncodableValue(n); }
+const EncodableValue kNone;  // no argument map: every lookup finds nothing
+const EncodableValue kU = Arg("usbInstanceId", "U");
+const EncodableValue kP = Arg("path", "p");
+const EncodableValue kI = Arg("instanceId", "I");
+const char kHid[] = "captureHid U -1 35000";  // the defaults
+const char kUsb[] = "captureUsb U 6000 1 90000";
+const EncodableValue kBytes(std::vector<uint8_t>{1, 2, 3});
+const char kMaps[] =
+    "ok {{declaredLength=-2,instancePath=HID\\X,interfaceNumber=1,productId=22136,"
+    "reportDescriptor=0x0501,vendorId=4660,},}";
+const char kCancelled[] = "用户取消了管理员授权";
 
-struct Case {
-  std::string label;
-  std::string method;
+struct Row {
+  const char* method;
   EncodableValue args;
-  // The fake operations' answer.
-  bool ok = true;
-  std::string message;
-  bool cancelled = false;
-  EncodableValue op_value = EncodableValue("v");
-  // Expected reply and operation log.
-  Kind kind = Kind::kSuccess;
-  EncodableValue value;
-  std::string code;
-  std::string reply_message;
-  std::vector<std::string> log;
+  Mode mode;
+  std::string reply;
+  std::string log;  // the inputs the operations were handed
 };
 
-Case Ok(std::string label, std::string method, EncodableValue args, EncodableValue value,
-        std::vector<std::string> log) {
-  Case c;
-  c.label = std::move(label);
-  c.method = std::move(method);
-  c.args = std::move(args);
-  c.value = std::move(value);
-  c.log = std::move(log);
-  return c;
-}
-
-Case Err(std::string label, std::string method, EncodableValue args, std::string code,
-         std::string reply_message, std::vector<std::string> log, bool ok = true,
-         std::string op_message = "", bool cancelled = false) {
-  Case c;
-  c.label = std::move(label);
-  c.method = std::move(method);
-  c.args = std::move(args);
-  c.kind = Kind::kError;
-  c.code = std::move(code);
-  c.reply_message = std::move(reply_message);
-  c.log = std::move(log);
-  c.ok = ok;
-  c.message = std::move(op_message);
-  c.cancelled = cancelled;
-  return c;
-}
-
-EncodableValue CapturedMaps() {
-  EncodableMap map;
-  map[V("instancePath")] = V("HID\\X");
-  map[V("reportDescriptor")] = EncodableValue(std::vector<uint8_t>{5, 1});
-  map[V("declaredLength")] = EncodableValue(int64_t{-2});
-  map[V("interfaceNumber")] = EncodableValue(int64_t{1});
-  map[V("vendorId")] = EncodableValue(int64_t{0x1234});
-  map[V("productId")] = EncodableValue(int64_t{0x5678});
-  return EncodableValue(EncodableList{EncodableValue(std::move(map))});
-}
-
-std::vector<Case> Cases() {
-  const EncodableValue kNull;
-  const EncodableValue kList{EncodableList{V("COM3")}};
-  const EncodableValue bytes123{std::vector<uint8_t>{1, 2, 3}};
-  std::vector<Case> cases = {
-      // listHidDevices
-      Ok("list hid", "listHidDevices", kNoArgs, V("v"), {"listHid"}),
-      Err("list hid fails", "listHidDevices", kNoArgs, "hid-list-failed", "m", {"listHid"}, false,
-          "m"),
-      Err("list hid fails silently", "listHidDevices", kNoArgs, "hid-list-failed", "", {"listHid"},
-          false),
-      // readHidDescriptors
-      Ok("read hid", "readHidDescriptors", Map({{"path", V("p")}}), V("v"), {"readHid p"}),
-      Err("read hid empty path", "readHidDescriptors", Map({{"path", V("")}}), "hid-invalid-path",
-          "缺少 path 参数", {}),
-      Err("read hid no args", "readHidDescriptors", kNoArgs, "hid-invalid-path", "缺少 path 参数",
-          {}),
-      Err("read hid fails with empty message", "readHidDescriptors", Map({{"path", V("p")}}),
-          "hid-descriptors-failed", "", {"readHid p"}, false),
-      // captureHidReportDescriptors
-      Ok("capture hid defaults", "captureHidReportDescriptors", Map({{"usbInstanceId", V("U")}}),
-         CapturedMaps(), {"captureHid U -1 35000"}),
-      Ok("capture hid low timeout", "captureHidReportDescriptors",
-         Map({{"usbInstanceId", V("U")}, {"timeoutMs", EncodableValue(10)}}), CapturedMaps(),
-         {"captureHid U -1 5000"}),
-      Ok("capture hid high timeout", "captureHidReportDescriptors",
-         Map({{"usbInstanceId", V("U")}, {"timeoutMs", EncodableValue(int64_t{1} << 40)}}),
-         CapturedMaps(), {"captureHid U -1 180000"}),
-      Ok("capture hid double timeout", "captureHidReportDescriptors",
-         Map({{"usbInstanceId", V("U")},
-              {"timeoutMs", EncodableValue(7000.5)},
-              {"interfaceNumber", EncodableValue(int64_t{0x100000002})}}),
-         CapturedMaps(), {"captureHid U 2 7000"}),
-      Ok("capture hid NaN timeout", "captureHidReportDescriptors",
-         Map({{"usbInstanceId", V("U")}, {"timeoutMs", EncodableValue(std::nan(""))}}),
-         CapturedMaps(), {"captureHid U -1 35000"}),
-      Err("capture hid missing id", "captureHidReportDescriptors", Map({}),
-          "capture-invalid-device", "缺少 usbInstanceId 参数", {}),
-      Err("capture hid cancelled", "captureHidReportDescriptors", Map({{"usbInstanceId", V("U")}}),
-          "capture-cancelled", "用户取消了管理员授权", {"captureHid U -1 35000"}, false, "", true),
-      Err("capture hid cancelled with message", "captureHidReportDescriptors",
-          Map({{"usbInstanceId", V("U")}}), "capture-cancelled", "m", {"captureHid U -1 35000"},
-          false, "m", true),
-      Err("capture hid failed", "captureHidReportDescriptors", Map({{"usbInstanceId", V("U")}}),
-          "capture-failed", "抓取 HID 报告描述符失败", {"captureHid U -1 35000"}, false),
-      // listUsbDeviceNodes
-      Ok("list usb default", "listUsbDeviceNodes", kNoArgs, V("v"), {"listUsb 0"}),
-      Ok("list usb with children", "listUsbDeviceNodes",
-         Map({{"includeHidChildren", EncodableValue(true)}}), V("v"), {"listUsb 1"}),
-      Ok("list usb list args", "listUsbDeviceNodes", kList, V("v"), {"listUsb 0"}),
-      Err("list usb fails", "listUsbDeviceNodes", kNoArgs, "hid-list-failed", "m", {"listUsb 0"},
-          false, "m"),
-      // readUsbDeviceDiagnostics
-      Ok("diagnostics", "readUsbDeviceDiagnostics", Map({{"instanceId", V("I")}}), V("v"),
-         {"diag I"}),
-      Err("diagnostics missing id", "readUsbDeviceDiagnostics", kNoArgs, "no-diagnostics",
-          "缺少 instanceId 参数", {}),
-      Err("diagnostics fails", "readUsbDeviceDiagnostics", Map({{"instanceId", V("I")}}),
-          "no-diagnostics", "读取 USB 设备诊断信息失败", {"diag I"}, false),
-      Err("diagnostics fails with message", "readUsbDeviceDiagnostics",
-          Map({{"instanceId", V("I")}}), "no-diagnostics", "m", {"diag I"}, false, "m"),
-      // resetHidDevice
-      Ok("reset", "resetHidDevice", Map({{"usbInstanceId", V("U")}}), V("v"), {"reset U"}),
-      Err("reset missing id", "resetHidDevice", kNoArgs, "reset-failed", "缺少 usbInstanceId 参数",
-          {}),
-      Err("reset refused elevation", "resetHidDevice", Map({{"usbInstanceId", V("U")}}),
-          "reset-failed", "复位 USB 设备失败", {"reset U"}, false, "", true),
-      // usbCaptureCapabilities
-      Ok("capabilities", "usbCaptureCapabilities", Map({{"usbInstanceId", V("U")}}), V("v"),
-         {"caps U"}),
-      Err("capabilities missing id", "usbCaptureCapabilities", kNoArgs, "capture-failed",
-          "缺少 usbInstanceId 参数", {}),
-      // captureUsbEnumeration
-      Ok("capture usb defaults", "captureUsbEnumeration", Map({{"usbInstanceId", V("U")}}), V("v"),
-         {"captureUsb U 6000 1 90000"}),
-      Ok("capture usb unclamped", "captureUsbEnumeration",
-         Map({{"usbInstanceId", V("U")},
-              {"durationMs", EncodableValue(1)},
-              {"includeHidReports", EncodableValue(false)},
-              {"timeoutMs", EncodableValue(int64_t{0x1FFFFFFFF})}}),
-         V("v"), {"captureUsb U 1 0 -1"}),
-      Err("capture usb missing id", "captureUsbEnumeration", kNoArgs, "capture-failed",
-          "缺少 usbInstanceId 参数", {}),
-      Err("capture usb cancelled", "captureUsbEnumeration", Map({{"usbInstanceId", V("U")}}),
-          "capture-cancelled", "用户取消了管理员授权", {"captureUsb U 6000 1 90000"}, false, "",
-          true),
-      Err("capture usb failed", "captureUsbEnumeration", Map({{"usbInstanceId", V("U")}}),
-          "capture-failed", "抓取 USB 枚举事件失败", {"captureUsb U 6000 1 90000"}, false),
-      // openHidInput / closeHidInput
-      Ok("open hid", "openHidInput", Map({{"path", V("p")}}), kNull, {"openHid p"}),
-      Err("open hid missing path", "openHidInput", kNoArgs, "hid-invalid-path", "缺少 path 参数",
-          {}),
-      Err("open hid fails", "openHidInput", Map({{"path", V("p")}}), "hid-open-input-failed", "m",
-          {"openHid p"}, false, "m"),
-      Ok("close hid empty path", "closeHidInput", kNoArgs, kNull, {"closeHid "}),
-      // writeHidOutput / writeHidFeature
-      Ok("write output bytes", "writeHidOutput", Map({{"path", V("p")}, {"data", bytes123}}), kNull,
-         {"writeHid p 010203 0"}),
-      Ok("write feature base64", "writeHidFeature", Map({{"path", V("p")}, {"data", V("AQ ID==")}}),
-         kNull, {"writeHid p 010203 1"}),
-      // Empty data is handed on (what decodes to empty: bridge_arguments_test).
-      Ok("write output empty data", "writeHidOutput", Map({{"path", V("p")}, {"data", V("")}}),
-         kNull, {"writeHid p  0"}),
-      Err("write output int32 list", "writeHidOutput",
-          Map({{"path", V("p")}, {"data", EncodableValue(std::vector<int32_t>{1, 2, 3})}}),
-          "hid-invalid-data", "缺少 data 参数", {}),
-      Err("write feature nothing", "writeHidFeature", Map({}), "hid-invalid-path", "缺少 path 参数",
-          {}),
-      Err("write feature fails", "writeHidFeature", Map({{"path", V("p")}, {"data", bytes123}}),
-          "hid-write-feature-failed", "m", {"writeHid p 010203 1"}, false, "m"),
-      Err("write output fails", "writeHidOutput", Map({{"path", V("p")}, {"data", bytes123}}),
-          "hid-write-output-failed", "m", {"writeHid p 010203 0"}, false, "m"),
-      // raw input
-      Ok("list raw", "listRawInputDevices", kNoArgs, V("v"), {"listRaw"}),
-      Ok("start raw", "startRawInput", kNoArgs, kNull, {"startRaw"}),
-      Err("start raw fails", "startRawInput", kNoArgs, "raw-input-start-failed", "m", {"startRaw"},
-          false, "m"),
-      Ok("stop raw", "stopRawInput", kNoArgs, kNull, {"stopRaw"}),
-      // serial
-      Ok("list serial", "listSerialPorts", kNoArgs, V("v"), {"listSerial"}),
-      Err("list serial fails", "listSerialPorts", kNoArgs, "serial-list-failed", "m",
-          {"listSerial"}, false, "m"),
-      Ok("open serial default baud", "openSerial", Map({{"port", V("COM3")}}),
-         EncodableValue(int64_t{1}), {"openSerial COM3 9600"}),
-      Ok("open serial string baud", "openSerial",
-         Map({{"port", V("COM3")}, {"baudRate", V("115200")}}), EncodableValue(int64_t{1}),
-         {"openSerial COM3 9600"}),
-      Ok("open serial baud", "openSerial",
-         Map({{"port", V("COM3")}, {"baudRate", EncodableValue(115200)}}),
-         EncodableValue(int64_t{1}), {"openSerial COM3 115200"}),
-      Err("open serial list args", "openSerial", kList, "serial-invalid-port", "缺少 port 参数",
-          {}),
-      Err("open serial fails", "openSerial", Map({{"port", V("COM3")}}), "serial-open-failed", "m",
-          {"openSerial COM3 9600"}, false, "m"),
-      Ok("write serial", "writeSerial",
-         Map({{"handle", EncodableValue(int64_t{7})}, {"data", bytes123}}), kNull,
-         {"writeSerial 7 010203"}),
-      Ok("write serial default handle", "writeSerial", Map({{"data", V("AQID")}}), kNull,
-         {"writeSerial 0 010203"}),
-      Err("write serial int32 list", "writeSerial",
-          Map({{"data", EncodableValue(std::vector<int32_t>{1})}}), "serial-invalid-data",
-          "缺少 data 参数", {}),
-      Err("write serial fails", "writeSerial", Map({{"data", bytes123}}), "serial-write-failed",
-          "m", {"writeSerial 0 010203"}, false, "m"),
-      Ok("close serial", "closeSerial", Map({{"handle", EncodableValue(3)}}), kNull,
-         {"closeSerial 3"}),
-      // key block
-      Ok("start key block", "startKeyBlock", kNoArgs, EncodableValue(true), {"startKeyBlock"}),
-      Err("start key block fails", "startKeyBlock", kNoArgs, "key-block-start-failed",
-          "无法安装键盘钩子（WH_KEYBOARD_LL）", {"startKeyBlock"}, false),
-      Ok("stop key block", "stopKeyBlock", kNoArgs, kNull, {"stopKeyBlock"}),
-      // pickSaveFile
-      Ok("pick defaults", "pickSaveFile", kNoArgs, V("v"), {"pick owner ||HTML 报告|html,"}),
-      Ok("pick numeric extensions", "pickSaveFile",
-         Map({{"suggestedName", V("r.html")},
-              {"defaultDirectory", V("C:\\d")},
-              {"filterName", V("F")},
-              {"filterExtensions", EncodableValue(EncodableList{EncodableValue(1)})}}),
-         V("v"), {"pick owner r.html|C:\\d|F|html,"}),
-      Ok("pick extensions", "pickSaveFile",
-         Map({{"filterExtensions", EncodableValue(EncodableList{V("htm"), V("txt")})}}), V("v"),
-         {"pick owner ||HTML 报告|htm,txt,"}),
-      Err("pick fails with empty message", "pickSaveFile", kNoArgs, "file-dialog-failed", "",
-          {"pick owner ||HTML 报告|html,"}, false),
+const std::vector<Row>& Rows() {
+  static const auto* rows = new std::vector<Row>{
+      {"listHidDevices", kNone, kOk, "ok v", "listHid"},
+      {"listHidDevices", kNone, kFailMsg, "error hid-list-failed m", "listHid"},
+      {"readHidDescriptors", kP, kOk, "ok v", "readHid p"},
+      {"readHidDescriptors", kP, kFail, "error hid-descriptors-failed ", "readHid p"},
+      {"captureHidReportDescriptors", kU, kOk, kMaps, kHid},
+      {"captureHidReportDescriptors", Map({{"usbInstanceId", V("U")}, {"timeoutMs", Int(10)}}), kOk,
+       kMaps, "captureHid U -1 5000"},
+      {"captureHidReportDescriptors",
+       Map({{"usbInstanceId", V("U")},
+            {"timeoutMs", Int(int64_t{1} << 40)},
+            {"interfaceNumber", Int(0x100000002)}}),
+       kOk, kMaps, "captureHid U 2 180000"},
+      {"captureHidReportDescriptors", kU, kCancel,
+       std::string("error capture-cancelled ") + kCancelled, kHid},
+      {"captureHidReportDescriptors", kU, kCancelMsg, "error capture-cancelled m", kHid},
+      {"captureHidReportDescriptors", kU, kFail, "error capture-failed 抓取 HID 报告描述符失败",
+       kHid},
+      {"listUsbDeviceNodes", kNone, kOk, "ok v", "listUsb 0"},
+      {"listUsbDeviceNodes", Map({{"includeHidChildren", EncodableValue(true)}}), kFailMsg,
+       "error hid-list-failed m", "listUsb 1"},
+      {"readUsbDeviceDiagnostics", kI, kOk, "ok v", "diag I"},
+      {"readUsbDeviceDiagnostics", kI, kFail, "error no-diagnostics 读取 USB 设备诊断信息失败",
+       "diag I"},
+      {"readUsbDeviceDiagnostics", kI, kFailMsg, "error no-diagnostics m", "diag I"},
+      {"resetHidDevice", kU, kOk, "ok v", "reset U"},
+      {"resetHidDevice", kU, kCancel, "error reset-failed 复位 USB 设备失败", "reset U"},
+      {"usbCaptureCapabilities", kU, kOk, "ok v", "caps U"},
+      {"captureUsbEnumeration", kU, kOk, "ok v", kUsb},
+      {"captureUsbEnumeration",
+       Map({{"usbInstanceId", V("U")},
+            {"durationMs", Int(1)},
+            {"includeHidReports", EncodableValue(false)},
+            {"timeoutMs", Int(0x1FFFFFFFF)}}),
+       kOk, "ok v", "captureUsb U 1 0 -1"},
+      {"captureUsbEnumeration", kU, kCancel, std::string("error capture-cancelled ") + kCancelled,
+       kUsb},
+      {"captureUsbEnumeration", kU, kFail, "error capture-failed 抓取 USB 枚举事件失败", kUsb},
+      {"openHidInput", kP, kOk, "ok null", "openHid p"},
+      {"openHidInput", kP, kFailMsg, "error hid-open-input-failed m", "openHid p"},
+      {"closeHidInput", kNone, kOk, "ok null", "closeHid "},  // not validated
+      {"writeHidOutput", Map({{"path", V("p")}, {"data", kBytes}}), kOk, "ok null",
+       "writeHid p 010203 0"},
+      {"writeHidOutput", Map({{"path", V("p")}, {"data", kBytes}}), kFailMsg,
+       "error hid-write-output-failed m", "writeHid p 010203 0"},
+      {"writeHidFeature", Map({{"path", V("p")}, {"data", V("AQID")}}), kFailMsg,
+       "error hid-write-feature-failed m", "writeHid p 010203 1"},
+      {"listRawInputDevices", kNone, kOk, "ok v", "listRaw"},
+      {"startRawInput", kNone, kOk, "ok null", "startRaw"},
+      {"startRawInput", kNone, kFailMsg, "error raw-input-start-failed m", "startRaw"},
+      {"stopRawInput", kNone, kOk, "ok null", "stopRaw"},
+      {"listSerialPorts", kNone, kOk, "ok v", "listSerial"},
+      {"listSerialPorts", kNone, kFailMsg, "error serial-list-failed m", "listSerial"},
+      {"openSerial", Arg("port", "COM3"), kOk, "ok 1", "openSerial COM3 9600"},
+      {"openSerial", Map({{"port", V("COM3")}, {"baudRate", EncodableValue(115200)}}), kFailMsg,
+       "error serial-open-failed m", "openSerial COM3 115200"},
+      {"writeSerial", Map({{"handle", Int(7)}, {"data", kBytes}}), kOk, "ok null",
+       "writeSerial 7 010203"},
+      {"writeSerial", Map({{"data", kBytes}}), kFailMsg, "error serial-write-failed m",
+       "writeSerial 0 010203"},
+      {"closeSerial", Map({{"handle", EncodableValue(3)}}), kOk, "ok null", "closeSerial 3"},
+      {"startKeyBlock", kNone, kOk, "ok true", "startKeyBlock"},
+      {"startKeyBlock", kNone, kFail,
+       "error key-block-start-failed 无法安装键盘钩子（WH_KEYBOARD_LL）", "startKeyBlock"},
+      {"stopKeyBlock", kNone, kOk, "ok null", "stopKeyBlock"},
+      {"pickSaveFile", kNone, kOk, "ok v", "pick ||HTML 报告|html,"},
+      {"pickSaveFile",
+       Map({{"suggestedName", V("r.html")},
+            {"defaultDirectory", V("C:\\d")},
+            {"filterName", V("F")},
+            {"filterExtensions",
+             EncodableValue(EncodableList{V("htm"), EncodableValue(1), V("txt")})}}),
+       kOk, "ok v", "pick r.html|C:\\d|F|htm,txt,"},
+      {"pickSaveFile", kNone, kCancel, "ok null", "pick ||HTML 报告|html,"},
+      {"pickSaveFile", kNone, kFailMsg, "error file-dialog-failed m", "pick ||HTML 报告|html,"},
   };
-  cases.push_back(
-      Ok("pick cancelled", "pickSaveFile", kNoArgs, kNull, {"pick owner ||HTML 报告|html,"}));
-  cases.back().op_value = V("");
-  // Unknown names, including a known one in the wrong letter case.
-  for (const char* method : {"NowMicros", "formatDisk"}) {
-    cases.push_back(Ok(method, method, kNoArgs, kNull, {}));
-    cases.back().kind = Kind::kNotImplemented;
-  }
-  return cases;
+  return *rows;
 }
-
-class DispatchTest : public testing_support::AttachedBridgeTest<> {
- protected:
-  void SetUp() override {
-    AttachedBridgeTest::SetUp();
-    state_.log.clear();
-  }
-  BridgeOperations Operations() override { return FakeOperations(&state_); }
-
-  FakeState state_;
-};
 
 // The methods that hand their reply to a job once their arguments pass.
-bool IsAsync(const std::string& method) {
+bool IsJob(const std::string& method) {
   for (const char* name :
        {"readHidDescriptors", "captureHidReportDescriptors", "readUsbDeviceDiagnostics",
         "resetHidDevice", "captureUsbEnumeration", "pickSaveFile"}) {
@@ -418,99 +262,132 @@ bool IsAsync(const std::string& method) {
   return false;
 }
 
+class DispatchTest : public testing_support::AttachedBridgeTest<> {
+ protected:
+  BridgeOperations Operations() override { return FakeOperations(&state_); }
+  FakeState state_;
+};
+
 TEST_F(DispatchTest, EveryMethodOfTheTable) {
-  for (const Case& c : Cases()) {
-    SCOPED_TRACE(c.label);
-    state_.ok = c.ok;
-    state_.message = c.message;
-    state_.cancelled = c.cancelled;
-    state_.value = c.op_value;
+  for (const Row& row : Rows()) {
+    SCOPED_TRACE(std::string(row.method) + " " + row.reply);
+    state_.mode = row.mode;
     state_.log.clear();
-    auto record = Call(c.method, c.args);
-    // Sync methods and argument errors answer before the call returns; a job's
-    // reply waits for the window thread's drain.
-    const bool answered_at_once = !IsAsync(c.method) || c.log.empty();
-    EXPECT_EQ(record->replies, answered_at_once ? 1 : 0);
+    auto record = Call(row.method, row.args);
+    // Sync methods answer before the call returns; a job's reply waits for the
+    // window thread's drain.
+    EXPECT_EQ(record->replies, IsJob(row.method) ? 0 : 1);
     ASSERT_TRUE(PumpUntil(poster_, bridge_, [&] { return record->replies > 0; }));
-    EXPECT_EQ(record->replies, 1);
-    EXPECT_EQ(record->kind, c.kind);
-    if (c.kind == Kind::kSuccess) {
-      EXPECT_EQ(record->value, c.value);
-    }
-    EXPECT_EQ(record->code, c.code);
-    EXPECT_EQ(record->message, c.reply_message);
-    EXPECT_FALSE(record->has_details);
     ASSERT_TRUE(testing_support::WaitForJobs(bridge_));
-    EXPECT_EQ(state_.log, c.log);
+    EXPECT_EQ(record->replies, 1);
+    EXPECT_EQ(Text(*record), row.reply);
+    EXPECT_EQ(state_.log, row.log);
   }
 }
 
-TEST_F(DispatchTest, NowMicrosAnswersTheClock) {
-  auto record = Call("nowMicros", kNoArgs);
-  ASSERT_EQ(record->kind, Kind::kSuccess);
-  ASSERT_TRUE(std::holds_alternative<int64_t>(record->value));
-  EXPECT_GT(std::get<int64_t>(record->value), 0);
-}
-
-TEST_F(DispatchTest, AsyncMethodsNeedAnAttachedWindow) {
+TEST_F(DispatchTest, JobsNeedAnAttachedWindowButArgumentErrorsComeFirst) {
   bridge_.Detach();
   state_.log.clear();
-  auto record = Call("readHidDescriptors", Map({{"path", V("p")}}));
-  EXPECT_EQ(record->kind, Kind::kError);
-  EXPECT_EQ(record->code, "native-async-unavailable");
-  EXPECT_EQ(record->message, "原生窗口尚未就绪");
-  EXPECT_TRUE(state_.log.empty());
-  // Argument errors still come first.
-  record = Call("readHidDescriptors", kNoArgs);
-  EXPECT_EQ(record->code, "hid-invalid-path");
+  EXPECT_EQ(Text(*Call("readHidDescriptors", kP)),
+            "error native-async-unavailable 原生窗口尚未就绪");
+  EXPECT_EQ(state_.log, "");
+  EXPECT_EQ(Call("readHidDescriptors", kNone)->code, "hid-invalid-path");
 }
 
-using DispatchWithoutOperationsTest = testing_support::AttachedBridgeTest<>;
+TEST_F(DispatchTest, DetachStopsTheFeaturesInOrderAndAttachDetachesFirst) {
+  state_.log.clear();
+  bridge_.Attach(&messenger_, FakeWindow());
+  bridge_.Attach(nullptr, FakeWindow());  // no messenger: ignored
+  bridge_.Detach();
+  const std::string detach = "stopKeyBlock; stopRaw; rawWindow null; closeAllHid; closeAllSerial";
+  EXPECT_EQ(state_.log, detach + "; rawWindow; " + detach);
+}
 
-TEST_F(DispatchWithoutOperationsTest, MissingFeaturesAnswerNotImplementedAfterArgumentChecks) {
-  struct {
-    const char* method;
-    EncodableValue args;
-    Kind kind;
-    const char* code;
-  } cases[] = {
-      {"listHidDevices", kNoArgs, Kind::kNotImplemented, ""},
-      {"readHidDescriptors", kNoArgs, Kind::kError, "hid-invalid-path"},
-      {"readHidDescriptors", Map({{"path", V("p")}}), Kind::kNotImplemented, ""},
-      {"writeHidOutput", Map({{"path", V("p")}}), Kind::kError, "hid-invalid-data"},
-      {"writeHidOutput", Map({{"path", V("p")}, {"data", V("")}}), Kind::kNotImplemented, ""},
-      {"openSerial", kNoArgs, Kind::kError, "serial-invalid-port"},
-      {"pickSaveFile", kNoArgs, Kind::kNotImplemented, ""},
-      {"nowMicros", kNoArgs, Kind::kSuccess, ""},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.method);
-    auto record = Call(c.method, c.args);
-    EXPECT_EQ(record->replies, 1);
-    EXPECT_EQ(record->kind, c.kind);
-    EXPECT_EQ(record->code, c.code);
+// Without operations every method answers not-implemented, after its
+// argument checks.
+using NoOperationsTest = testing_support::AttachedBridgeTest<>;
+
+TEST_F(NoOperationsTest, ArgumentChecksThenNotImplemented) {
+  for (const Row& row : Rows()) {
+    EXPECT_EQ(Text(*Call(row.method, row.args)), "not implemented") << row.method;
   }
-  EXPECT_EQ(bridge_.PendingReplyCount(), 0u);
+  EXPECT_EQ(Call("openSerial", kNone)->code, "serial-invalid-port");
 }
 
-TEST(AttachTest, AttachTwiceDetachesFirstAndTeardownStopsFeaturesInOrder) {
-  FakeState state;
-  NativeBridge bridge;
-  NullMessenger messenger;
-  bridge.SetOperations(FakeOperations(&state));
-  bridge.Attach(nullptr, FakeWindow());
-  EXPECT_TRUE(state.log.empty());
-  bridge.Attach(&messenger, FakeWindow());
-  bridge.Attach(&messenger, FakeWindow());
-  bridge.Detach();
-  const std::vector<std::string> detach = {"stopKeyBlock", "stopRaw", "rawWindow null",
-                                           "closeAllHid", "closeAllSerial"};
-  std::vector<std::string> expected = detach;
-  expected.push_back("rawWindow set");
-  expected.insert(expected.end(), detach.begin(), detach.end());
-  expected.push_back("rawWindow set");
-  expected.insert(expected.end(), detach.begin(), detach.end());
-  EXPECT_EQ(state.log, expected);
+constexpr char kMethods[] = "vek_tool/native";
+constexpr char kEvents[] = "vek_tool/native_events";
+
+using ChannelsTest = testing_support::AttachedBridgeTest<FakeBinaryMessenger>;
+
+TEST_F(ChannelsTest, CallsAndEventsTravelEncodedUntilDetach) {
+  auto unknown = messenger_.DeliverCall(kMethods, "listHidDevices");  // no operations
+  EXPECT_EQ(unknown->replies, 1);
+  EXPECT_TRUE(unknown->reply.empty());  // not implemented
+  messenger_.DeliverCall(kEvents, "listen");
+  bridge_.EmitEvent(EncodableMap{{EncodableValue("seq"), EncodableValue(int32_t{1})}});
+  poster_.Pump(bridge_);
+  ASSERT_EQ(messenger_.sent.size(), 1u);
+  EXPECT_EQ(messenger_.sent[0].channel, kEvents);
+  EXPECT_EQ(ToHex(messenger_.sent[0].message), "000d0107037365710301000000");
+  messenger_.DeliverCall(kEvents, "cancel");
+  bridge_.EmitEvent(EncodableMap{});
+  poster_.Pump(bridge_);
+  EXPECT_EQ(messenger_.sent.size(), 1u);
+
+  bridge_.Detach();
+  EXPECT_FALSE(messenger_.HasHandler(kMethods));
+  EXPECT_FALSE(messenger_.HasHandler(kEvents));
+}
+
+// The argument readers' edge cases that the table leaves out.
+TEST(BridgeArgumentsTest, ReadersNeverFailAndNeverOverflow) {
+  const std::pair<EncodableValue, int64_t> integers[] = {
+      {EncodableValue(-7000.9), -7000},
+      {EncodableValue(std::nan("")), 42},
+      {EncodableValue(-std::numeric_limits<double>::infinity()), 42},
+      {EncodableValue(9223372036854775808.0), std::numeric_limits<int64_t>::max()},
+      {EncodableValue(-9223372036854775808.0), std::numeric_limits<int64_t>::min()},
+      {EncodableValue("5"), 42},
+  };
+  for (const auto& c : integers) {
+    const EncodableValue args = Map({{"k", c.first}});
+    EXPECT_EQ(IntegerArgument(&args, "k", 42), c.second) << c.first.index();
+  }
+  const EncodableValue number = Map({{"k", EncodableValue(1)}});
+  EXPECT_EQ(StringArgument(&number, "k"), "");
+  EXPECT_TRUE(BoolArgument(&number, "k", true));
+  std::vector<uint8_t> bytes{9};
+  EXPECT_FALSE(BytesArgument(&number, "k", &bytes));
+  const EncodableValue no_bytes = Map({{"k", EncodableValue(std::vector<uint8_t>{})}});
+  EXPECT_TRUE(BytesArgument(&no_bytes, "k", &bytes));
+  EXPECT_TRUE(bytes.empty());
+  EXPECT_EQ(LowInt32(0x7FFFFFFF), 0x7FFFFFFF);
+  // Base64 skips what is not in its alphabet (every edge of which is here)
+  // and drops partial bytes; its accumulator keeps only 32 bits.
+  EXPECT_EQ(DecodeBase64Lenient("AZ\naz-09_+/="),
+            (std::vector<uint8_t>{0x01, 0x96, 0xB3, 0xD3, 0xDF, 0xBF}));
+  EXPECT_EQ(DecodeBase64Lenient("TWE"), (std::vector<uint8_t>{'M', 'a'}));
+  EXPECT_EQ(DecodeBase64Lenient(std::string(4000, '/')).size(), 3000u);
+}
+
+TEST(SaveDialogTest, OneFileTypeFromTheNonEmptyExtensions) {
+  EXPECT_EQ(SaveDialogFileTypeFor("", {"html", "", "htm"}).pattern, "*.html;*.htm");
+  EXPECT_EQ(SaveDialogFileTypeFor("", {"", ""}).pattern, "*.*");
+  EXPECT_EQ(SaveDialogFileTypeFor("", {}).name, "HTML 报告");
+  EXPECT_EQ(SaveDialogFileTypeFor("表格", {"csv"}).name, "表格");
+  EXPECT_EQ(SaveDialogDefaultExtension({"", "txt"}), "");
+  EXPECT_EQ(SaveDialogDefaultExtension({"txt", "csv"}), "txt");
+  EXPECT_EQ(SaveDialogDefaultExtension({}), "");
+}
+
+TEST(SaveDialogTest, FailureMessagesCarryTheHresult) {
+  const std::pair<SaveDialogStep, const char*> cases[] = {
+      {SaveDialogStep::kComInit, "保存对话框线程 COM 初始化失败（HRESULT 0x8000FFFF）"},
+      {SaveDialogStep::kCreate, "创建保存对话框失败（HRESULT 0x8000FFFF）"},
+      {SaveDialogStep::kShow, "保存对话框显示失败（HRESULT 0x8000FFFF）"},
+      {SaveDialogStep::kGetResult, "保存对话框未返回文件（HRESULT 0x8000FFFF）"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SaveDialogFailureMessage(c.first, 0x8000ffffu), c.second);
 }
 
 }  // namespace

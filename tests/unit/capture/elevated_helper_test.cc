@@ -1,468 +1,209 @@
 #include "capture/elevated_helper.h"
 
-#include <algorithm>
-
 #include <gtest/gtest.h>
 
+#include "capture/hid_descriptor_capture.h"
+#include "capture/usb_enumeration_capture.h"
 #include "support/fake_file_system.h"
 #include "support/fake_process_launcher.h"
 
 namespace vek_native {
 namespace {
 
+using ComInit = ProcessLauncher::ComInit;
 using WaitResult = ProcessLauncher::WaitResult;
+const std::string kTemp = "C:\\Users\\u\\AppData\\Local\\Temp\\";
 
-// CommandLineToArgvW's rules for the arguments after the program name,
-// written from its documentation, to check the quoting against.
-std::vector<std::string> SplitLikeCommandLineToArgv(std::string_view s) {
-  std::vector<std::string> out;
-  size_t i = 0;
-  const size_t n = s.size();
-  for (;;) {
-    while (i < n && (s[i] == ' ' || s[i] == '\t')) ++i;
-    if (i >= n) break;
-    std::string arg;
-    bool quoted = false;
-    while (i < n && (quoted || (s[i] != ' ' && s[i] != '\t'))) {
-      if (s[i] == '\\') {
-        size_t k = 0;
-        while (i < n && s[i] == '\\') ++k, ++i;
-        if (i < n && s[i] == '"') {
-          arg.append(k / 2, '\\');
-          if (k % 2 == 1) arg += '"', ++i;
-        } else {
-          arg.append(k, '\\');
-        }
-      } else if (s[i] == '"') {
-        if (quoted && i + 1 < n && s[i + 1] == '"') {
-          arg += '"';
-          i += 2;
-        } else {
-          quoted = !quoted;
-          ++i;
-        }
-      } else {
-        arg += s[i++];
-      }
-    }
-    out.push_back(arg);
-  }
-  return out;
-}
-
-const std::vector<std::string>& HostileTexts() {
-  // clang-format off
-  static const std::vector<std::string> texts = {
-      "", "plain", "with blank", "tab\there", "trailing\\", "trailing two\\\\", "quote\"inside",
-      "\"", "\\\"", "\\\\\"x", "a\\b\\c", "USB\\VID_1A2B&PID_3C4D\\5&2&0&1",
-      "x\" --reset-usb-device \"C:\\Windows\\evil",
-      "C:\\Users\\张三\\AppData\\Local\\Temp\\vek_tool_reset_1_2.txt", "\\\\server\\share\\",
-  };
-  // clang-format on
-  return texts;
-}
-
-TEST(QuoteCommandLineArgumentTest, EscapesQuotesAndBackslashesBeforeThem) {
-  const struct {
-    std::string in, out;
-  } cases[] = {
-      {"", "\"\""},
-      {"abc", "\"abc\""},
-      {"a b", "\"a b\""},
-      {"a\"b", "\"a\\\"b\""},
-      {"a\\b", "\"a\\b\""},
-      {"a\\", "\"a\\\\\""},
-      {"a\\\\\"b", "\"a\\\\\\\\\\\"b\""},
-      {"\xE5\xBC\xA0", "\"\xE5\xBC\xA0\""},
-  };
-  for (const auto& c : cases) EXPECT_EQ(QuoteCommandLineArgument(c.in), c.out) << c.in;
-}
-
-TEST(QuoteCommandLineArgumentTest, EveryHostileTextSurvivesTheSplit) {
-  std::vector<HelperParameter> parameters;
-  std::vector<std::string> expected = {"--mode"};
-  for (const std::string& text : HostileTexts()) {
-    parameters.push_back(HelperParameter::Text(text));
-    expected.push_back(text);
-    EXPECT_EQ(SplitLikeCommandLineToArgv(QuoteCommandLineArgument(text)),
-              std::vector<std::string>{text});
-  }
-  parameters.push_back(HelperParameter::Number(-1));
-  expected.push_back("-1");
-  std::string text;
-  ASSERT_TRUE(BuildHelperParameterText("--mode", parameters, &text));
-  EXPECT_EQ(SplitLikeCommandLineToArgv(text), expected);
-}
-
-TEST(BuildHelperParameterTextTest, SwitchFirstThenOneBlankBetweenEach) {
+// What CommandLineToArgvW makes of hostile texts is checked under Wine.
+TEST(HelperParameterTextTest, QuotingAndTheSwitchLine) {
+  EXPECT_EQ(QuoteCommandLineArgument("a\\b \\\\\"c\\"), "\"a\\b \\\\\\\\\\\"c\\\\\"");
   std::string text;
   ASSERT_TRUE(BuildHelperParameterText(
-      "--capture-hid-report-descriptors",
-      {HelperParameter::Text("USB\\VID_1A2B&PID_3C4D\\5"), HelperParameter::Number(-1),
-       HelperParameter::Number(35000), HelperParameter::Text("C:\\T\\r.txt")},
-      &text));
-  EXPECT_EQ(text,
-            "--capture-hid-report-descriptors \"USB\\VID_1A2B&PID_3C4D\\5\" -1 35000 "
-            "\"C:\\T\\r.txt\"");
-  EXPECT_FALSE(
-      BuildHelperParameterText("--x", {HelperParameter::Text(std::string("a\0b", 3))}, &text));
+      "--mode", {HelperParameter::Text("USB\\1"), HelperParameter::Number(-1)}, &text));
+  EXPECT_EQ(text, "--mode \"USB\\1\" -1");
+  EXPECT_FALSE(BuildHelperParameterText("--x", {HelperParameter::Text({"a\0b", 3})}, &text));
 }
 
-// The three helper modes, differing only where the launcher must tell them
-// apart; each message names its own field, so a mix-up shows.
-HelperLaunchValues CommonValues(const char* helper_switch, const char* prefix) {
-  HelperLaunchValues v;
-  v.helper_switch = helper_switch;
-  v.parameters = {HelperParameter::Text("USB\\VID_1A2B&PID_3C4D\\5&2&0&1")};
-  v.result_prefix = prefix;
-  v.temp_directory_failure = {"无法获取系统临时目录（错误码 ", "）。"};
-  v.create_directory_failure = {"无法创建 USB 抓包临时目录（错误码 ", "）。"};
-  v.own_path_failure = {"无法获取 vek_tool.exe 路径（错误码 ", "）。"};
-  v.declined_message = "用户取消了管理员授权（UAC）。";
-  v.start_failure = {"无法以管理员身份启动 helper（错误码 ", "）。"};
-  v.timeout_message = "helper 超时。";
-  v.exit_code_failure = {"无法获取 helper 退出码（错误码 ", "）。"};
-  v.wait_limit_ms = 30000;
-  v.remove_result_on_timeout = false;
-  return v;
+// The two capture modes' launches, a file and a directory location.
+HelperLaunchValues Mode(bool hid) {
+  return hid ? HidCaptureLaunchValues("USB\\1", -1, 5000)
+             : UsbCaptureLaunchValues("USB\\1", 2000, true, 5000);
 }
 
-HelperLaunchValues HidCaptureValues() {
-  HelperLaunchValues v = CommonValues("--capture-hid-report-descriptors", "vek_tool_capture_");
-  v.parameters.push_back(HelperParameter::Number(-1));
-  v.parameters.push_back(HelperParameter::Number(5000));
-  v.companion_suffixes = {".err"};
-  v.initialise_com = true;
-  v.no_handle_message = "无法获取管理员抓取进程句柄";
-  v.wait_limit_ms = 20000;
-  v.wait_ending = HelperWaitEnding::kTimeoutOnly;
-  v.remove_result_on_timeout = true;
-  return v;
-}
-
-HelperLaunchValues ResetValues() { return CommonValues("--reset-usb-device", "vek_tool_reset_"); }
-
-HelperLaunchValues UsbCaptureValues() {
-  HelperLaunchValues v = CommonValues("--capture-usb-enumeration", "vek_tool_usbcap_");
-  for (int64_t n : {6000, 1, 90000}) v.parameters.push_back(HelperParameter::Number(n));
-  v.result_kind = ResultLocationKind::kDirectory;
-  v.directory_files = {"meta.txt", "events.xml", "capture.etl"};
-  v.wait_limit_ms = 126000;
-  v.remove_result_on_timeout = true;
-  return v;
-}
-
-struct Mode {
-  const char* name;
-  HelperLaunchValues (*values)();
-  // The location made with the fakes' temp directory, process id and tick.
-  std::string Location(const FakeProcessLauncher& launcher) const {
-    const HelperLaunchValues v = values();
-    return TempName("C:\\Users\\u\\AppData\\Local\\Temp\\", v.result_prefix, 4242,
-                    launcher.fixed_tick.value_or(launcher.last_tick),
-                    v.result_kind == ResultLocationKind::kFile ? ".txt" : "");
-  }
-};
-
-const Mode kModes[] = {
-    {"hid capture", HidCaptureValues},
-    {"reset", ResetValues},
-    {"usb capture", UsbCaptureValues},
-};
-
-bool LocationExists(FakeFileSystem& fs, const HelperLaunchValues& v, const std::string& at) {
-  return v.result_kind == ResultLocationKind::kFile ? fs.files.count(at) > 0
-                                                    : fs.directories.count(at) > 0;
-}
-
-// The helper writes its answer where the last argument says.
-void WriteResultAtLastArgument(FakeFileSystem& fs, const HelperLaunchValues& v,
-                               const std::string& parameters) {
-  const std::string location = SplitLikeCommandLineToArgv(parameters).back();
-  const std::string file =
-      v.result_kind == ResultLocationKind::kFile ? location : location + "\\meta.txt";
-  ASSERT_TRUE(IsResultLocationFor(fs, location, v.result_prefix));
-  ASSERT_TRUE(WriteWholeFile(fs, file, std::string("success=1\n")));
-}
-
-TEST(LaunchElevatedHelperTest, NotElevatedStartsItselfAndHandsBackTheExitCode) {
-  for (const Mode& mode : kModes) {
-    SCOPED_TRACE(mode.name);
-    FakeFileSystem fs;
-    FakeProcessLauncher launcher;
-    HelperLaunchValues v = mode.values();
-    bool ran_in_process = false;
-    v.run_in_process = [&](const std::string&) {
-      ran_in_process = true;
-      return 0u;
-    };
-    launcher.exit_code = 2;
-    launcher.on_start = [&](const std::string& p) { WriteResultAtLastArgument(fs, v, p); };
-    HelperRunResult r;
-    ASSERT_TRUE(LaunchElevatedHelper(launcher, fs, v, &r)) << r.message;
-    EXPECT_FALSE(ran_in_process);
-    EXPECT_FALSE(r.ran_in_process);
-    EXPECT_EQ(r.exit_code, 2u);
-    EXPECT_EQ(r.result_location, mode.Location(launcher));
-    EXPECT_EQ(launcher.started_file, launcher.own_path);
-    std::vector<std::string> args = SplitLikeCommandLineToArgv(launcher.started_parameters);
-    EXPECT_EQ(args.front(), v.helper_switch);
-    EXPECT_EQ(args.back(), mode.Location(launcher));
-    EXPECT_EQ(args.size(), v.parameters.size() + 2);
-    EXPECT_EQ(launcher.wait_limits, std::vector<uint32_t>{v.wait_limit_ms});
-    EXPECT_EQ(launcher.open_handles, 0);
-    // The location stays for the caller to read.
-    const std::string file = v.result_kind == ResultLocationKind::kFile
-                                 ? r.result_location
-                                 : r.result_location + "\\meta.txt";
-    std::string text;
-    ASSERT_TRUE(ReadWholeFile(fs, file, &text));
-    EXPECT_EQ(MetaValue(text, "success"), "1");
-    // COM, when the mode wants it, is up only around the elevated start.
-    std::vector<std::string> calls = {"IsProcessElevated", "GetOwnPath", "StartElevated", "Wait",
-                                      "GetExitCode",       "Close"};
-    if (v.initialise_com) {
-      calls.insert(calls.begin() + 3, "UninitializeCom");
-      calls.insert(calls.begin() + 2, "InitializeCom");
-    }
-    EXPECT_EQ(launcher.calls, calls);
-  }
-}
-
-TEST(LaunchElevatedHelperTest, ElevatedRunsInProcessThroughTheSameLocation) {
-  for (const Mode& mode : kModes) {
-    SCOPED_TRACE(mode.name);
-    FakeFileSystem fs;
-    FakeProcessLauncher launcher;
-    launcher.elevated = true;
-    HelperLaunchValues v = mode.values();
-    std::string seen;
-    v.run_in_process = [&](const std::string& location) {
-      seen = location;
-      WriteResultAtLastArgument(fs, v, QuoteCommandLineArgument(location));
+// One launch of a mode on fresh fakes, whose helper writes its answer where
+// it was told to.
+struct Launch {
+  explicit Launch(bool hid) : values(Mode(hid)), file(hid) {
+    launcher.on_start = [this](const std::string& p) { Answer(LastQuotedArgument(p)); };
+    values.run_in_process = [this](const std::string& location) {
+      Answer(location);
       return 1u;
     };
-    HelperRunResult r;
-    ASSERT_TRUE(LaunchElevatedHelper(launcher, fs, v, &r));
-    EXPECT_TRUE(r.ran_in_process);
-    EXPECT_EQ(r.exit_code, 1u);
-    EXPECT_EQ(seen, mode.Location(launcher));
-    EXPECT_EQ(r.result_location, mode.Location(launcher));
-    EXPECT_EQ(launcher.calls, std::vector<std::string>{"IsProcessElevated"});
-    EXPECT_TRUE(LocationExists(fs, v, mode.Location(launcher)));
+  }
+  void Answer(const std::string& location) {
+    ASSERT_TRUE(IsResultLocationFor(fs, location, values.result_prefix));
+    fs.files[file ? location : location + "\\meta.txt"] = "success=1\n";
+  }
+  bool Run() { return LaunchElevatedHelper(launcher, fs, values, &result); }
+  // The location made from the fakes' temp directory, process ID and tick.
+  std::string Location() const {
+    return TempName(kTemp, values.result_prefix, 4242,
+                    launcher.fixed_tick.value_or(launcher.last_tick), file ? ".txt" : "");
+  }
+  bool Exists() const {
+    return file ? fs.files.count(Location()) : fs.directories.count(Location());
+  }
+
+  HelperLaunchValues values;
+  bool file;
+  FakeFileSystem fs;
+  FakeProcessLauncher launcher;
+  HelperRunResult result;
+};
+
+// The helper's exit code comes back and its result location stays for the
+// caller; COM, which the shell needs for the descriptor capture, is up only
+// around the start. An elevated caller runs the helper in process.
+TEST(LaunchElevatedHelperTest, StartsItselfOrRunsInProcess) {
+  const std::tuple<bool, bool, ComInit, std::string> runs[] = {
+      {true, false, ComInit::kAlreadyInitialised,
+       "IsProcessElevated GetOwnPath InitializeCom StartElevated UninitializeCom Wait GetExitCode "
+       "Close "},
+      {true, false, ComInit::kFailed,
+       "IsProcessElevated GetOwnPath InitializeCom StartElevated Wait GetExitCode Close "},
+      {false, false, ComInit::kInitialised,
+       "IsProcessElevated GetOwnPath StartElevated Wait GetExitCode Close "},
+      {false, true, ComInit::kInitialised, "IsProcessElevated "}};
+  for (const auto& [hid, elevated, com, calls] : runs) {
+    Launch l(hid);
+    l.launcher.elevated = elevated;
+    l.launcher.com_init = com;
+    l.launcher.exit_code = 2;
+    ASSERT_TRUE(l.Run()) << l.result.message;
+    EXPECT_EQ(l.result.ran_in_process, elevated);
+    EXPECT_EQ(l.result.exit_code, elevated ? 1u : 2u);
+    EXPECT_EQ(l.result.result_location, l.Location());
+    EXPECT_TRUE(l.Exists());
+    EXPECT_EQ(l.launcher.open_handles, 0);
+    std::string log;
+    for (const std::string& call : l.launcher.calls) log += call + " ";
+    EXPECT_EQ(log, calls);
+    if (elevated) continue;
+    EXPECT_EQ(l.launcher.started_file, l.launcher.own_path);
+    EXPECT_EQ(l.launcher.started_parameters,
+              (hid ? "--capture-hid-report-descriptors \"USB\\1\" -1 5000 \""
+                   : "--capture-usb-enumeration \"USB\\1\" 2000 1 5000 \"") +
+                  l.Location() + "\"");
+    // The wait allows the time-out plus 15 s, or plus the duration and 30 s.
+    EXPECT_EQ(l.launcher.wait_limits, std::vector<uint32_t>{hid ? 20000u : 37000u});
   }
 }
 
-// Each failure of the launch, for each mode: its message, the cancelled flag
-// only for a declined prompt, no handle left open, nothing left on disk.
-TEST(LaunchElevatedHelperTest, FailuresGiveTheModesMessages) {
-  struct Failure {
-    const char* name;
-    void (*setup)(FakeProcessLauncher&);
-    std::string (*message)(const HelperLaunchValues&);
-    bool cancelled;
+// Each failure, for each mode: its message, the cancelled flag only for a
+// declined prompt, no handle left open, nothing left on disk. A time-out
+// ends the helper with exit code 1 and waits for it to go; so does a failed
+// wait, except in the descriptor capture, which reads the exit code then.
+TEST(LaunchElevatedHelperTest, Failures) {
+  const struct {
+    uint32_t temp_error, own_path_error;
+    uint32_t start_error;
+    bool handle;
+    WaitResult wait;
+    uint32_t exit_code_error;
+    std::string hid_message, usb_message;  // empty: success
+  } failures[] = {
+      {3, 0, 0, true, WaitResult::kSignalled, 0, "无法获取临时目录（错误码 3）",
+       "无法获取系统临时目录（错误码 3）。"},
+      {0, 122, 0, true, WaitResult::kSignalled, 0, "无法获取当前可执行文件路径（错误码 122）",
+       "无法获取 vek_tool.exe 路径（错误码 122）。"},
+      {0, 0, 1223, true, WaitResult::kSignalled, 0, "用户取消了管理员授权",
+       "用户取消了管理员授权（UAC），未执行 USB 抓包。"},
+      {0, 0, 2, true, WaitResult::kSignalled, 0, "无法以管理员身份启动描述符抓取（错误码 2）",
+       "无法以管理员身份启动 USB 抓包（错误码 2）。"},
+      {0, 0, 0, false, WaitResult::kSignalled, 0, "无法获取管理员抓取进程句柄",
+       kDefaultNoHandleMessage},
+      {0, 0, 0, true, WaitResult::kSignalled, 6, "无法获取抓取进程退出码（错误码 6）",
+       "无法获取 USB 抓包 helper 退出码（错误码 6）。"},
+      {0, 0, 0, true, WaitResult::kTimedOut, 0, "抓取 HID 报告描述符超时",
+       "USB 抓包超时（等待 37000 毫秒）。"},
+      {0, 0, 0, true, WaitResult::kFailed, 0, "", "USB 抓包超时（等待 37000 毫秒）。"},
   };
-  const Failure failures[] = {
-      {"own path", [](FakeProcessLauncher& l) { l.own_path_error = 122; },
-       [](const HelperLaunchValues& v) { return v.own_path_failure.Format(122); }, false},
-      {"declined", [](FakeProcessLauncher& l) { l.start_error = 1223; },
-       [](const HelperLaunchValues& v) { return v.declined_message; }, true},
-      {"start", [](FakeProcessLauncher& l) { l.start_error = 2; },
-       [](const HelperLaunchValues& v) { return v.start_failure.Format(2); }, false},
-      {"no handle", [](FakeProcessLauncher& l) { l.gives_handle = false; },
-       [](const HelperLaunchValues& v) {
-         return v.no_handle_message.empty() ? std::string(kDefaultNoHandleMessage)
-                                            : v.no_handle_message;
-       },
-       false},
-      {"exit code", [](FakeProcessLauncher& l) { l.exit_code_error = 6; },
-       [](const HelperLaunchValues& v) { return v.exit_code_failure.Format(6); }, false},
-  };
-  for (const Mode& mode : kModes) {
-    for (const Failure& f : failures) {
-      SCOPED_TRACE(std::string(mode.name) + " / " + f.name);
-      FakeFileSystem fs;
-      FakeProcessLauncher launcher;
-      f.setup(launcher);
-      const HelperLaunchValues v = mode.values();
-      HelperRunResult r;
-      r.cancelled = !f.cancelled;
-      EXPECT_FALSE(LaunchElevatedHelper(launcher, fs, v, &r));
-      EXPECT_EQ(r.message, f.message(v));
-      EXPECT_EQ(r.cancelled, f.cancelled);
-      EXPECT_EQ(launcher.open_handles, 0);
-      EXPECT_FALSE(LocationExists(fs, v, mode.Location(launcher)));
-      EXPECT_EQ(std::count(launcher.calls.begin(), launcher.calls.end(), "Wait"),
-                std::string(f.name) == "exit code" ? 1 : 0);
-    }
-  }
-}
-
-// A time-out ends the helper with exit code 1 and cleans up as the mode
-// says; so does a failed wait, unless the mode then reads the exit code.
-TEST(LaunchElevatedHelperTest, TimeOutAndFailedWaitEndTheHelperAsTheModeSays) {
-  for (const Mode& mode : kModes) {
-    for (const WaitResult wait : {WaitResult::kTimedOut, WaitResult::kFailed}) {
-      SCOPED_TRACE(std::string(mode.name) + (wait == WaitResult::kFailed ? " / failed" : ""));
-      FakeFileSystem fs;
-      FakeProcessLauncher launcher;
-      launcher.wait_results = {wait};
-      launcher.exit_code = 7;
-      const HelperLaunchValues v = mode.values();
-      launcher.on_start = [&](const std::string& p) { WriteResultAtLastArgument(fs, v, p); };
-      HelperRunResult r;
-      const bool ok = LaunchElevatedHelper(launcher, fs, v, &r);
-      EXPECT_EQ(launcher.open_handles, 0);
-      if (wait == WaitResult::kFailed && v.wait_ending == HelperWaitEnding::kTimeoutOnly) {
-        EXPECT_TRUE(ok);
-        EXPECT_EQ(r.exit_code, 7u);
-        EXPECT_FALSE(launcher.terminated_with.has_value());
-        continue;
-      }
-      EXPECT_FALSE(ok);
-      EXPECT_EQ(r.message, v.timeout_message);
-      EXPECT_FALSE(r.cancelled);
-      EXPECT_EQ(launcher.terminated_with, 1u);
-      if (wait == WaitResult::kFailed) continue;
-      const std::vector<std::string> tail(launcher.calls.end() - 4, launcher.calls.end());
-      EXPECT_EQ(tail, (std::vector<std::string>{"Wait", "Terminate 1", "Wait", "Close"}));
-      // The reset leaves its result file; the captures remove theirs.
-      EXPECT_EQ(LocationExists(fs, v, mode.Location(launcher)), !v.remove_result_on_timeout);
+  for (const bool hid : {true, false}) {
+    for (const auto& f : failures) {
+      Launch l(hid);
+      const std::string& message = hid ? f.hid_message : f.usb_message;
+      SCOPED_TRACE(message);
+      if (f.temp_error != 0) l.fs.errors["temp"] = f.temp_error;
+      l.launcher.own_path_error = f.own_path_error;
+      l.launcher.start_error = f.start_error;
+      l.launcher.gives_handle = f.handle;
+      l.launcher.wait_results = {f.wait};
+      l.launcher.exit_code_error = f.exit_code_error;
+      l.result.cancelled = true;
+      EXPECT_EQ(l.Run(), message.empty());
+      EXPECT_EQ(l.result.message, message);
+      EXPECT_EQ(l.result.cancelled, f.start_error == 1223);
+      EXPECT_EQ(l.launcher.open_handles, 0);
+      EXPECT_EQ(l.Exists(), message.empty());
+      const bool ended = f.wait != WaitResult::kSignalled && !message.empty();
+      EXPECT_EQ(l.launcher.terminated_with, ended ? std::optional<uint32_t>(1) : std::nullopt);
+      EXPECT_EQ(l.launcher.wait_limits.size() == 2, ended);  // the end is waited for
     }
   }
 }
 
 TEST(LaunchElevatedHelperTest, ResultLocationIsPreparedBeforeAnythingRuns) {
-  // Leftovers of a file location and its companions go; a directory is made.
-  FakeFileSystem fs;
-  FakeProcessLauncher launcher;
-  launcher.fixed_tick = 1ull << 62;
-  const std::string hid = kModes[0].Location(launcher);
-  fs.files[hid] = "old";
-  fs.files[hid + ".err"] = "old error";
-  launcher.on_start = [&](const std::string&) {
-    EXPECT_EQ(fs.files.count(hid), 0u);
-    EXPECT_EQ(fs.files.count(hid + ".err"), 0u);
-  };
-  HelperRunResult r;
-  EXPECT_TRUE(LaunchElevatedHelper(launcher, fs, HidCaptureValues(), &r));
-
-  FakeFileSystem dir_fs;
-  FakeProcessLauncher usb;
-  usb.fixed_tick = (1ull << 62) + 10;
-  const std::string dir = kModes[2].Location(usb);
-  dir_fs.directories.insert(dir);  // 183 is no failure
-  usb.on_start = [&](const std::string&) { EXPECT_EQ(dir_fs.directories.count(dir), 1u); };
-  EXPECT_TRUE(LaunchElevatedHelper(usb, dir_fs, UsbCaptureValues(), &r)) << r.message;
-  RemoveResultLocation(dir_fs, UsbCaptureValues(), r.result_location);
-  EXPECT_TRUE(dir_fs.directories.empty());
-}
-
-TEST(LaunchElevatedHelperTest, TempDirectoryAndCaptureDirectoryFailuresStopEarly) {
-  for (const Mode& mode : kModes) {
-    SCOPED_TRACE(mode.name);
-    FakeFileSystem fs;
-    fs.temp_error = 3;
-    FakeProcessLauncher launcher;
-    const HelperLaunchValues v = mode.values();
-    HelperRunResult r;
-    EXPECT_FALSE(LaunchElevatedHelper(launcher, fs, v, &r));
-    EXPECT_EQ(r.message, v.temp_directory_failure.Format(3));
-    EXPECT_TRUE(launcher.calls.empty());
+  // Leftovers of a file location and its error file go; a directory that
+  // already exists is no failure, and goes with its files.
+  uint64_t tick = 1ull << 62;
+  for (const bool hid : {true, false}) {
+    Launch l(hid);
+    l.launcher.fixed_tick = tick += 10;
+    const std::string at = l.Location();
+    l.fs.files = {{hid ? at : at + "\\meta.txt", "old"}, {at + ".err", "old error"}};
+    l.fs.directories = {at};
+    l.launcher.on_start = [&](const std::string&) { EXPECT_EQ(l.fs.files.size(), hid ? 0u : 2u); };
+    EXPECT_TRUE(l.Run()) << l.result.message;
+    RemoveResultLocation(l.fs, l.values, at);
+    EXPECT_EQ(l.fs.directories.empty(), !hid);
   }
-  FakeFileSystem fs;
-  fs.make_directory_error = 5;
-  FakeProcessLauncher launcher;
-  HelperRunResult r;
-  EXPECT_FALSE(LaunchElevatedHelper(launcher, fs, UsbCaptureValues(), &r));
-  EXPECT_EQ(r.message, UsbCaptureValues().create_directory_failure.Format(5));
-  EXPECT_TRUE(launcher.calls.empty());
-}
-
-TEST(LaunchElevatedHelperTest, ComIsBalancedWheneverItWasInitialised) {
-  const struct {
-    ProcessLauncher::ComInit init;
-    bool uninitialised;
-  } cases[] = {{ProcessLauncher::ComInit::kInitialised, true},
-               {ProcessLauncher::ComInit::kAlreadyInitialised, true},
-               {ProcessLauncher::ComInit::kFailed, false}};
-  for (const auto& c : cases) {
-    FakeFileSystem fs;
-    FakeProcessLauncher launcher;
-    launcher.com_init = c.init;
-    launcher.start_error = 1223;
-    HelperRunResult r;
-    EXPECT_FALSE(LaunchElevatedHelper(launcher, fs, HidCaptureValues(), &r));
-    EXPECT_EQ(std::count(launcher.calls.begin(), launcher.calls.end(), "UninitializeCom"),
-              c.uninitialised ? 1 : 0);
-  }
-}
-
-TEST(LaunchElevatedHelperTest, NulInATextParameterIsRefusedBeforeStarting) {
-  FakeFileSystem fs;
-  FakeProcessLauncher launcher;
-  HelperLaunchValues v = ResetValues();
-  v.parameters = {HelperParameter::Text(std::string("USB\\VID_1\0x", 11))};
-  HelperRunResult r;
-  EXPECT_FALSE(LaunchElevatedHelper(launcher, fs, v, &r));
-  EXPECT_EQ(r.message, kParameterHasNulMessage);
-  EXPECT_EQ(std::count(launcher.calls.begin(), launcher.calls.end(), "StartElevated"), 0);
+  Launch l(false);
+  l.fs.errors["mkdir"] = 5;
+  EXPECT_FALSE(l.Run());
+  EXPECT_EQ(l.result.message, "无法创建 USB 抓包临时目录（错误码 5）。");
+  EXPECT_TRUE(l.launcher.calls.empty());
 }
 
 TEST(IsResultLocationForTest, OnlyNamesWithThePrefixDirectlyInTheTempDirectory) {
-  const std::string temp = "C:\\Users\\u\\AppData\\Local\\Temp\\";
-  const struct {
-    std::string path;
-    bool ok;
-  } cases[] = {
-      {temp + "vek_tool_reset_1_2.txt", true},
-      {"c:/users/U/appdata/local/temp/vek_tool_reset_1_2.txt", true},
-      {temp + "vek_tool_reset_", false},
-      {temp + "vek_tool_capture_1_2.txt", false},
-      {temp + "VEK_TOOL_RESET_1_2.txt", false},
-      {temp + "x\\vek_tool_reset_1_2.txt", false},
-      {temp + "vek_tool_reset_1\\..\\..\\..\\Windows\\evil.dll", false},
-      {temp + "vek_tool_reset_1/../evil", false},
-      {temp + "..\\vek_tool_reset_1_2.txt", false},
-      {"C:\\Users\\u\\AppData\\Local\\vek_tool_reset_1_2.txt", false},
-      {"C:\\Windows\\vek_tool_reset_1_2.txt", false},
-      {temp + "vek_tool_reset_1_2.txt:stream", false},
-      {temp + "vek_tool_reset_1?", false},
-      {"vek_tool_reset_1_2.txt", false},
-      {"\\\\?\\" + temp + "vek_tool_reset_1_2.txt", false},
-      {"", false},
+  const auto ok = [](const std::string& path, const std::string& temp = "C:\\T\\") {
+    return IsResultLocationFor(path, temp, "vek_tool_reset_");
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(IsResultLocationFor(c.path, temp, "vek_tool_reset_"), c.ok) << c.path;
+  EXPECT_TRUE(ok("C:\\T\\vek_tool_reset_1.txt"));
+  EXPECT_TRUE(ok("c:/t/vek_tool_reset_1"));
+  EXPECT_TRUE(ok("C:\\T\\vek_tool_reset_1", "C:\\T"));
+  EXPECT_TRUE(ok("\\\\srv\\s\\vek_tool_reset_1", "\\\\srv\\s"));
+  for (const char* path :
+       {"C:\\T\\vek_tool_reset_", "C:\\T\\VEK_TOOL_RESET_1", "C:\\vek_tool_reset_1",
+        "C:\\T\\x\\vek_tool_reset_1", "C:\\T\\vek_tool_reset_1/../x", "C:\\T\\vek_tool_reset_1:s",
+        "C:\\T\\vek_tool_reset_1\x1F"}) {
+    EXPECT_FALSE(ok(path)) << path;
   }
-  EXPECT_TRUE(IsResultLocationFor(temp + "vek_tool_reset_1", temp.substr(0, temp.size() - 1),
-                                  "vek_tool_reset_"));
-  EXPECT_FALSE(IsResultLocationFor(temp + "vek_tool_reset_1", "", "vek_tool_reset_"));
-  EXPECT_FALSE(IsResultLocationFor(temp + "vek_tool_reset_1", temp, ""));
-  EXPECT_FALSE(IsResultLocationFor("Temp\\vek_tool_reset_1", "Temp\\", "vek_tool_reset_"));
-
+  EXPECT_FALSE(ok("T\\vek_tool_reset_1", "T\\"));  // not absolute
+  EXPECT_FALSE(ok("\\\\\\vek_tool_reset_1", "\\\\\\"));
+  EXPECT_FALSE(ok("C:\\T\\vek_tool_reset_1", ""));
+  EXPECT_FALSE(IsResultLocationFor("C:\\T\\vek_tool_reset_1", "C:\\T\\", ""));
   FakeFileSystem fs;
   std::string message;
   EXPECT_FALSE(IsResultLocationFor(fs, "C:\\Windows\\x", "vek_tool_reset_", &message));
   EXPECT_EQ(message, "结果路径不在临时目录中或名称不符，拒绝写入：C:\\Windows\\x");
 }
 
-TEST(MetaValueTest, FirstLineWhoseTrimmedKeyMatchesGivesTheUntrimmedValue) {
-  const struct {
-    std::string text, key, value;
-  } cases[] = {
-      {"success=1\nelapsedMs=12\n", "elapsedMs", "12"},
-      {"message = hello\nmessage=second\n", "message", " hello"},
-      {"\t message\r=x=y \r\n", "message", "x=y "},
-      {"a=1\r\r\n", "a", "1\r"},
-      {"error=\n", "error", ""},
-      {"errors=1\nerror", "error", ""},
-      {"", "a", ""},
-      {"a=1", "A", ""},
-      {"no equals here\na=last", "a", "last"},
-      {"\n\n=empty key\n", "", "empty key"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(MetaValue(c.text, c.key), c.value) << c.text;
+// The first line whose trimmed key matches gives its value, untrimmed.
+TEST(MetaValueTest, Rules) {
+  EXPECT_EQ(MetaValue("message = hello\nmessage=second\n", "message"), " hello");
+  EXPECT_EQ(MetaValue("no equals here\n\t message\r=x=y \r\n", "message"), "x=y ");
+  EXPECT_EQ(MetaValue("a=1\r\r\n", "a"), "1\r");
+  EXPECT_EQ(MetaValue("a=1", "A"), "");
 }
 
 }  // namespace

@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 #include "support/fake_capture_system.h"
 #include "support/fake_process_launcher.h"
 
@@ -12,33 +9,22 @@ namespace vek_native {
 namespace {
 
 constexpr char kDevice[] = "USB\\VID_046D&PID_C52B&MI_01\\7&1A2B3C4D&0&0001";
-constexpr char kTemp[] = "C:\\Users\\u\\AppData\\Local\\Temp\\";
+const std::string kOut = "C:\\Users\\u\\AppData\\Local\\Temp\\vek_tool_capture_12_345.txt";
 
-std::string HidEventXml(const std::string& path, const std::string& descriptor) {
-  return "<Event xmlns=\"e\"><System><Provider Name=\"Microsoft-Windows-Input-HIDCLASS\" />"
-         "<EventID>3</EventID><TimeCreated SystemTime=\"2024-05-01T10:00:00Z\" /></System>"
-         "<EventData><Data Name=\"VendorID\">1133</Data><Data Name=\"ProductID\">50475</Data>"
+std::string HidEventXml(const std::string& path) {
+  return "<Event x><System><Provider Name=\"Microsoft-Windows-Input-HIDCLASS\" /></System>"
          "<Data Name=\"DeviceInstancePath\">" +
-         path + "</Data><Data Name=\"ReportDescriptorLength\">0</Data>" +
-         "<Data Name=\"ReportDescriptor\">" + descriptor + "</Data></EventData></Event>\r\n";
+         path + "</Data><Data Name=\"ReportDescriptor\">05 01 09 02</Data></Event>";
 }
 
-TEST(HidCaptureTimingTest, ClampAndSettle) {
-  EXPECT_EQ(ClampHidCaptureTimeout(1000), 5000);
-  EXPECT_EQ(ClampHidCaptureTimeout(-7), 5000);
-  EXPECT_EQ(ClampHidCaptureTimeout(60000), 60000);
+TEST(HidCaptureTest, TimeOutSettleTimeAndResultFile) {
+  EXPECT_EQ(ClampHidCaptureTimeout(-1), 5000);
   EXPECT_EQ(ClampHidCaptureTimeout(999999), 180000);
-  const struct {
-    int32_t timeout;
-    uint32_t settle;
-  } cases[] = {{9000, 3000}, {3000, 2000}, {18000, 6000}, {500000, 6000}, {-1, 2000}, {7500, 2500}};
-  for (const auto& c : cases) EXPECT_EQ(HidCaptureSettleMs(c.timeout), c.settle) << c.timeout;
-  EXPECT_EQ(HidCaptureLaunchValues(kDevice, 1, 5000).wait_limit_ms, 20000u);
-}
-
-TEST(HidCaptureResultTest, FormatThenParse) {
+  EXPECT_EQ(HidCaptureSettleMs(-1), 2000u);
+  EXPECT_EQ(HidCaptureSettleMs(7500), 2500u);  // a third of the time-out, 2 to 6 s
+  EXPECT_EQ(HidCaptureSettleMs(18003), 6000u);
   HidDescriptorCapture a;
-  a.instancePath = "USB\\VID_046D&PID_C52B&MI_01\\7&1";
+  a.instancePath = "USB\\VID_046D&PID_C52B&MI_01\\7&1|x\r";
   a.descriptor = {0x05, 0x01, 0xA1};
   a.declaredLength = 3;
   a.interfaceNumber = 1;
@@ -49,255 +35,106 @@ TEST(HidCaptureResultTest, FormatThenParse) {
   const std::string text = FormatHidCaptureResult({a, b});
   EXPECT_EQ(text,
             "USB\\VID_046D&PID_C52B&MI_00\\7&0|9|0501A1\r\n"
-            "USB\\VID_046D&PID_C52B&MI_01\\7&1|3|0501A1\r\n");
-  const std::vector<HidDescriptorCapture> back = ParseHidCaptureResult(text);
-  ASSERT_EQ(back.size(), 2u);
-  EXPECT_EQ(back[0].interfaceNumber, 0);
-  EXPECT_EQ(back[0].declaredLength, 9);
-  EXPECT_EQ(back[1].vendorId, 0x046Du);
-  EXPECT_EQ(back[1].productId, 0xC52Bu);
-  EXPECT_EQ(back[1].descriptor, a.descriptor);
+            "USB\\VID_046D&PID_C52B&MI_01\\7&1_x_|3|0501A1\r\n");
+  // Bad lines are skipped, a length below 1 is the byte count, any line end
+  // goes and the path, up to the first bar, is made valid UTF-8.
+  const auto records =
+      ParseHidCaptureResult(text + "X|0501\nX|3|050\n  \r\nA\xC3|0|050109\rB|b|-4|0a0B  ");
+  ASSERT_EQ(records.size(), 4u);
+  EXPECT_EQ(records[1].vendorId + records[1].productId, 0x046Du + 0xC52Bu);
+  EXPECT_EQ(records[1].interfaceNumber, 1);
+  EXPECT_EQ(records[2].instancePath + " " + std::to_string(records[2].declaredLength) + " " +
+                std::to_string(records[2].interfaceNumber),
+            "A\xEF\xBF\xBD 3 -1");
+  EXPECT_EQ(records[3].instancePath + " " + std::to_string(records[3].declaredLength), "B 2");
+  EXPECT_EQ(records[3].descriptor, (std::vector<uint8_t>{0x0A, 0x0B}));
 }
 
-TEST(HidCaptureResultTest, LinesThatAreSkippedOrRepaired) {
-  const struct {
-    const char* line;
-    size_t records;
-    int32_t declared;
-    int32_t interface_number;
-  } cases[] = {
-      {"USB\\VID_1&PID_2|0501", 0, 0, 0},       // one bar
-      {"USB\\VID_1&PID_2|3|050", 0, 0, 0},      // odd hex
-      {"USB\\VID_1&PID_2|3|", 0, 0, 0},         // no bytes
-      {"USB\\VID_1&PID_2|3|zz", 0, 0, 0},       // not hex
-      {"  \r\n\n  ", 0, 0, 0},                  // blank
-      {"USB\\VID_1&PID_2|0|050109", 1, 3, -1},  // 0 becomes the byte count
-      {"USB\\VID_1&PID_2|-4|0501", 1, 2, -1},   // not unsigned
-      {"USB\\VID_1&PID_2|x|0501", 1, 2, -1},    // not a number
-      {"USB\\VID_046D&PID_C52B&MI_02\\9|40|0501", 1, 40, 2},
-      {"HID\\nothing|1|05", 1, 1, -1},  // IDs stay 0
-      {"  a|b|c|0a0B  ", 1, 2, -1},     // path up to the first bar
-  };
-  for (const auto& c : cases) {
-    const std::vector<HidDescriptorCapture> records = ParseHidCaptureResult(c.line);
-    ASSERT_EQ(records.size(), c.records) << c.line;
-    if (c.records == 1) {
-      EXPECT_EQ(records[0].declaredLength, c.declared) << c.line;
-      EXPECT_EQ(records[0].interfaceNumber, c.interface_number) << c.line;
-    }
-  }
-  const auto repaired = ParseHidCaptureResult("USB\\VID_1&PID_2\\\xC3|1|05\rX|1|06");
-  ASSERT_EQ(repaired.size(), 2u);
-  EXPECT_EQ(repaired[0].instancePath, "USB\\VID_1&PID_2\\\xEF\xBF\xBD");
-  EXPECT_EQ(repaired[1].instancePath, "X");
-}
-
-class HidCaptureHelperTest : public ::testing::Test {
- protected:
+TEST(HidCaptureTest, Helper) {
   FakeCaptureSystem fake;
+  fake.files.files[kOut + ".err"] = "an earlier run's error";
+  // The wanted interface is the ID's, not MI_00.
+  fake.trace.xml = HidEventXml(kDevice) + HidEventXml("USB\\VID_046D&amp;PID_C52B&amp;MI_00\\1");
   CaptureHelperSystem system = fake.System();
-  const std::string out = std::string(kTemp) + "vek_tool_capture_12_345.txt";
-};
-
-TEST_F(HidCaptureHelperTest, WritesTheResultAndCleansUp) {
-  fake.trace.xml = "<Events>" + HidEventXml(kDevice, "05 01 09 02") + "</Events>";
   std::string message;
-  EXPECT_EQ(RunHidDescriptorCaptureHelper(system, kDevice, -1, 9000, out, &message), 0) << message;
-  EXPECT_EQ(fake.files.files[out], std::string(kDevice) + "|4|05010902\r\n");
-  EXPECT_EQ(fake.sleeps, std::vector<uint32_t>{3000});
+  EXPECT_EQ(RunHidDescriptorCaptureHelper(system, kDevice, -1, 9000, kOut, &message), 0) << message;
+  EXPECT_EQ(fake.files.files,
+            (std::map<std::string, std::string>{{kOut, std::string(kDevice) + "|4|05010902\r\n"}}));
   EXPECT_EQ(fake.hub.calls,
             (std::vector<std::string>{"open " + std::string(kDevice), "cycle 4", "close"}));
-  // Only the result file is left: trace and XML are gone.
-  EXPECT_EQ(fake.files.files.size(), 1u);
+  EXPECT_EQ(fake.sleeps, std::vector<uint32_t>{3000});
   EXPECT_EQ(fake.trace.running_sessions, 0);
+  // An interface asked for is kept, whatever the ID says.
+  EXPECT_EQ(RunHidDescriptorCaptureHelper(system, kDevice, 0, 9000, kOut, &message), 0) << message;
+  EXPECT_EQ(fake.files.files[kOut], "USB\\VID_046D&PID_C52B&MI_00\\1|4|05010902\r\n");
+  // A failure leaves its message in the error file and nothing else.
+  FakeCaptureSystem other;
+  other.trace.xml = HidEventXml("USB\\VID_046D&PID_1\\1");
+  CaptureHelperSystem other_system = other.System();
+  EXPECT_EQ(RunHidDescriptorCaptureHelper(other_system, kDevice, -1, 3000, kOut, &message), 2);
+  EXPECT_EQ(message, kHidCaptureNoEventMessage);
+  EXPECT_EQ(other.files.files, (std::map<std::string, std::string>{{kOut + ".err", message}}));
+  EXPECT_EQ(other.hub.open_hubs + other.trace.running_sessions, 0);
+  // A path that is not its own result location is refused before anything runs.
+  FakeCaptureSystem f;
+  CaptureHelperSystem s = f.System();
+  const std::string sam = "C:\\Windows\\system32\\config\\SAM";
+  f.files.files = {{sam, "keep"}, {sam + ".err", "keep"}};
+  EXPECT_EQ(RunHidDescriptorCaptureHelper(s, kDevice, -1, 3000, sam, &message), 1);
+  EXPECT_EQ(message, "结果路径不在临时目录中或名称不符，拒绝写入：" + sam);
+  EXPECT_EQ(f.files.files.size(), 2u);
+  EXPECT_TRUE(f.hub.calls.empty());
 }
 
-TEST_F(HidCaptureHelperTest, FailuresLeaveTheirMessageInTheErrorFile) {
-  const std::string kNoEvent = kHidCaptureNoEventMessage;
-  struct Case {
-    const char* name;
-    void (*change)(FakeCaptureSystem&);
-    int code;
-    std::string message;
-  } cases[] = {
-      {"no event", [](FakeCaptureSystem&) {}, 2, kNoEvent},
-      {"other device",
-       [](FakeCaptureSystem& f) { f.trace.xml = HidEventXml("USB\\VID_046D&PID_0001\\1", "0501"); },
-       2, kNoEvent},
-      {"hub not found", [](FakeCaptureSystem& f) { f.hub.open_ok = false; }, 1, "找不到父集线器"},
-      {"cycle fails", [](FakeCaptureSystem& f) { f.hub.cycle_ok = false; }, 1, "端口复位失败"},
-      {"no xml", [](FakeCaptureSystem& f) { f.trace.converter_writes_xml = false; }, 1,
-       "tracerpt.exe 未生成 XML（退出码 0）"},
-  };
-  for (const Case& c : cases) {
-    FakeCaptureSystem f;
-    c.change(f);
-    CaptureHelperSystem s = f.System();
-    std::string message;
-    EXPECT_EQ(RunHidDescriptorCaptureHelper(s, kDevice, -1, 3000, out, &message), c.code) << c.name;
-    EXPECT_EQ(message, c.message) << c.name;
-    EXPECT_EQ(f.files.files[out + ".err"], c.message) << c.name;
-    EXPECT_EQ(f.files.files.count(out), 0u) << c.name;
-    EXPECT_EQ(f.files.files.size(), 1u) << c.name;  // the error file only
-    EXPECT_EQ(f.hub.open_hubs, 0) << c.name;
-    EXPECT_EQ(f.trace.running_sessions, 0) << c.name;
-  }
-}
-
-TEST_F(HidCaptureHelperTest, RefusesPathsOutsideItsResultLocations) {
-  for (const std::string& path :
-       {std::string("C:\\Windows\\system32\\config\\SAM"), std::string(kTemp) + "other_1.txt",
-        std::string(kTemp) + "sub\\vek_tool_capture_1.txt",
-        std::string("vek_tool_capture_1.txt")}) {
-    FakeCaptureSystem f;
-    f.files.files[path] = "keep";
-    f.files.files[path + ".err"] = "keep";
-    CaptureHelperSystem s = f.System();
-    std::string message;
-    EXPECT_EQ(RunHidDescriptorCaptureHelper(s, kDevice, -1, 3000, path, &message), 1) << path;
-    EXPECT_FALSE(message.empty()) << path;
-    EXPECT_EQ(f.files.files[path], "keep") << path;
-    EXPECT_EQ(f.files.files[path + ".err"], "keep") << path;
-    EXPECT_TRUE(f.hub.calls.empty()) << path;
-  }
-}
-
-TEST_F(HidCaptureHelperTest, InvalidIdFailsBeforeTracing) {
-  std::string message;
-  EXPECT_EQ(CaptureHidDescriptorsOnce(system, "bogus", 0, 3000, out, &message), 1);
-  EXPECT_EQ(message, "usbInstanceId 不是有效的 USB 设备实例路径：bogus");
-  EXPECT_TRUE(fake.hub.calls.empty());
-}
-
-// The caller's side, with a launcher whose "helper" writes into the same
-// fake file system.
-class HidCaptureCallerTest : public ::testing::Test {
- protected:
-  HidCaptureCallerTest() {
-    caller.launcher = &launcher;
-    caller.files = &files;
-    caller.support = &support;
-    launcher.on_start = [this](const std::string& parameters) {
-      started_with = parameters;
-      const std::string result = LastQuotedArgument(parameters);
-      if (result_text) files.files[result] = *result_text;
-      if (error_text) files.files[result + ".err"] = *error_text;
-    };
-  }
-
-  bool Run(int32_t timeout = 9000) {
-    records.clear();
-    return CaptureHidReportDescriptors(caller, kDevice, -1, timeout, &records, &cancelled, &error);
-  }
-
+// The caller's side, with a launcher whose "helper" writes the result and
+// error files. The launch and its messages are the elevated helper test's.
+TEST(HidCaptureTest, Caller) {
   FakeProcessLauncher launcher;
   FakeFileSystem files;
   CaptureSupportQueries support = SupportedCaptureQueries();
-  HidCaptureCaller caller;
-  const std::string* result_text = nullptr;
-  const std::string* error_text = nullptr;
-  std::string started_with;
+  HidCaptureCaller caller{&launcher, &files, &support, nullptr};
+  std::string result = "USB\\VID_046D&PID_C52B&MI_01\\7|0|0501\r\n", error_file;  // "": none
+  launcher.on_start = [&](const std::string& parameters) {
+    if (!result.empty()) files.files[LastQuotedArgument(parameters)] = result;
+    if (!error_file.empty()) files.files[LastQuotedArgument(parameters) + ".err"] = error_file;
+  };
   std::vector<HidDescriptorCapture> records;
   bool cancelled = true;
   std::string error;
-};
-
-TEST_F(HidCaptureCallerTest, SuccessReadsAndRemovesTheResultFile) {
-  const std::string result = std::string(kDevice) + "|0|0501\r\nbad line\r\n";
-  result_text = &result;
-  ASSERT_TRUE(Run(1000)) << error;
-  EXPECT_FALSE(cancelled);
-  ASSERT_EQ(records.size(), 1u);
-  EXPECT_EQ(records[0].declaredLength, 2);
-  EXPECT_EQ(records[0].interfaceNumber, 1);
-  EXPECT_EQ(launcher.wait_limits, std::vector<uint32_t>{20000});
-  EXPECT_EQ(started_with.rfind("--capture-hid-report-descriptors \"", 0), 0u) << started_with;
-  EXPECT_NE(started_with.find("\" -1 5000 \""), std::string::npos) << started_with;
-  EXPECT_TRUE(files.files.empty());
-}
-
-TEST_F(HidCaptureCallerTest, FailureMessages) {
-  const std::string empty, only_blanks = " \r\n", helper_says = " 端口复位失败\r\n";
-  struct Case {
-    const char* name;
-    uint32_t exit_code;
-    const std::string* result;
-    const std::string* error_file;
-    std::string message;
-  } cases[] = {
-      {"exit 2, empty error file", 2, nullptr, &only_blanks, kHidCaptureNoEventMessage},
-      {"exit 2, no error file", 2, nullptr, nullptr, kHidCaptureNoEventMessage},
-      {"exit 1, no message", 1, nullptr, &empty, "抓取失败（退出码 1）"},
-      {"exit 1, message", 1, nullptr, &helper_says, "端口复位失败"},
-      {"exit 0, empty result", 0, &empty, nullptr, "抓取结果为空（未解析到报告描述符）"},
-      {"exit 0, no result file", 0, nullptr, nullptr, ""},  // the reader's message
+  const auto capture = [&] {
+    return CaptureHidReportDescriptors(caller, kDevice, -1, 1000, &records, &cancelled, &error);
   };
-  for (const Case& c : cases) {
-    files.files.clear();
-    launcher.exit_code = c.exit_code;
-    result_text = c.result;
-    error_text = c.error_file;
-    EXPECT_FALSE(Run()) << c.name;
-    if (!c.message.empty()) {
-      EXPECT_EQ(error, c.message) << c.name;
-    }
-    EXPECT_FALSE(error.empty()) << c.name;
-    EXPECT_FALSE(cancelled) << c.name;
-    EXPECT_TRUE(files.files.empty()) << c.name;
+  ASSERT_TRUE(capture()) << error;
+  EXPECT_FALSE(cancelled);
+  EXPECT_EQ(records.size(), 1u);
+  EXPECT_NE(launcher.started_parameters.find(" -1 5000 "), std::string::npos);  // clamped
+  // The error file's text, trimmed, or one for the exit code; the result and
+  // error files go either way.
+  const std::tuple<uint32_t, const char*, const char*, std::string> cases[] = {
+      {2, "", " \r\n", kHidCaptureNoEventMessage},
+      {1, "", " 端口复位失败\r\n", "端口复位失败"},
+      {1, "", "", "抓取失败（退出码 1）"},
+      {0, "\r\n", "", "抓取结果为空（未解析到报告描述符）"},
+      {0, "", "", "无法读取文件 "}};
+  for (const auto& [exit_code, result_text, error_text, message] : cases) {
+    launcher.exit_code = exit_code;
+    result = result_text;
+    error_file = error_text;
+    EXPECT_FALSE(capture());
+    EXPECT_EQ(error.rfind(message, 0), 0u) << error;
+    EXPECT_TRUE(files.files.empty());
   }
-}
-
-TEST_F(HidCaptureCallerTest, DeclinedTimedOutAndPrecheck) {
-  launcher.start_error = 1223;
-  EXPECT_FALSE(Run());
-  EXPECT_TRUE(cancelled);
-  EXPECT_EQ(error, "用户取消了管理员授权");
-
-  launcher.start_error = 0;
-  launcher.wait_results = {ProcessLauncher::WaitResult::kTimedOut};
-  const std::string result = std::string(kDevice) + "|0|0501\r\n";
-  result_text = &result;
-  EXPECT_FALSE(Run());
-  EXPECT_FALSE(cancelled);
-  EXPECT_EQ(error, "抓取 HID 报告描述符超时");
-  EXPECT_TRUE(files.files.empty());
-
-  support.read_system_build = [](uint32_t* b) {
-    *b = 7601;
-    return true;
-  };
-  launcher.calls.clear();
-  EXPECT_FALSE(Run());
-  EXPECT_NE(error.find("Windows 8.1"), std::string::npos);
-  EXPECT_TRUE(launcher.calls.empty());
-}
-
-TEST_F(HidCaptureCallerTest, ElevatedCallerRunsInProcessThroughTheResultFile) {
-  FakeCaptureSystem helper;
+  // Elevated, the helper runs in this process; its failure is the caller's.
   launcher.elevated = true;
-  caller.run_helper = [&](const std::string& id, int32_t iface, int32_t timeout,
-                          const std::string& out, std::string* message) {
-    // The helper sees the caller's file system.
-    helper.files.files = files.files;
-    helper.trace.xml = HidEventXml(kDevice, "0501");
-    CaptureHelperSystem s = helper.System();
-    const int code = RunHidDescriptorCaptureHelper(s, id, iface, timeout, out, message);
-    files.files = helper.files.files;
-    return code;
+  caller.run_helper = [](const std::string&, int32_t, int32_t, const std::string&, std::string*) {
+    return 1;
   };
-  ASSERT_TRUE(Run()) << error;
-  ASSERT_EQ(records.size(), 1u);
-  EXPECT_EQ(records[0].descriptor, (std::vector<uint8_t>{0x05, 0x01}));
-  EXPECT_TRUE(files.files.empty());
-
-  helper.trace.xml = "";
-  caller.run_helper = [&](const std::string& id, int32_t iface, int32_t timeout,
-                          const std::string& out, std::string* message) {
-    CaptureHelperSystem s = helper.System();
-    return RunHidDescriptorCaptureHelper(s, id, iface, timeout, out, message);
-  };
-  EXPECT_FALSE(Run());
-  EXPECT_EQ(error, kHidCaptureNoEventMessage);
+  EXPECT_FALSE(capture());
+  EXPECT_EQ(error, kHidCaptureFailedMessage);
+  support.is_tracerpt_available = nullptr;  // checked before anything is launched
+  launcher.calls.clear();
+  EXPECT_FALSE(capture());
+  EXPECT_TRUE(launcher.calls.empty());
 }
 
 }  // namespace

@@ -1,13 +1,14 @@
+// The USB side of a HID collection: its descriptors read through the hub
+// port it hangs on, and the descriptor report built on them.
 #include "hid/hub_requests.h"
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
+#include "hid/descriptor_report.h"
+#include "hid/hid_devices.h"
 #include "support/hid/fake_hid_device_api.h"
+#include "unit/hid/hid_test_data.h"
 #include "unit/hid/hub_fake.h"
-#include "unit/hid/usb_descriptors_test_json.h"
 
 namespace vek_native {
 namespace {
@@ -15,417 +16,432 @@ namespace {
 using vek_test::FakeHubState;
 using vek_test::FakeUsbDevice;
 using vek_test::FakeUsbHubApi;
-using vek_test::FromHex;
 using vek_test::StringDescriptor;
 
 constexpr uint8_t kReport = 0x22;
+const char kPath0[] = R"(\\?\hid#vid_04d9&pid_1603&mi_00#7&1&0&0000#{4d1e55b2-f16f-11cf})";
+const char kCol01[] = R"(\\?\HID#VID_04D9&PID_1603&MI_01&Col01#7&2&0&0000#{4d1e55b2-f16f})";
+const char kCol02[] = R"(\\?\hid#vid_04d9&pid_1603&mi_01&col02#7&2&0&0001#{4d1e55b2-f16f})";
+const char kInterface0[] = "USB\\VID_04D9&PID_1603&MI_00\\6&1";
+const char kInterface1[] = "USB\\VID_04D9&PID_1603&MI_01\\6&2";
+const char kDevice[] = "USB\\VID_04D9&PID_1603\\5&1";
 
-// A real device from the recordings: its device descriptor and configuration,
-// as the hub answers them.
+// A recorded device as the hub answers for it: its device descriptor and
+// configuration set.
 FakeUsbDevice RecordedDevice(const std::string& vendor, const std::string& product) {
-  const vek_test::Json root = vek_test::LoadJson(
-      vek_test::SharedTestData("usb_descriptors/sysfs_descriptors_from_umockdev.json"));
-  for (const vek_test::Json& device : root["devices"].items) {
-    if (device["sysfs_decoded"]["idVendor"].text != vendor ||
-        device["sysfs_decoded"]["idProduct"].text != product) {
-      continue;
-    }
-    const std::vector<uint8_t> bytes = FromHex(device["descriptors_hex"].text);
-    FakeUsbDevice fake;
+  FakeUsbDevice fake;
+  for (const auto& device : vek_test::SysfsDevices()) {
+    if (device.at("idVendor") != vendor || device.at("idProduct") != product) continue;
+    const std::vector<uint8_t> bytes = vek_test::FromHex(device.at("descriptors_hex"));
     fake.device_descriptor.assign(bytes.begin(), bytes.begin() + 18);
     fake.Set(1, 0, 0, 0x80, fake.device_descriptor);
     fake.Set(2, 0, 0, 0x80, std::vector<uint8_t>(bytes.begin() + 18, bytes.end()));
-    return fake;
   }
-  ADD_FAILURE() << "no recorded device " << vendor << ":" << product;
-  return {};
+  return fake;
 }
 
-// The Holtek keyboard 04d9:1603: boot keyboard on interface 0 (62-byte report
-// descriptor) and a second HID interface 1 (101 bytes).
-FakeUsbDevice HoltekKeyboard() { return RecordedDevice("04d9", "1603"); }
-
-std::vector<uint8_t> ReportDescriptorOf(size_t length) {
+// A report descriptor of `length` bytes, starting as one does.
+std::vector<uint8_t> ReportDescriptor(size_t length) {
   std::vector<uint8_t> bytes{0x05, 0x01, 0x09, 0x06, 0xA1, 0x01};
-  while (bytes.size() + 1 < length) bytes.insert(bytes.end(), {0x09, 0x00});
-  if (bytes.size() < length) bytes.push_back(0xC0);
-  bytes.resize(length);
+  bytes.resize(length, 0x09);
   return bytes;
 }
 
-const std::string kPath0 =
-    "\\\\?\\hid#vid_04d9&pid_1603&mi_00#7&1&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
-const std::string kPath1 =
-    "\\\\?\\HID#VID_04D9&PID_1603&MI_01&Col01#7&2&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+fake::FakeHidDeviceSpec Collection(const char* path, const char* parent, const char* dump) {
+  fake::FakeHidDeviceSpec spec = vek_test::RecordedCollection(dump);
+  spec.path = path;
+  spec.parent_instance_id = parent;
+  spec.attributes = {0x04d9, 0x1603, 0x0310};
+  return spec;
+}
 
-class ReadUsbDescriptorsTest : public ::testing::Test {
+// The HID stack's raw descriptor and indexed strings.
+class FakeRequests : public HidDescriptorRequests {
+ public:
+  bool GetRawReportDescriptor(HidDevice&, std::vector<uint8_t>* buffer, uint32_t* returned,
+                              uint32_t* error) override {
+    sizes.push_back(buffer->size());
+    *error = raw.empty() ? 50 : kErrorInsufficientBuffer;  // 50: Wine's answer
+    if (raw.empty() || buffer->size() < raw.size()) return false;
+    std::copy(raw.begin(), raw.end(), buffer->begin());
+    *returned = static_cast<uint32_t>(raw.size());
+    return true;
+  }
+  bool GetIndexedString(HidDevice&, uint32_t index, char16_t* buffer, uint32_t bytes) override {
+    if (indexed.count(index) == 0) return false;
+    std::copy_n(indexed[index].begin(), std::min<size_t>(indexed[index].size(), bytes / 2), buffer);
+    return true;
+  }
+  std::vector<uint8_t> raw;
+  std::map<uint32_t, std::u16string> indexed;
+  std::vector<size_t> sizes;
+};
+
+// The recorded Holtek keyboard 04d9:1603 on port 3 of a hub: a boot keyboard
+// on interface 0 (declaring a 62-byte report descriptor) and a second HID
+// interface 1 (101 bytes), here with two collections. The collections carry
+// the recorded preparsed data of a Logitech receiver's.
+class UsbSideTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    api_ = FakeUsbHubApi();
-    hid_ = fake::FakeHidDeviceApi();
-    fake::FakeHidDeviceSpec first;
-    first.path = kPath0;
-    first.parent_instance_id = "USB\\VID_04D9&PID_1603&MI_00\\6&1";
-    fake::FakeHidDeviceSpec second;
-    second.path = kPath1;
-    second.parent_instance_id = "USB\\VID_04D9&PID_1603&MI_01\\6&2";
-    hid_.Add(first);
-    hid_.Add(second);
-    tree_ =
-        fake::FakeDeviceTree({{"USB\\VID_04D9&PID_1603&MI_00\\6&1", "USB\\VID_04D9&PID_1603\\5&1"},
-                              {"USB\\VID_04D9&PID_1603&MI_01\\6&2", "USB\\VID_04D9&PID_1603\\5&1"},
-                              {"USB\\VID_04D9&PID_1603\\5&1", "USB\\ROOT_HUB30\\4&1"}});
-    api_.driver_keys["USB\\VID_04D9&PID_1603\\5&1"] =
-        "{36FC9E60-C465-11CF-8056-444553540000}\\0012";
-    hub_ = &api_.AddHub(u"\\\\?\\usb#root_hub30#4&1#{f18a0e88-c30c-11d0-8815-00a0c906bed8}");
-    FakeUsbDevice keyboard = HoltekKeyboard();
-    keyboard.driver_key = "{36fc9e60-c465-11cf-8056-444553540000}\\0012";
-    keyboard.Set(3, 0, 0, 0x80, {4, 3, 0x09, 0x04});
-    keyboard.Set(3, 2, 0x0409, 0x80, StringDescriptor("USB Keyboard"));
-    keyboard.Set(kReport, 0, 0, 0x81, ReportDescriptorOf(62));
-    keyboard.Set(kReport, 0, 1, 0x81, ReportDescriptorOf(101));
-    hub_->ports[3] = keyboard;
+    hid_ = fake::FakeHidDeviceApi({Collection(kCol02, kInterface1, "046D_C534_0001_000C"),
+                                   Collection(kPath0, kInterface0, "046D_C534_0006_0001"),
+                                   Collection(kCol01, kInterface1, "046D_C534_0002_0001")});
+    tree_ = fake::FakeDeviceTree({{kInterface0, kDevice}, {kInterface1, kDevice}});
+    hubs_ = FakeUsbHubApi();
+    hubs_.driver_keys[kDevice] = "{36FC9E60-C465-11CF-8056-444553540000}\\0012";
+    hub_ = &hubs_.AddHub(u"hub");
+    hub_->ports[3] = RecordedDevice("04d9", "1603");
+    Keyboard().driver_key = "{36fc9e60-c465-11cf-8056-444553540000}\\0012";
+    Keyboard().Set(3, 0, 0, 0x80, {4, 3, 0x09, 0x04});
+    Keyboard().Set(3, 2, 0x0409, 0x80, StringDescriptor("USB Keyboard"));
+    Keyboard().Set(kReport, 0, 0, 0x81, ReportDescriptor(62));
+    Keyboard().Set(kReport, 0, 1, 0x81, ReportDescriptor(101));
+    requests_ = FakeRequests();
   }
 
   UsbDescriptorRecord Read(const std::string& path) {
     UsbDescriptorRecord record =
-        ReadUsbDescriptorsForHidPath(hid_, tree_, api_, path, 0x04d9, 0x1603);
-    EXPECT_EQ(api_.OpenHandles(), 0);
+        ReadUsbDescriptorsForHidPath(hid_, tree_, hubs_, path, 0x04d9, 0x1603);
+    EXPECT_EQ(hubs_.OpenHandles(), 0);
     return record;
+  }
+  EncodableMap Report(const std::string& path) {
+    EncodableValue report;
+    std::string message;
+    EXPECT_TRUE(ReadHidDescriptors(hid_, tree_, hubs_, requests_, path, &report, &message))
+        << message;
+    EXPECT_EQ(hubs_.OpenHandles(), 0);
+    return std::get<EncodableMap>(report);
+  }
+
+  // The requests for one descriptor type as "index/wIndex/length" words, "I"
+  // before those sent to an interface rather than the device.
+  std::string Asked(uint8_t type) const {
+    std::string out;
+    for (const auto& r : hub_->requests) {
+      if (r.type != type) continue;
+      out += std::string(out.empty() ? "" : " ") + (r.bm_request == 0x81 ? "I" : "") +
+             std::to_string(r.index) + "/" + std::to_string(r.w_index) + "/" +
+             std::to_string(r.length);
+    }
+    return out;
   }
 
   FakeUsbDevice& Keyboard() { return hub_->ports[3]; }
+  void SetDescriptor(uint8_t type, size_t offset, uint8_t value) {
+    std::vector<uint8_t> bytes = Keyboard().descriptors.at({type, 0, 0, 0x80});
+    bytes.at(offset) = value;
+    Keyboard().Set(type, 0, 0, 0x80, bytes);
+  }
 
   fake::FakeHidDeviceApi hid_;
   fake::FakeDeviceTree tree_;
-  FakeUsbHubApi api_;
+  FakeUsbHubApi hubs_;
   FakeHubState* hub_ = nullptr;
+  FakeRequests requests_;
 };
 
-TEST_F(ReadUsbDescriptorsTest, ReadsARealCompositeKeyboardOnPortThree) {
-  const UsbDescriptorRecord record = Read(kPath1);
-  EXPECT_EQ(record.usbError, "");
-  EXPECT_EQ(record.reportDescriptorError, "");
+const EncodableValue& At(const EncodableMap& map, const char* key) {
+  return map.at(EncodableValue(key));
+}
+std::string Str(const EncodableMap& map, const char* key) {
+  return std::get<std::string>(At(map, key));
+}
+int64_t Int(const EncodableMap& map, const char* key) { return At(map, key).LongValue(); }
+std::vector<uint8_t> Descriptor(const EncodableMap& report) {
+  return std::get<std::vector<uint8_t>>(At(report, "reportDescriptor"));
+}
+
+TEST_F(UsbSideTest, ReadsARealCompositeKeyboard) {
+  const UsbDescriptorRecord record = Read(kCol01);
+  EXPECT_EQ(record.usbError + record.reportDescriptorError, "");
   EXPECT_TRUE(record.valid);
-  EXPECT_EQ(record.idVendor, 0x04d9);
-  EXPECT_EQ(record.usbInstanceId, "USB\\VID_04D9&PID_1603\\5&1");
-  EXPECT_EQ(record.speed, 2);
-  EXPECT_EQ(record.address, 7);
+  EXPECT_EQ(record.usbInstanceId, kDevice);
+  EXPECT_EQ(std::vector<int>({record.idVendor, record.speed, record.address}),
+            std::vector<int>({0x04d9, 2, 7}));
   ASSERT_EQ(record.configurations.size(), 1u);
   EXPECT_EQ(record.configurations[0].interfaces.size(), 2u);
-  EXPECT_EQ(DeclaredReportDescriptorLength(record.configurations, 0), 62);
-  EXPECT_EQ(DeclaredReportDescriptorLength(record.configurations, 1), 101);
-  // The path's own interface (&MI_01) is asked first.
+  // The configuration is read as its header, then whole; the path's own
+  // interface (&MI_01, declaring 101 bytes) is asked first.
+  EXPECT_EQ(Asked(2), "0/0/9 0/0/59");
+  EXPECT_EQ(Asked(kReport), "I0/1/101");
   EXPECT_EQ(record.reportDescriptorInterface, 1);
-  EXPECT_EQ(record.reportDescriptor, ReportDescriptorOf(101));
-  EXPECT_EQ(record.strings.size(), 1u);
-  EXPECT_EQ(record.strings.at(2), "USB Keyboard");
+  EXPECT_EQ(record.reportDescriptor, ReportDescriptor(101));
+  EXPECT_EQ(record.strings, (std::map<uint8_t, std::string>{{2, "USB Keyboard"}}));
   for (const auto& request : hub_->requests) EXPECT_EQ(request.port, 3u);
 }
 
-TEST_F(ReadUsbDescriptorsTest, ConfigurationReadInTwoSteps) {
-  Read(kPath0);
-  std::vector<uint16_t> lengths;
-  for (const auto& r : hub_->requests) {
-    if (r.type == 2) lengths.push_back(r.length);
-  }
-  EXPECT_EQ(lengths, (std::vector<uint16_t>{9, 59}));
-}
-
-TEST_F(ReadUsbDescriptorsTest, ConfigurationHeaderOfNineBytesIsUsedAsRead) {
+TEST_F(UsbSideTest, ConfigurationReads) {
+  const std::vector<uint8_t> whole = Keyboard().descriptors.at({2, 0, 0, 0x80});
+  // A header that says it is all there is is not asked for again.
   Keyboard().Set(2, 0, 0, 0x80, {9, 2, 9, 0, 0, 1, 0, 0x80, 50});
-  const UsbDescriptorRecord record = Read(kPath0);
-  int config_requests = 0;
-  for (const auto& r : hub_->requests) config_requests += r.type == 2;
-  EXPECT_EQ(config_requests, 1);
-  ASSERT_EQ(record.configurations.size(), 1u);
-  EXPECT_TRUE(record.configurations[0].interfaces.empty());
-}
-
-TEST_F(ReadUsbDescriptorsTest, ConfigurationAskedWhollyWhenTheHeaderFails) {
-  // Only a 4096-byte request gets an answer.
-  const std::vector<uint8_t> config = Keyboard().descriptors.at({2, 0, 0, 0x80});
-  Keyboard().descriptors.erase({2, 0, 0, 0x80});
-  // A header reply of 5 bytes counts as a failed first request.
-  Keyboard().Set(2, 0, 0, 0x80, std::vector<uint8_t>(config.begin(), config.begin() + 5));
-  UsbDescriptorRecord record = Read(kPath0);
-  std::vector<uint16_t> lengths;
-  for (const auto& r : hub_->requests) {
-    if (r.type == 2) lengths.push_back(r.length);
+  EXPECT_EQ(Read(kPath0).configurations.at(0).interfaces.size(), 0u);
+  EXPECT_EQ(Asked(2), "0/0/9");
+  // A 5-byte header is a failed request; the whole is asked for at once.
+  SetUp();
+  Keyboard().Set(2, 0, 0, 0x80, std::vector<uint8_t>(whole.begin(), whole.begin() + 5));
+  EXPECT_EQ(Read(kPath0).usbError, "读取 USB 配置描述符失败");
+  EXPECT_EQ(Asked(2), "0/0/9 0/0/4096");
+  // Without a configuration count index 0 is read; above 16, 16 are.
+  for (uint8_t count : {0, 200}) {
+    SetUp();
+    SetDescriptor(1, 17, count);
+    EXPECT_EQ(Read(kPath0).configurations.size(), 1u);
+    std::set<uint8_t> indices;
+    for (const auto& r : hub_->requests) indices.insert(r.type == 2 ? r.index : 0);
+    EXPECT_EQ(indices.size(), count == 0 ? 1u : 16u);
   }
-  EXPECT_EQ(lengths, (std::vector<uint16_t>{9, 4096}));
-  EXPECT_EQ(record.usbError, "读取 USB 配置描述符失败");
 }
 
-TEST_F(ReadUsbDescriptorsTest, DeviceWithoutConfigurationCountIsAskedForIndexZero) {
-  std::vector<uint8_t> device = Keyboard().device_descriptor;
-  device[17] = 0;
-  Keyboard().device_descriptor = device;
-  Keyboard().Set(1, 0, 0, 0x80, device);
-  const UsbDescriptorRecord record = Read(kPath0);
-  EXPECT_EQ(record.bNumConfigurations, 0);
-  EXPECT_EQ(record.configurations.size(), 1u);
-}
-
-TEST_F(ReadUsbDescriptorsTest, ConfigurationCountCappedAtSixteen) {
-  std::vector<uint8_t> device = Keyboard().device_descriptor;
-  device[17] = 200;
-  Keyboard().Set(1, 0, 0, 0x80, device);
-  Read(kPath0);
-  std::set<uint8_t> indices;
-  for (const auto& r : hub_->requests) {
-    if (r.type == 2) indices.insert(r.index);
-  }
-  EXPECT_EQ(indices.size(), 16u);
-  EXPECT_EQ(*indices.rbegin(), 15);
-}
-
-TEST_F(ReadUsbDescriptorsTest, StringsInSeveralLanguages) {
-  std::vector<uint8_t> device = Keyboard().device_descriptor;
-  device[14] = 1;  // iManufacturer
-  device[15] = 2;  // iProduct
-  device[16] = 3;  // iSerialNumber
-  Keyboard().Set(1, 0, 0, 0x80, device);
-  // Four languages; the device speaks German for 1, only Japanese for 3.
+TEST_F(UsbSideTest, StringsInSeveralLanguages) {
+  SetDescriptor(1, 16, 3);  // iSerialNumber
+  // Four languages, German twice; index 1 in German, 3 only in Japanese.
   Keyboard().Set(3, 0, 0, 0x80, {10, 3, 0x07, 0x04, 0x09, 0x04, 0x07, 0x04, 0x11, 0x04});
   Keyboard().Set(3, 1, 0x0407, 0x80, StringDescriptor("Hersteller"));
   Keyboard().Set(3, 1, 0x0409, 0x80, StringDescriptor("Maker"));
-  Keyboard().Set(3, 3, 0x0407, 0x80, {2, 3});  // empty: next language
+  Keyboard().Set(3, 3, 0x0407, 0x80, {2, 3});  // empty: the next language
   Keyboard().Set(3, 3, 0x0411, 0x80, StringDescriptor("SN-42"));
-  const UsbDescriptorRecord record = Read(kPath0);
-  EXPECT_EQ(record.strings.at(1), "Hersteller");
-  EXPECT_EQ(record.strings.at(2), "USB Keyboard");
-  EXPECT_EQ(record.strings.at(3), "SN-42");
-  // The language list is read with 4 bytes, then 255; each index once.
-  std::vector<uint16_t> language_reads;
-  int index3_reads = 0;
-  for (const auto& r : hub_->requests) {
-    if (r.type == 3 && r.index == 0) language_reads.push_back(r.length);
-    if (r.type == 3 && r.index == 3) ++index3_reads;
-  }
-  EXPECT_EQ(language_reads, (std::vector<uint16_t>{4, 255}));
-  EXPECT_EQ(index3_reads, 3);  // 0x0407, 0x0409, 0x0411 (no repeat of 0x0407)
-}
-
-TEST_F(ReadUsbDescriptorsTest, DeviceWithoutLanguageIdsIsAskedInEnglish) {
+  EXPECT_EQ(Read(kPath0).strings,
+            (std::map<uint8_t, std::string>{{1, "Hersteller"}, {2, "USB Keyboard"}, {3, "SN-42"}}));
+  // The language list is read with 4 bytes, then 255.
+  EXPECT_EQ(Asked(3),
+            "0/0/4 0/0/255 1/1031/255 2/1031/255 2/1033/255 3/1031/255 3/1033/255 3/1041/255");
+  // Without a language list, English.
+  SetUp();
   Keyboard().descriptors.erase({3, 0, 0, 0x80});
-  const UsbDescriptorRecord record = Read(kPath0);
-  EXPECT_EQ(record.strings.at(2), "USB Keyboard");
-  for (const auto& r : hub_->requests) {
-    if (r.type == 3 && r.index != 0) {
-      EXPECT_EQ(r.w_index, 0x0409);
-    }
-  }
+  EXPECT_EQ(Read(kPath0).strings.at(2), "USB Keyboard");
+  EXPECT_EQ(Asked(3), "0/0/4 1/1033/255 2/1033/255");
 }
 
-TEST_F(ReadUsbDescriptorsTest, TruncatedHidClassReply) {
-  // A single HID interface declaring 63 bytes; the device sends 40.
-  Keyboard().Set(2, 0, 0, 0x80, [] {
-    std::vector<uint8_t> c =
-        FromHex("09022200010100a0320904000001030101000921110100012240000705810308000a");
-    c[25] = 63;  // wDescriptorLength
-    return c;
-  }());
-  Keyboard().descriptors.erase({kReport, 0, 0, 0x81});
+TEST_F(UsbSideTest, ReportDescriptorAttempts) {
+  // The path's own interface fails; a reply whose first byte is no item, or
+  // one too short, is no descriptor; the other interface answers.
   Keyboard().descriptors.erase({kReport, 0, 1, 0x81});
-  Keyboard().Set(kReport, 0, 0, 0x81, ReportDescriptorOf(40));
-  const UsbDescriptorRecord record = Read(kPath0);
-  EXPECT_TRUE(record.reportDescriptor.empty());
-  EXPECT_EQ(record.reportDescriptorError,
-            "USB GET_DESCRIPTOR(0x22) 返回被截断（接口 0，40/63 字节）");
-  EXPECT_EQ(record.usbError, "");
-}
-
-TEST_F(ReadUsbDescriptorsTest, AnotherInterfacesDescriptorWhenThePathsOwnFails) {
-  Keyboard().descriptors.erase({kReport, 0, 1, 0x81});
-  const UsbDescriptorRecord record = Read(kPath1);
+  Keyboard().Set(kReport, 0, 0, 0x80, {0x03, 0x00, 0x00, 0x00});
+  Keyboard().Set(kReport, 0, 1, 0x80, {0x05, 0x01});
+  UsbDescriptorRecord record = Read(kCol01);
   EXPECT_EQ(record.reportDescriptorInterface, 0);
-  EXPECT_EQ(record.reportDescriptor, ReportDescriptorOf(62));
-  EXPECT_EQ(record.reportDescriptorError, "");
-}
-
-TEST_F(ReadUsbDescriptorsTest, ReportDescriptorRequestOrderAndFailureMessage) {
+  EXPECT_EQ(record.reportDescriptor, ReportDescriptor(62));
+  // Nothing answers: interface 1 (declared 101, then 64 bytes) to the
+  // interface, to the device with wIndex 0 and 1; then interface 0.
+  SetUp();
   Keyboard().descriptors.erase({kReport, 0, 0, 0x81});
   Keyboard().descriptors.erase({kReport, 0, 1, 0x81});
-  Keyboard().refusal_error = 31;
-  const UsbDescriptorRecord record = Read(kPath1);
-  struct Attempt {
-    uint8_t bm_request;
-    uint16_t w_index;
-    uint16_t length;
-    bool operator==(const Attempt& o) const {
-      return bm_request == o.bm_request && w_index == o.w_index && length == o.length;
-    }
-  };
-  std::vector<Attempt> attempts;
-  for (const auto& r : hub_->requests) {
-    if (r.type == kReport) attempts.push_back({r.bm_request, r.w_index, r.length});
-  }
-  // Interface 1 (declared 101: 101 then 64), then interface 0 (declared 62).
-  const std::vector<Attempt> expected{{0x81, 1, 101}, {0x81, 1, 64},  {0x80, 0, 101},
-                                      {0x80, 0, 64},  {0x80, 1, 101}, {0x80, 1, 64},
-                                      {0x81, 0, 62},  {0x80, 0, 62},  {0x80, 0, 62}};
-  EXPECT_TRUE(attempts == expected);
-  EXPECT_EQ(record.reportDescriptorError,
+  EXPECT_EQ(Read(kCol01).reportDescriptorError,
             "USB GET_DESCRIPTOR(0x22) 请求失败（接口 1、0，0x81 Interface 与 0x80 Device "
             "收件人均失败，GetLastError=31）");
+  EXPECT_EQ(Asked(kReport), "I0/1/101 I0/1/64 0/0/101 0/0/64 0/1/101 0/1/64 I0/0/62 0/0/62 0/0/62");
+  // Interface 0 declares 63 bytes; the device sends 40.
+  SetUp();
+  SetDescriptor(2, 25, 63);
+  Keyboard().Set(kReport, 0, 0, 0x81, ReportDescriptor(40));
+  Keyboard().descriptors.erase({kReport, 0, 1, 0x81});
+  record = Read(kPath0);
+  EXPECT_TRUE(record.reportDescriptor.empty());
+  EXPECT_EQ(record.usbError + record.reportDescriptorError,
+            "USB GET_DESCRIPTOR(0x22) 返回被截断（接口 0，40/63 字节）");
+
+  const std::pair<uint32_t, std::vector<uint32_t>> lengths[] = {{0, {1024, 255, 64}},
+                                                                {63, {63}},
+                                                                {64, {64}},
+                                                                {65, {65, 64}},
+                                                                {300, {300, 255, 64}},
+                                                                {1023, {1023, 255, 64}},
+                                                                {5000, {1024, 255, 64}}};
+  for (const auto& c : lengths) EXPECT_EQ(ReportDescriptorRequestLengths(c.first), c.second);
 }
 
-TEST(ReportDescriptorRequestLengths, FromDeclaredLength) {
-  EXPECT_EQ(ReportDescriptorRequestLengths(0), (std::vector<uint32_t>{1024, 255, 64}));
-  EXPECT_EQ(ReportDescriptorRequestLengths(63), (std::vector<uint32_t>{63}));
-  EXPECT_EQ(ReportDescriptorRequestLengths(64), (std::vector<uint32_t>{64}));
-  EXPECT_EQ(ReportDescriptorRequestLengths(65), (std::vector<uint32_t>{65, 64}));
-  EXPECT_EQ(ReportDescriptorRequestLengths(300), (std::vector<uint32_t>{300, 255, 64}));
-  EXPECT_EQ(ReportDescriptorRequestLengths(1023), (std::vector<uint32_t>{1023, 255, 64}));
-  EXPECT_EQ(ReportDescriptorRequestLengths(5000), (std::vector<uint32_t>{1024, 255, 64}));
-}
-
-TEST_F(ReadUsbDescriptorsTest, ReplyThatIsNoReportDescriptorIsRejected) {
-  // A reply starting with 0x03 (prefix bits cleared to 0) is not an item.
-  Keyboard().Set(kReport, 0, 1, 0x81, {0x03, 0x00, 0x00, 0x00});
-  Keyboard().Set(kReport, 0, 1, 0x80, {0x05, 0x01});  // too short
-  const UsbDescriptorRecord record = Read(kPath1);
-  EXPECT_EQ(record.reportDescriptorInterface, 0);
-}
-
-struct StopCase {
-  const char* name;
-  void (*arrange)(fake::FakeHidDeviceApi&, fake::FakeDeviceTree&, FakeHubState&);
-  const char* message;
-  bool valid;
-};
-
-TEST_F(ReadUsbDescriptorsTest, EachStopHasItsMessage) {
-  const StopCase cases[] = {
-      {"no parent",
-       [](fake::FakeHidDeviceApi& h, fake::FakeDeviceTree&, FakeHubState&) {
-         h = fake::FakeHidDeviceApi();
-       },
-       "无法读取父设备实例 ID（SetupDi 属性查询失败）", false},
-      {"not on USB (Bluetooth)",
-       [](fake::FakeHidDeviceApi& h, fake::FakeDeviceTree&, FakeHubState&) {
-         h = fake::FakeHidDeviceApi();
-         fake::FakeHidDeviceSpec bt;
-         bt.path = kPath0;
-         bt.parent_instance_id =
-             "BTHENUM\\{00001124-0000-1000-8000-00805f9b34fb}_VID&0002046d_PID&b010\\9&1";
-         h.Add(bt);
-       },
-       "该设备不在 USB 总线上（蓝牙 / 虚拟 / 内置 HID）", false},
-      {"no port",
-       [](fake::FakeHidDeviceApi&, fake::FakeDeviceTree&, FakeHubState& h) {
-         h.ports[3].connected = false;
-       },
-       "未在 USB 集线器端口上找到该设备", false},
-      {"hub opened read-only",
-       [](fake::FakeHidDeviceApi&, fake::FakeDeviceTree&, FakeHubState& h) {
-         h.refused_access = {HubAccess::kReadWrite, HubAccess::kWrite};
-       },
-       "", true},
-      {"hub closed to the reading",
-       [](fake::FakeHidDeviceApi&, fake::FakeDeviceTree&, FakeHubState& h) {
-         h.opens_allowed = 1;  // the port search got in, the reading does not
-         h.open_error = 5;
-       },
-       "无法打开 USB 集线器（可能缺少管理员权限，GetLastError=5）", false},
-      {"hub refuses every descriptor",
-       [](fake::FakeHidDeviceApi&, fake::FakeDeviceTree&, FakeHubState& h) {
-         h.ports[3].refuse_all = true;
-         h.ports[3].refusal_error = 5;
-       },
-       "系统拒绝通过 USB 集线器读取描述符（GetLastError=5）：设备描述符取自端口连接信息，配置 / "
-       "接口 / "
-       "端点 / 描述符字符串不可用",
-       true},
-      {"short device descriptor",
-       [](fake::FakeHidDeviceApi&, fake::FakeDeviceTree&, FakeHubState& h) {
-         h.ports[3].Set(1, 0, 0, 0x80, {18, 1, 0, 2, 0, 0, 0, 64});
-       },
-       "USB 设备描述符长度异常（8 字节）", false},
+TEST_F(UsbSideTest, EachStopHasItsMessage) {
+  enum Stop { kNoParent, kBluetooth, kNoPort, kNoHub, kReadOnly, kOneOpen, kRefused, kShort };
+  const std::pair<Stop, const char*> cases[] = {
+      {kNoParent, "无法读取父设备实例 ID（SetupDi 属性查询失败）"},
+      {kBluetooth, "该设备不在 USB 总线上（蓝牙 / 虚拟 / 内置 HID）"},
+      {kNoPort, "未在 USB 集线器端口上找到该设备"},
+      {kNoHub, "未在 USB 集线器端口上找到该设备"},
+      {kReadOnly, ""},
+      {kOneOpen, "无法打开 USB 集线器（可能缺少管理员权限，GetLastError=5）"},
+      {kRefused,
+       "系统拒绝通过 USB 集线器读取描述符（GetLastError=5）：设备描述符取自端口连接信息，"
+       "配置 / 接口 / 端点 / 描述符字符串不可用"},
+      {kShort, "USB 设备描述符长度异常（8 字节）"},
   };
-  for (const StopCase& c : cases) {
+  for (const auto& c : cases) {
     SetUp();
-    c.arrange(hid_, tree_, *hub_);
+    if (c.first == kNoParent) hid_ = fake::FakeHidDeviceApi();
+    if (c.first == kBluetooth) {
+      hid_ = fake::FakeHidDeviceApi(
+          {Collection(kPath0, "BTHENUM\\{00001124-0000}_VID&2\\9", "046D_B010_0002_0001")});
+    }
+    Keyboard().connected = c.first != kNoPort;
+    if (c.first == kNoHub) {
+      hub_->refused_access = {HubAccess::kReadWrite, HubAccess::kWrite, HubAccess::kRead};
+    }
+    if (c.first == kReadOnly) hub_->refused_access = {HubAccess::kReadWrite, HubAccess::kWrite};
+    if (c.first == kOneOpen) hub_->opens_allowed = 1;  // the port search gets in, not the reading
+    Keyboard().refuse_all = c.first == kRefused;
+    Keyboard().refusal_error = c.first == kRefused ? 5 : 31;
+    if (c.first == kShort) Keyboard().Set(1, 0, 0, 0x80, {18, 1, 0, 2, 0, 0, 0, 64});
     const UsbDescriptorRecord record = Read(kPath0);
-    EXPECT_EQ(record.usbError, c.message) << c.name;
-    EXPECT_EQ(record.valid, c.valid) << c.name;
+    EXPECT_EQ(record.usbError, c.second) << c.first;
+    EXPECT_EQ(record.valid, c.first == kReadOnly || c.first == kRefused) << c.first;
   }
 }
 
-TEST_F(ReadUsbDescriptorsTest, HubThatCannotBeOpenedAtAll) {
-  hub_->refused_access = {HubAccess::kReadWrite, HubAccess::kWrite, HubAccess::kRead};
-  const UsbDescriptorRecord record = Read(kPath0);
-  EXPECT_EQ(record.usbError, "未在 USB 集线器端口上找到该设备");
-}
-
-TEST(OpenHub, TriesReadWriteThenWriteThenRead) {
-  FakeUsbHubApi api;
-  FakeHubState& hub = api.AddHub(u"hub");
-  hub.refused_access = {HubAccess::kReadWrite, HubAccess::kWrite};
-  uint32_t error = 0;
-  EXPECT_NE(OpenHub(api, u"hub", &error), nullptr);
-  EXPECT_EQ(api.opens,
-            (std::vector<HubAccess>{HubAccess::kReadWrite, HubAccess::kWrite, HubAccess::kRead}));
-  hub.refused_access.insert(HubAccess::kRead);
-  hub.open_error = 5;
-  EXPECT_EQ(OpenHub(api, u"hub", &error), nullptr);
-  EXPECT_EQ(error, 5u);
-}
-
-FakeUsbDevice Twin(const std::string& key) {
-  FakeUsbDevice device = RecordedDevice("1050", "0120");
-  device.driver_key = key;
-  return device;
-}
-
-TEST(FindHubPort, TwoIdenticalDevicesOnDifferentPorts) {
+TEST(FindHubPortTest, IdenticalDevicesOnTwoHubs) {
   FakeUsbHubApi api;
   FakeHubState& first = api.AddHub(u"hub-a");
-  FakeHubState& second = api.AddHub(u"hub-b");
-  first.ports[2] = Twin("{745a17a0-74d3-11d0-b6fe-00a0c90f57da}\\0003");
+  first.ports[2] = RecordedDevice("1050", "0120");
+  first.ports[2].driver_key = "{745a17a0-74d3-11d0-b6fe-00a0c90f57da}\\0003";
   first.ports[2].address = 4;
-  second.ports[3] = Twin("{745a17a0-74d3-11d0-b6fe-00a0c90f57da}\\0007");
+  FakeHubState& second = api.AddHub(u"hub-b");
+  second.ports[3] = first.ports[2];
+  second.ports[3].driver_key = "{745a17a0-74d3-11d0-b6fe-00a0c90f57da}\\0007";
   second.ports[3].address = 9;
   second.ports[3].speed = 1;
-
-  HubPortLocation match =
+  // The driver key decides, in any case; without a match, the first port.
+  const HubPortLocation match =
       FindHubPort(api, 0x1050, 0x0120, "{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}\\0007");
-  ASSERT_TRUE(match.found);
   EXPECT_EQ(match.hubPath, u"hub-b");
-  EXPECT_EQ(match.port, 3u);
-  EXPECT_EQ(match.address, 9);
-  EXPECT_EQ(match.speed, 1);
+  EXPECT_EQ(
+      std::vector<int>({match.found, static_cast<int>(match.port), match.address, match.speed}),
+      std::vector<int>({1, 3, 9, 1}));
   EXPECT_EQ(match.deviceDescriptor, first.ports[2].device_descriptor);
-
-  HubPortLocation fallback = FindHubPort(api, 0x1050, 0x0120, "{other}\\0001");
-  ASSERT_TRUE(fallback.found);
+  const HubPortLocation fallback = FindHubPort(api, 0x1050, 0x0120, "{other}\\0001");
   EXPECT_EQ(fallback.hubPath, u"hub-a");
-  EXPECT_EQ(fallback.port, 2u);
-  EXPECT_EQ(fallback.address, 4);
-
+  EXPECT_EQ(std::vector<int>({static_cast<int>(fallback.port), fallback.address}),
+            std::vector<int>({2, 4}));
   EXPECT_FALSE(FindHubPort(api, 0x1050, 0x0121, "").found);
   EXPECT_EQ(api.OpenHandles(), 0);
-}
-
-TEST(FindHubPort, PortScanStopsAt127) {
-  FakeUsbHubApi api;
-  FakeHubState& hub = api.AddHub(u"big");
-  hub.port_count = 255;
-  hub.ports[128] = Twin("k");
-  EXPECT_FALSE(FindHubPort(api, 0x1050, 0x0120, "k").found);
-  hub.ports[127] = Twin("k");
+  // Ports above 127 are not scanned.
+  FakeHubState& big = api.AddHub(u"big");
+  big.port_count = 255;
+  big.ports[128] = second.ports[3];
+  big.ports[128].driver_key = "k";
+  EXPECT_EQ(FindHubPort(api, 0x1050, 0x0120, "k").hubPath, u"hub-a");
+  big.ports[127] = big.ports[128];
   EXPECT_EQ(FindHubPort(api, 0x1050, 0x0120, "k").port, 127u);
+  // Hubs are tried for read/write, then write, then read.
+  big.refused_access = {HubAccess::kReadWrite, HubAccess::kWrite};
+  api.opens.clear();
+  uint32_t error = 0;
+  EXPECT_EQ(GetDriverKeyName(*OpenHub(api, u"big", &error), 127), "k");
+  EXPECT_EQ(api.opens,
+            (std::vector<HubAccess>{HubAccess::kReadWrite, HubAccess::kWrite, HubAccess::kRead}));
 }
 
-TEST(GetDriverKeyName, ReadsTheNameAfterTheHeader) {
-  FakeUsbHubApi api;
-  FakeHubState& hub = api.AddHub(u"h");
-  hub.ports[1] = Twin("{36fc9e60}\\0001");
-  uint32_t error = 0;
-  auto opened = OpenHub(api, u"h", &error);
-  EXPECT_EQ(GetDriverKeyName(*opened, 1), "{36fc9e60}\\0001");
-  EXPECT_EQ(GetDriverKeyName(*opened, 2), "");
+TEST_F(UsbSideTest, ReportOfTwoCollectionsWhoseHubRefusesTheReportDescriptor) {
+  Keyboard().descriptors.erase({kReport, 0, 0, 0x81});
+  Keyboard().descriptors.erase({kReport, 0, 1, 0x81});
+  const EncodableMap report = Report(kCol02);
+  // Both collections of interface 1 are rebuilt by hidapi, &col01 first.
+  std::vector<uint8_t> expected = vek_test::LoadPpDataDump("046D_C534_0002_0001").expected;
+  const std::vector<uint8_t> second = vek_test::LoadPpDataDump("046D_C534_0001_000C").expected;
+  expected.insert(expected.end(), second.begin(), second.end());
+  EXPECT_EQ(Descriptor(report), expected);
+  EXPECT_EQ(Str(report, "reportDescriptorSource") + " " + Str(report, "reportDescriptorAlgorithm"),
+            "reconstructed hidp-preparsed");
+  EXPECT_EQ(std::vector<int64_t>({Int(report, "reconstructedCollectionCount"),
+                                  Int(report, "reportDescriptorDeclaredLength"),
+                                  Int(report, "usbAddress")}),
+            std::vector<int64_t>({2, 101, 7}));
+  EXPECT_EQ(Str(report, "usbError"),
+            "原始报告描述符无法直通读取（USB GET_DESCRIPTOR(0x22) 请求失败（接口 1、0，0x81 "
+            "Interface 与 0x80 Device 收件人均失败，GetLastError=31）），已按同一 USB 接口合并 2 "
+            "个 HID 集合从 HidP 预解析数据重建，重建 " +
+                std::to_string(expected.size()) +
+                " 字节 / 声明 101 字节（非逐字节还原：Windows 用户态拿不到原始描述符）");
+  EXPECT_EQ(Str(report, "usbSpeed"), "high");
+  EXPECT_EQ(Int(std::get<EncodableMap>(At(report, "usbDevice")), "idProduct"), 0x1603);
+  const auto& configurations = std::get<EncodableList>(At(report, "usbConfigurations"));
+  EXPECT_EQ(std::get<EncodableList>(At(std::get<EncodableMap>(configurations.at(0)), "interfaces"))
+                .size(),
+            2u);
+  const auto& collections = std::get<EncodableList>(At(report, "collections"));
+  EXPECT_EQ(Int(std::get<EncodableMap>(collections.at(0)), "usagePage"), 0x0c);
+  // One raw read: Wine's error 50 ends it.
+  EXPECT_EQ(requests_.sizes, (std::vector<size_t>{4096}));
+
+  // With the hub's descriptor there is nothing to rebuild or to note.
+  SetUp();
+  const EncodableMap from_hub = Report(kCol02);
+  EXPECT_EQ(Descriptor(from_hub), ReportDescriptor(101));
+  EXPECT_EQ(Str(from_hub, "reportDescriptorSource"), "device");
+  EXPECT_TRUE(At(from_hub, "usbError").IsNull());
+}
+
+TEST_F(UsbSideTest, ReportStringsByIndexThenHidThenIndexedWithoutRepeats) {
+  SetDescriptor(1, 16, 3);  // iSerialNumber, unreadable
+  SetDescriptor(2, 6, 4);   // iConfiguration
+  Keyboard().Set(3, 1, 0x0409, 0x80, StringDescriptor("Holtek"));
+  Keyboard().Set(3, 4, 0x0409, 0x80, StringDescriptor("RQR12.11"));
+  fake::FakeHidDeviceSpec spec = Collection(kPath0, kInterface0, "046D_C534_0006_0001");
+  spec.strings = {{HidStringKind::kManufacturer, u"Holtek"},
+                  {HidStringKind::kProduct, u"USB Keyboard (HID)"},
+                  {HidStringKind::kSerialNumber, u"0000-SERIAL"}};
+  hid_ = fake::FakeHidDeviceApi({spec});
+  requests_.indexed = {{1, u"Holtek"}, {4, u"Vendor extra"}};
+  std::string strings;
+  const EncodableMap report = Report(kPath0);
+  for (const auto& e : std::get<EncodableList>(At(report, "strings"))) {
+    const auto& entry = std::get<EncodableMap>(e);
+    strings += std::to_string(Int(entry, "index")) + " " + Str(entry, "kind") + " " +
+               Str(entry, "value") + "|";
+  }
+  EXPECT_EQ(strings,
+            "1 manufacturer Holtek|2 product USB Keyboard|4 configuration RQR12.11|"
+            "0 product USB Keyboard (HID)|3 serial 0000-SERIAL|4 index Vendor extra|");
+}
+
+// A collection that opens only for read/write leaves its siblings (opened for
+// attributes or reading) closed: its own caps are synthesised.
+TEST_F(UsbSideTest, ReportFallsBackToTheCollectionsOwnCaps) {
+  Keyboard().descriptors.erase({kReport, 0, 0, 0x81});
+  Keyboard().descriptors.erase({kReport, 0, 1, 0x81});
+  fake::FakeHidDeviceSpec spec = Collection(kPath0, kInterface0, "046D_C534_0006_0001");
+  spec.opens = {HidAccess::kReadWrite};
+  hid_ = fake::FakeHidDeviceApi({spec});
+  const EncodableMap report = Report(kPath0);
+  EXPECT_EQ(Descriptor(report),
+            SynthesizeDescriptor(vek_test::LoadPpDataDump("046D_C534_0006_0001").capabilities));
+  EXPECT_EQ(Str(report, "reportDescriptorAlgorithm"), "caps-only");
+  EXPECT_EQ(Int(report, "reconstructedCollectionCount"), 1);
+  EXPECT_NE(Str(report, "usbError").find("已按同一 USB 接口合并 1 个 HID 集合按控制 caps 合成"),
+            std::string::npos);
+}
+
+TEST_F(UsbSideTest, ReportPathsRawReadsAndSiblings) {
+  // The HID stack's raw descriptor wins, its buffer doubled on demand.
+  requests_.raw.assign(5000, 0x05);
+  const EncodableMap report = Report(kCol01);
+  EXPECT_EQ(requests_.sizes, (std::vector<size_t>{4096, 8192}));
+  EXPECT_EQ(Descriptor(report).size(), 5000u);
+  EXPECT_EQ(Str(report, "reportDescriptorSource") + " " + Str(report, "reportDescriptorAlgorithm"),
+            "device device");
+  EXPECT_EQ(Int(report, "reconstructedCollectionCount"), 0);
+  // Four calls at most.
+  requests_.raw.assign(40000, 0x05);
+  requests_.sizes.clear();
+  EXPECT_TRUE(ReadRawReportDescriptor(requests_, *OpenHidDeviceForQuery(hid_, kCol01)).empty());
+  EXPECT_EQ(requests_.sizes, (std::vector<size_t>{4096, 8192, 16384, 32768}));
+
+  EncodableValue value;
+  std::string message;
+  EXPECT_FALSE(ReadHidDescriptors(hid_, tree_, hubs_, requests_, "", &value, &message));
+  EXPECT_EQ(message, "HID 设备路径为空");
+  // The collections of one USB interface, in collection order.
+  EXPECT_EQ(FindSiblingCollections(hid_, kCol02), (std::vector<std::string>{kCol01, kCol02}));
+  EXPECT_EQ(FindSiblingCollections(hid_, kPath0), (std::vector<std::string>{kPath0}));
+  EXPECT_EQ(FindSiblingCollections(hid_, "unknown"), (std::vector<std::string>{"unknown"}));
+  // A collection that opens in no mode: the error of the last, attribute-only
+  // (and not overlapped) attempt.
+  fake::FakeHidDeviceSpec closed = Collection(kPath0, kInterface0, "046D_C534_0006_0001");
+  closed.opens.clear();
+  hid_ = fake::FakeHidDeviceApi({closed});
+  EXPECT_FALSE(ReadHidDescriptors(hid_, tree_, hubs_, requests_, kPath0, &value, &message));
+  EXPECT_EQ(message, "打开 HID 设备失败（Win32 错误码 5）");
+  EXPECT_EQ(hid_.State(kPath0).open_attempts.back(),
+            std::make_pair(HidAccess::kAttributesOnly, false));
 }
 
 }  // namespace

@@ -15,7 +15,7 @@
 
 #include "hid/report_analysis_map.h"
 #include "hid/report_descriptor.h"
-#include "reports_byte_length_cases.h"
+#include "reconstruct_pp_data_cases.h"
 #include "support/hex.h"
 
 namespace vek_native {
@@ -428,7 +428,7 @@ TEST_P(WindowsReportLengths, EqualTheHidStacksCaps) {
 }
 
 INSTANTIATE_TEST_SUITE_P(RealDevices, WindowsReportLengths,
-                         ::testing::ValuesIn(kReportLengthCases));
+                         ::testing::ValuesIn(kPpDataCases));
 
 }  // namespace
 }  // namespace vek_native

@@ -13,75 +13,43 @@ IntervalStats At(std::initializer_list<uint64_t> times) {
   return stats;
 }
 
-int64_t Long(const EncodableMap& map, const char* key) {
-  return map.at(EncodableValue(key)).LongValue();
-}
-
-TEST(IntervalStatsTest, BucketEdges) {
-  const std::pair<uint64_t, size_t> cases[] = {
-      {0, 0},    {199, 0},  {200, 1},  {499, 1},  {500, 2},  {999, 2},  {1000, 3},
-      {1999, 3}, {2000, 4}, {3999, 4}, {4000, 5}, {7999, 5}, {8000, 6}, {UINT64_MAX, 6}};
-  for (const auto& [interval, bucket] : cases) {
-    EXPECT_EQ(IntervalBucket(interval), bucket) << interval;
-    if (interval < UINT64_MAX - 1000) {
-      EXPECT_EQ(At({1000, 1000 + interval}).buckets[bucket], 1u) << interval;
-    }
-  }
-}
-
-TEST(IntervalStatsTest, ThreeMessagesAtZeroOneAndThreeMilliseconds) {
-  const IntervalStats stats = At({0, 1000, 3000});
-  const EncodableMap map = BuildStatsMap(stats, 250000);
-  EXPECT_EQ(Long(map, "count"), 3);
-  EXPECT_DOUBLE_EQ(std::get<double>(map.at(EncodableValue("hz"))), 2.0 * 1000000.0 / 3000.0);
-  EXPECT_EQ(Long(map, "meanIntervalUs"), 1500);
-  EXPECT_EQ(Long(map, "minIntervalUs"), 1000);
-  EXPECT_EQ(Long(map, "maxIntervalUs"), 2000);
+// A statistics map; `intervals` names each interval's bucket.
+EncodableMap Map(int64_t count, double hz, int64_t mean, int64_t min, int64_t max,
+                 std::vector<size_t> intervals = {}) {
   EncodableList buckets(7, EncodableValue(int64_t{0}));
-  buckets[3] = EncodableValue(int64_t{1});
-  buckets[4] = EncodableValue(int64_t{1});
-  EXPECT_EQ(map.at(EncodableValue("buckets")), EncodableValue(buckets));
-  EXPECT_EQ(map.size(), 6u);
+  for (size_t b : intervals) buckets[b] = EncodableValue(buckets[b].LongValue() + 1);
+  return {{EncodableValue("count"), EncodableValue(count)},
+          {EncodableValue("hz"), EncodableValue(hz)},
+          {EncodableValue("meanIntervalUs"), EncodableValue(mean)},
+          {EncodableValue("minIntervalUs"), EncodableValue(min)},
+          {EncodableValue("maxIntervalUs"), EncodableValue(max)},
+          {EncodableValue("buckets"), EncodableValue(buckets)}};
 }
 
-TEST(IntervalStatsTest, OneOrNoMessageInAWindow) {
-  const EncodableMap one = BuildStatsMap(At({5000}), 262000);
-  EXPECT_EQ(Long(one, "count"), 1);
-  EXPECT_DOUBLE_EQ(std::get<double>(one.at(EncodableValue("hz"))), 1000000.0 / 262000.0);
-  EXPECT_EQ(Long(one, "meanIntervalUs"), 0);
-  EXPECT_EQ(Long(one, "minIntervalUs"), 0);
-  EXPECT_EQ(Long(one, "maxIntervalUs"), 0);
-  EXPECT_EQ(one.at(EncodableValue("buckets")),
-            EncodableValue(EncodableList(7, EncodableValue(int64_t{0}))));
-
-  const EncodableMap none = BuildStatsMap(IntervalStats(), 262000);
-  EXPECT_EQ(Long(none, "count"), 0);
-  EXPECT_EQ(std::get<double>(none.at(EncodableValue("hz"))), 0.0);
-}
-
-TEST(IntervalStatsTest, MessagesAtOneInstantRateFromWindow) {
-  EXPECT_DOUBLE_EQ(IntervalHz(At({700, 700, 700}), 250000), 3 * 1000000.0 / 250000);
+// The rate comes from the span of the window's messages, or from the window
+// when they all came at one instant; a window's first message has no interval.
+TEST(IntervalStatsTest, Maps) {
+  // Intervals of 1000 and 2000 µs open buckets 3 and 4.
+  EXPECT_EQ(BuildStatsMap(At({0, 1000, 3000}), 250000),
+            Map(3, 2.0 * 1000000.0 / 3000.0, 1500, 1000, 2000, {3, 4}));
+  EXPECT_EQ(BuildStatsMap(At({700, 700, 700}), 250000),
+            Map(3, 3 * 1000000.0 / 250000, 0, 0, 0, {0, 0}));
+  EXPECT_EQ(BuildStatsMap(At({5000}), 262000), Map(1, 1000000.0 / 262000.0, 0, 0, 0));
+  EXPECT_EQ(BuildStatsMap(IntervalStats(), 262000), Map(0, 0.0, 0, 0, 0));
   EXPECT_EQ(IntervalHz(At({700}), 0), 0.0);
 }
 
-TEST(IntervalStatsTest, FirstIntervalSetsTheMinimumWhateverItsSize) {
-  EXPECT_EQ(At({0, 9000}).min_interval_us, 9000u);
+TEST(IntervalStatsTest, MinimumAndAClockSteppingBack) {
+  const IntervalStats slow = At({0, 9000});  // the first interval is the minimum, however long
+  EXPECT_EQ(std::make_pair(slow.min_interval_us, slow.buckets[6]),
+            std::make_pair(uint64_t{9000}, uint64_t{1}));
   EXPECT_EQ(At({0, 9000, 9100}).min_interval_us, 100u);
-}
-
-TEST(IntervalStatsTest, ARealZeroIntervalStaysTheMinimum) {
-  const IntervalStats stats = At({100, 100, 600});
-  EXPECT_EQ(stats.min_interval_us, 0u);
-  EXPECT_EQ(stats.max_interval_us, 500u);
-  EXPECT_EQ(stats.interval_count, 2u);
-}
-
-TEST(IntervalStatsTest, ClockSteppingBackCountsZero) {
-  const IntervalStats stats = At({5000, 4000, 4500});
-  EXPECT_EQ(stats.sum_interval_us, 500u);
-  EXPECT_EQ(stats.buckets[0], 1u);
-  EXPECT_EQ(stats.prev_us, 4500u);
-  EXPECT_EQ(stats.first_us, 5000u);
+  const IntervalStats zero = At({100, 100, 600});  // a real zero interval stays the minimum
+  EXPECT_EQ(std::make_tuple(zero.min_interval_us, zero.max_interval_us, zero.interval_count),
+            std::make_tuple(0u, 500u, 2u));
+  const IntervalStats back = At({5000, 4000, 4500});  // stepping back counts 0
+  EXPECT_EQ(std::make_tuple(back.sum_interval_us, back.buckets[0], back.prev_us, back.first_us),
+            std::make_tuple(500u, 1u, 4500u, 5000u));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// Builds the bytes GetRawInputData returns for one mouse or keyboard message
-// (64-bit RAWINPUT layout), for tests and benchmarks.
+// The bytes GetRawInputData returns for one mouse or keyboard message, laid
+// out by hand after the 64-bit RAWINPUT structures (so that they check the
+// decoder's offsets rather than repeat them), for tests and benchmarks.
 #ifndef VEK_TESTS_UNIT_RAWINPUT_RAW_INPUT_BYTES_H_
 #define VEK_TESTS_UNIT_RAWINPUT_RAW_INPUT_BYTES_H_
 
@@ -15,34 +16,38 @@ inline void PutLe(std::vector<uint8_t>& bytes, size_t offset, uint64_t value, in
   for (int i = 0; i < size; ++i) bytes[offset + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-inline std::vector<uint8_t> RawInputHeaderBytes(uint32_t type, uint64_t device, size_t body) {
-  std::vector<uint8_t> bytes(kRawInputHeaderSize + body, 0xCC);  // padding is not zero
+// RAWINPUTHEADER: dwType, dwSize, hDevice, wParam; then `body` bytes whose
+// padding is not zero.
+inline std::vector<uint8_t> RawInputBytes(uint32_t type, uint64_t device, size_t body) {
+  std::vector<uint8_t> bytes(24 + body, 0xCC);
   PutLe(bytes, 0, type, 4);
   PutLe(bytes, 4, bytes.size(), 4);
-  PutLe(bytes, kRawInputDeviceOffset, device, 8);
+  PutLe(bytes, 8, device, 8);
   PutLe(bytes, 16, 0, 8);
   return bytes;
 }
 
+// RAWMOUSE: usFlags, 2 bytes of padding, usButtonFlags, usButtonData,
+// ulRawButtons, lLastX, lLastY, ulExtraInformation.
 inline std::vector<uint8_t> MouseBytes(uint64_t device, const RawMouseInput& m) {
-  std::vector<uint8_t> b = RawInputHeaderBytes(kRawInputTypeMouse, device, kRawMouseSize);
-  const size_t o = kRawInputHeaderSize;
-  PutLe(b, o + kRawMouseFlagsOffset, m.flags, 2);
-  PutLe(b, o + kRawMouseButtonFlagsOffset, m.button_flags, 2);
-  PutLe(b, o + kRawMouseButtonDataOffset, m.button_data, 2);
-  PutLe(b, o + 8, 0, 4);  // ulRawButtons
-  PutLe(b, o + kRawMouseLastXOffset, static_cast<uint32_t>(m.last_x), 4);
-  PutLe(b, o + kRawMouseLastYOffset, static_cast<uint32_t>(m.last_y), 4);
-  PutLe(b, o + 20, 0, 4);  // ulExtraInformation
+  std::vector<uint8_t> b = RawInputBytes(kRawInputTypeMouse, device, 24);
+  PutLe(b, 24, m.flags, 2);
+  PutLe(b, 28, m.button_flags, 2);
+  PutLe(b, 30, m.button_data, 2);
+  PutLe(b, 32, 0, 4);
+  PutLe(b, 36, static_cast<uint32_t>(m.last_x), 4);
+  PutLe(b, 40, static_cast<uint32_t>(m.last_y), 4);
+  PutLe(b, 44, 0, 4);
   return b;
 }
 
-inline std::vector<uint8_t> KeyboardBytes(uint64_t device, const RawKeyboardInput& k) {
-  std::vector<uint8_t> b = RawInputHeaderBytes(kRawInputTypeKeyboard, device, kRawKeyboardSize);
-  const size_t o = kRawInputHeaderSize;
-  PutLe(b, o + kRawKeyboardMakeCodeOffset, k.make_code, 2);
-  PutLe(b, o + kRawKeyboardFlagsOffset, k.flags, 2);
-  PutLe(b, o + kRawKeyboardVKeyOffset, k.vkey, 2);
+// RAWKEYBOARD: MakeCode, Flags, Reserved, VKey, Message, ExtraInformation.
+inline std::vector<uint8_t> KeyboardBytes(uint64_t device, uint16_t vkey, uint16_t make_code,
+                                          uint16_t flags) {
+  std::vector<uint8_t> b = RawInputBytes(kRawInputTypeKeyboard, device, 16);
+  PutLe(b, 24, make_code, 2);
+  PutLe(b, 26, flags, 2);
+  PutLe(b, 30, vkey, 2);
   return b;
 }
 
@@ -58,14 +63,6 @@ inline RawMouseInput Buttons(uint16_t button_flags, uint16_t button_data = 0) {
   m.button_flags = button_flags;
   m.button_data = button_data;
   return m;
-}
-
-inline RawKeyboardInput Key(uint16_t vkey, uint16_t make_code, uint16_t flags) {
-  RawKeyboardInput k;
-  k.vkey = vkey;
-  k.make_code = make_code;
-  k.flags = flags;
-  return k;
 }
 
 }  // namespace vek_native

@@ -2,12 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <string>
-#include <utility>
-#include <vector>
+#include <set>
 
-#include "common/text.h"
 #include "support/hid/fake_hid_device_api.h"
 #include "unit/hid/hub_fake.h"
 #include "unit/usb/usb_fakes.h"
@@ -20,118 +16,131 @@ using Notes = std::vector<std::string>;
 
 constexpr char kHubId[] = "USB\\ROOT_HUB30\\4&1";
 constexpr char kDeviceId[] = "USB\\VID_12ab&PID_34CD\\5&2";
-constexpr char kCollectionId[] = "HID\\VID_12AB&PID_34CD&COL01\\6&3";
+constexpr char kCollectionId[] = "HID\\VID_12AB&PID_34CD&MI_00&COL01\\6&3";
 constexpr char kCollectionPath[] = "\\\\?\\hid#vid_12ab&pid_34cd&col01#6&3";
 
-bool Has(const Notes& notes, const std::string& note) {
-  return std::find(notes.begin(), notes.end(), note) != notes.end();
+fake::FakeHidDeviceSpec Collection(const std::string& path = kCollectionPath) {
+  fake::FakeHidDeviceSpec device;
+  device.path = path;
+  device.caps.number_link_collection_nodes = 2;
+  return device;
 }
 
-// A root hub with a HID device on port 3 whose one collection reports two
-// link collections.
+// A root hub with a high-speed composite device on port 3 whose one HID
+// collection holds two link collections.
 class UsbDiagnosticsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    hub_ = world_.AddStarted(kHubId, 0);
-    device_ = world_.AddStarted(kDeviceId, hub_);
-    world_.tree.Node(device_).location = u"Port_#0003.Hub_#0002";
-    collection_ = world_.AddStarted(kCollectionId, device_);
-    for (uint32_t node : {hub_, device_, collection_}) Enumerate(node);
+    device_ = machine_.Add(kDeviceId, machine_.Add(kHubId, 0), u"Port_#0003.Hub_#0002");
+    const uint32_t interface = machine_.Add("USB\\VID_12AB&PID_34CD&MI_00\\7&4", device_);
+    machine_.hid_interfaces = {{kCollectionPath, machine_.Add(kCollectionId, interface)}};
     vek_test::FakeUsbDevice& port = hubs_.AddHub(Utf8ToUtf16(HubInterfacePath(kHubId))).ports[3];
     port.device_descriptor = {18, 1, 0, 2, 0, 0, 0, 64, 0xab, 0x12, 0xcd, 0x34, 0, 1, 1, 2, 0, 1};
-    port.speed = 2;
     port.Set(2, 0, 0, kRecipientDevice, {9, 2, 34, 0, 1, 1, 0, 0xa0, 50});
-    hid_.Add(CollectionSpec());
-    world_.source.hid_interfaces.push_back({kCollectionPath, collection_});
+    hid_.Add(Collection());
   }
-
-  void Enumerate(uint32_t node) {
-    world_.source.AddToSet(DeviceInfoClass::kNone, "USB", kDigcfAllClasses, node);
-  }
-  static fake::FakeHidDeviceSpec CollectionSpec() {
-    fake::FakeHidDeviceSpec spec;
-    spec.path = kCollectionPath;
-    spec.caps.number_link_collection_nodes = 2;
-    return spec;
-  }
-  UsbDiagnosticsSystem System() { return {world_.System(), &hubs_, &hid_}; }
-
   UsbDiagnosticsReport Read(const std::string& id) {
     UsbDiagnosticsReport report;
     std::string message;
-    EXPECT_TRUE(ReadUsbDiagnostics(System(), id, &report, &message)) << message;
+    EXPECT_TRUE(ReadUsbDiagnostics({machine_.System(), &hubs_, &hid_}, id, &report, &message));
     EXPECT_EQ(hubs_.OpenHandles(), 0) << "a hub was left open";
     return report;
   }
 
-  vek_test::FakeNodeWorld world_;
+  vek_test::FakeMachine machine_;
   vek_test::FakeUsbHubApi hubs_;
   fake::FakeHidDeviceApi hid_;
-  uint32_t hub_ = 0, device_ = 0, collection_ = 0;
+  uint32_t device_ = 0;
 };
 
 TEST_F(UsbDiagnosticsTest, AHealthyDeviceReportsHubFactsAndCollections) {
+  machine_.Node(device_).strings = {{DevNodeProperty::kDeviceDescription, "d"},
+                                    {DevNodeProperty::kFriendlyName, "f"},
+                                    {DevNodeProperty::kClass, "USB"},
+                                    {DevNodeProperty::kClassGuid, "g"},
+                                    {DevNodeProperty::kService, "s"},
+                                    {DevNodeProperty::kDriver, "k"},
+                                    {DevNodeProperty::kLocationInformation, "l"}};
   const UsbDiagnosticsReport r = Read("usb\\vid_12AB&pid_34cd\\5&2");
-  ASSERT_TRUE(r.has_node);
   EXPECT_EQ(r.node.instanceId, kDeviceId);
   ASSERT_EQ(r.ancestors.size(), 1u);
   EXPECT_EQ(r.ancestors[0].instanceId, kHubId);
-  EXPECT_EQ(r.hubPath, kDeviceId);
-  EXPECT_EQ(r.speed, "高速（480 Mbps）");
   EXPECT_TRUE(r.configurationDescriptorAvailable && r.reportDescriptorAvailable);
   EXPECT_EQ(r.notes,
             (Notes{"USB 设备描述符长度：18 字节。", "HID 集合数：2（含嵌套 Link Collection）。"}));
-  EXPECT_EQ(r.properties.at("集线器端口"), "3");
-  EXPECT_EQ(r.properties.count("友好名称"), 0u);  // empty values are left out
-  const EncodableMap map = std::get<EncodableMap>(UsbDiagnosticsMap(r));
-  EXPECT_EQ(map.size(), 11u);
-  EXPECT_EQ(map.at(EncodableValue("hidCollectionCount")), EncodableValue(int64_t{2}));
-}
+  EXPECT_EQ(r.properties, (std::map<std::string, std::string>{{"设备描述", "d"},
+                                                              {"友好名称", "f"},
+                                                              {"设备类", "USB"},
+                                                              {"类 GUID", "g"},
+                                                              {"服务", "s"},
+                                                              {"驱动键", "k"},
+                                                              {"位置信息", "l"},
+                                                              {"父设备实例", kHubId},
+                                                              {"USB 父实例", kDeviceId},
+                                                              {"总线类型", "USB"},
+                                                              {"设备状态", "已启动"},
+                                                              {"集线器路径", kDeviceId},
+                                                              {"连接速度", "高速（480 Mbps）"},
+                                                              {"集线器端口", "3"},
+                                                              {"VID/PID", "12ab:34cd"}}));
+  const EncodableValue map = UsbDiagnosticsMap(r);
+  EXPECT_EQ(std::get<EncodableMap>(map).size(), 11u);
+  EXPECT_EQ(std::get<EncodableMap>(map).at(EncodableValue("hidCollectionCount")),
+            EncodableValue(int64_t{2}));
+  EXPECT_EQ(std::get<EncodableMap>(std::get<EncodableMap>(map).at(EncodableValue("node"))).size(),
+            18u);
 
-TEST_F(UsbDiagnosticsTest, AnUnknownIdHasNoNodeAndOneNote) {
-  const UsbDiagnosticsReport r = Read("USB\\VID_FFFF&PID_FFFF\\NONE");
-  EXPECT_FALSE(r.has_node);
-  EXPECT_EQ(r.notes,
-            (Notes{"未找到设备节点「USB\\VID_FFFF&PID_FFFF\\NONE」：设备可能已拔出，或实例 "
-                   "ID 不属于 USB / HID 设备树。"}));
-  EXPECT_TRUE(r.properties.empty());
-  EXPECT_TRUE(std::get<EncodableMap>(UsbDiagnosticsMap(r)).at(EncodableValue("node")).IsNull());
+  const UsbDiagnosticsReport unknown = Read("USB\\VID_FFFF&PID_FFFF\\NONE");
+  EXPECT_EQ(std::make_pair(unknown.has_node, unknown.notes.size()),
+            std::make_pair(false, size_t{1}));
+  EXPECT_TRUE(
+      std::get<EncodableMap>(UsbDiagnosticsMap(unknown)).at(EncodableValue("node")).IsNull());
   std::string message;
-  EXPECT_FALSE(ReadUsbDiagnostics(System(), kDeviceId, nullptr, &message));
-  EXPECT_EQ(message, "输出参数为空");
+  EXPECT_FALSE(
+      ReadUsbDiagnostics({machine_.System(), &hubs_, &hid_}, kDeviceId, nullptr, &message));
 }
 
-TEST_F(UsbDiagnosticsTest, StatusAndProblemComeFirst) {
-  struct Case {
-    vek_test::FakeProperties::State state;
-    const char* status;
-    const char* problem_property;  // "" when absent
-    const char* first_note;        // "" when there is no status note
-  } cases[] = {
-      {{0, kDnStarted, 0}, "已启动", "", ""},
-      {{0, 0, 0}, "未知", "", ""},
-      {{0, 0, 22},
-       "已禁用",
-       "22（错误代码 22）",
+// A HID collection names the USB device above its interface; a node of
+// another bus is HID by its class, and VID/PID shows when either half is known.
+TEST_F(UsbDiagnosticsTest, HidNodesAndVidPid) {
+  UsbDiagnosticsReport r = Read(kCollectionId);
+  EXPECT_EQ(std::make_tuple(r.node.busType, r.node.isHidCollection, r.hubPath, r.ancestors.size()),
+            std::make_tuple("HID", true, kDeviceId, 3u));
+  EXPECT_NE(std::find(r.notes.begin(), r.notes.end(),
+                      std::string("该节点是 HID 集合；USB 父设备实例为「") + kDeviceId + "」。"),
+            r.notes.end());
+  machine_.Add("USB\\VID_12G4&PID_0001\\1", device_);
+  EXPECT_EQ(Read("USB\\VID_12G4&PID_0001\\1").properties.at("VID/PID"), "0000:0001");
+  machine_.Node(machine_.Add("ACPI\\PNP0303\\1", 0)).strings[DevNodeProperty::kClass] = "hidclass";
+  r = Read("ACPI\\PNP0303\\1");
+  EXPECT_EQ(std::make_tuple(r.node.busType, r.node.usbInstanceId, r.properties.count("VID/PID")),
+            std::make_tuple("HID", "", 0u));
+}
+
+// Status and problem lead the notes, with the advice for the problem.
+TEST_F(UsbDiagnosticsTest, StatusRules) {
+  using Status =
+      std::optional<std::tuple<uint32_t, uint32_t, uint32_t>>;  // result, status, problem
+  const std::tuple<Status, const char*, const char*, const char*> cases[] = {
+      {std::make_tuple(0, 0, 0), "未知", "", ""},
+      {std::make_tuple(0x13, kDnStarted, 10), "未知", "", ""},  // the status is unreadable
+      {std::make_tuple(0, 0, 22), "已禁用", "22（错误代码 22）",
        "设备状态：已禁用（问题代码 22：错误代码 22）。设备被禁用，请在设备管理器中重新启用。"},
-      {{0, kDnStarted, 1}, "有问题", "1（未配置）", "设备状态：有问题（问题代码 1：未配置）。"},
-  };
-  for (const Case& c : cases) {
-    world_.properties.states[device_] = c.state;
+      {std::make_tuple(0, kDnStarted, 1), "有问题", "1（未配置）",
+       "设备状态：有问题（问题代码 1：未配置）。"}};
+  for (const auto& [status, text, problem, first_note] : cases) {
+    machine_.Node(device_).status = status;
     const UsbDiagnosticsReport r = Read(kDeviceId);
-    EXPECT_EQ(r.properties.at("设备状态"), c.status);
-    const auto problem = r.properties.find("问题代码");
-    EXPECT_EQ(problem == r.properties.end() ? "" : problem->second, c.problem_property);
-    EXPECT_EQ(r.notes.front().rfind("设备状态：", 0) == 0 ? r.notes.front() : "", c.first_note);
+    EXPECT_EQ(r.properties.at("设备状态"), text);
+    EXPECT_EQ(r.properties.count("问题代码") ? r.properties.at("问题代码") : "", problem);
+    EXPECT_EQ(r.notes.front().rfind("设备状态：", 0) == 0 ? r.notes.front() : "", first_note);
   }
-}
-
-TEST_F(UsbDiagnosticsTest, APhantomIsLocatedButHasNoPort) {
-  world_.tree.Node(device_).present = false;
-  world_.properties.states.erase(device_);  // its status read fails: problem 45
-  world_.source.hid_interfaces.clear();
+  // A phantom: its status read fails (problem 45), it has no port and no
+  // collection, and nothing can be read from it.
+  machine_.Node(device_).present = false;
+  machine_.Node(device_).status.reset();
+  machine_.hid_interfaces.clear();
   const UsbDiagnosticsReport r = Read(kDeviceId);
-  EXPECT_EQ(r.node.problemText, "设备未连接");
   EXPECT_EQ(r.ancestors.size(), 1u);
   EXPECT_EQ(
       r.notes,
@@ -144,100 +153,52 @@ TEST_F(UsbDiagnosticsTest, APhantomIsLocatedButHasNoPort) {
           "HID 报告描述符不可读（没有可用的 HID 集合或 HID 类驱动未加载）。"}));
 }
 
-TEST_F(UsbDiagnosticsTest, AHidCollectionNamesItsUsbDevice) {
-  const UsbDiagnosticsReport r = Read(kCollectionId);
-  EXPECT_EQ(r.node.busType, "HID");
-  EXPECT_TRUE(r.node.isHidCollection);
-  EXPECT_EQ(r.hubPath, kDeviceId);
-  EXPECT_EQ(r.ancestors.size(), 2u);
-  EXPECT_TRUE(
-      Has(r.notes, std::string("该节点是 HID 集合；USB 父设备实例为「") + kDeviceId + "」。"));
-}
-
-TEST_F(UsbDiagnosticsTest, VidPidPropertyIsLowerCaseHex) {
-  struct Case {
-    const char* id;
-    uint32_t vendor, product;
-    const char* property;  // "" when absent
-  } cases[] = {
-      {kDeviceId, 4779, 13517, "12ab:34cd"},
-      {"USB\\VID_12G4&PID_0001\\1", 0, 1, "0000:0001"},
-      {"ROOT\\SYSTEM\\0000", 0, 0, ""},
-  };
-  for (const Case& c : cases) {
-    if (c.id != std::string(kDeviceId)) Enumerate(world_.AddStarted(c.id, hub_));
-    const UsbDiagnosticsReport r = Read(c.id);
-    EXPECT_EQ(r.node.vendorId, c.vendor) << c.id;
-    EXPECT_EQ(r.node.productId, c.product) << c.id;
-    const auto property = r.properties.find("VID/PID");
-    EXPECT_EQ(property == r.properties.end() ? "" : property->second, c.property) << c.id;
-  }
-}
-
-TEST_F(UsbDiagnosticsTest, HidCollectionProbeKeepsTheFirstProblem) {
-  struct Case {
-    const char* name;
-    bool opens, has_preparsed;
-    uint32_t list_error;
-    bool result, main_answers;
-    const char* message;
-  } cases[] = {
-      {"caps", true, true, 0, true, true, "无法打开 HID 集合设备（错误码 2）"},
-      {"open refused", false, true, 0, true, false, "无法打开 HID 集合设备（错误码 5）"},
-      {"no preparsed data", true, false, 0, true, false, "HID 预解析数据不可用（错误码 1）"},
-      {"list fails", true, true, 8, false, false, "无法枚举 HID 设备接口（错误码 8）"},
-  };
-  for (const Case& c : cases) {
-    fake::FakeHidDeviceSpec spec = CollectionSpec();
-    if (!c.opens) spec.opens.clear();
-    spec.has_preparsed_data = c.has_preparsed;
-    // A second collection of the device, seven nodes further down, whose caps
-    // always answer: its count adds up and an earlier problem is kept.
-    fake::FakeHidDeviceSpec deep = CollectionSpec();
-    deep.path = "\\\\?\\hid#deep";
-    fake::FakeHidDeviceApi hid({spec, deep});
-    vek_test::FakeNodeWorld world;
-    uint32_t node = world.AddStarted(kDeviceId, 0);
-    const uint32_t first = world.AddStarted(kCollectionId, node);
-    for (int i = 0; i < 7; ++i) node = world.AddStarted("ROOT\\N\\" + std::to_string(i), node);
-    const uint32_t too_deep = world.AddStarted("ROOT\\N\\7", node);
-    // One more that vanished before it could be opened.
-    world.source.hid_interfaces = {{kCollectionPath, first},
-                                   {"\\\\?\\hid#gone", first},
-                                   {"\\\\?\\hid#deep", node},
-                                   {"\\\\?\\hid#deep", too_deep}};
-    world.source.hid_list_error = c.list_error;
-    bool available = !c.result;
-    uint32_t count = 99;
+// Collections up to seven nodes below the USB device count; the first
+// problem met is kept.
+TEST(UsbDiagnosticsProbeTest, HidCollections) {
+  const std::tuple<std::set<HidAccess>, bool, uint32_t, uint32_t, const char*> cases[] = {
+      {{HidAccess::kAttributesOnly}, true, 0, 4, "无法打开 HID 集合设备（错误码 2）"},
+      {{}, true, 0, 2, "无法打开 HID 集合设备（错误码 5）"},
+      {{HidAccess::kAttributesOnly}, false, 0, 2, "HID 预解析数据不可用（错误码 1）"},
+      {{HidAccess::kAttributesOnly}, true, 8, 0, "无法枚举 HID 设备接口（错误码 8）"}};
+  for (const auto& [opens, preparsed, list_error, count, text] : cases) {
+    fake::FakeHidDeviceSpec first = Collection();
+    first.opens = opens;
+    first.has_preparsed_data = preparsed;
+    fake::FakeHidDeviceApi hid({first, Collection("\\\\?\\hid#deep")});
+    vek_test::FakeMachine machine;
+    uint32_t node = machine.Add(kDeviceId, 0);
+    const uint32_t collection = machine.Add(kCollectionId, node);
+    for (int i = 0; i < 7; ++i) node = machine.Add("ROOT\\N\\" + std::to_string(i), node);
+    machine.hid_interfaces = {{kCollectionPath, collection},
+                              {"\\\\?\\hid#gone", collection},  // vanished before the open
+                              {"\\\\?\\hid#deep", node},
+                              {"\\\\?\\hid#deep", machine.Add("ROOT\\N\\7", node)}};
+    machine.hid_list_error = list_error;
+    bool available = list_error != 0;
+    uint32_t seen = 99;
     std::string message;
-    EXPECT_EQ(ProbeHidCollections({world.System(), &hubs_, &hid}, "usb\\vid_12ab&pid_34cd\\5&2",
-                                  &available, &count, &message),
-              c.result)
-        << c.name;
-    EXPECT_EQ(available, c.result) << c.name;
-    EXPECT_EQ(count, c.result ? (c.main_answers ? 4u : 2u) : 0u) << c.name;
-    EXPECT_EQ(message, c.message) << c.name;
+    EXPECT_EQ(ProbeHidCollections({machine.System(), nullptr, &hid}, "usb\\vid_12ab&pid_34cd\\5&2",
+                                  &available, &seen, &message),
+              list_error == 0);
+    EXPECT_EQ(std::make_tuple(available, seen, message),
+              std::make_tuple(list_error == 0, count, text));
   }
 }
 
 // A hub whose connection-information answers are scripted.
 class ScriptedHub : public vek_test::FakeUsbHub {
  public:
-  struct Answer {
-    bool ok;
-    uint32_t returned, error;
-  };
+  using Answer = std::tuple<bool, uint32_t, uint32_t>;  // ok, bytes returned, error
   ScriptedHub(vek_test::FakeHubState* state, std::vector<Answer> answers)
       : FakeUsbHub(state), answers_(std::move(answers)) {}
   bool GetConnectionInformation(std::vector<uint8_t>* buffer, uint32_t* returned,
                                 uint32_t* error) override {
     requests.emplace_back(buffer->size(), (*buffer)[0]);
-    const Answer answer = answers_.at(requests.size() - 1);
-    (*buffer)[4] = 18;  // DeviceDescriptor.bLength
     (*buffer)[23] = 3;  // Speed
-    *returned = answer.returned;
-    *error = answer.error;
-    return answer.ok;
+    bool ok = false;
+    std::tie(ok, *returned, *error) = answers_.at(requests.size() - 1);
+    return ok;
   }
   std::vector<std::pair<size_t, uint8_t>> requests;  // buffer size, port
 
@@ -245,59 +206,38 @@ class ScriptedHub : public vek_test::FakeUsbHub {
   std::vector<Answer> answers_;
 };
 
-TEST(ReadHubConnectionInfoTest, RetriesOnceWithTheSizeTheHubAsksFor) {
-  struct Case {
-    std::vector<ScriptedHub::Answer> answers;
-    std::vector<size_t> sizes;
-    const char* message;  // "" on success
-  } cases[] = {
+// Connection information is asked again, once, with the size the hub wants;
+// a configuration descriptor answered without data is no failure of the hub.
+TEST(UsbDiagnosticsProbeTest, HubRequests) {
+  const std::tuple<std::vector<ScriptedHub::Answer>, std::vector<size_t>, const char*> cases[] = {
       {{{true, 35, 0}}, {35}, ""},
       {{{false, 69, 122}, {true, 69, 0}}, {35, 69}, ""},
       {{{false, 40, 122}, {true, 40, 0}}, {35, 52}, ""},  // room for one pipe at least
-      {{{false, 0, 122}}, {35}, "读取 USB 集线器端口连接信息失败（错误码 122）"},
-      {{{false, 69, 122}, {false, 0, 31}},
-       {35, 69},
-       "读取 USB 集线器端口连接信息失败（错误码 31）"},
-      {{{false, 69, 5}}, {35}, "读取 USB 集线器端口连接信息失败（错误码 5）"},
-  };
-  for (const Case& c : cases) {
+      {{{false, 0, 122}}, {35}, "（错误码 122）"},
+      {{{false, 69, 122}, {false, 0, 31}}, {35, 69}, "（错误码 31）"},
+      {{{false, 69, 5}}, {35}, "（错误码 5）"}};
+  for (const auto& [answers, sizes, text] : cases) {
     vek_test::FakeHubState state;
-    ScriptedHub hub(&state, c.answers);
+    ScriptedHub hub(&state, answers);
     HubConnectionInfo info;
     std::string message;
-    EXPECT_EQ(ReadHubConnectionInfo(hub, 7, &info, &message), *c.message == '\0') << c.message;
-    EXPECT_EQ(message, c.message);
-    for (size_t i = 0; i < hub.requests.size(); ++i) {
-      EXPECT_EQ(hub.requests[i], std::make_pair(c.sizes.at(i), uint8_t{7})) << i;
-    }
-    EXPECT_EQ(hub.requests.size(), c.sizes.size());
-    if (message.empty()) {
-      EXPECT_EQ(info.speed, 3);
-    }
+    EXPECT_EQ(ReadHubConnectionInfo(hub, 7, &info, &message), *text == '\0');
+    EXPECT_EQ(message, *text ? std::string("读取 USB 集线器端口连接信息失败") + text : "");
+    std::vector<std::pair<size_t, uint8_t>> expected;
+    for (size_t size : sizes) expected.emplace_back(size, 7);
+    EXPECT_EQ(hub.requests, expected);
+    EXPECT_EQ(info.speed, *text ? 0 : 3);
   }
-}
-
-TEST(ProbeConfigurationDescriptorTest, RefusedAndShortAnswers) {
-  struct Case {
-    bool refuse;
-    std::vector<uint8_t> configuration;
-    bool available;
-    const char* message;
-  } cases[] = {
-      {false, {9, 2, 34, 0, 1, 1, 0, 0xa0, 50}, true, ""},
-      {false, {}, false, ""},  // an answer without data is no failure of the hub
-      {true, {}, false, "读取 USB 配置描述符失败（错误码 31）"},
-  };
-  for (const Case& c : cases) {
-    vek_test::FakeHubState state;
-    state.ports[2].refuse_all = c.refuse;
-    state.ports[2].Set(2, 0, 0, kRecipientDevice, c.configuration);
-    vek_test::FakeUsbHub hub(&state);
-    std::string message;
-    EXPECT_EQ(ProbeConfigurationDescriptor(hub, 2, &message), c.available);
-    EXPECT_EQ(message, c.message);
-    EXPECT_EQ(state.requests.at(0).length, 9);
-  }
+  vek_test::FakeHubState state;
+  state.ports[2].Set(2, 0, 0, kRecipientDevice, {});
+  vek_test::FakeUsbHub hub(&state);
+  std::string message;
+  EXPECT_FALSE(ProbeConfigurationDescriptor(hub, 2, &message));
+  EXPECT_EQ(message, "");
+  state.ports[2].refuse_all = true;
+  EXPECT_FALSE(ProbeConfigurationDescriptor(hub, 2, &message));
+  EXPECT_EQ(message, "读取 USB 配置描述符失败（错误码 31）");
+  EXPECT_EQ(state.requests.at(0).length, 9);
 }
 
 }  // namespace

@@ -1,124 +1,127 @@
-// A machine's device nodes for the listing and the diagnostics: the tree, each
-// node's registry facts and status, which device-information sets hold which
-// nodes, and the HID interfaces with their nodes.
+// A machine's device nodes, answered the way the configuration manager and
+// SetupAPI answer: the tree with each node's location, status and registry
+// strings, the device-information sets and the HID interfaces.
 #ifndef VEK_TESTS_UNIT_USB_USB_FAKES_H_
 #define VEK_TESTS_UNIT_USB_USB_FAKES_H_
 
 #include <map>
-#include <set>
+#include <optional>
 #include <string>
 #include <tuple>
-#include <utility>
 #include <vector>
 
-#include "support/usb/fake_node_tree.h"
 #include "usb/usb_node.h"
 #include "usb/usb_node_listing.h"
 
 namespace vek_test {
 
-class FakeProperties : public vek_native::DevNodeProperties {
- public:
-  struct State {
-    uint32_t result = 0;
-    uint32_t status = 0;
-    uint32_t problem = 0;
-  };
-  std::string ReadDevNodeRegistryString(uint32_t node,
-                                        vek_native::DevNodeProperty property) override {
-    auto it = strings.find({node, property});
-    return it == strings.end() ? "" : it->second;
-  }
-  // A node without a state is gone: CR_NO_SUCH_DEVINST.
-  uint32_t GetStatus(uint32_t node, uint32_t* status, uint32_t* problem) override {
-    auto it = states.find(node);
-    if (it == states.end()) return vek_native::kCmNoSuchDevInst;
-    *status = it->second.status;
-    *problem = it->second.problem;
-    return it->second.result;
-  }
-  std::map<std::pair<uint32_t, vek_native::DevNodeProperty>, std::string> strings;
-  std::map<uint32_t, State> states;
+using vek_native::DeviceInfoClass;
+using vek_native::DevNodeProperty;
+
+struct FakeNode {
+  FakeNode(std::string node_id = "", uint32_t parent_node = 0)
+      : id(std::move(node_id)), parent(parent_node) {}
+
+  std::string id;
+  uint32_t parent = 0;                     // 0: none
+  std::optional<std::u16string> location;  // unset: the read fails
+  bool present = true;
+  uint32_t id_error = 0;  // CM_Get_Device_IDW's result
+  // CM_Get_DevNode_Status's result, status and problem; unset: the node is
+  // gone (CR_NO_SUCH_DEVINST).
+  std::optional<std::tuple<uint32_t, uint32_t, uint32_t>> status =
+      std::make_tuple(0u, vek_native::kDnStarted, 0u);
+  std::map<DevNodeProperty, std::string> strings;
 };
 
-class FakeNodeSource : public vek_native::UsbNodeSource {
+class FakeMachine : public vek_native::DeviceTree,
+                    public vek_native::DevNodeProperties,
+                    public vek_native::UsbNodeSource {
  public:
-  using SetKey = std::tuple<vek_native::DeviceInfoClass, std::string, uint32_t>;
+  using SetKey = std::tuple<DeviceInfoClass, std::string, uint32_t>;
+  static constexpr uint32_t kAllUsb = vek_native::kDigcfAllClasses;
 
-  explicit FakeNodeSource(FakeNodeTree& tree) : tree_(tree) {}
-
-  void AddToSet(vek_native::DeviceInfoClass device_class, const char* enumerator, uint32_t flags,
-                uint32_t node, std::string id_as_listed = "") {
-    sets[{device_class, enumerator ? enumerator : "", flags}].emplace_back(node,
-                                                                           std::move(id_as_listed));
+  // Nodes are numbered from 1 in the order added; each is listed in the set
+  // of all USB-enumerated devices unless `set` says otherwise.
+  uint32_t Add(FakeNode node,
+               std::optional<SetKey> set = SetKey{DeviceInfoClass::kNone, "USB", kAllUsb}) {
+    nodes.push_back(std::move(node));
+    const auto number = static_cast<uint32_t>(nodes.size());
+    if (set) sets[*set].emplace_back(number, "");
+    return number;
   }
+  uint32_t Add(const std::string& id, uint32_t parent, const char16_t* location = nullptr) {
+    FakeNode node{id, parent};
+    if (location != nullptr) node.location = location;
+    return Add(std::move(node));
+  }
+  FakeNode& Node(uint32_t number) { return nodes.at(number - 1); }
+  vek_native::UsbNodeSystem System() { return {this, this, this}; }
 
+  bool GetParentInstanceId(const std::string&, std::string*, uint32_t*) override { return false; }
+  uint32_t LocateNode(const std::string& id, uint32_t* node) override {
+    return Locate(id, true, node);
+  }
+  uint32_t ParentNode(uint32_t node, uint32_t* parent) override {
+    *parent = Valid(node) ? Node(node).parent : 0;
+    return *parent == 0 ? kNoSuchDevNode : 0;
+  }
+  uint32_t NodeInstanceId(uint32_t node, std::string* id) override {
+    if (!Valid(node)) return kNoSuchDevNode;
+    if (Node(node).id_error == 0) *id = Node(node).id;
+    return Node(node).id_error;
+  }
+  bool ReadLocationInfo(uint32_t node, std::u16string* text) override {
+    if (!Valid(node) || !Node(node).location) return false;
+    *text = *Node(node).location;
+    return true;
+  }
+  std::string ReadDevNodeRegistryString(uint32_t node, DevNodeProperty property) override {
+    const auto it = Node(node).strings.find(property);
+    return it == Node(node).strings.end() ? "" : it->second;
+  }
+  uint32_t GetStatus(uint32_t node, uint32_t* status, uint32_t* problem) override {
+    if (!Node(node).status) return vek_native::kCmNoSuchDevInst;
+    uint32_t result = 0;
+    std::tie(result, *status, *problem) = *Node(node).status;
+    return result;
+  }
   bool ReadDeviceInfoSet(const vek_native::DeviceInfoQuery& query,
                          std::vector<vek_native::DeviceInfoEntry>* devices) override {
     const SetKey key{query.device_class, query.enumerator ? query.enumerator : "", query.flags};
     ++queries;
-    if (failing_sets.count(key) != 0) return false;
-    auto it = sets.find(key);
-    if (it == sets.end()) return true;
-    for (const auto& member : it->second) {
-      const std::string& id =
-          member.second.empty() ? tree_.Node(member.first).instance_id : member.second;
-      devices->push_back({member.first, id});
+    if (key == failing_set) return false;
+    for (const auto& [node, spelling] : sets[key]) {
+      devices->push_back({node, spelling.empty() ? Node(node).id : spelling});
     }
     return true;
   }
-
-  // Every node the tree knows, present or not.
-  uint32_t LocateNodeOrPhantom(const std::string& instance_id, uint32_t* node) override {
-    *node = 0;
-    for (uint32_t n = 1; n <= tree_.Count(); ++n) {
-      if (tree_.Node(n).instance_id == instance_id) {
-        *node = n;
-        return 0;
-      }
-    }
-    return kCmNoSuchDevNode;
+  uint32_t LocateNodeOrPhantom(const std::string& id, uint32_t* node) override {
+    return Locate(id, false, node);
   }
-
   bool ListHidInterfaceNodes(std::vector<vek_native::HidInterfaceNode>* interfaces,
                              uint32_t* error) override {
-    if (hid_list_error != 0) {
-      *error = hid_list_error;
-      return false;
-    }
     *interfaces = hid_interfaces;
-    return true;
+    *error = hid_list_error;
+    return hid_list_error == 0;
   }
+  uint32_t ThreadLastError() override { return 1; }  // ERROR_INVALID_FUNCTION
 
-  uint32_t ThreadLastError() override { return last_error; }
-
-  std::map<SetKey, std::vector<std::pair<uint32_t, std::string>>> sets;
-  std::set<SetKey> failing_sets;
+  std::vector<FakeNode> nodes;
+  std::map<SetKey, std::vector<std::pair<uint32_t, std::string>>> sets;  // node, spelling
+  SetKey failing_set;
   int queries = 0;
   std::vector<vek_native::HidInterfaceNode> hid_interfaces;
   uint32_t hid_list_error = 0;
-  uint32_t last_error = 1;  // ERROR_INVALID_FUNCTION
 
  private:
-  FakeNodeTree& tree_;
-};
-
-// The three together, as the listing takes them.
-struct FakeNodeWorld {
-  FakeNodeTree tree;
-  FakeProperties properties;
-  FakeNodeSource source{tree};
-
-  vek_native::UsbNodeSystem System() { return {&tree, &properties, &source}; }
-
-  // A started node without a problem.
-  uint32_t AddStarted(const std::string& id, uint32_t parent) {
-    FakeNode added;
-    added.instance_id = id;
-    added.parent = parent;
-    const uint32_t node = tree.Add(std::move(added));
-    properties.states[node] = {0, vek_native::kDnStarted, 0};
-    return node;
+  bool Valid(uint32_t node) const { return node >= 1 && node <= nodes.size(); }
+  uint32_t Locate(const std::string& id, bool present_only, uint32_t* node) {
+    *node = 0;
+    for (uint32_t n = 1; n <= nodes.size(); ++n) {
+      if (Node(n).id == id && (Node(n).present || !present_only)) *node = n;
+    }
+    return *node == 0 ? kNoSuchDevNode : 0;
   }
 };
 

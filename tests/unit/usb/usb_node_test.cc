@@ -1,127 +1,105 @@
-#include "usb/usb_node.h"
-
+// Node records and the listing of USB and HID device nodes.
 #include <gtest/gtest.h>
 
-#include "support/usb/fake_node_tree.h"
 #include "unit/usb/usb_fakes.h"
+#include "usb/usb_node.h"
+#include "usb/usb_node_listing.h"
 
 namespace vek_native {
 namespace {
 
-using vek_test::FakeNodeTree;
-using vek_test::FakeProperties;
+using vek_test::FakeMachine;
+using vek_test::FakeNode;
 
-TEST(UsbNodeTextsTest, ProblemTextsAndSpeedLabels) {
-  EXPECT_EQ(ProblemText(0), "");
-  EXPECT_EQ(ProblemText(43), "驱动程序报告设备失败");
-  EXPECT_EQ(ProblemText(22), "错误代码 22");
-  EXPECT_EQ(ProblemText(4294967295u), "错误代码 4294967295");
-  EXPECT_EQ(ProblemAdvice(22), "设备被禁用，请在设备管理器中重新启用。");
-  EXPECT_EQ(ProblemAdvice(1), "");
-  EXPECT_EQ(SpeedLabel(2), "高速（480 Mbps）");
-  EXPECT_EQ(SpeedLabel(4), "未知");
-}
-
-TEST(UsbNodeTextsTest, ParseVidPidReadsFourHexDigitsEach) {
-  struct Case {
-    const char* id;
-    uint32_t vid, pid;
-  } cases[] = {
-      {"USB\\VID_046D&PID_C52B\\6&2", 0x046d, 0xc52b},
-      {"hid\\vid_1a2b&pid_3c4d&col01\\1", 0x1a2b, 0x3c4d},
+TEST(UsbNodeTest, VidPidAreFourHexDigitsAfterTheirMarks) {
+  const std::tuple<const char*, uint32_t, uint32_t> cases[] = {
+      {"hid\\vid_09af&pid_f0a9&col01\\1", 0x09af, 0xf0a9},
       {"USB\\VID_04XD&PID_C52B", 0, 0xc52b},  // a non-hex digit leaves the value 0
-      {"USB\\VID_04", 0, 0},                  // fewer than four characters
-      {"ACPI\\PNP0303\\4&1", 0, 0},
-  };
-  for (const Case& c : cases) {
-    uint32_t vid = 9, pid = 9;
-    ParseVidPid(c.id, &vid, &pid);
-    EXPECT_EQ(vid, c.vid) << c.id;
-    EXPECT_EQ(pid, c.pid) << c.id;
+      {"X\\PID_0001&VID_123", 0, 1},          // three digits are too few; four at the end do
+      {"ACPI\\PNP0303\\4&1", 0, 0}};
+  for (const auto& [id, vid, pid] : cases) {
+    uint32_t vendor = 9, product = 9;
+    ParseVidPid(id, &vendor, &product);
+    EXPECT_EQ(std::make_pair(vendor, product), std::make_pair(vid, pid)) << id;
   }
 }
 
-class BuildUsbNodeRecordTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    root_ = tree_.Add({"USB\\ROOT_HUB30\\4&1", 0, true, std::nullopt});
-    device_ = tree_.Add({"USB\\VID_046D&PID_C52B\\6&2", root_, true, std::nullopt});
-    interface_ = tree_.Add({"USB\\VID_046D&PID_C52B&MI_00\\7&3", device_, true, std::nullopt});
-    collection_ =
-        tree_.Add({"HID\\VID_046D&PID_C52B&MI_00&COL01\\8&4", interface_, true, std::nullopt});
-    props_.states[device_] = {0, kDnStarted, 0};
+std::vector<UsbNodeRecord> List(FakeMachine& machine, bool include_hid = false) {
+  std::vector<UsbNodeRecord> nodes;
+  std::string message = "stale";
+  EXPECT_TRUE(ListUsbDeviceNodes(machine.System(), include_hid, &nodes, &message));
+  EXPECT_EQ(message, "");
+  return nodes;
+}
+
+std::vector<std::string> Ids(const std::vector<UsbNodeRecord>& nodes) {
+  std::vector<std::string> ids;
+  for (const UsbNodeRecord& node : nodes) ids.push_back(node.instanceId);
+  return ids;
+}
+
+// A node enters once, from the first set holding it and in that set's
+// spelling; problem devices follow the others, each group in instance ID
+// order ignoring case.
+TEST(UsbNodeListingTest, EachNodeOnceProblemsLast) {
+  FakeMachine machine;
+  const uint32_t hub =
+      machine.Add({"USB\\ROOT_HUB30\\4&1"}, {{DeviceInfoClass::kUsbSetupClass, "", 0}});
+  const uint32_t flags = kDigcfPresent | kDigcfDeviceInterface;
+  const uint32_t device =
+      machine.Add({"USB\\VID_0000\\5&2", hub}, {{DeviceInfoClass::kUsbDeviceInterface, "", flags}});
+  machine.Add(FakeNode(), {{DeviceInfoClass::kHidSetupClass, "", 0}});  // an ID that reads empty
+  machine.sets[{DeviceInfoClass::kNone, "USB", FakeMachine::kAllUsb}] = {
+      {device, "usb\\vid_0000\\5&2"}, {hub, ""}};
+  machine.failing_set = {DeviceInfoClass::kHidInterface, "", flags};  // adds nothing
+  for (const auto& [id, problem] :
+       std::vector<std::pair<std::string, uint32_t>>{{"USB\\VID_0003\\1", 22},
+                                                     {"USB\\VID_0002\\1", 43},
+                                                     {"usb\\vid_0009\\1", 0},
+                                                     {"USB\\VID_000A\\1", 0},
+                                                     {"USB\\VID_0001\\1", 45}}) {
+    FakeNode node{id};
+    if (problem == 45) node.status.reset();  // a phantom
+    if (problem != 45) node.status = std::make_tuple(0u, kDnStarted, problem);
+    machine.Add(node);
   }
-  FakeNodeTree tree_;
-  FakeProperties props_;
-  uint32_t root_ = 0, device_ = 0, interface_ = 0, collection_ = 0;
-};
-
-TEST_F(BuildUsbNodeRecordTest, StartedUsbDevice) {
-  props_.strings[{device_, DevNodeProperty::kDeviceDescription}] = "USB Receiver";
-  props_.strings[{device_, DevNodeProperty::kDriver}] = "{36fc9e60}\\0007";
-  const UsbNodeRecord r = BuildUsbNodeRecord(tree_, props_, device_, "");
-  EXPECT_EQ(r.instanceId, "USB\\VID_046D&PID_C52B\\6&2");
-  EXPECT_EQ(r.description, "USB Receiver");
-  EXPECT_EQ(r.driverKey, "{36fc9e60}\\0007");
-  EXPECT_EQ(r.parentInstanceId, "USB\\ROOT_HUB30\\4&1");
-  EXPECT_EQ(r.busType, "USB");
-  EXPECT_EQ(r.deviceStatus, "已启动");
-  EXPECT_EQ(r.problemCode, 0u);
-  EXPECT_EQ(r.vendorId, 0x046du);
-  EXPECT_EQ(r.usbInstanceId, r.instanceId);
-  EXPECT_FALSE(r.isHidCollection);
+  EXPECT_EQ(Ids(List(machine)),
+            (std::vector<std::string>{"USB\\ROOT_HUB30\\4&1", "USB\\VID_0000\\5&2",
+                                      "usb\\vid_0009\\1", "USB\\VID_000A\\1", "USB\\VID_0001\\1",
+                                      "USB\\VID_0002\\1", "USB\\VID_0003\\1"}));
+  EXPECT_EQ(machine.queries, 11);  // the setup classes present, then all
+  EXPECT_FALSE(ListUsbDeviceNodes(machine.System(), false, nullptr, nullptr));
 }
 
-TEST_F(BuildUsbNodeRecordTest, StatusRules) {
-  struct Case {
-    const char* name;
-    bool has_state;
-    FakeProperties::State state;
-    uint32_t problem;
-    const char* status;
-    const char* text;
-  } cases[] = {
-      {"phantom", false, {}, 45, "有问题", "设备未连接"},
-      {"disabled", true, {0, 0, 22}, 22, "已禁用", "错误代码 22"},
-      {"failed", true, {0, kDnStarted, 43}, 43, "有问题", "驱动程序报告设备失败"},
-      {"not started", true, {0, 0, 0}, 0, "未知", ""},
-      {"status unreadable", true, {0x13, kDnStarted, 10}, 0, "未知", ""},
-  };
-  for (const Case& c : cases) {
-    props_.states.erase(collection_);
-    if (c.has_state) props_.states[collection_] = c.state;
-    const UsbNodeRecord r = BuildUsbNodeRecord(tree_, props_, collection_, "");
-    EXPECT_EQ(r.problemCode, c.problem) << c.name;
-    EXPECT_EQ(r.deviceStatus, c.status) << c.name;
-    EXPECT_EQ(r.problemText, c.text) << c.name;
+// Nodes above a HID collection are marked as carrying it up to four steps
+// up, and so is its USB device wherever it sits.
+TEST(UsbNodeListingTest, NodesAboveACollectionAreMarked) {
+  const std::pair<std::vector<const char*>, std::vector<bool>> cases[] = {
+      {{"USB\\VID_1234&PID_5678\\9&1", "USB\\VID_1234&PID_5678&MI_00\\9&2"}, {true, true}},
+      {{"USB\\VID_1234&PID_5678\\9&1", "USB\\VID_1234&PID_5678&MI_00\\9&2", "ROOT\\A\\1",
+        "ROOT\\B\\1", "ROOT\\C\\1"},
+       {true, true, true, true, true}},
+      {{"ROOT\\A\\1", "ROOT\\B\\1", "ROOT\\C\\1", "ROOT\\D\\1", "ROOT\\E\\1"},
+       {false, true, true, true, true}}};
+  for (const auto& [chain, marked] : cases) {
+    FakeMachine machine;
+    uint32_t parent = 0;
+    for (const char* id : chain) parent = machine.Add(id, parent);
+    machine.Add({"HID\\VID_1234&PID_5678&MI_00&COL01\\A&1", parent},
+                {{DeviceInfoClass::kNone, "HID", kDigcfPresent | kDigcfAllClasses}});
+    for (bool include_hid : {false, true}) {
+      const std::vector<UsbNodeRecord> nodes = List(machine, include_hid);
+      ASSERT_EQ(nodes.size(), chain.size() + (include_hid ? 1 : 0));
+      std::vector<bool> seen(chain.size());
+      for (const UsbNodeRecord& node : nodes) {
+        const auto at = static_cast<size_t>(std::find(chain.begin(), chain.end(), node.instanceId) -
+                                            chain.begin());
+        if (at < chain.size()) seen[at] = node.hasHidCollections;
+        EXPECT_TRUE(at < chain.size() || !node.hasHidCollections);  // the collection is not
+      }
+      EXPECT_EQ(seen, marked);
+    }
   }
-}
-
-TEST_F(BuildUsbNodeRecordTest, HidCollectionFindsItsUsbDevice) {
-  const UsbNodeRecord r = BuildUsbNodeRecord(tree_, props_, collection_, "");
-  EXPECT_EQ(r.busType, "HID");
-  EXPECT_TRUE(r.isHidCollection);
-  EXPECT_EQ(r.usbInstanceId, "USB\\VID_046D&PID_C52B\\6&2");
-  EXPECT_EQ(r.parentInstanceId, "USB\\VID_046D&PID_C52B&MI_00\\7&3");
-  // A class of HIDClass marks a node of another bus as HID too.
-  const uint32_t other = tree_.Add({"ACPI\\PNP0303\\1", 0, true, std::nullopt});
-  props_.strings[{other, DevNodeProperty::kClass}] = "hidclass";
-  const UsbNodeRecord acpi = BuildUsbNodeRecord(tree_, props_, other, "");
-  EXPECT_EQ(acpi.busType, "HID");
-  EXPECT_EQ(acpi.usbInstanceId, "");
-  EXPECT_EQ(acpi.parentInstanceId, "");
-}
-
-TEST_F(BuildUsbNodeRecordTest, TheHintWinsAndTheMapCarriesEveryKey) {
-  const UsbNodeRecord r =
-      BuildUsbNodeRecord(tree_, props_, interface_, "usb\\vid_046d&pid_c52b&mi_00\\7&3");
-  EXPECT_EQ(r.instanceId, "usb\\vid_046d&pid_c52b&mi_00\\7&3");
-  EXPECT_EQ(r.usbInstanceId, "USB\\VID_046D&PID_C52B\\6&2");  // &MI_ is no device
-  const EncodableValue value = UsbNodeMap(r);
-  const EncodableMap& map = std::get<EncodableMap>(value);
-  EXPECT_EQ(map.size(), 18u);
-  EXPECT_EQ(map.at(EncodableValue("productId")), EncodableValue(int64_t{0xc52b}));
-  EXPECT_EQ(map.at(EncodableValue("hasHidCollections")), EncodableValue(false));
 }
 
 }  // namespace

@@ -1,173 +1,219 @@
-#include "usb/usb_port.h"
-
+// The hub port of a device, its hub, and the port reset built on them.
 #include <gtest/gtest.h>
 
-#include "support/usb/fake_node_tree.h"
+#include "support/fake_file_system.h"
+#include "support/fake_process_launcher.h"
 #include "unit/hid/hub_fake.h"
+#include "unit/usb/usb_fakes.h"
+#include "usb/usb_operations.h"
+#include "usb/usb_port.h"
+#include "usb/usb_reset.h"
 
 namespace vek_native {
 namespace {
 
-using vek_test::FakeNode;
-using vek_test::FakeNodeTree;
-using vek_test::FakeUsbHubApi;
-
-TEST(ParsePortFromLocationTest, ReadsTheNumberAfterPortMarkLikeWcstol) {
-  struct Case {
-    std::u16string location;
-    uint32_t port;
-  } cases[] = {
+// The number after the first "Port_#" (case-sensitive), read as wcstol reads
+// it (blanks and a sign first; clamped when too long), and only 1..127.
+TEST(UsbLocationTest, PortNumberFromLocationReadsLikeWcstol) {
+  const std::pair<std::u16string, uint32_t> cases[] = {
       {u"Port_#0003.Hub_#0002", 3},
-      {u"Port_#0127.Hub_#0001", 127},
-      {u"Port_#0000.Hub_#0001", 0},  // 0 is not a port
+      {u"Port_#1", 1},
+      {u"Port_#0127", 127},
+      {u"Port_#0000", 0},
       {u"Port_#128", 0},
-      {u"Port_#99999999999999999999", 0},  // wcstol clamps; still out of range
-      {u"Port_# \t+5", 5},                 // leading blanks and a sign
+      {u"Port_#1270", 0},
+      {u"Port_# \t\r+5", 5},
       {u"Port_#-3", 0},
-      {u"Port_#", 0},
-      {u"Port_#.Hub_#0002", 0},  // nothing consumed
-      {u"port_#0003", 0},        // the mark is case-sensitive
+      {u"Port_#.Hub_#0002", 0},
+      {u"port_#0003", 0},
       {u"Hub_#0002", 0},
       {u"PCI bus 0, Port_#0012", 12},
-      {u"Port_#0002.Port_#0009", 2},  // the first mark counts
-      {u"", 0},
+      {u"Port_#0002.Port_#0009", 2},
+      {u"Port_#99999999999999999999", 0},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(ParsePortFromLocation(c.location), c.port) << Utf16ToUtf8(c.location);
+  for (const auto& [location, port] : cases) {
+    EXPECT_EQ(ParsePortFromLocation(location), port) << Utf16ToUtf8(location);
   }
+  // Only A-Z are lowered; other bytes pass untouched.
+  EXPECT_EQ(HubInterfacePath("USB\\VID_AZ&PID_0610\\ÄB"),
+            "\\\\?\\usb#vid_az&pid_0610#Äb#{f18a0e88-c30c-11d0-8815-00a0c906bed8}");
 }
 
-TEST(HubInterfacePathTest, LowerCasesAndTurnsBackslashesIntoHashes) {
-  EXPECT_EQ(HubInterfacePath("USB\\ROOT_HUB30\\4&2F0A3C1&0&0"),
-            "\\\\?\\usb#root_hub30#4&2f0a3c1&0&0#{f18a0e88-c30c-11d0-8815-00a0c906bed8}");
-  // Only A-Z change; other bytes pass untouched.
-  EXPECT_EQ(HubInterfacePath("USB\\VID_05E3&PID_0610\\ÄB"),
-            "\\\\?\\usb#vid_05e3&pid_0610#Äb#{f18a0e88-c30c-11d0-8815-00a0c906bed8}");
-}
+constexpr char kHubId[] = "USB\\VID_05E3&PID_0610\\5&1";
+constexpr char kDeviceId[] = "USB\\VID_1A2B&PID_3C4D\\6&2";
 
-// Root hub <- hub <- device <- interface <- HID collection <- child.
+// Root hub <- hub (port 4) <- device (port 3) <- interface <- HID collection
+// <- child <- grandchild.
 class UsbPortTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = tree_.Add({"USB\\ROOT_HUB30\\4&2F0A3C1&0&0", 0, true, std::nullopt});
-    hub_ = tree_.Add({"USB\\VID_05E3&PID_0610\\5&1", root_, true, u"Port_#0004.Hub_#0001"});
-    device_ = tree_.Add({"USB\\VID_046D&PID_C52B\\6&2", hub_, true, u"Port_#0003.Hub_#0002"});
-    interface_ = tree_.Add({"USB\\VID_046D&PID_C52B&MI_00\\7&3", device_, true, u"0000.0014.0000"});
-    collection_ = tree_.Add({"HID\\VID_046D&PID_C52B&MI_00\\8&4", interface_, true, std::nullopt});
-    child_ = tree_.Add({"HID\\CHILD\\9&5", collection_, true, u"no port here"});
-    grandchild_ = tree_.Add({"HID\\GRANDCHILD\\A&6", child_, true, std::nullopt});
+    root_ = machine_.Add("USB\\ROOT_HUB30\\4&1", 0);
+    hub_ = machine_.Add(kHubId, root_, u"Port_#0004.Hub_#0001");
+    device_ = machine_.Add(kDeviceId, hub_, u"Port_#0003.Hub_#0002");
+    uint32_t node = machine_.Add("USB\\VID_1A2B&PID_3C4D&MI_00\\7&3", device_, u"0.14.0");
+    node = machine_.Add("HID\\VID_1A2B&PID_3C4D&MI_00\\8&4", node);
+    machine_.Add("HID\\GRANDCHILD\\A&6", machine_.Add("HID\\CHILD\\9&5", node, u"no port"));
+    hub_state_ = &hubs_.AddHub(Utf8ToUtf16(HubInterfacePath(kHubId)));
+  }
+  // "node:port", or the message.
+  std::string Resolve(const std::string& id) {
+    uint32_t node = 9, port = 9;
+    std::string message;
+    if (ResolveUsbDevicePort(machine_, id, &node, &port, &message)) {
+      return std::to_string(node) + ":" + std::to_string(port);
+    }
+    EXPECT_EQ(node + port, 0u);
+    return message;
+  }
+  // "port N", or the message.
+  std::string Open(const std::string& id) {
+    std::unique_ptr<UsbHub> hub;
+    uint32_t port = 9;
+    std::string message;
+    const bool ok = OpenParentUsbHub(machine_, hubs_, id, &hub, &port, &message);
+    EXPECT_EQ(ok, hub != nullptr && port != 0);
+    return ok ? "port " + std::to_string(port) : message;
   }
 
-  bool Resolve(const std::string& id) {
-    message_ = "unset";
-    return ResolveUsbDevicePort(tree_, id, &node_, &port_, &message_);
-  }
-
-  FakeNodeTree tree_;
-  uint32_t root_ = 0, hub_ = 0, device_ = 0, interface_ = 0, collection_ = 0, child_ = 0,
-           grandchild_ = 0;
-  uint32_t node_ = 99, port_ = 99;
-  std::string message_;
+  vek_test::FakeMachine machine_;
+  vek_test::FakeUsbHubApi hubs_;
+  vek_test::FakeHubState* hub_state_ = nullptr;
+  uint32_t root_ = 0, hub_ = 0, device_ = 0;
 };
 
-TEST_F(UsbPortTest, WalksUpToTheNodeCarryingThePort) {
-  ASSERT_TRUE(Resolve("USB\\VID_046D&PID_C52B\\6&2"));
-  EXPECT_EQ(node_, device_);
-  EXPECT_EQ(port_, 3u);
-  ASSERT_TRUE(Resolve("HID\\VID_046D&PID_C52B&MI_00\\8&4"));  // three nodes up
-  EXPECT_EQ(node_, device_);
-  EXPECT_EQ(port_, 3u);
-  ASSERT_TRUE(Resolve("HID\\CHILD\\9&5"));  // the device is the fourth node
-  EXPECT_EQ(node_, device_);
-  // The grandchild is four steps below the device: the walk stops before it.
-  tree_.location_reads.clear();
-  EXPECT_FALSE(Resolve("HID\\GRANDCHILD\\A&6"));
-  EXPECT_EQ(node_, 0u);
-  EXPECT_EQ(port_, 0u);
-  EXPECT_EQ(message_, kNoPortInLocationMessage);
-  EXPECT_EQ(tree_.location_reads,
-            (std::vector<uint32_t>{grandchild_, child_, collection_, interface_}));
+TEST_F(UsbPortTest, WalksUpAtMostFourNodesToAValidPort) {
+  EXPECT_EQ(Resolve(kDeviceId), std::to_string(device_) + ":3");
+  EXPECT_EQ(Resolve("HID\\CHILD\\9&5"), std::to_string(device_) + ":3");  // the fourth node
+  EXPECT_EQ(Resolve("HID\\GRANDCHILD\\A&6"), kNoPortInLocationMessage);
+  machine_.Node(device_).location = u"Port_#0000.Hub_#0001";  // out of range: the parent's
+  EXPECT_EQ(Resolve(kDeviceId), std::to_string(hub_) + ":4");
+  machine_.Node(hub_).location = u"Port_#128";  // the root has none, and no parent
+  EXPECT_EQ(Resolve(kDeviceId), kNoPortInLocationMessage);
+  EXPECT_EQ(Resolve(""), "usbInstanceId 为空");
+  machine_.Node(device_).present = false;  // only present nodes are located
+  EXPECT_EQ(Resolve(kDeviceId), "无法定位 USB 设备节点（CM 错误 13）");
+  uint32_t node = 0, port = 0;  // probing callers pass no message
+  EXPECT_FALSE(ResolveUsbDevicePort(machine_, kDeviceId, &node, &port, nullptr));
 }
 
-TEST_F(UsbPortTest, OutOfRangePortsMoveTheWalkToTheParent) {
-  tree_.Node(device_).location = u"Port_#0000.Hub_#0001";
-  ASSERT_TRUE(Resolve("USB\\VID_046D&PID_C52B\\6&2"));
-  EXPECT_EQ(node_, hub_);
-  EXPECT_EQ(port_, 4u);
-  tree_.Node(hub_).location = u"Port_#128";
-  EXPECT_FALSE(Resolve("USB\\VID_046D&PID_C52B\\6&2"));  // root has none, then no parent
-  EXPECT_EQ(message_, kNoPortInLocationMessage);
+TEST_F(UsbPortTest, OpensTheParentHubReadWriteElseReadOnly) {
+  EXPECT_EQ(Open("HID\\VID_1A2B&PID_3C4D&MI_00\\8&4"), "port 3");
+  hub_state_->refused_access = {HubAccess::kReadWrite};
+  EXPECT_EQ(Open(kDeviceId), "port 3");
+  EXPECT_EQ(hubs_.opens, (std::vector<HubAccess>{HubAccess::kReadWrite, HubAccess::kReadWrite,
+                                                 HubAccess::kRead}));
+  hub_state_->refused_access.insert(HubAccess::kRead);
+  EXPECT_EQ(Open(kDeviceId), "无法打开 USB 集线器 " + HubInterfacePath(kHubId) + "（错误码 5）");
+  machine_.Node(hub_).id_error = 0x13;
+  EXPECT_EQ(Open(kDeviceId), "无法获取父 USB 集线器的设备实例 ID（CM 错误 19）");
+  machine_.Node(root_).location = u"Port_#0001";  // a port on a node without a parent
+  machine_.Node(hub_).location = machine_.Node(device_).location = std::nullopt;
+  EXPECT_EQ(Open(kDeviceId), "无法定位父 USB 集线器节点（CM 错误 13）");
 }
 
-TEST_F(UsbPortTest, FailuresBeforeTheWalk) {
-  EXPECT_FALSE(Resolve(""));
-  EXPECT_EQ(message_, "usbInstanceId 为空");
-  tree_.Node(device_).present = false;  // unplugged: only present nodes are found
-  EXPECT_FALSE(Resolve("USB\\VID_046D&PID_C52B\\6&2"));
-  EXPECT_EQ(message_, "无法定位 USB 设备节点（CM 错误 13）");
-  EXPECT_EQ(node_, 0u);
-  EXPECT_EQ(port_, 0u);
-  // Probing callers pass no message.
-  uint32_t node = 5, port = 5;
-  EXPECT_FALSE(ResolveUsbDevicePort(tree_, "missing", &node, &port, nullptr));
-  EXPECT_EQ(node + port, 0u);
-}
-
-class OpenParentUsbHubTest : public UsbPortTest {
+class UsbResetTest : public UsbPortTest {
  protected:
   void SetUp() override {
     UsbPortTest::SetUp();
-    hub_state_ = &api_.AddHub(Utf8ToUtf16(HubInterfacePath("USB\\VID_05E3&PID_0610\\5&1")));
+    context_ = {&machine_, &hubs_, &fs_, &launcher_, [this] { return clock_ += step_; }};
   }
-  bool Open(const std::string& id) {
-    message_ = "unset";
-    port_ = 99;
-    return OpenParentUsbHub(tree_, api_, id, &hub_handle_, &port_, &message_);
+  // The message; `cancelled` must tell a declined elevation.
+  std::string Reset(const std::string& id) {
+    bool cancelled = true;
+    std::string message;
+    ok_ = ResetUsbDevice(context_, id, &result_, &cancelled, &message);
+    EXPECT_EQ(cancelled, launcher_.start_error == 1223);
+    return message;
   }
-  FakeUsbHubApi api_;
-  vek_test::FakeHubState* hub_state_ = nullptr;
-  std::unique_ptr<UsbHub> hub_handle_;
+
+  FakeFileSystem fs_;
+  FakeProcessLauncher launcher_;
+  UsbResetContext context_;
+  uint64_t clock_ = 5000000, step_ = 1;
+  UsbResetResult result_;
+  bool ok_ = false;
+  const std::string path_ = fs_.temp_directory + "vek_tool_reset_1_2.txt";
 };
 
-TEST_F(OpenParentUsbHubTest, OpensReadWriteThenReadOnly) {
-  ASSERT_TRUE(Open("HID\\VID_046D&PID_C52B&MI_00\\8&4"));
-  EXPECT_NE(hub_handle_, nullptr);
-  EXPECT_EQ(port_, 3u);
-  EXPECT_EQ(api_.opens, (std::vector<HubAccess>{HubAccess::kReadWrite}));
-
-  hub_handle_.reset();
-  api_.opens.clear();
-  hub_state_->refused_access = {HubAccess::kReadWrite};
-  ASSERT_TRUE(Open("USB\\VID_046D&PID_C52B\\6&2"));  // the read-only hub is still handed out
-  EXPECT_NE(hub_handle_, nullptr);
-  EXPECT_EQ(api_.opens, (std::vector<HubAccess>{HubAccess::kReadWrite, HubAccess::kRead}));
+TEST_F(UsbResetTest, CyclesThePortAndWritesTheResultFile) {
+  // Elapsed milliseconds round up; a clock that stepped back counts as none.
+  const std::pair<uint64_t, const char*> steps[] = {
+      {1, "1"}, {2000, "2"}, {2001, "3"}, {0, "0"}, {~uint64_t{999}, "0"}};
+  for (const auto& [step, elapsed] : steps) {
+    step_ = step;
+    EXPECT_EQ(RunResetUsbDeviceHelperMode(context_, kDeviceId, path_), 0);
+    EXPECT_EQ(fs_.files[path_], std::string("success=1\nelapsedMs=") + elapsed +
+                                    "\nmessage=USB 端口复位成功，设备将重新枚举（约 3-5 秒）。"
+                                    "\nvidPid=1a2b:3c4d\n");
+  }
+  EXPECT_EQ(hub_state_->cycled_ports, (std::vector<uint32_t>(5, 3)));
+  EXPECT_EQ(hubs_.OpenHandles(), 0);
+  const std::pair<std::string, std::string> failures[] = {
+      {kDeviceId, "elapsedMs=1\nmessage=USB 端口复位失败（错误码 31）\nvidPid=1a2b:3c4d\n"},
+      {"HID\\VID_1A2B&PID_3C4D\\1",
+       "elapsedMs=0\nmessage=usbInstanceId 不是有效的 USB 设备实例路径。\nvidPid=\n"},
+      {"USB\\VID_0001&PID_0002\\9",
+       "elapsedMs=0\nmessage=无法定位 USB 设备节点（CM 错误 13）\nvidPid=0001:0002\n"}};
+  step_ = 1;
+  hub_state_->cycle_error = 31;
+  for (const auto& [id, text] : failures) {
+    EXPECT_EQ(RunUsbPortReset(context_, id, path_), 1u);
+    EXPECT_EQ(fs_.files[path_], "success=0\n" + text);
+  }
+  // The helper writes only to a result file of its own in the temporary folder.
+  const std::string other = fs_.temp_directory + "other.txt";
+  EXPECT_EQ(RunResetUsbDeviceHelperMode(context_, kDeviceId, other), 1);
+  EXPECT_EQ(fs_.files.count(other), 0u);
+  UsbResetResult result{false, 0, "a\r\nb\nc", ""};
+  EXPECT_EQ(FormatUsbResetResultFile(result), "success=0\nelapsedMs=0\nmessage=a  b c\nvidPid=\n");
+  EXPECT_EQ(std::get<EncodableMap>(UsbResetResultMap(result)).size(), 4u);
 }
 
-TEST_F(OpenParentUsbHubTest, EachFailureHasItsMessageAndLeavesNothingOpen) {
-  hub_state_->refused_access = {HubAccess::kReadWrite, HubAccess::kRead};
-  hub_state_->open_error = 5;
-  EXPECT_FALSE(Open("USB\\VID_046D&PID_C52B\\6&2"));
-  EXPECT_EQ(message_,
-            "无法打开 USB 集线器 \\\\?\\usb#vid_05e3&pid_0610#5&1#"
-            "{f18a0e88-c30c-11d0-8815-00a0c906bed8}（错误码 5）");
-  EXPECT_EQ(hub_handle_, nullptr);
-  EXPECT_EQ(port_, 0u);
-  EXPECT_EQ(api_.OpenHandles(), 0);
+TEST_F(UsbResetTest, AnElevatedProcessResetsInProcess) {
+  launcher_.elevated = true;
+  EXPECT_EQ(Reset(kDeviceId), "USB 端口复位成功，设备将重新枚举（约 3-5 秒）。");
+  EXPECT_EQ(std::make_tuple(ok_, result_.success, result_.elapsedMs, result_.vidPid),
+            std::make_tuple(true, true, uint64_t{1}, "1a2b:3c4d"));
+  EXPECT_TRUE(fs_.files.empty());
+}
 
-  tree_.Node(hub_).id_error = vek_test::kCmFailure;
-  EXPECT_FALSE(Open("USB\\VID_046D&PID_C52B\\6&2"));
-  EXPECT_EQ(message_, "无法获取父 USB 集线器的设备实例 ID（CM 错误 19）");
-
-  // The port sits on a node without a parent.
-  tree_.Node(root_).location = u"Port_#0001";
-  tree_.Node(hub_).location = std::nullopt;
-  tree_.Node(device_).location = std::nullopt;
-  EXPECT_FALSE(Open("USB\\VID_046D&PID_C52B\\6&2"));
-  EXPECT_EQ(message_, "无法定位父 USB 集线器节点（CM 错误 13）");
-  EXPECT_EQ(port_, 0u);
-
-  EXPECT_FALSE(Open(""));
-  EXPECT_EQ(message_, "usbInstanceId 为空");
+// Otherwise the helper resets and answers through the result file, which is
+// read, then deleted.
+TEST_F(UsbResetTest, OtherwiseTheHelperAnswersThroughTheResultFile) {
+  EXPECT_EQ(Reset("HID\\VID_1A2B&PID_3C4D\\1"),
+            "usbInstanceId 不是有效的 USB 设备实例路径：HID\\VID_1A2B&PID_3C4D\\1");
+  EXPECT_TRUE(launcher_.calls.empty());
+  const struct {
+    uint32_t start_error;  // 1223: the user declined
+    std::string file;      // what the helper writes; "-": it does not end in time
+    uint32_t exit_code;
+    std::string message, vid_pid;                                     // the start of the message
+  } cases[] = {{0, "success=1\nmessage=ok\n", 0, "ok", "1a2b:3c4d"},  // vidPid from the ID
+               {0, "success=0\nmessage=hub gone\nvidPid=aaaa:bbbb\n", 0, "hub gone", "aaaa:bbbb"},
+               {0, "success=1\n", 1, "USB 端口复位失败。", "1a2b:3c4d"},
+               {0, "", 1, "无法读取 USB 复位结果：", ""},
+               {0, "-", 0, "USB 端口复位超时。", ""},
+               {1223, "", 0, "用户取消了管理员授权（UAC），未复位设备。", ""},
+               {5, "", 0, "无法以管理员身份复位设备（错误码 5）。", ""}};
+  for (const auto& c : cases) {
+    launcher_.start_error = c.start_error;
+    launcher_.exit_code = c.exit_code;
+    launcher_.wait_results = {c.file == "-" ? FakeProcessLauncher::WaitResult::kTimedOut
+                                            : FakeProcessLauncher::WaitResult::kSignalled};
+    launcher_.on_start = [this, &c](const std::string& parameters) {
+      const size_t quote = parameters.rfind("\" \"") + 3;
+      if (c.file.size() > 1)
+        fs_.files[parameters.substr(quote, parameters.size() - quote - 1)] = c.file;
+    };
+    EXPECT_EQ(Reset(kDeviceId).substr(0, c.message.size()), c.message);
+    EXPECT_EQ(std::make_pair(ok_, result_.vidPid), std::make_pair(c.message == "ok", c.vid_pid));
+    EXPECT_TRUE(fs_.files.empty());
+  }
+  EXPECT_EQ(launcher_.started_parameters.rfind(std::string("--reset-usb-device \"") + kDeviceId +
+                                                   "\" \"" + fs_.temp_directory + "vek_tool_reset_",
+                                               0),
+            0u);
+  EXPECT_EQ(launcher_.wait_limits.front(), 30000u);
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 //   --sleep <ms> <file>      sleeps, then exits 0
 //   --write-meta <directory> writes "success=1\n" to <directory>\meta.txt
 // It uses Windows calls only, so it checks the code under test from outside.
+// A GUI program, as the real one is: a console program would get a console
+// host from Wine that can outlive it and hold the test's output open.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -36,7 +38,7 @@ bool WriteFileWhole(const std::wstring& path, const std::string& bytes) {
 
 }  // namespace
 
-int main() {
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   if (argv == nullptr || argc < 3) return 100;

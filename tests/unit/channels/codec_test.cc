@@ -1,0 +1,276 @@
+// The standard codec: Flutter's own test vectors (C++ client wrapper, Dart
+// framework and Linux embedder; tests/data/SOURCES.md), then what they leave
+// out: some layouts, and how hostile or broken messages are refused.
+#include "channels/standard_codec.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/hex.h"
+
+namespace vek_native {
+namespace {
+
+using testing::internal::CaptureStderr;
+using testing::internal::GetCapturedStderr;
+using vek_test::FromHex;
+using vek_test::ToHex;
+
+template <typename T>
+std::string LeHex(T value) {
+  std::vector<uint8_t> bytes(sizeof value);
+  std::memcpy(bytes.data(), &value, sizeof value);  // the test hosts are little-endian
+  return ToHex(bytes);
+}
+
+// "<prefix>[a,b,...]", or "{a,b,...}" sorted for the prefix "{".
+template <typename Items, typename F>
+std::string Join(const char* prefix, const Items& items, F each) {
+  std::vector<std::string> texts;
+  for (const auto& item : items) texts.push_back(each(item));
+  if (*prefix == '{') std::sort(texts.begin(), texts.end());
+  std::string out = *prefix == '{' ? "{" : std::string(prefix) + "[";
+  for (size_t i = 0; i < texts.size(); ++i) out += (i > 0 ? "," : "") + texts[i];
+  return out + (*prefix == '{' ? "}" : "]");
+}
+
+std::string Number(int64_t v) { return std::to_string(v); }
+
+// The text form the vectors are written in: n, T/F, i<int32>, l<int64>,
+// d<le hex>, s<utf-8 hex>, u<len>:<hex of the first 32 bytes>, I[..], L[..],
+// D[..], f[..], [a,b], {k:v,...} (entries sorted by their text).
+std::string Render(const EncodableValue& v) {
+  using std::get_if;
+  if (auto* t = get_if<bool>(&v)) return *t ? "T" : "F";
+  if (auto* n = get_if<int32_t>(&v)) return "i" + Number(*n);
+  if (auto* n = get_if<int64_t>(&v)) return "l" + Number(*n);
+  if (auto* d = get_if<double>(&v)) return "d" + LeHex(*d);
+  if (auto* s = get_if<std::string>(&v)) return "s" + ToHex({s->begin(), s->end()});
+  if (auto* b = get_if<std::vector<uint8_t>>(&v)) {
+    return "u" + Number(b->size()) + ":" +
+           ToHex({b->begin(), b->begin() + std::min<size_t>(b->size(), 32)});
+  }
+  if (auto* l = get_if<std::vector<int32_t>>(&v)) return Join("I", *l, Number);
+  if (auto* l = get_if<std::vector<int64_t>>(&v)) return Join("L", *l, Number);
+  if (auto* l = get_if<std::vector<double>>(&v)) return Join("D", *l, LeHex<double>);
+  if (auto* l = get_if<std::vector<float>>(&v)) return Join("f", *l, LeHex<float>);
+  if (auto* l = get_if<EncodableList>(&v)) return Join("", *l, Render);
+  if (auto* m = get_if<EncodableMap>(&v)) {
+    return Join("{", *m, [](const auto& e) { return Render(e.first) + ":" + Render(e.second); });
+  }
+  return v.IsNull() ? "n" : "?";
+}
+
+std::vector<uint8_t> Encode(const EncodableValue& value) {
+  return *StandardMessageCodec::GetInstance().EncodeMessage(value);
+}
+
+EncodableValue Decode(const std::vector<uint8_t>& bytes) {
+  return *StandardMessageCodec::GetInstance().DecodeMessage(bytes.data(), bytes.size());
+}
+
+std::string RenderText(const std::string& text) { return Render(EncodableValue(text)); }
+
+// What a vector's check makes of its bytes: the decoded text (in the file's
+// RENDER form, "-" for a proper refusal) and the bytes encoded again.
+struct Outcome {
+  std::string text = "-";
+  std::string again;
+};
+
+Outcome Check(const std::string& check, const std::vector<uint8_t>& bytes) {
+  const StandardMethodCodec& codec = StandardMethodCodec::GetInstance();
+  const uint8_t* data = bytes.data();
+  const size_t size = bytes.size();
+  Outcome out;
+  if (check == "exact" || check == "reordered") {
+    const EncodableValue value = Decode(bytes);
+    out.text = Render(value);
+    // Our maps write their entries sorted: a reordered vector comes back as
+    // the same entries in another order (and so, before doubles, other padding).
+    out.again = check == "exact" ? ToHex(Encode(value)) : Render(Decode(Encode(value)));
+  } else if (check == "malformed") {
+    Decode(bytes);
+    codec.DecodeMethodCall(data, size);
+  } else if (check == "call") {
+    auto call = codec.DecodeMethodCall(data, size);
+    if (!call || !call->arguments()) return Outcome{"no call", ""};
+    out.text = RenderText(call->method_name()) + "/" + Render(*call->arguments());
+    out.again = ToHex(*codec.EncodeMethodCall(*call));
+  } else if (check == "call_rejected") {
+    if (codec.DecodeMethodCall(data, size)) out.text = "call";
+  } else if (check == "success") {
+    EncodableValue result(true);
+    if (!codec.DecodeResponseEnvelope(data, size, &result, nullptr, nullptr, nullptr)) {
+      return Outcome{"refused", ""};
+    }
+    out.text = Render(result);
+    out.again = ToHex(*codec.EncodeSuccessEnvelope(&result));
+  } else if (check == "error" || check == "error_decode") {
+    std::string code, message;
+    EncodableValue details(true);
+    if (codec.DecodeResponseEnvelope(data, size, nullptr, &code, &message, &details)) {
+      return Outcome{"success", ""};
+    }
+    out.text = RenderText(code) + "/" + RenderText(message) + "/" + Render(details);
+    if (check == "error") {
+      out.again =
+          ToHex(*codec.EncodeErrorEnvelope(code, message, details.IsNull() ? nullptr : &details));
+    }
+  } else if (check == "response_bad") {
+    std::string code = "x", message;
+    if (codec.DecodeResponseEnvelope(data, size, nullptr, &code, &message, nullptr) ||
+        !code.empty() || message.empty()) {
+      out.text = "accepted";
+    }
+  } else {
+    out.text = "unknown check";
+  }
+  return out;
+}
+
+TEST(CodecVectorsTest, EveryFlutterVector) {
+  std::ifstream file(std::string(VEK_TEST_DATA) + "/flutter_standard_codec_vectors.txt");
+  std::string line;
+  int count = 0;
+  while (std::getline(file, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream fields(line);
+    std::string check, hex, expected, id;
+    size_t zeros = 0;
+    fields >> check >> hex >> zeros >> expected >> id;
+    SCOPED_TRACE(id);
+    std::vector<uint8_t> bytes = hex == "-" ? std::vector<uint8_t>() : FromHex(hex);
+    bytes.resize(bytes.size() + zeros, 0);
+    CaptureStderr();
+    const Outcome outcome = Check(check, bytes);
+    const std::string diagnostics = GetCapturedStderr();
+    EXPECT_EQ(outcome.text, expected);
+    if (check == "reordered") {
+      EXPECT_EQ(outcome.again, expected);
+    } else if (!outcome.again.empty()) {
+      EXPECT_EQ(outcome.again, bytes.empty() ? "00" : ToHex(bytes));  // empty reads as null
+    }
+    // Refused messages say so on standard error; values decode silently.
+    if (check == "malformed" || check == "call_rejected") {
+      EXPECT_NE(diagnostics, "");
+    } else if (check == "exact" || check == "reordered") {
+      EXPECT_EQ(diagnostics, "");
+    }
+    ++count;
+  }
+  EXPECT_GE(count, 160) << "test data missing: " << VEK_TEST_DATA;
+}
+
+EncodableValue List(EncodableList items) { return EncodableValue(std::move(items)); }
+
+TEST(StandardCodecTest, TagFollowsTheAlternativeAndMapsAreWrittenInKeyOrder) {
+  const std::pair<EncodableValue, std::string> cases[] = {
+      {EncodableValue(int64_t{1}), "040100000000000000"},
+      // An empty typed list still has its padding.
+      {List({EncodableValue(), EncodableValue(std::vector<int32_t>{}), EncodableValue(true)}),
+       "0c0300090000000001"},
+      // By alternative first (int32, int64, string), then by value.
+      {EncodableValue(EncodableMap{{EncodableValue("b"), EncodableValue()},
+                                   {EncodableValue("a"), EncodableValue()},
+                                   {EncodableValue(int64_t{5}), EncodableValue()},
+                                   {EncodableValue(int32_t{9}), EncodableValue()}}),
+       "0d04030900000000040500000000000000000701610007016200"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ToHex(Encode(c.first)), c.second);
+    EXPECT_EQ(Decode(FromHex(c.second)), c.first);
+  }
+}
+
+// A broken message decodes to what was read (a short read leaves 0, a size
+// larger than the rest gives an empty value) with a diagnostic, and a size
+// field never makes the decoder allocate or loop for it.
+TEST(StandardCodecTest, BrokenMessagesAreReportedAndReadAsLittleAsTheyHold) {
+  const std::string kInvalidRead = "Invalid read in StandardCodecByteStreamReader";
+  const struct {
+    const char* hex;
+    const char* value;
+    std::string diagnostic;
+  } cases[] = {
+      {"05023132", "s3132", ""},  // a large int reads as its text
+      {"0301", "i0", kInvalidRead},
+      {"04ef", "l0", kInvalidRead},
+      {"06000000000000000001", "d0000000000000000", kInvalidRead},
+      {"070568", "s", kInvalidRead},
+      {"08fe0500", "u0:", kInvalidRead},
+      {"09ffffffffff0000", "I[]", kInvalidRead},
+      {"0a0500000000000000", "L[]", kInvalidRead},
+      {"0effffffffff0000", "f[]", kInvalidRead},
+      {"0cffffffffff", "[]", kInvalidRead},
+      {"0c020dfeffff0700", "[{},s]", kInvalidRead},
+      {"0d0100", "{}", kInvalidRead},
+      {"0f", "n", "Unknown type in StandardCodecSerializer::ReadValueOfType: 15\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.hex);
+    CaptureStderr();
+    EXPECT_EQ(Render(Decode(FromHex(c.hex))), c.value);
+    const std::string diagnostics = GetCapturedStderr();
+    EXPECT_EQ(diagnostics.substr(0, c.diagnostic.size()), c.diagnostic);
+    EXPECT_LT(diagnostics.size(), 200u);
+  }
+}
+
+TEST(StandardCodecTest, NestingBeyondTheBoundIsRefusedWithoutExhaustingTheStack) {
+  for (uint8_t tag : {uint8_t{0x0c}, uint8_t{0x0d}}) {
+    std::vector<uint8_t> bytes;
+    for (int i = 0; i < 100000; ++i) bytes.insert(bytes.end(), {tag, 1});
+    CaptureStderr();
+    Decode(bytes);
+    EXPECT_NE(GetCapturedStderr().find("nesting deeper than 256 levels"), std::string::npos);
+  }
+  EncodableValue nested = List({});
+  for (int i = 1; i < StandardCodecSerializer::kMaxNestingDepth; ++i) nested = List({nested});
+  CaptureStderr();
+  EXPECT_EQ(Decode(Encode(nested)), nested);
+  EXPECT_EQ(GetCapturedStderr(), "");
+}
+
+TEST(StandardCodecTest, CustomValueIsWrittenAsNullWithADiagnostic) {
+  CaptureStderr();
+  EXPECT_EQ(ToHex(Encode(EncodableValue(CustomEncodableValue(std::any(5))))), "00");
+  EXPECT_EQ(GetCapturedStderr(),
+            "Unhandled custom type in StandardCodecSerializer::WriteValue. Custom types require "
+            "codec extensions.\n");
+}
+
+// Refused replies clear the code and details and say why.
+TEST(StandardMethodCodecTest, RefusedResponseEnvelopes) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"", "empty reply (method not implemented)"},
+      {"00", "success envelope without a value"},
+      {"0003", "truncated success envelope"},
+      {"0007", "truncated success envelope"},
+      {"000000", "bytes after the success envelope"},
+      {"02", "unknown reply envelope"},
+      {"0107056572726f7200", "truncated error envelope"},
+      {"01070165000001", "bytes after the error envelope"},
+      {"0103010000000000", "malformed error envelope"},
+  };
+  for (const auto& c : cases) {
+    std::vector<uint8_t> bytes = FromHex(c.first);
+    EncodableValue details(true);
+    std::string code = "x", message;
+    CaptureStderr();
+    EXPECT_FALSE(StandardMethodCodec::GetInstance().DecodeResponseEnvelope(
+        bytes.data(), bytes.size(), nullptr, &code, &message, &details));
+    GetCapturedStderr();
+    EXPECT_EQ(code + message, c.second) << c.first;
+    EXPECT_TRUE(details.IsNull());
+  }
+}
+
+}  // namespace
+}  // namespace vek_native

@@ -1,0 +1,84 @@
+// Text conversion, message formatting and the clock.
+#include <gtest/gtest.h>
+
+#include "common/clock.h"
+#include "common/format.h"
+#include "common/text.h"
+
+namespace vek_native {
+namespace {
+
+// The first and last code point of every encoded length and around the
+// surrogates, both ways.
+TEST(TextTest, ValidTextRoundTripsAtEveryBoundary) {
+  const std::string utf8 =
+      "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF\xF0\x90\x80\x80"
+      "\xF4\x8F\xBF\xBF\xE7\xBC\xBA";
+  const std::u16string utf16 =
+      u"\x7F\u0080\u07FF\u0800\uD7FF\uE000\uFFFF\U00010000\U0010FFFF\u7F3A";
+  EXPECT_EQ(Utf8ToUtf16(utf8), utf16);
+  EXPECT_EQ(Utf16ToUtf8(utf16), utf8);
+  EXPECT_TRUE(IsValidUtf8(utf8));
+  EXPECT_EQ(RepairUtf8(utf8), utf8);
+  EXPECT_EQ(Utf8ToUtf16(""), u"");
+}
+
+// Each ill-formed sequence becomes U+FFFD the way Windows' converter does it.
+TEST(TextTest, IllFormedSequencesBecomeReplacementCharacters) {
+  const std::pair<std::string, std::u16string> cases[] = {
+      {"a\x80z", u"a\uFFFDz"},
+      {"\xC1\xBF", u"\uFFFD\uFFFD"},
+      {"\xE7\xBC", u"\uFFFD"},  // truncated
+      {"\xE7\xBCx", u"\uFFFDx"},
+      {"\xE0\x9F\xBF", u"\uFFFD\uFFFD"},  // overlong
+      {"\xED\xA0\x80", u"\uFFFD\uFFFD"},  // a surrogate
+      {"\xF0\x8F\xBF\xBF", u"\uFFFD\uFFFD\uFFFD"},
+      {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
+      {"\xF5\x80", u"\uFFFD\uFFFD"},
+      {"\xE7\xBC\x41", u"\uFFFDA"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Utf8ToUtf16(c.first), c.second) << testing::PrintToString(c.first);
+    EXPECT_FALSE(IsValidUtf8(c.first));
+    EXPECT_EQ(RepairUtf8(c.first), Utf16ToUtf8(c.second));
+  }
+  const char16_t unpaired[] = {u'a', 0xD800, u'b', 0xDC00, 0};
+  EXPECT_EQ(Utf16ToUtf8(unpaired),
+            "a\xEF\xBF\xBD"
+            "b\xEF\xBF\xBD");
+  std::string out;
+  AppendUtf8(out, 0xD800);
+  AppendUtf8(out, 0x110000);
+  EXPECT_EQ(out, "");
+}
+
+TEST(TextTest, AsciiCaseMappingLeavesOtherBytesAlone) {
+  EXPECT_EQ(AsciiLower("@AZ[`az{\xC3\x84"), "@az[`az{\xC3\x84");
+  EXPECT_EQ(AsciiUpper("@AZ[`az{\xC3\xA4"), "@AZ[`AZ{\xC3\xA4");
+  EXPECT_TRUE(EqualsIgnoreAsciiCase("Port_#0003az", "PORT_#0003AZ"));
+  EXPECT_FALSE(EqualsIgnoreAsciiCase("\xC3\xA4", "\xC3\x84"));
+  EXPECT_FALSE(EqualsIgnoreAsciiCase("COM1", "COM10"));
+  EXPECT_FALSE(EqualsIgnoreAsciiCase("@", "`"));
+}
+
+TEST(FormatTest, MessageFamilies) {
+  EXPECT_EQ(FormatWin32Failure("打开设备", 4294967295u), "打开设备失败（Win32 错误码 4294967295）");
+  EXPECT_EQ(CmErrorSuffix(13), "（CM 错误 13）");
+  EXPECT_EQ(ErrorCodeSuffix(31), "（错误码 31）");
+  EXPECT_EQ(ExitCodeSuffix(2), "（退出码 2）");
+  EXPECT_EQ(FormatHresult(0x800704C7u), "0x800704C7");
+  EXPECT_EQ(FormatHresult(1), "0x00000001");
+  EXPECT_EQ(FormatVidPid(0x046d, 0xc077), "046d:c077");
+  EXPECT_EQ(FormatVidPid(0x1, 0x12345), "0001:12345");
+}
+
+TEST(ClockTest, MicrosFromCounterAvoidsOverflow) {
+  EXPECT_EQ(MicrosFromCounter(25, 10000000), 2u);
+  EXPECT_EQ(MicrosFromCounter(10000001, 10000000), 1000000u);
+  // counter * 1e6 alone would overflow here.
+  EXPECT_EQ(MicrosFromCounter(0x0FFFFFFFFFFFFFFFULL, 10000000), 0x0FFFFFFFFFFFFFFFULL / 10);
+  EXPECT_EQ(MicrosFromCounter(5, 0), 0u);
+}
+
+}  // namespace
+}  // namespace vek_native

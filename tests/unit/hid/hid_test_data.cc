@@ -1,0 +1,168 @@
+#include "unit/hid/hid_test_data.h"
+
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+#include <utility>
+
+namespace vek_test {
+namespace {
+
+// The "HidP KDR" layout: a 44-byte header (its caps_info entries 8 bytes
+// apart), 104-byte caps from byte 44, and 16-byte link-collection nodes from
+// byte 44 + FirstByteOfLinkCollectionArray; fields as "name bit-offset width".
+constexpr char kHeader[] =
+    "Usage 64 16 UsagePage 80 16 Reserved 96 32 FirstCap 128 16 NumberOfCaps 144 16 "
+    "LastCap 160 16 ReportByteLength 176 16 FirstByteOfLinkCollectionArray 320 16 "
+    "NumberLinkCollectionNodes 336 16";
+constexpr char kCap[] =
+    "UsagePage 0 16 ReportID 16 8 BitPosition 24 8 BitSize 32 16 ReportCount 48 16 "
+    "BytePosition 64 16 BitCount 80 16 BitField 96 32 NextBytePosition 128 16 "
+    "LinkCollection 144 16 LinkUsagePage 160 16 LinkUsage 176 16 IsMultipleItemsForArray 192 1 "
+    "IsPadding 193 1 IsButtonCap 194 1 IsAbsolute 195 1 IsRange 196 1 IsAlias 197 1 "
+    "IsStringRange 198 1 IsDesignatorRange 199 1 Range.UsageMin 480 16 Range.UsageMax 496 16 "
+    "Range.StringMin 512 16 Range.StringMax 528 16 Range.DesignatorMin 544 16 "
+    "Range.DesignatorMax 560 16 Range.DataIndexMin 576 16 Range.DataIndexMax 592 16 "
+    "NotRange.Usage 480 16 NotRange.StringIndex 512 16 NotRange.DesignatorIndex 544 16 "
+    "NotRange.DataIndex 576 16 Button.LogicalMin 608 32 Button.LogicalMax 640 32 "
+    "NotButton.HasNull 608 8 NotButton.LogicalMin 640 32 NotButton.LogicalMax 672 32 "
+    "NotButton.PhysicalMin 704 32 NotButton.PhysicalMax 736 32 Units 768 32 UnitsExp 800 32";
+constexpr char kLinkNode[] =
+    "LinkUsage 0 16 LinkUsagePage 16 16 Parent 32 16 NumberOfChildren 48 16 NextSibling 64 16 "
+    "FirstChild 80 16 CollectionType 96 8 IsAlias 104 1";
+
+using Fields = std::map<std::string, std::pair<size_t, size_t>>;
+Fields Table(const char* text) {
+  Fields fields;
+  std::istringstream in(text);
+  std::string name;
+  for (size_t offset, width; in >> name >> offset >> width;) fields[name] = {offset, width};
+  return fields;
+}
+
+// A field's value, converting to the record member that takes it; 32-bit
+// fields are the signed logical and physical limits.
+struct Value {
+  int64_t value;
+  template <typename T>
+  operator T() const {  // NOLINT(google-explicit-constructor)
+    return static_cast<T>(value);
+  }
+};
+
+}  // namespace
+
+std::string ReadTestData(const std::string& relative) {
+  std::ifstream in(std::string(VEK_TEST_DATA) + "/" + relative, std::ios::binary);
+  if (!in) throw std::runtime_error("missing test data " + relative);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<std::map<std::string, std::string>> SysfsDevices() {
+  const std::string text = ReadTestData("umockdev_usb/sysfs_descriptors.json");
+  static const std::regex pair_re(R"re("(\w+)": "([^"]*)")re");
+  std::vector<std::map<std::string, std::string>> devices;
+  for (std::sregex_iterator it(text.begin(), text.end(), pair_re), end; it != end; ++it) {
+    if ((*it)[1] == "recording") devices.emplace_back();
+    if (!devices.empty()) devices.back().emplace((*it)[1], (*it)[2]);
+  }
+  return devices;
+}
+
+PpDataDump LoadPpDataDump(const std::string& name) {
+  static const Fields header = Table(kHeader), cap = Table(kCap), link = Table(kLinkNode);
+  static const std::regex line_re(
+      R"(pp_data->(\w+)(?:\[(\d+)\])?(?:->(?:pp_cap->)?([\w.\[\]]+))?\s*=\s*(\S+))");
+  const std::string text = ReadTestData("hidapi_pp_data/" + name + ".pp_data");
+  PpDataDump dump;
+  std::vector<uint8_t>& blob = dump.blob;
+  blob.resize(44);
+  auto put = [&](size_t bit, size_t width, uint64_t value) {
+    blob.resize(std::max(blob.size(), (bit + width + 7) / 8));
+    for (size_t i = 0; i < width; ++i) blob[(bit + i) / 8] |= ((value >> i) & 1) << ((bit + i) % 8);
+  };
+  size_t links = 0;
+  for (std::sregex_iterator it(text.begin(), text.end(), line_re), end; it != end; ++it) {
+    const std::string part = (*it)[1], field = (*it)[3].matched ? (*it)[3] : (*it)[1];
+    const std::string value = (*it)[4];
+    const size_t index = (*it)[2].matched ? std::stoul((*it)[2]) : 0;
+    const uint64_t number = value.rfind("0x", 0) == 0 ? std::stoull(value, nullptr, 16)
+                                                      : static_cast<uint64_t>(std::stoll(value));
+    const Fields& fields = part == "cap" ? cap : part == "LinkCollectionArray" ? link : header;
+    const size_t base = part == "cap"                   ? 44 + 104 * index
+                        : part == "LinkCollectionArray" ? 44 + links + 16 * index
+                                                        : 8 * index;
+    if (part == "MagicKey") {  // printed in memory order
+      for (size_t i = 0; i < 8; ++i) put(8 * i, 8, number >> (56 - 8 * i));
+    } else if (fields.count(field) != 0) {  // not a reserved word or an unused token
+      put(8 * base + fields.at(field).first, fields.at(field).second, number);
+    }
+    if (field == "FirstByteOfLinkCollectionArray") links = number;
+  }
+  auto u16 = [&](size_t at) { return static_cast<uint16_t>(blob[at] | blob[at + 1] << 8); };
+  blob.resize(44 + links + 16 * u16(42));
+
+  // What HidP_GetCaps, HidP_GetButtonCaps and HidP_GetValueCaps answer.
+  vek_native::HidCaps& caps = dump.capabilities.caps;
+  caps.usage = u16(8);
+  caps.usage_page = u16(10);
+  caps.number_link_collection_nodes = u16(42);
+  uint16_t* counts[3][3] = {{&caps.input_report_byte_length, &caps.number_input_button_caps,
+                             &caps.number_input_value_caps},
+                            {&caps.output_report_byte_length, &caps.number_output_button_caps,
+                             &caps.number_output_value_caps},
+                            {&caps.feature_report_byte_length, &caps.number_feature_button_caps,
+                             &caps.number_feature_value_caps}};
+  for (int t = 0; t < 3; ++t) {
+    *counts[t][0] = u16(16 + 8 * t + 6);
+    for (size_t i = u16(16 + 8 * t); i < u16(16 + 8 * t + 4); ++i) {
+      auto f = [&](const std::string& name) {
+        uint64_t v = 0;
+        for (size_t b = 0; b < cap.at(name).second; ++b) {
+          const size_t bit = 8 * (44 + 104 * i) + cap.at(name).first + b;
+          v |= static_cast<uint64_t>((blob[bit / 8] >> (bit % 8)) & 1) << b;
+        }
+        return Value{cap.at(name).second == 32 ? static_cast<int32_t>(v) : static_cast<int64_t>(v)};
+      };
+      const bool range = f("IsRange");
+      const Value usage_max = range ? f("Range.UsageMax") : Value{0};
+      if (f("IsButtonCap")) {
+        dump.capabilities.buttons[t].push_back({f("UsagePage"), f("ReportID"), f("BitField"), range,
+                                                f("IsAbsolute"), f("ReportCount"),
+                                                f("Range.UsageMin"), usage_max});
+        ++*counts[t][1];
+      } else {
+        dump.capabilities.values[t].push_back(
+            {f("UsagePage"), f("ReportID"), range, f("IsAbsolute"), f("NotButton.HasNull"),
+             f("BitSize"), f("ReportCount"), f("NotButton.LogicalMin"), f("NotButton.LogicalMax"),
+             f("NotButton.PhysicalMin"), f("NotButton.PhysicalMax"), f("Range.UsageMin"),
+             usage_max});
+        ++*counts[t][2];
+      }
+    }
+  }
+  // hidapi's expected rebuild, an "0x05, 0x01, ..." listing.
+  const std::string listing = ReadTestData("hidapi_pp_data/" + name + "_expected.rpt_desc");
+  static const std::regex byte_re("0x([0-9A-Fa-f]{2})");
+  for (std::sregex_iterator it(listing.begin(), listing.end(), byte_re), end; it != end; ++it) {
+    dump.expected.push_back(static_cast<uint8_t>(std::stoi((*it)[1], nullptr, 16)));
+  }
+  return dump;
+}
+
+vek_native::fake::FakeHidDeviceSpec RecordedCollection(const std::string& name) {
+  const PpDataDump dump = LoadPpDataDump(name);
+  vek_native::fake::FakeHidDeviceSpec spec;
+  spec.preparsed_bytes = dump.blob;
+  spec.caps = dump.capabilities.caps;
+  for (int t = 0; t < 3; ++t) {
+    spec.buttons[t] = dump.capabilities.buttons[t];
+    spec.values[t] = dump.capabilities.values[t];
+  }
+  return spec;
+}
+
+}  // namespace vek_test
