@@ -37,6 +37,15 @@ struct BridgeOperations {
   // "readHidDescriptors" (job): the descriptor report of one device path.
   std::function<bool(const std::string& path, EncodableValue* value, std::string* message)>
       read_hid_descriptors;
+  // "analyzeHidReportDescriptor": the analysis map of a descriptor of 1 to
+  // 65535 bytes; a max packet size of 0 means unknown.
+  std::function<EncodableValue(const std::vector<uint8_t>& descriptor, uint32_t max_packet_size)>
+      analyze_hid_report_descriptor;
+  // "decodeHidReport": one report of kind 0 input, 1 output, 2 feature (the
+  // HID stack's numbering) decoded with a descriptor of 1 to 65535 bytes.
+  std::function<EncodableValue(const std::vector<uint8_t>& descriptor,
+                               const std::vector<uint8_t>& report, int kind)>
+      decode_hid_report;
   // "captureHidReportDescriptors" (job).
   std::function<bool(const std::string& usb_instance_id, int32_t interface_number,
                      int32_t timeout_ms, std::vector<CapturedHidDescriptor>* records,

@@ -2,6 +2,7 @@
 // clamping, the feature operation each method calls, and the replies.
 #include <algorithm>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -28,6 +29,9 @@ struct CallContext {
 
 constexpr int64_t kHidCaptureTimeoutMinMs = 5000;
 constexpr int64_t kHidCaptureTimeoutMaxMs = 180000;
+// wDescriptorLength of the HID class descriptor and wMaxPacketSize are 16 bits.
+constexpr size_t kMaxReportDescriptorBytes = 65535;
+constexpr int64_t kMaxPacketSizeArgument = 65535;
 
 void NotImplemented(CallContext& c) { c.result->NotImplemented(); }
 
@@ -99,6 +103,55 @@ void ReadHidDescriptors(CallContext& c) {
   if (path.empty()) return c.result->Error("hid-invalid-path", "缺少 path 参数");
   if (!c.ops.read_hid_descriptors) return NotImplemented(c);
   RunReadJob(c, c.ops.read_hid_descriptors, path, "hid-descriptors-failed", "");
+}
+
+// The "descriptor" argument of the two analysis methods: present, not empty,
+// and no longer than a HID class descriptor can declare. False once an error
+// has been answered.
+bool ReadDescriptorArgument(CallContext& c, std::vector<uint8_t>* descriptor) {
+  const char* problem = nullptr;
+  if (!BytesArgument(c.args, "descriptor", descriptor)) {
+    problem = "缺少 descriptor 参数";
+  } else if (descriptor->empty()) {
+    problem = "报告描述符为空";
+  } else if (descriptor->size() > kMaxReportDescriptorBytes) {
+    problem = "报告描述符超过 65535 字节（HID 类描述符的长度字段只有 16 位）";
+  }
+  if (problem) c.result->Error("hid-invalid-descriptor", problem);
+  return problem == nullptr;
+}
+
+void AnalyzeHidReportDescriptor(CallContext& c) {
+  std::vector<uint8_t> descriptor;
+  if (!ReadDescriptorArgument(c, &descriptor)) return;
+  const int64_t max_packet_size = IntegerArgument(c.args, "maxPacketSize", 0);
+  if (max_packet_size < 0 || max_packet_size > kMaxPacketSizeArgument) {
+    return c.result->Error("hid-invalid-argument", "maxPacketSize 参数必须在 0 到 65535 之间");
+  }
+  if (!c.ops.analyze_hid_report_descriptor) return NotImplemented(c);
+  c.result->Success(
+      c.ops.analyze_hid_report_descriptor(descriptor, static_cast<uint32_t>(max_packet_size)));
+}
+
+void DecodeHidReport(CallContext& c) {
+  std::vector<uint8_t> descriptor;
+  if (!ReadDescriptorArgument(c, &descriptor)) return;
+  std::vector<uint8_t> report;
+  if (!BytesArgument(c.args, "report", &report)) {
+    return c.result->Error("hid-invalid-report", "缺少 report 参数");
+  }
+  if (report.empty()) return c.result->Error("hid-invalid-report", "报告数据为空");
+  std::string kind = StringArgument(c.args, "kind");
+  if (kind.empty()) kind = "input";
+  // In the HID stack's order: HidP_Input, HidP_Output, HidP_Feature.
+  static const char* const kKinds[] = {"input", "output", "feature"};
+  const auto found = std::find(std::begin(kKinds), std::end(kKinds), kind);
+  if (found == std::end(kKinds)) {
+    return c.result->Error("hid-invalid-argument", "kind 参数只能是 input、output 或 feature");
+  }
+  if (!c.ops.decode_hid_report) return NotImplemented(c);
+  c.result->Success(
+      c.ops.decode_hid_report(descriptor, report, static_cast<int>(found - std::begin(kKinds))));
 }
 
 void CaptureHidReportDescriptors(CallContext& c) {
@@ -332,6 +385,8 @@ const std::unordered_map<std::string, Handler>& MethodTable() {
       {"listHidDevices", ListHidDevices},
       {"readHidDescriptors", ReadHidDescriptors},
       {"captureHidReportDescriptors", CaptureHidReportDescriptors},
+      {"analyzeHidReportDescriptor", AnalyzeHidReportDescriptor},
+      {"decodeHidReport", DecodeHidReport},
       {"listUsbDeviceNodes", ListUsbDeviceNodes},
       {"readUsbDeviceDiagnostics", ReadUsbDeviceDiagnostics},
       {"resetHidDevice", ResetHidDevice},

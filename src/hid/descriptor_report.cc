@@ -9,6 +9,7 @@
 #include "hid/hid_devices.h"
 #include "hid/hub_requests.h"
 #include "hid/reconstruct.h"
+#include "hid/report_analysis_map.h"
 #include "hid/usb_descriptors.h"
 
 namespace vek_native {
@@ -183,9 +184,13 @@ bool ReadHidDescriptors(HidDeviceApi& api, DeviceTree& tree, UsbHubApi& hubs,
   std::string source = "device";
   std::string algorithm = "device";
   int rebuilt_count = 0;
-  const uint16_t declared = DeclaredReportDescriptorLength(
-      usb.configurations, static_cast<uint8_t>(ParseHexSuffixField(path, "&mi_")));
-  if (descriptor.empty() && !usb.reportDescriptor.empty()) descriptor = usb.reportDescriptor;
+  const uint8_t path_interface = static_cast<uint8_t>(ParseHexSuffixField(path, "&mi_"));
+  const uint16_t declared = DeclaredReportDescriptorLength(usb.configurations, path_interface);
+  uint8_t descriptor_interface = path_interface;
+  if (descriptor.empty() && !usb.reportDescriptor.empty()) {
+    descriptor = usb.reportDescriptor;
+    descriptor_interface = usb.reportDescriptorInterface;
+  }
   if (descriptor.empty() && has_caps) {
     std::vector<std::unique_ptr<HidDevice>> siblings;
     std::vector<HidDevice*> handles;
@@ -253,6 +258,21 @@ bool ReadHidDescriptors(HidDeviceApi& api, DeviceTree& tree, UsbHubApi& hubs,
     usb_error = Text(note);
   }
 
+  // The hub may have answered for another interface of the device, whose
+  // collections the caps read here do not describe.
+  HidAnalysisContext context =
+      UsbInterfaceAnalysisContext(usb.configurations, descriptor_interface);
+  if (has_caps && descriptor_interface == path_interface) {
+    context.has_caps = true;
+    context.caps_usage_page = caps.usage_page;
+    context.caps_usage = caps.usage;
+    context.caps_report_byte_length = {caps.input_report_byte_length,
+                                       caps.output_report_byte_length,
+                                       caps.feature_report_byte_length};
+  }
+  EncodableValue analysis = HidReportAnalysisMap(AnalyzeHidReportDescriptor(descriptor, context),
+                                                 descriptor, source == "reconstructed");
+
   *report = EncodableValue(EncodableMap{
       {EncodableValue("devicePath"), Text(path)},
       {EncodableValue("reportDescriptor"), EncodableValue(descriptor)},
@@ -268,6 +288,7 @@ bool ReadHidDescriptors(HidDeviceApi& api, DeviceTree& tree, UsbHubApi& hubs,
       {EncodableValue("usbAddress"), Int(usb.address)},
       {EncodableValue("usbError"), usb_error},
       {EncodableValue("collectionCount"), Int(collection_count)},
+      {EncodableValue("reportDescriptorAnalysis"), std::move(analysis)},
   });
   return true;
 }
@@ -279,6 +300,7 @@ void BindHidDescriptorOperations(BridgeOperations& ops, HidDeviceApi& api, Devic
                                                              std::string* message) {
     return ReadHidDescriptors(api, tree, hubs, requests, path, value, message);
   };
+  BindHidAnalysisOperations(ops);
 }
 
 }  // namespace vek_native

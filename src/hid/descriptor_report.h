@@ -45,7 +45,7 @@ bool ReadHidDescriptors(HidDeviceApi& api, DeviceTree& tree, UsbHubApi& hubs,
                         EncodableValue* report, std::string* message);
 
 // Fills read_hid_descriptors over the given platform, which must outlive the
-// operations.
+// operations, and the report descriptor analysis operations.
 void BindHidDescriptorOperations(BridgeOperations& ops, HidDeviceApi& api, DeviceTree& tree,
                                  UsbHubApi& hubs, HidDescriptorRequests& requests);
 

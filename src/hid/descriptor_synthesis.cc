@@ -136,7 +136,6 @@ std::vector<uint8_t> SynthesizeDescriptor(const CapabilitySet& set) {
     for (const auto& v : set.values[t]) ids.insert(v.ReportID);
   }
   if (ids.empty()) ids.insert(0);
-  const bool has_report_ids = *ids.rbegin() != 0;
 
   std::vector<uint8_t> out;
   ItemWriter w(&out);
@@ -159,8 +158,12 @@ std::vector<uint8_t> SynthesizeDescriptor(const CapabilitySet& set) {
       w.Byte(id);
     }
     for (int t = 0; t < 3; ++t) {
+      // The HID stack's report lengths count the report ID byte also when a
+      // collection has no IDs (it is 0 then), so the report's own bits are
+      // always one byte fewer; without IDs, taking the whole length would
+      // describe a report one byte longer than the device sends.
       uint32_t limit = uint32_t{lengths[t]} * 8;
-      if (has_report_ids && limit >= 8) limit -= 8;
+      if (limit >= 8) limit -= 8;
       uint32_t position = 0;
       for (const auto& b : set.buttons[t]) {
         if (b.ReportID == id) ButtonRule(w, kMainTags[t], limit, &position, b);

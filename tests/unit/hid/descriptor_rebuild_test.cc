@@ -14,8 +14,8 @@ namespace vek_native {
 namespace {
 
 // A synthesised descriptor parses as one collection, and each report in it is
-// as long as the caps say for its type (less the report-ID byte when IDs are
-// used); a length of 0 sets no limit.
+// as long as the caps say for its type less the report-ID byte, which the HID
+// stack counts with or without IDs; a length of 0 sets no limit.
 void ExpectReportsFillTheCaps(const CapabilitySet& set, const std::vector<uint8_t>& bytes) {
   const auto parsed = vek_test::ParseReportDescriptor(bytes);
   ASSERT_TRUE(parsed.ok) << parsed.error;
@@ -32,7 +32,7 @@ void ExpectReportsFillTheCaps(const CapabilitySet& set, const std::vector<uint8_
   for (const auto& report : parsed.report_bits) {
     const uint32_t length = lengths[report.first.first];
     if (length != 0) {
-      EXPECT_EQ(report.second, length * 8 - (ids ? 8 : 0)) << report.first.second;
+      EXPECT_EQ(report.second, length * 8 - 8) << report.first.second;
     }
   }
 }
@@ -64,9 +64,11 @@ TEST(SynthesizeDescriptorTest, ByteForByte) {
   s.values[kHidInput][0].IsRange = true;
   s.values[kHidInput][0].UsageMax = 0x31;
   s.values[kHidInput][0].IsAbsolute = false;
+  // Input length 5 is the zero ID byte and a 4-byte report: 19 bits of
+  // fields and 13 of padding.
   cases.emplace_back("a mouse: buttons, relative axes, padding", s,
                      "05 01 09 02 A1 01 05 09 15 00 25 01 75 01 95 03 19 01 29 03 81 02 "
-                     "05 01 15 81 25 7F 75 08 95 02 19 30 29 31 81 06 75 01 95 15 81 01 C0");
+                     "05 01 15 81 25 7F 75 08 95 02 19 30 29 31 81 06 75 01 95 0D 81 01 C0");
   cases.emplace_back("no records: no reports; usage page 0 becomes 1", Caps(0, 0, 8, 0, 0),
                      "05 01 09 00 A1 01 C0");
   s = Caps(0xFF00, 0x01, 3, 0, 3);
@@ -78,22 +80,22 @@ TEST(SynthesizeDescriptorTest, ByteForByte) {
       "85 01 05 09 15 00 25 01 75 01 95 01 09 02 81 02 75 01 95 0F 81 01 75 01 95 10 B1 01 "
       "85 02 75 01 95 10 81 01 06 00 FF 15 00 26 E8 03 75 10 95 01 09 10 B1 02 "
       "85 03 05 09 15 00 25 01 75 01 95 01 09 01 81 02 75 01 95 0F 81 01 75 01 95 10 B1 01 C0");
-  s = Caps(0x01, 0x06, 3, 0, 0);
+  s = Caps(0x01, 0x06, 4, 0, 0);
   s.values[kHidInput] = {Value(0x01, 0, 0x30, 8, 1, 0, 255)};
   s.buttons[kHidInput] = {Buttons(0x07, 0, 0, 255, 0x00, 1)};
   cases.emplace_back("logical maximum 255: signed for values, unsigned for arrays", s,
                      "05 01 09 06 A1 01 05 07 15 00 25 FF 75 08 95 01 19 00 29 FF 81 00 "
                      "05 01 15 00 26 FF 00 75 08 95 01 09 30 81 02 75 01 95 08 81 01 C0");
-  s = Caps(0x01, 0x02, 1, 0, 0);
+  s = Caps(0x01, 0x02, 2, 0, 0);
   s.buttons[kHidInput] = {Buttons(0x09, 0, 1, 12, 0x02, 12), Buttons(0x09, 0, 13, 13, 0x02, 1)};
   cases.emplace_back("a field too long is shortened, a full report takes nothing more", s,
                      "05 01 09 02 A1 01 05 09 15 00 25 01 75 01 95 08 19 01 29 0C 81 02 C0");
-  s = Caps(0x01, 0x02, 2, 0, 0);
+  s = Caps(0x01, 0x02, 3, 0, 0);
   s.values[kHidInput].assign(2, Value(0x01, 0, 0x30, 12, 1, 0, 4095));
   cases.emplace_back(
       "a value that no longer fits at all is left out", s,
       "05 01 09 02 A1 01 05 01 15 00 26 FF 0F 75 0C 95 01 09 30 81 02 75 01 95 04 81 01 C0");
-  s = Caps(0xFF00, 0x01, 10000, 0, 0);
+  s = Caps(0xFF00, 0x01, 10001, 0, 0);
   s.values[kHidInput] = {Value(0xFF00, 0, 0x01, 8, 1, 0, 255)};
   cases.emplace_back("fill above 65535 bits is split", s,
                      "06 00 FF 09 01 A1 01 06 00 FF 15 00 26 FF 00 75 08 95 01 09 01 81 02 "
@@ -110,7 +112,7 @@ TEST(SynthesizeDescriptorTest, ByteForByte) {
                      "05 0D 09 04 A1 01 05 09 15 00 25 01 75 01 95 01 09 01 81 06 "
                      "05 0D 16 7F FF 27 A0 86 01 00 35 00 45 FF 75 20 95 01 09 30 81 42 "
                      "05 01 15 FF 25 01 75 08 95 01 09 38 81 46 C0");
-  s = Caps(0x01, 0x80, 2, 0, 0);
+  s = Caps(0x01, 0x80, 3, 0, 0);
   s.buttons[kHidInput] = {Buttons(0x01, 0, 0x81, 0x83, 0x00, 0)};
   cases.emplace_back("an array's count from its usage range", s,
                      "05 01 09 80 A1 01 05 01 15 00 25 83 75 08 95 02 19 81 29 83 81 00 C0");

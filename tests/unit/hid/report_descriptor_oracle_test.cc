@@ -1,0 +1,434 @@
+// The analysis against what other programs made of the same descriptors:
+// the report lengths the Windows HID stack computed for 25 real devices, the
+// item meanings hid-tools' sources write next to 24 descriptors (and the
+// decoding of all 137 of its descriptors), and a FIDO key's descriptor with
+// the USB interface that carried it.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "hid/report_analysis_map.h"
+#include "hid/report_descriptor.h"
+#include "reconstruct_pp_data_cases.h"
+#include "support/hex.h"
+
+namespace vek_native {
+namespace {
+
+std::string DataPath(const std::string& relative) {
+  return std::string(VEK_TEST_DATA) + "/" + relative;
+}
+
+std::vector<std::string> Lines(const std::string& path) {
+  std::ifstream file(path);
+  EXPECT_TRUE(file.good()) << path;
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(file, line);) lines.push_back(line);
+  return lines;
+}
+
+bool IsHexPair(const std::string& token) {
+  return token.size() == 2 && std::isxdigit(static_cast<unsigned char>(token[0])) &&
+         std::isxdigit(static_cast<unsigned char>(token[1]));
+}
+
+// The bytes of a "_real.rpt_desc" listing. Contributors dumped them in several
+// forms; where a file has "0x05, 0x01, // Usage Page" lines those are the
+// descriptor (some files also carry a raw dump of the whole device), else each
+// line ends with the item's bytes ("Usage Page (Generic Desktop) 05 01").
+std::vector<uint8_t> ReadListing(const std::string& path) {
+  std::vector<std::string> lines;
+  bool c_style = false;
+  for (std::string line : Lines(path)) {
+    const size_t start = line.find_first_not_of("# \t");
+    line = start == std::string::npos ? "" : line.substr(start);
+    c_style = c_style || line.rfind("0x", 0) == 0;
+    lines.push_back(line);
+  }
+  std::vector<uint8_t> bytes;
+  for (const std::string& line : lines) {
+    if (c_style) {
+      if (line.rfind("0x", 0) != 0) continue;
+      const std::string code = line.substr(0, line.find("//"));
+      for (size_t at = code.find("0x"); at != std::string::npos; at = code.find("0x", at + 2)) {
+        bytes.push_back(static_cast<uint8_t>(std::stoi(code.substr(at + 2, 2), nullptr, 16)));
+      }
+      continue;
+    }
+    std::istringstream words(line);
+    std::vector<std::string> tokens;
+    for (std::string token; words >> token;) tokens.push_back(token);
+    size_t first = tokens.size();
+    while (first > 0 && IsHexPair(tokens[first - 1])) --first;
+    for (size_t i = first; i < tokens.size(); ++i) {
+      bytes.push_back(static_cast<uint8_t>(std::stoi(tokens[i], nullptr, 16)));
+    }
+  }
+  return bytes;
+}
+
+// caps_info[0..2]->ReportByteLength of a .pp_data dump: what HidP_GetCaps
+// returned as the input, output and feature report byte lengths.
+std::array<uint32_t, kHidReportKinds> CapsLengths(const std::string& path) {
+  std::array<uint32_t, kHidReportKinds> lengths{};
+  int found = 0;
+  for (const std::string& line : Lines(path)) {
+    unsigned kind = 0;
+    unsigned length = 0;
+    if (std::sscanf(line.c_str(), "pp_data->caps_info[%u]->ReportByteLength = %u", &kind,
+                    &length) == 2 &&
+        kind < kHidReportKinds) {
+      lengths[kind] = length;
+      ++found;
+    }
+  }
+  EXPECT_EQ(found, 3) << path;
+  return lengths;
+}
+
+const HidCollection* TopLevel(const HidReportAnalysis& analysis, uint32_t usage) {
+  for (const HidCollection& collection : analysis.collections) {
+    if (collection.parent < 0 && collection.usage == usage) return &collection;
+  }
+  return nullptr;
+}
+
+std::vector<std::string> Codes(const std::vector<HidFinding>& findings, HidSeverity severity) {
+  std::vector<std::string> codes;
+  for (const HidFinding& finding : findings) {
+    if (finding.severity == severity) codes.push_back(finding.code);
+  }
+  return codes;
+}
+
+// hid-tools' kernel-test descriptors, with the item comments of the 24 whose
+// sources comment every byte group.
+struct ToolsDescriptor {
+  std::string source;
+  std::vector<uint8_t> bytes;
+  std::vector<std::pair<std::string, std::string>> items;  // hex, comment
+};
+
+std::vector<ToolsDescriptor> LoadHidTools() {
+  std::vector<ToolsDescriptor> all;
+  for (const std::string& line : Lines(DataPath("hid_tools/report_descriptors.txt"))) {
+    if (line.rfind("D ", 0) == 0) {
+      all.push_back({line.substr(2), {}, {}});
+    } else if (line.rfind("H ", 0) == 0 && !all.empty()) {
+      all.back().bytes = vek_test::FromHex(line.substr(2));
+    } else if (line.rfind("I ", 0) == 0 && !all.empty()) {
+      const size_t tab = line.find('\t');
+      all.back().items.emplace_back(line.substr(2, tab - 2), line.substr(tab + 1));
+    }
+  }
+  return all;
+}
+
+std::string SourceName(const ToolsDescriptor& d) { return d.source.substr(0, d.source.find(' ')); }
+
+TEST(HidToolsDescriptors, SplitIntoWholeItemsWithTheOneRealError) {
+  const std::vector<ToolsDescriptor> all = LoadHidTools();
+  ASSERT_EQ(all.size(), 137u);
+  std::vector<std::string> errors;
+  for (const ToolsDescriptor& d : all) {
+    const HidReportAnalysis analysis = AnalyzeHidReportDescriptor(d.bytes, HidAnalysisContext());
+    uint32_t next = 0;
+    for (const HidItem& item : analysis.items) {
+      EXPECT_EQ(item.offset, next) << d.source;
+      EXPECT_FALSE(item.truncated) << d.source;
+      next += item.length;
+    }
+    EXPECT_EQ(next, d.bytes.size()) << d.source;
+    EXPECT_FALSE(analysis.reports.empty()) << d.source;
+    for (const std::string& code : Codes(analysis.findings, HidSeverity::kError)) {
+      errors.push_back(SourceName(d) + " " + code);
+    }
+  }
+  // A hand-made mouse that sends its buttons and X/Y without an ID and its
+  // wheel and resolution multiplier with IDs 26 and 18.
+  EXPECT_EQ(errors, std::vector<std::string>{"tests_kernel/test_hid_core.py:38 mixed-report-ids"});
+}
+
+std::string Trim(const std::string& text, const char* junk = " \t") {
+  const size_t first = text.find_first_not_of(junk);
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(junk) - first + 1);
+}
+
+// What a hid-decode comment says, in a comparable form: the item's name and
+// the text in its parentheses, without depth dots, offsets and remarks.
+std::pair<std::string, std::string> CommentParts(const std::string& comment) {
+  std::string text = Trim(comment.substr(0, comment.find(" #")), ". \t");
+  const size_t close = text.rfind(')');
+  const size_t open = text.find(" (");
+  if (open == std::string::npos || close == std::string::npos) {
+    // "End Collection     52": the name, then the byte offset some sources add.
+    text = Trim(text, " \t,");
+    const size_t gap = text.find("  ");
+    return {gap == std::string::npos ? text : text.substr(0, gap), ""};
+  }
+  return {text.substr(0, open), text.substr(open + 2, close - open - 2)};
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// A number as hid-decode writes one: "0130h", "Vendor Usage 0x20", "224", "-127".
+bool ParseCommentNumber(const std::string& text, int64_t* value) {
+  if (text.empty()) return false;
+  const size_t prefix = text.find("0x");
+  std::string digits = text;
+  int base = 10;
+  if (prefix != std::string::npos) {
+    digits = text.substr(prefix + 2);
+    base = 16;
+  } else if (text.back() == 'h') {
+    digits = text.substr(0, text.size() - 1);
+    base = 16;
+  }
+  const bool ok = !digits.empty() &&
+                  digits.find_first_not_of(base == 16 ? "0123456789abcdefABCDEF" : "-0123456789") ==
+                      std::string::npos;
+  if (ok) *value = std::stoll(digits, nullptr, base);
+  return ok;
+}
+
+// Main item flags named in a "Data,Var,Abs" or "Variable, Relative" list.
+uint32_t FlagBits(const std::string& list) {
+  static const std::map<std::string, uint32_t> kBits = {
+      {"cnst", kFlagConstant},      {"constant", kFlagConstant}, {"var", kFlagVariable},
+      {"variable", kFlagVariable},  {"rel", kFlagRelative},      {"relative", kFlagRelative},
+      {"wrap", kFlagWrap},          {"nlin", kFlagNonLinear},    {"nprf", kFlagNoPreferred},
+      {"nopref", kFlagNoPreferred}, {"null", kFlagNullState},    {"null state", kFlagNullState},
+      {"vol", kFlagVolatile},       {"buf", kFlagBufferedBytes}};
+  uint32_t bits = 0;
+  std::stringstream tokens(list);
+  for (std::string token; std::getline(tokens, token, ',');) {
+    token = Lower(Trim(token));
+    auto it = kBits.find(token);
+    if (it != kBits.end()) bits |= it->second;
+  }
+  return bits;
+}
+
+// Where hid-decode and this program name the same thing differently.
+const std::map<std::string, std::string> kSamePage = {
+    {"desktop", "generic desktop"},
+    {"keyboard", "keyboard/keypad"},
+    {"leds", "led"},
+    {"consumer devices", "consumer"},
+    {"digitizer", "digitizers"},
+    {"vendor defined page 1", "vendor-defined 0xff00"},
+};
+const std::map<std::string, std::string> kSameUsage = {
+    {"volume up", "volume increment"},
+    {"volume down", "volume decrement"},
+    {"al consumer control config", "al consumer control configuration"},
+};
+
+bool IsNamedPage(uint32_t page) {
+  return page == 0x01 || page == 0x07 || page == 0x08 || page == 0x09 || page == 0x0C ||
+         page == 0x0D;
+}
+
+// The comparison of one item: "" when it agrees, "skip" when the two cannot
+// be compared, else what differs.
+std::string CompareItem(const HidItem& item, const std::string& comment) {
+  const auto [name, argument] = CommentParts(comment);
+  const std::string text = HidItemText(item);
+  const size_t open = text.find(" (");
+  const std::string my_name = text.substr(0, open);
+  const std::string my_argument =
+      open == std::string::npos ? "" : text.substr(open + 2, text.size() - open - 3);
+  if (name != my_name) return "name";
+  int64_t number = 0;
+  const bool numeric = ParseCommentNumber(argument, &number);
+  if (name == "Input" || name == "Output" || name == "Feature") {
+    return FlagBits(argument) == FlagBits(my_argument) ? "" : "flags";
+  }
+  if (name == "Unit Exponent") {
+    // hid-decode prints the exponent's nibble as it is stored: 13 for -3.
+    return numeric && (number >= 8 ? number - 16 : number) == HidItemValue(item) ? "" : "exponent";
+  }
+  if (name == "Unit") {
+    if (argument.empty() || argument == "None") return my_argument == "None" ? "" : "unit";
+    const std::string unit = argument.substr(0, argument.find(','));
+    const bool system = argument.find("EngRotation") == std::string::npos ||
+                        my_argument.find("English Rotation") != std::string::npos;
+    return system && my_argument.find(unit) != std::string::npos ? "" : "unit";
+  }
+  if (name == "Usage Page" || name == "Usage" || name == "Usage Minimum" ||
+      name == "Usage Maximum") {
+    if (numeric) return number == (item.data & 0xFFFF) ? "" : "usage number";
+    // Usages of pages this program shows by number (vendor-defined pages,
+    // which hid-tools names after what Wacom puts there, and pages without a
+    // name table here, such as Generic Device Controls).
+    const uint32_t page = name == "Usage Page"  ? item.data & 0xFFFF
+                          : item.data_size == 4 ? item.data >> 16
+                                                : item.usage_page;
+    if (!IsNamedPage(page)) return "skip";
+    const auto& synonyms = name == "Usage Page" ? kSamePage : kSameUsage;
+    const auto same = synonyms.find(Lower(argument));
+    const std::string expected = same == synonyms.end() ? Lower(argument) : same->second;
+    return expected == Lower(my_argument) ? "" : "usage name";
+  }
+  if (name == "Collection") return argument == my_argument ? "" : "collection";
+  if (argument.empty()) return my_argument.empty() ? "" : "argument";
+  if (numeric && number == HidItemValue(item)) return "";
+  // hid-decode reads a maximum written as a negative number unsigned (as
+  // Linux does when the minimum is not negative); the item itself is signed.
+  const bool maximum = name == "Logical Maximum" || name == "Physical Maximum";
+  return maximum && numeric && HidItemValue(item) < 0 && number == item.data ? "" : "value";
+}
+
+TEST(HidToolsDescriptors, ItemMeaningsAgreeWithTheSourcesComments) {
+  size_t compared = 0;
+  std::vector<std::string> differences;
+  for (const ToolsDescriptor& d : LoadHidTools()) {
+    if (d.items.empty()) continue;
+    const HidReportAnalysis analysis = AnalyzeHidReportDescriptor(d.bytes, HidAnalysisContext());
+    ASSERT_EQ(analysis.items.size(), d.items.size()) << d.source;
+    for (size_t i = 0; i < d.items.size(); ++i) {
+      const HidItem& item = analysis.items[i];
+      const std::vector<uint8_t> bytes(d.bytes.begin() + item.offset,
+                                       d.bytes.begin() + item.offset + item.length);
+      ASSERT_EQ(vek_test::ToHex(bytes), d.items[i].first) << d.source << " item " << i;
+      const std::string difference = CompareItem(item, d.items[i].second);
+      if (difference == "skip") continue;
+      ++compared;
+      if (!difference.empty()) {
+        differences.push_back(SourceName(d) + " @" + std::to_string(item.offset) + " " +
+                              difference);
+      }
+    }
+  }
+  EXPECT_GE(compared, 2850u);
+  // Comments that do not describe their bytes: the deep-nesting test copies
+  // the mouse's "Usage (Pointer)" onto usage 1 of the Button page, and one
+  // keyboard comments its padding "81 01" (Cnst,Arr,Abs) like the line above.
+  std::vector<std::string> wrong_comments;
+  for (int offset = 38; offset <= 102; offset += 4) {
+    wrong_comments.push_back("tests_kernel/test_hid_core.py:38 @" + std::to_string(offset) +
+                             " usage name");
+  }
+  wrong_comments.push_back("tests_kernel/test_keyboard.py:221 @26 flags");
+  EXPECT_EQ(differences, wrong_comments);
+}
+
+// A Yubico FIDO key as umockdev recorded it on Linux: the device's
+// "descriptors" attribute (device descriptor, then the configuration) and its
+// hidraw node's report descriptor.
+TEST(UsbDumps, FidoKeyReportsFillItsInterruptPacketsExactly) {
+  std::string descriptors;
+  std::string report_descriptor;
+  for (const std::string& line : Lines(DataPath("umockdev/fido2.umockdev"))) {
+    if (descriptors.empty() && line.rfind("H: descriptors=", 0) == 0) descriptors = line.substr(15);
+    if (report_descriptor.empty() && line.rfind("H: report_descriptor=", 0) == 0) {
+      report_descriptor = line.substr(21);
+    }
+  }
+  const std::vector<uint8_t> usb = vek_test::FromHex(descriptors);
+  const std::vector<uint8_t> descriptor = vek_test::FromHex(report_descriptor);
+  ASSERT_GT(usb.size(), 18u);
+  const std::vector<UsbConfigurationRecord> configurations = {
+      ParseConfiguration(ByteSpan(usb.data() + 18, usb.size() - 18))};
+  // The interface's HID class descriptor announces exactly these bytes.
+  ASSERT_EQ(DeclaredReportDescriptorLength(configurations, 0), descriptor.size());
+
+  const HidAnalysisContext context = UsbInterfaceAnalysisContext(configurations, 0);
+  EXPECT_EQ(context.max_packet_size, 64u);
+  EXPECT_EQ(context.boot_protocol, 0);
+  const HidReportAnalysis analysis = AnalyzeHidReportDescriptor(descriptor, context);
+  // CTAPHID, FIDO's HID transport, moves 64-byte packets without report
+  // IDs, one per interrupt transaction: no error, no warning (the output
+  // report repeats its globals, which is only worth an info).
+  EXPECT_EQ(Codes(analysis.findings, HidSeverity::kError), std::vector<std::string>());
+  EXPECT_EQ(Codes(analysis.findings, HidSeverity::kWarning), std::vector<std::string>());
+  ASSERT_EQ(analysis.collections.size(), 1u);
+  EXPECT_EQ(analysis.collections[0].usage, 0xF1D00001u);
+  EXPECT_EQ(analysis.collections[0].report_byte_length,
+            (std::array<uint32_t, kHidReportKinds>{65, 65, 0}));
+
+  // One packet as Windows hands it over: the 0 in front, then 64 data bytes,
+  // each a value of usage 0x20 ("data in") of the FIDO page.
+  std::vector<uint8_t> packet(65, 0);
+  for (size_t i = 1; i < packet.size(); ++i) packet[i] = static_cast<uint8_t>(i * 3);
+  HidDecodedReport decoded;
+  DecodeHidReport(analysis, HidReportKind::kInput, packet, &decoded);
+  EXPECT_TRUE(decoded.findings.empty());
+  ASSERT_EQ(decoded.values.size(), 64u);
+  for (size_t i = 0; i < decoded.values.size(); ++i) {
+    EXPECT_EQ(decoded.values[i].usage, 0xF1D00020u);
+    EXPECT_EQ(decoded.values[i].value, packet[i + 1]);
+  }
+}
+
+// The Kinesis keyboard's configuration: a boot keyboard interface with an
+// 8-byte interrupt endpoint, then a plain HID interface with a 4-byte one.
+TEST(UsbDumps, KeyboardInterfacesGiveTheirBootProtocolAndPacketSize) {
+  std::string descriptors;
+  for (const std::string& line : Lines(DataPath("umockdev/usbkbd.umockdev"))) {
+    if (line.rfind("H: descriptors=", 0) == 0) {
+      descriptors = line.substr(15);
+      break;
+    }
+  }
+  const std::vector<uint8_t> usb = vek_test::FromHex(descriptors);
+  ASSERT_GT(usb.size(), 18u);
+  const std::vector<UsbConfigurationRecord> configurations = {
+      ParseConfiguration(ByteSpan(usb.data() + 18, usb.size() - 18))};
+  const HidAnalysisContext boot = UsbInterfaceAnalysisContext(configurations, 0);
+  EXPECT_EQ(boot.boot_protocol, 1);
+  EXPECT_EQ(boot.max_packet_size, 8u);
+  const HidAnalysisContext plain = UsbInterfaceAnalysisContext(configurations, 1);
+  EXPECT_EQ(plain.boot_protocol, 0);
+  EXPECT_EQ(plain.max_packet_size, 4u);
+  const HidAnalysisContext absent = UsbInterfaceAnalysisContext(configurations, 2);
+  EXPECT_EQ(absent.max_packet_size, 0u);
+}
+
+class WindowsReportLengths : public ::testing::TestWithParam<const char*> {};
+
+// File names are VID_PID_USAGE_USAGEPAGE; the .pp_data is one top-level
+// collection, the real descriptor may hold all of the interface's.
+TEST_P(WindowsReportLengths, EqualTheHidStacksCaps) {
+  const std::string name = GetParam();
+  const uint32_t usage = static_cast<uint32_t>(std::stoul(name.substr(10, 4), nullptr, 16));
+  const uint32_t page = static_cast<uint32_t>(std::stoul(name.substr(15, 4), nullptr, 16));
+  const std::vector<uint8_t> descriptor =
+      ReadListing(DataPath("hidapi_pp_data/" + name + "_real.rpt_desc"));
+  ASSERT_GT(descriptor.size(), 10u);
+  const auto caps = CapsLengths(DataPath("hidapi_pp_data/" + name + ".pp_data"));
+
+  const HidReportAnalysis plain = AnalyzeHidReportDescriptor(descriptor, HidAnalysisContext());
+  const HidCollection* collection = TopLevel(plain, page << 16 | usage);
+  ASSERT_NE(collection, nullptr);
+  EXPECT_EQ(collection->report_byte_length, caps);
+
+  // The same caps as context: the agreement check finds nothing to say, and
+  // these working devices have no error in their descriptors' form.
+  HidAnalysisContext context;
+  context.has_caps = true;
+  context.caps_usage_page = static_cast<uint16_t>(page);
+  context.caps_usage = static_cast<uint16_t>(usage);
+  context.caps_report_byte_length = caps;
+  const HidReportAnalysis checked = AnalyzeHidReportDescriptor(descriptor, context);
+  EXPECT_EQ(Codes(checked.findings, HidSeverity::kError), std::vector<std::string>());
+  for (const HidFinding& finding : checked.findings) {
+    EXPECT_NE(std::string(finding.code).rfind("caps-", 0), 0u) << finding.message;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(RealDevices, WindowsReportLengths,
+                         ::testing::ValuesIn(kPpDataCases));
+
+}  // namespace
+}  // namespace vek_native
