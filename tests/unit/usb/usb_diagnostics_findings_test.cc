@@ -65,6 +65,9 @@ TEST(UsbDiagnosticsFindingsTest, ReportDescriptorsReadThroughTheHub) {
                 Hex(0x81 + n) + "03" + Hex(c.interfaces[n].second) + "000a";
       port.Set(0x22, 0, static_cast<uint16_t>(n), kRecipientInterface, d);
     }
+    // A vendor interface that answers like a HID one: it is no HID interface.
+    config += "0904090001ff000000";
+    port.Set(0x22, 0, 9, kRecipientInterface, vek_test::FromHex(kMouse.substr(0, 96)));
     config.replace(4, 2, Hex(config.size() / 2));
     port.Set(2, 0, 0, kRecipientDevice, vek_test::FromHex(config));
     fake::FakeHidDeviceApi hid;
