@@ -27,8 +27,8 @@ void WriteLe32(std::vector<uint8_t>* bytes, size_t offset, uint32_t value) {
   for (int i = 0; i < 4; ++i) (*bytes)[offset + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-// A configuration through the hub: the 9-byte header first, then the whole
-// wTotalLength when it is plausible.
+}  // namespace
+
 std::vector<uint8_t> ReadConfiguration(UsbHub& hub, uint32_t port, uint8_t index) {
   std::vector<uint8_t> header =
       GetDescriptorFromHub(hub, port, kConfigurationDescriptorType, index, 0, kRecipientDevice, 9);
@@ -48,31 +48,6 @@ std::vector<uint8_t> ReadConfiguration(UsbHub& hub, uint32_t port, uint8_t index
   return {};
 }
 
-std::vector<uint16_t> ReadLanguageIds(UsbHub& hub, uint32_t port) {
-  std::vector<uint16_t> ids;
-  const std::vector<uint8_t> head =
-      GetDescriptorFromHub(hub, port, kStringDescriptorType, 0, 0, kRecipientDevice, 4);
-  if (head.size() >= 4 && ReadLe16(head.data(), 2) != 0) {
-    ids.push_back(ReadLe16(head.data(), 2));
-    const std::vector<uint8_t> all =
-        GetDescriptorFromHub(hub, port, kStringDescriptorType, 0, 0, kRecipientDevice, 255);
-    for (size_t offset = 2; offset + 1 < all.size(); offset += 2) {
-      const uint16_t id = ReadLe16(all.data(), offset);
-      if (id != 0 && std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
-    }
-  }
-  if (ids.empty()) ids.push_back(kDefaultLanguageId);
-  return ids;
-}
-
-struct ReportDescriptorAttempt {
-  std::vector<uint8_t> bytes;
-  bool truncated = false;
-  size_t received = 0;
-};
-
-// Tries every recipient and length for one interface; the first reply that
-// looks like a report descriptor and is not shorter than declared wins.
 ReportDescriptorAttempt RequestReportDescriptor(UsbHub& hub, uint32_t port,
                                                 uint8_t interface_number, uint16_t declared,
                                                 uint32_t* last_error) {
@@ -105,6 +80,25 @@ ReportDescriptorAttempt RequestReportDescriptor(UsbHub& hub, uint32_t port,
     }
   }
   return attempt;
+}
+
+namespace {
+
+std::vector<uint16_t> ReadLanguageIds(UsbHub& hub, uint32_t port) {
+  std::vector<uint16_t> ids;
+  const std::vector<uint8_t> head =
+      GetDescriptorFromHub(hub, port, kStringDescriptorType, 0, 0, kRecipientDevice, 4);
+  if (head.size() >= 4 && ReadLe16(head.data(), 2) != 0) {
+    ids.push_back(ReadLe16(head.data(), 2));
+    const std::vector<uint8_t> all =
+        GetDescriptorFromHub(hub, port, kStringDescriptorType, 0, 0, kRecipientDevice, 255);
+    for (size_t offset = 2; offset + 1 < all.size(); offset += 2) {
+      const uint16_t id = ReadLe16(all.data(), offset);
+      if (id != 0 && std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
+    }
+  }
+  if (ids.empty()) ids.push_back(kDefaultLanguageId);
+  return ids;
 }
 
 void ReadReportDescriptor(UsbHub& hub, uint32_t port, const std::string& hid_path,

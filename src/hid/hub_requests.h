@@ -70,6 +70,25 @@ std::string ParentInstanceIdOfHidPath(HidDeviceApi& hid, const std::string& hid_
 // The report-descriptor request lengths for a declared length D.
 std::vector<uint32_t> ReportDescriptorRequestLengths(uint32_t declared_length);
 
+// Configuration `index` through the hub: the 9-byte header first, then the
+// whole wTotalLength when it is plausible; 4096 bytes at once when the header
+// is refused. Empty when nothing of at least 9 bytes came back.
+std::vector<uint8_t> ReadConfiguration(UsbHub& hub, uint32_t port, uint8_t index);
+
+struct ReportDescriptorAttempt {
+  std::vector<uint8_t> bytes;  // empty when no request succeeded
+  bool truncated = false;      // a reply looked right but was shorter than declared
+  size_t received = 0;         // the first truncated reply's length
+};
+
+// One interface's report descriptor through the hub, trying every recipient
+// and length; the first reply that looks like a report descriptor and is not
+// shorter than `declared` (0: unknown) wins. A failed call's Windows error is
+// kept in `last_error`.
+ReportDescriptorAttempt RequestReportDescriptor(UsbHub& hub, uint32_t port,
+                                                uint8_t interface_number, uint16_t declared,
+                                                uint32_t* last_error);
+
 }  // namespace vek_native
 
 #endif  // VEK_HID_HUB_REQUESTS_H_

@@ -6,6 +6,8 @@
 
 #include "common/text.h"
 #include "common/format.h"
+#include "hid/hub_requests.h"
+#include "hid/report_analysis_map.h"
 #include "hid/usb_descriptors.h"
 #include "usb/usb_port.h"
 
@@ -25,6 +27,12 @@ constexpr uint32_t kConfigurationHeaderLength = 9;
 // ancestors.
 constexpr int kHidOwnerWalkNodes = 8;
 constexpr int kAncestorCount = 5;
+constexpr uint8_t kHidInterfaceClass = 3;
+// Errors listed by offset in one interface's note; the rest are in the list.
+constexpr size_t kErrorsNamedPerNote = 2;
+// The problems a report descriptor the HID stack rejects leaves on a device.
+constexpr uint32_t kProblemCannotStart = 10;
+constexpr uint32_t kProblemDeviceFailed = 43;
 
 void PutPort(std::vector<uint8_t>* buffer, uint32_t port) {
   for (int i = 0; i < 4; ++i) (*buffer)[i] = static_cast<uint8_t>(port >> (8 * i));
@@ -81,6 +89,67 @@ std::map<std::string, std::string> BuildProperties(const UsbNodeRecord& r,
   return p;
 }
 
+// Errors and warnings in the report descriptor of every HID interface of
+// configuration 0. This is what tells a firmware developer why Windows
+// rejected the device: then the HID stack offers no collection to look at.
+// An interface whose descriptor the hub does not hand out is passed over.
+std::vector<UsbHidDescriptorFinding> ReadHidDescriptorFindings(UsbHub& hub, uint32_t port) {
+  std::vector<UsbHidDescriptorFinding> findings;
+  const std::vector<uint8_t> bytes = ReadConfiguration(hub, port, 0);
+  if (bytes.empty()) return findings;
+  const std::vector<UsbConfigurationRecord> configurations{ParseConfiguration(bytes)};
+  std::vector<uint8_t> read;  // alternate settings repeat an interface number
+  for (const UsbInterfaceRecord& interface : configurations.front().interfaces) {
+    const uint8_t number = interface.bInterfaceNumber;
+    if (interface.bInterfaceClass != kHidInterfaceClass ||
+        std::find(read.begin(), read.end(), number) != read.end()) {
+      continue;
+    }
+    read.push_back(number);
+    uint32_t error = 0;
+    const ReportDescriptorAttempt attempt = RequestReportDescriptor(
+        hub, port, number, DeclaredReportDescriptorLength(configurations, number), &error);
+    if (attempt.bytes.empty()) continue;
+    const HidReportAnalysis analysis = AnalyzeHidReportDescriptor(
+        attempt.bytes, UsbInterfaceAnalysisContext(configurations, number));
+    for (const HidFinding& finding : analysis.findings) {
+      if (finding.severity != HidSeverity::kInfo) findings.push_back({number, finding});
+    }
+  }
+  return findings;
+}
+
+// One note per interface whose descriptor has errors: how many, and the first
+// ones with their offsets. A device Windows failed to start most likely failed
+// on them, and a note before them says so.
+void AppendDescriptorErrorNotes(const std::vector<UsbHidDescriptorFinding>& findings,
+                                const UsbNodeRecord& record, std::vector<std::string>* notes) {
+  std::vector<std::string> added;
+  for (size_t i = 0; i < findings.size();) {
+    const uint8_t number = findings[i].interface_number;
+    size_t errors = 0;
+    std::string named;
+    for (; i < findings.size() && findings[i].interface_number == number; ++i) {
+      const HidFinding& finding = findings[i].finding;
+      if (finding.severity != HidSeverity::kError) continue;
+      if (++errors > kErrorsNamedPerNote) continue;
+      if (!named.empty()) named += "；";
+      named += "偏移 " + std::to_string(finding.offset) + "：" + finding.message;
+    }
+    if (errors == 0) continue;
+    added.push_back("接口 " + std::to_string(number) + " 的 HID 报告描述符有 " +
+                    std::to_string(errors) + " 个错误" +
+                    (errors > kErrorsNamedPerNote ? "，前两个：" : "：") + named + "。");
+  }
+  if (added.empty()) return;
+  if (record.problemCode == kProblemCannotStart || record.problemCode == kProblemDeviceFailed) {
+    notes->push_back(
+        "问题代码 " + std::to_string(record.problemCode) + "（" + record.problemText +
+        "）很可能由 HID 报告描述符中的错误引起：HID 类驱动无法解析有错误的报告描述符。");
+  }
+  notes->insert(notes->end(), added.begin(), added.end());
+}
+
 // The hub facts: port, connection information and the configuration probe.
 void InspectHubPort(const UsbDiagnosticsSystem& system, const std::string& usb_id,
                     UsbDiagnosticsReport* report) {
@@ -116,6 +185,9 @@ void InspectHubPort(const UsbDiagnosticsSystem& system, const std::string& usb_i
   report->configurationDescriptorAvailable = ProbeConfigurationDescriptor(*hub, hub_port, &message);
   if (!report->configurationDescriptorAvailable && !message.empty()) {
     report->notes.push_back(message);
+  }
+  if (report->configurationDescriptorAvailable) {
+    report->hidDescriptorFindings = ReadHidDescriptorFindings(*hub, hub_port);
   }
 }
 
@@ -301,6 +373,8 @@ bool ReadUsbDiagnostics(const UsbDiagnosticsSystem& system, const std::string& i
   if (!report->reportDescriptorAvailable) {
     notes.push_back("HID 报告描述符不可读（没有可用的 HID 集合或 HID 类驱动未加载）。");
   }
+  // Before the all-clear, which a broken descriptor must not be followed by.
+  AppendDescriptorErrorNotes(report->hidDescriptorFindings, record, &notes);
   if (notes.empty()) notes.push_back("未发现问题：设备已启动，USB / HID 描述符可读取。");
 
   report->has_node = true;
@@ -333,6 +407,17 @@ EncodableValue UsbDiagnosticsMap(const UsbDiagnosticsReport& report) {
   put("configurationDescriptorAvailable", EncodableValue(report.configurationDescriptorAvailable));
   put("reportDescriptorAvailable", EncodableValue(report.reportDescriptorAvailable));
   put("hidCollectionCount", EncodableValue(static_cast<int64_t>(report.hidCollectionCount)));
+  EncodableList findings;
+  for (const UsbHidDescriptorFinding& item : report.hidDescriptorFindings) {
+    findings.push_back(EncodableValue(EncodableMap{
+        {EncodableValue("interfaceNumber"),
+         EncodableValue(static_cast<int64_t>(item.interface_number))},
+        {EncodableValue("severity"), EncodableValue(HidSeverityName(item.finding.severity))},
+        {EncodableValue("offset"), EncodableValue(static_cast<int64_t>(item.finding.offset))},
+        {EncodableValue("code"), EncodableValue(item.finding.code)},
+        {EncodableValue("message"), EncodableValue(item.finding.message)}}));
+  }
+  put("hidDescriptorFindings", EncodableValue(std::move(findings)));
   return EncodableValue(std::move(map));
 }
 

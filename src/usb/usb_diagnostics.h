@@ -13,6 +13,7 @@
 #include "channels/encodable_value.h"
 #include "hid/hid_device_api.h"
 #include "hid/hub_api.h"
+#include "hid/report_descriptor.h"
 #include "usb/usb_node.h"
 #include "usb/usb_node_listing.h"
 
@@ -28,6 +29,13 @@ struct HubConnectionInfo {
   uint8_t speed = 0;                     // Speed
 };
 
+// An error or warning in the report descriptor of one HID interface, read
+// through the hub.
+struct UsbHidDescriptorFinding {
+  uint8_t interface_number = 0;
+  HidFinding finding;
+};
+
 struct UsbDiagnosticsReport {
   bool has_node = false;
   UsbNodeRecord node;
@@ -41,6 +49,8 @@ struct UsbDiagnosticsReport {
   bool configurationDescriptorAvailable = false;
   bool reportDescriptorAvailable = false;
   uint32_t hidCollectionCount = 0;
+  // Interface by interface, in the order of the configuration descriptor.
+  std::vector<UsbHidDescriptorFinding> hidDescriptorFindings;
 };
 
 // Everything the diagnostics talk to.

@@ -147,6 +147,7 @@ class RunningProgramTest(ProgramTest):
         report = self.ok("readUsbDeviceDiagnostics", {"instanceId": ABSENT_USB_DEVICE})
         self.assertIsNone(report["node"])
         self.assertTrue(report["notes"])
+        self.assertEqual(report["hidDescriptorFindings"], [])
         # Wine runs the reset in process (it reports the program as elevated);
         # the hub look-up fails and its message reaches the caller.
         self.error("resetHidDevice", {"usbInstanceId": ABSENT_USB_DEVICE}, "reset-failed",
