@@ -84,7 +84,7 @@ TEST_F(UsbDiagnosticsTest, AHealthyDeviceReportsHubFactsAndCollections) {
                                                               {"集线器端口", "3"},
                                                               {"VID/PID", "12ab:34cd"}}));
   const EncodableValue map = UsbDiagnosticsMap(r);
-  EXPECT_EQ(std::get<EncodableMap>(map).size(), 11u);
+  EXPECT_EQ(std::get<EncodableMap>(map).size(), 12u);
   EXPECT_EQ(std::get<EncodableMap>(map).at(EncodableValue("hidCollectionCount")),
             EncodableValue(int64_t{2}));
   EXPECT_EQ(std::get<EncodableMap>(std::get<EncodableMap>(map).at(EncodableValue("node"))).size(),
