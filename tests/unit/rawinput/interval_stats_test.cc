@@ -41,7 +41,7 @@ TEST(IntervalStatsTest, ThreeMessagesAtZeroOneAndThreeMilliseconds) {
   buckets[3] = EncodableValue(int64_t{1});
   buckets[4] = EncodableValue(int64_t{1});
   EXPECT_EQ(map.at(EncodableValue("buckets")), EncodableValue(buckets));
-  EXPECT_EQ(map.size(), 6u);
+  EXPECT_EQ(map.size(), 10u);
 }
 
 TEST(IntervalStatsTest, OneOrNoMessageInAWindow) {

@@ -334,7 +334,7 @@ TEST_F(RawInputCaptureTest, SummaryEveryQuarterSecondWithDevicesAndDropped) {
   EXPECT_EQ(Long(a, "count"), 3);
   EXPECT_EQ(Long(a, "minIntervalUs"), 1000);
   EXPECT_EQ(Long(a, "maxIntervalUs"), 2000);
-  EXPECT_EQ(std::get<EncodableMap>(a).size(), 8u);
+  EXPECT_EQ(std::get<EncodableMap>(a).size(), 12u);
   EXPECT_EQ(Long(EncodableValue(devices.at("|mouse")), "count"), 1);  // the "__mouse" entry
   EXPECT_EQ(Long(EncodableValue(devices.at("\\\\?\\HID#kbd|keyboard")), "count"), 1);
 
