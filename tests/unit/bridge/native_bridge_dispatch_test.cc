@@ -114,7 +114,7 @@ BridgeOperations FakeOperations(FakeState* s) {
     s->Log("listRaw");
     return s->value;
   };
-  ops.start_raw_input = [s](std::string* m) {
+  ops.start_raw_input = [s](int32_t, std::string* m) {
     s->Log("startRaw");
     return s->Status(m);
   };

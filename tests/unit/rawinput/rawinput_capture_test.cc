@@ -315,7 +315,7 @@ TEST_F(RawInputCaptureTest, SummaryEveryQuarterSecondWithDevicesAndDropped) {
   Tick(kStart + 262000);
   ASSERT_EQ(Sent("rawInputStats").size(), 1u);
   const EncodableMap summary = Sent("rawInputStats")[0];
-  EXPECT_EQ(summary.size(), 7u);
+  EXPECT_EQ(summary.size(), 9u);
   EXPECT_EQ(At(summary, "timestampUs"), EncodableValue(static_cast<int64_t>(kStart + 262000)));
   EXPECT_EQ(At(summary, "windowUs"), EncodableValue(int64_t{262000}));
   EXPECT_EQ(At(summary, "dropped"), EncodableValue(int64_t{17}));

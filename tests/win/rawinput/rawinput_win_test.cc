@@ -110,7 +110,7 @@ TEST_F(RawInputWinTest, ListsWinesKeyboardAndMouseWithNames) {
 TEST_F(RawInputWinTest, StartNeedsTheWindow) {
   std::string message;
   ops_.set_raw_input_window(nullptr);
-  EXPECT_FALSE(ops_.start_raw_input(&message));
+  EXPECT_FALSE(ops_.start_raw_input(kDefaultChatterThresholdMs, &message));
   EXPECT_EQ(message, "Raw Input 窗口尚未创建");
 }
 
@@ -135,7 +135,7 @@ INPUT KeyInput(WORD vk, bool up) {
 TEST_F(RawInputWinTest, SentInputArrivesAsBatchesAndSummaries) {
   ops_.set_raw_input_window(window_);
   std::string message;
-  ASSERT_TRUE(ops_.start_raw_input(&message)) << message;
+  ASSERT_TRUE(ops_.start_raw_input(kDefaultChatterThresholdMs, &message)) << message;
   // A freshly started Wine session may take a moment before sent input flows;
   // wait for a first probe move, then restart so no count of it remains.
   INPUT probe = MouseInput(1, 1, MOUSEEVENTF_MOVE);
@@ -146,7 +146,7 @@ TEST_F(RawInputWinTest, SentInputArrivesAsBatchesAndSummaries) {
   ASSERT_FALSE(Sent("rawInputBatch").empty()) << "no raw input arrived within 10 s";
   ops_.stop_raw_input();
   Pump(50);
-  ASSERT_TRUE(ops_.start_raw_input(&message)) << message;
+  ASSERT_TRUE(ops_.start_raw_input(kDefaultChatterThresholdMs, &message)) << message;
   events_.clear();  // only what this test sends from here on
 
   constexpr int kMoves = 10;
