@@ -29,14 +29,16 @@ int64_t SignedWheel(uint16_t data) {
 
 }  // namespace
 
-EventTemplate::EventTemplate(EncodableMap fixed, std::initializer_list<const char*> variable)
+EventTemplate::EventTemplate(EncodableMap fixed, std::initializer_list<const char*> numbers,
+                             const char* flag)
     : map_(std::move(fixed)) {
-  for (const char* key : variable) map_[EncodableValue(key)] = EncodableValue();
+  for (const char* key : numbers) map_[EncodableValue(key)] = EncodableValue(int64_t{0});
+  map_[EncodableValue(flag)] = EncodableValue(false);
   value_index_.reserve(map_.size());
   for (const auto& entry : map_) {
-    int index = -1;
+    int index = entry.first == EncodableValue(flag) ? kFlag : kFixed;
     int i = 0;
-    for (const char* key : variable) {
+    for (const char* key : numbers) {
       if (entry.first == EncodableValue(key)) index = i;
       ++i;
     }
@@ -44,11 +46,17 @@ EventTemplate::EventTemplate(EncodableMap fixed, std::initializer_list<const cha
   }
 }
 
-EncodableMap EventTemplate::Make(EncodableValue* values) const {
+EncodableMap EventTemplate::Make(const int64_t* numbers, bool flag) const {
   EncodableMap event(map_);
   auto index = value_index_.begin();
+  // The template holds an int64 under every integer key and a bool under the
+  // flag, so the copy's values are overwritten in place.
   for (auto& entry : event) {
-    if (*index >= 0) entry.second = std::move(values[*index]);
+    if (*index >= 0) {
+      std::get<int64_t>(entry.second) = numbers[*index];
+    } else if (*index == kFlag) {
+      std::get<bool>(entry.second) = flag;
+    }
     ++index;
   }
   return event;
@@ -190,16 +198,10 @@ void RawInputState::HandleKeyboard(const RawKeyboardInput& keyboard, DeviceSlot&
     fixed[EncodableValue("channel")] = EncodableValue("rawInput");
     fixed[EncodableValue("kind")] = EncodableValue("keyboard");
     fixed[EncodableValue("devicePath")] = EncodableValue(slot.path);
-    events = EventTemplate(std::move(fixed), {"timestampUs", "vk", "scanCode", "flags", "down"});
+    events = EventTemplate(std::move(fixed), {"timestampUs", "vk", "scanCode", "flags"}, "down");
   }
-  EncodableValue values[] = {
-      EncodableValue(static_cast<int64_t>(t)),
-      EncodableValue(static_cast<int64_t>(keyboard.vkey)),
-      EncodableValue(static_cast<int64_t>(keyboard.make_code)),
-      EncodableValue(static_cast<int64_t>(flags)),
-      EncodableValue(down),
-  };
-  Append(events.Make(values));
+  const int64_t numbers[] = {static_cast<int64_t>(t), keyboard.vkey, keyboard.make_code, flags};
+  Append(events.Make(numbers, down));
 }
 
 void RawInputState::HandleMouse(const RawMouseInput& mouse, DeviceSlot& slot, uint64_t t) {
@@ -236,19 +238,14 @@ void RawInputState::HandleMouse(const RawMouseInput& mouse, DeviceSlot& slot, ui
     fixed[EncodableValue("channel")] = EncodableValue("rawInput");
     fixed[EncodableValue("kind")] = EncodableValue("mouse");
     fixed[EncodableValue("devicePath")] = EncodableValue(slot.path);
-    events = EventTemplate(std::move(fixed), {"timestampUs", "dx", "dy", "wheel", "buttonsDownMask",
-                                              "buttonsChangedMask", "isAbsolute"});
+    events =
+        EventTemplate(std::move(fixed),
+                      {"timestampUs", "dx", "dy", "wheel", "buttonsDownMask", "buttonsChangedMask"},
+                      "isAbsolute");
   }
-  EncodableValue values[] = {
-      EncodableValue(static_cast<int64_t>(t)),
-      EncodableValue(static_cast<int64_t>(mouse.last_x)),
-      EncodableValue(static_cast<int64_t>(mouse.last_y)),
-      EncodableValue(wheel),
-      EncodableValue(static_cast<int64_t>(buttons_down_mask_)),
-      EncodableValue(static_cast<int64_t>(changed)),
-      EncodableValue((mouse.flags & kMouseMoveAbsolute) != 0),
-  };
-  Append(events.Make(values));
+  const int64_t numbers[] = {static_cast<int64_t>(t), mouse.last_x, mouse.last_y, wheel,
+                             buttons_down_mask_,      changed};
+  Append(events.Make(numbers, (mouse.flags & kMouseMoveAbsolute) != 0));
 }
 
 void RawInputState::Append(EncodableMap&& event) {

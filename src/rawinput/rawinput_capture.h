@@ -75,16 +75,20 @@ class RawInputPlatform {
 class EventTemplate {
  public:
   EventTemplate() = default;
-  // `fixed` holds the keys and values fixed per device; `variable` names the
-  // other keys, in the order Make takes their values.
-  EventTemplate(EncodableMap fixed, std::initializer_list<const char*> variable);
+  // `fixed` holds the keys and values fixed per device; `numbers` names the
+  // integer keys, in the order Make takes their values, and `flag` the one
+  // bool key.
+  EventTemplate(EncodableMap fixed, std::initializer_list<const char*> numbers, const char* flag);
   bool empty() const { return map_.empty(); }
-  // The event: a copy with values[i] (moved) under variable key i.
-  EncodableMap Make(EncodableValue* values) const;
+  // The event: a copy with numbers[i] under integer key i and flag under the
+  // bool key.
+  EncodableMap Make(const int64_t* numbers, bool flag) const;
 
  private:
+  static constexpr int kFixed = -1;
+  static constexpr int kFlag = -2;
   EncodableMap map_;
-  std::vector<int> value_index_;  // per key in map order: its index in values, or -1
+  std::vector<int> value_index_;  // per key in map order: the index in numbers, kFixed or kFlag
 };
 
 class RawInputState {
