@@ -22,9 +22,10 @@ namespace vek_native {
 // Memory bounds against devices that send nonsense (thousands of distinct
 // scan codes): devices beyond the limit and keys beyond a keyboard's limit
 // are not tracked. Real keyboards send 100 to 200 distinct keys, so nothing
-// real is left out. A keyboard full of keys takes about 80 KiB (a key's
-// record, its place in the held list and in the rollover snapshot), so all of
-// it stays under about 5 MiB.
+// real is left out. A keyboard full of keys takes about 50 KiB (a key's
+// record and hash node, its place in the held list and in the rollover
+// snapshot), so all of it stays under 4 MiB; a summary then lists at most
+// 64 x 512 chatter entries.
 inline constexpr size_t kQualityDeviceLimit = 64;
 inline constexpr size_t kQualityKeyLimit = 512;
 
