@@ -127,8 +127,11 @@ TEST(InputQualityTest, RecordedSequences) {
        {Click(0, kMouseA, kLeftDown), Click(10000, kMouseA, kLeftUp),
         Click(40000, kMouseA, kLeftDown), Click(50000, kMouseA, kLeftUp | kRightDown),
         Click(50000, kMouseB, kLeftDown), Click(79999, kMouseA, kLeftDown | kRightUp),
-        Click(80000, kMouseA, kLeftUp | kRightDown), Click(81000, kMouseA, kLeftDown | kLeftUp)},
-       {"{button=1 chatterCount=2 devicePath=dev3 kind=mouse minGapUs=1000 presses=4}",
+        Click(80000, kMouseA, kLeftUp | kRightDown), Click(81000, kMouseA, kLeftDown | kLeftUp),
+        // The right button's release leaves the left one held.
+        Click(200000, kMouseA, kLeftDown), Click(210000, kMouseA, kRightUp),
+        Click(215000, kMouseA, kLeftDown)},
+       {"{button=1 chatterCount=2 devicePath=dev3 kind=mouse minGapUs=1000 presses=5}",
         "{button=2 chatterCount=1 devicePath=dev3 kind=mouse minGapUs=1 presses=2}"}},
   };
   for (const auto& row : rows) {
