@@ -70,8 +70,9 @@ class RawInputPlatform {
 
 // An input event map of one device with every key in place and the values
 // that never change for the device already set. Copying it clones the tree
-// without comparing keys or building key strings; the message's own values
-// are then written by position. This is most of a message's cost.
+// without comparing keys or building key strings, which made up most of a
+// message's cost when maps were built key by key; the message's own values
+// are then written in place.
 class EventTemplate {
  public:
   EventTemplate() = default;
