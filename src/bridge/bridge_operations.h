@@ -21,6 +21,11 @@ using WindowHandle = void*;
 // Callable from any thread; the map is taken by move.
 using EventEmitter = std::function<void(EncodableMap&& event)>;
 
+// "chatterThresholdMs" of "startRawInput": its default and its range.
+inline constexpr int64_t kDefaultChatterThresholdMs = 30;
+inline constexpr int64_t kMinChatterThresholdMs = 1;
+inline constexpr int64_t kMaxChatterThresholdMs = 500;
+
 // One report descriptor seen during a HID descriptor capture.
 struct CapturedHidDescriptor {
   std::string instance_path;
@@ -79,7 +84,9 @@ struct BridgeOperations {
   // "listRawInputDevices": always succeeds.
   std::function<EncodableValue()> list_raw_input_devices;
   // Raw input capture, and the window it registers with (null at detach).
-  std::function<bool(std::string* message)> start_raw_input;
+  // Presses closer than chatter_threshold_ms (clamped to the range above)
+  // after a release count as chatter.
+  std::function<bool(int32_t chatter_threshold_ms, std::string* message)> start_raw_input;
   std::function<void()> stop_raw_input;
   std::function<void(WindowHandle window)> set_raw_input_window;
   // "listSerialPorts", "openSerial", "writeSerial", "closeSerial", and closing

@@ -282,9 +282,12 @@ void ListRawInputDevices(CallContext& c) {
 }
 
 void StartRawInput(CallContext& c) {
+  const int32_t chatter_threshold_ms =
+      LowInt32(std::clamp(IntegerArgument(c.args, "chatterThresholdMs", kDefaultChatterThresholdMs),
+                          kMinChatterThresholdMs, kMaxChatterThresholdMs));
   if (!c.ops.start_raw_input) return NotImplemented(c);
   std::string message;
-  const bool ok = c.ops.start_raw_input(&message);
+  const bool ok = c.ops.start_raw_input(chatter_threshold_ms, &message);
   ReplyNull(c, ok, "raw-input-start-failed", message);
 }
 

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "channels/encodable_value.h"
 
@@ -16,6 +17,14 @@ namespace vek_native {
 inline constexpr std::array<uint64_t, 6> kIntervalBucketEdgesUs = {200,  500,  1000,
                                                                    2000, 4000, 8000};
 inline constexpr size_t kIntervalBucketCount = kIntervalBucketEdgesUs.size() + 1;
+
+// Intervals a subject holds per window for its percentiles: a quarter second
+// of four 8 kHz mice is 8,000, so every interval is held unless the window
+// thread falls far behind. Beyond this, the held intervals are a uniform
+// sample of the whole window (reservoir sampling), not its first part: a
+// window stretched by a stall is then still described as a whole, including
+// its end, where the stall's long intervals are. 64 KiB per subject at most.
+inline constexpr size_t kHeldIntervalLimit = 16384;
 
 size_t IntervalBucket(uint64_t interval_us);
 
@@ -31,18 +40,39 @@ struct IntervalStats {
   uint64_t min_interval_us = 0;
   uint64_t max_interval_us = 0;
   std::array<uint64_t, kIntervalBucketCount> buckets{};
+  // Every interval of the window while there are at most kHeldIntervalLimit,
+  // else a uniform sample of them; intervals beyond 32 bits are held as
+  // UINT32_MAX (71 minutes).
+  std::vector<uint32_t> held_intervals;
+  uint64_t sample_state = 0;  // the sampler's random state
 
   // Counts one message at time t; a clock that steps back gives interval 0.
   void Update(uint64_t t);
-  void Reset() { *this = IntervalStats(); }
+  // The empty state; the held intervals keep their memory for the next window.
+  void Reset();
 };
+
+// The spread of a window's intervals, from the held intervals: exact while
+// they are all held, an estimate from the sample beyond.
+struct IntervalSpread {
+  uint64_t p50_us = 0;  // nearest rank: a held interval, the lower middle of an even count
+  uint64_t p99_us = 0;
+  uint64_t std_dev_us = 0;  // population standard deviation, rounded
+  // Intervals longer than twice the median: the polls a device missed
+  // although its average is right. Scaled up to the window's interval count
+  // when the held intervals are a sample.
+  uint64_t gap_count = 0;
+};
+
+IntervalSpread ComputeIntervalSpread(const IntervalStats& stats);
 
 // Messages per second: from the span of the window's messages when there are
 // two or more at different times, else from the window length.
 double IntervalHz(const IntervalStats& stats, uint64_t window_us);
 
 // The statistics map: "count", "hz", "meanIntervalUs", "minIntervalUs",
-// "maxIntervalUs", "buckets".
+// "maxIntervalUs", "buckets", "p50IntervalUs", "p99IntervalUs",
+// "stdDevIntervalUs", "gapCount".
 EncodableMap BuildStatsMap(const IntervalStats& stats, uint64_t window_us);
 
 }  // namespace vek_native

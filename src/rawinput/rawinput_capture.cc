@@ -29,6 +29,39 @@ int64_t SignedWheel(uint16_t data) {
 
 }  // namespace
 
+EventTemplate::EventTemplate(EncodableMap fixed, std::initializer_list<const char*> numbers,
+                             const char* flag)
+    : map_(std::move(fixed)) {
+  for (const char* key : numbers) map_[EncodableValue(key)] = EncodableValue(int64_t{0});
+  map_[EncodableValue(flag)] = EncodableValue(false);
+  value_index_.reserve(map_.size());
+  for (const auto& entry : map_) {
+    int index = entry.first == EncodableValue(flag) ? kFlag : kFixed;
+    int i = 0;
+    for (const char* key : numbers) {
+      if (entry.first == EncodableValue(key)) index = i;
+      ++i;
+    }
+    value_index_.push_back(index);
+  }
+}
+
+EncodableMap EventTemplate::Make(const int64_t* numbers, bool flag) const {
+  EncodableMap event(map_);
+  auto index = value_index_.begin();
+  // The template holds an int64 under every integer key and a bool under the
+  // flag, so the copy's values are overwritten in place.
+  for (auto& entry : event) {
+    if (*index >= 0) {
+      std::get<int64_t>(entry.second) = numbers[*index];
+    } else if (*index == kFlag) {
+      std::get<bool>(entry.second) = flag;
+    }
+    ++index;
+  }
+  return event;
+}
+
 RawInputState::RawInputState(RawInputPlatform* platform, Clock now)
     : platform_(platform), now_(std::move(now)) {}
 
@@ -38,6 +71,10 @@ void RawInputState::SetEventSink(EventEmitter emit, std::function<uint64_t()> dr
 }
 
 bool RawInputState::Start(std::string* message) {
+  return Start(static_cast<int32_t>(kDefaultChatterThresholdMs), message);
+}
+
+bool RawInputState::Start(int32_t chatter_threshold_ms, std::string* message) {
   if (window_ == nullptr) {
     *message = "Raw Input 窗口尚未创建";
     return false;
@@ -49,11 +86,11 @@ bool RawInputState::Start(std::string* message) {
   }
   active_ = true;
   buttons_down_mask_ = 0;
-  path_cache_.clear();
   pending_.clear();
   mouse_stats_.Reset();
   keyboard_stats_.Reset();
-  devices_.clear();
+  ForgetDevices();
+  quality_.Reset(static_cast<uint64_t>(chatter_threshold_ms > 0 ? chatter_threshold_ms : 0) * 1000);
   last_flush_us_ = last_stats_us_ = now_();
   // Same identifier each time: a second start replaces the timer.
   platform_->SetFlushTimer(window_);
@@ -68,20 +105,27 @@ void RawInputState::Stop() {
   mouse_stats_.Reset();
   keyboard_stats_.Reset();
   active_ = false;
-  devices_.clear();
+  ForgetDevices();
+  quality_.Reset(0);
   last_stats_us_ = 0;
-  path_cache_.clear();
   std::vector<uint8_t>().swap(input_buffer_);
   pending_.clear();
 }
 
-const std::string& RawInputState::DevicePath(uint64_t device) {
-  static const std::string kNoPath;
-  if (device == 0) return kNoPath;
-  auto it = path_cache_.find(device);
-  if (it == path_cache_.end()) {
-    // Unreadable names are cached as "" too: the query runs once per device.
-    it = path_cache_.emplace(device, platform_->ReadDevicePath(device)).first;
+void RawInputState::ForgetDevices() {
+  devices_.clear();
+  slots_.clear();
+  null_slot_ = DeviceSlot();
+}
+
+RawInputState::DeviceSlot& RawInputState::Slot(uint64_t device) {
+  if (device == 0) return null_slot_;
+  auto it = slots_.find(device);
+  if (it == slots_.end()) {
+    // Unreadable names are kept as "" too: the query runs once per device.
+    DeviceSlot slot;
+    slot.path = platform_->ReadDevicePath(device);
+    it = slots_.emplace(device, std::move(slot)).first;
   }
   return it->second;
 }
@@ -96,23 +140,21 @@ void RawInputState::HandleMessage(uintptr_t wparam, intptr_t lparam) {
   RawInputRecord record;
   if (!DecodeRawInput(input_buffer_.data(), std::min<size_t>(written, size), &record)) return;
   if (record.type != kRawInputTypeKeyboard && record.type != kRawInputTypeMouse) return;
-  const std::string& path = DevicePath(record.device);
+  DeviceSlot& slot = Slot(record.device);
   const uint64_t t = now_();
   if (record.type == kRawInputTypeKeyboard) {
-    Record(Kind::kKeyboard, path, t);
-    HandleKeyboard(record.keyboard, path, t);
+    Record(slot, Kind::kKeyboard, t);
+    HandleKeyboard(record.keyboard, slot, t);
   } else {
-    Record(Kind::kMouse, path, t);
-    HandleMouse(record.mouse, path, t);
+    Record(slot, Kind::kMouse, t);
+    HandleMouse(record.mouse, slot, t);
   }
 }
 
-void RawInputState::Record(Kind kind, const std::string& path, uint64_t t) {
-  const bool mouse = kind == Kind::kMouse;
-  (mouse ? mouse_stats_ : keyboard_stats_).Update(t);
+RawInputState::DeviceEntry& RawInputState::Entry(Kind kind, const std::string& path) {
   // Devices whose name cannot be read share one entry per kind.
   const std::string nameless_key =
-      path.empty() ? std::string("__") + KindName(mouse) : std::string();
+      path.empty() ? std::string("__") + KindName(kind == Kind::kMouse) : std::string();
   const std::string& key = path.empty() ? nameless_key : path;
   auto it = devices_.find(key);
   if (it == devices_.end()) {
@@ -121,60 +163,89 @@ void RawInputState::Record(Kind kind, const std::string& path, uint64_t t) {
     entry.kind = kind;
     it = devices_.emplace(key, std::move(entry)).first;
   }
-  it->second.stats.Update(t);
+  return it->second;
 }
 
-void RawInputState::HandleKeyboard(const RawKeyboardInput& keyboard, const std::string& path,
-                                   uint64_t t) {
+void RawInputState::Record(DeviceSlot& slot, Kind kind, uint64_t t) {
+  (kind == Kind::kMouse ? mouse_stats_ : keyboard_stats_).Update(t);
+  DeviceEntry*& entry = slot.entries[static_cast<size_t>(kind)];
+  if (entry == nullptr) entry = &Entry(kind, slot.path);
+  entry->stats.Update(t);
+}
+
+QualityDevice* RawInputState::Quality(DeviceSlot& slot, Kind kind) {
+  const auto k = static_cast<size_t>(kind);
+  if (!slot.quality_found[k]) {
+    slot.quality[k] = quality_.Device(slot.path, kind == Kind::kMouse);
+    slot.quality_found[k] = true;
+  }
+  return slot.quality[k];
+}
+
+void RawInputState::HandleKeyboard(const RawKeyboardInput& keyboard, DeviceSlot& slot, uint64_t t) {
   // 0 and 255 are no keys: fake keys and overrun reports carry them.
   if (keyboard.vkey == 0 || keyboard.vkey == 255) return;
-  int64_t flags = 0;
+  uint8_t flags = 0;
   if (keyboard.flags & kRiKeyE0) flags |= 3;
   if (keyboard.flags & kRiKeyE1) flags |= 4;
-  EncodableMap event;
-  event[EncodableValue("channel")] = EncodableValue("rawInput");
-  event[EncodableValue("kind")] = EncodableValue("keyboard");
-  event[EncodableValue("devicePath")] = EncodableValue(path);
-  event[EncodableValue("timestampUs")] = EncodableValue(static_cast<int64_t>(t));
-  event[EncodableValue("vk")] = EncodableValue(static_cast<int64_t>(keyboard.vkey));
-  event[EncodableValue("scanCode")] = EncodableValue(static_cast<int64_t>(keyboard.make_code));
-  event[EncodableValue("flags")] = EncodableValue(flags);
-  event[EncodableValue("down")] = EncodableValue((keyboard.flags & kRiKeyBreak) == 0);
-  Append(std::move(event));
+  const bool down = (keyboard.flags & kRiKeyBreak) == 0;
+  if (QualityDevice* device = Quality(slot, Kind::kKeyboard)) {
+    quality_.Key(*device, keyboard.make_code, flags, keyboard.vkey, down, t);
+  }
+  EventTemplate& events = slot.events[static_cast<size_t>(Kind::kKeyboard)];
+  if (events.empty()) {
+    EncodableMap fixed;
+    fixed[EncodableValue("channel")] = EncodableValue("rawInput");
+    fixed[EncodableValue("kind")] = EncodableValue("keyboard");
+    fixed[EncodableValue("devicePath")] = EncodableValue(slot.path);
+    events = EventTemplate(std::move(fixed), {"timestampUs", "vk", "scanCode", "flags"}, "down");
+  }
+  const int64_t numbers[] = {static_cast<int64_t>(t), keyboard.vkey, keyboard.make_code, flags};
+  Append(events.Make(numbers, down));
 }
 
-void RawInputState::HandleMouse(const RawMouseInput& mouse, const std::string& path, uint64_t t) {
+void RawInputState::HandleMouse(const RawMouseInput& mouse, DeviceSlot& slot, uint64_t t) {
   uint32_t new_state = 0;
   uint32_t changed = 0;
+  uint32_t pressed = 0;
+  uint32_t released = 0;
   for (const ButtonRow& row : kButtonTable) {
     if (mouse.button_flags & row.down_flag) {
       new_state |= row.bit;
       changed |= row.bit;
+      pressed |= row.bit;
     }
     // Down and up in one message leave the button released.
     if (mouse.button_flags & row.up_flag) {
       new_state &= ~row.bit;
       changed |= row.bit;
+      released |= row.bit;
     }
   }
-  if (changed != 0) buttons_down_mask_ = (buttons_down_mask_ & ~changed) | new_state;
+  if (changed != 0) {
+    buttons_down_mask_ = (buttons_down_mask_ & ~changed) | new_state;
+    if (QualityDevice* device = Quality(slot, Kind::kMouse)) {
+      quality_.Buttons(*device, pressed, released, t);
+    }
+  }
   const int64_t wheel = (mouse.button_flags & (kRiMouseWheel | kRiMouseHWheel)) != 0
                             ? SignedWheel(mouse.button_data)
                             : 0;
   if (mouse.last_x == 0 && mouse.last_y == 0 && wheel == 0 && changed == 0) return;
-  EncodableMap event;
-  event[EncodableValue("channel")] = EncodableValue("rawInput");
-  event[EncodableValue("kind")] = EncodableValue("mouse");
-  event[EncodableValue("devicePath")] = EncodableValue(path);
-  event[EncodableValue("timestampUs")] = EncodableValue(static_cast<int64_t>(t));
-  event[EncodableValue("dx")] = EncodableValue(static_cast<int64_t>(mouse.last_x));
-  event[EncodableValue("dy")] = EncodableValue(static_cast<int64_t>(mouse.last_y));
-  event[EncodableValue("wheel")] = EncodableValue(wheel);
-  event[EncodableValue("buttonsDownMask")] =
-      EncodableValue(static_cast<int64_t>(buttons_down_mask_));
-  event[EncodableValue("buttonsChangedMask")] = EncodableValue(static_cast<int64_t>(changed));
-  event[EncodableValue("isAbsolute")] = EncodableValue((mouse.flags & kMouseMoveAbsolute) != 0);
-  Append(std::move(event));
+  EventTemplate& events = slot.events[static_cast<size_t>(Kind::kMouse)];
+  if (events.empty()) {
+    EncodableMap fixed;
+    fixed[EncodableValue("channel")] = EncodableValue("rawInput");
+    fixed[EncodableValue("kind")] = EncodableValue("mouse");
+    fixed[EncodableValue("devicePath")] = EncodableValue(slot.path);
+    events =
+        EventTemplate(std::move(fixed),
+                      {"timestampUs", "dx", "dy", "wheel", "buttonsDownMask", "buttonsChangedMask"},
+                      "isAbsolute");
+  }
+  const int64_t numbers[] = {static_cast<int64_t>(t), mouse.last_x, mouse.last_y, wheel,
+                             buttons_down_mask_,      changed};
+  Append(events.Make(numbers, (mouse.flags & kMouseMoveAbsolute) != 0));
 }
 
 void RawInputState::Append(EncodableMap&& event) {
@@ -229,16 +300,25 @@ void RawInputState::SendSummary() {
   summary[EncodableValue("devices")] = EncodableValue(std::move(devices));
   summary[EncodableValue("dropped")] =
       EncodableValue(static_cast<int64_t>(dropped_count_ ? dropped_count_() : 0));
+  summary[EncodableValue("chatter")] = EncodableValue(quality_.ChatterList());
+  summary[EncodableValue("rollover")] = EncodableValue(quality_.RolloverList());
   Emit(std::move(summary));
   // Devices silent for a whole window leave the table; every window starts
   // empty, so no interval spans two windows.
+  bool erased = false;
   for (auto it = devices_.begin(); it != devices_.end();) {
     if (it->second.stats.count == 0) {
       it = devices_.erase(it);
+      erased = true;
     } else {
       it->second.stats.Reset();
       ++it;
     }
+  }
+  // The handles' shortcuts to the entries are found again on their next message.
+  if (erased) {
+    for (auto& [device, slot] : slots_) slot.entries = {};
+    null_slot_.entries = {};
   }
   mouse_stats_.Reset();
   keyboard_stats_.Reset();

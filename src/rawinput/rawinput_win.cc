@@ -100,7 +100,9 @@ void HandleRawInputTimer() { ProcessRawInput().HandleTimer(); }
 
 void SetRawInputWindow(WindowHandle window) { ProcessRawInput().SetWindow(window); }
 
-bool StartRawInput(std::string* message) { return ProcessRawInput().Start(message); }
+bool StartRawInput(int32_t chatter_threshold_ms, std::string* message) {
+  return ProcessRawInput().Start(chatter_threshold_ms, message);
+}
 
 void StopRawInput() { ProcessRawInput().Stop(); }
 
@@ -110,7 +112,9 @@ void PlugRawInputOperations(BridgeOperations& ops, EventEmitter emit,
   ops.list_raw_input_devices = [] {
     return EncodableValue(ListRawInputDevices(SystemRawInputDeviceApi(), WindowsHidDeviceApi()));
   };
-  ops.start_raw_input = [](std::string* message) { return StartRawInput(message); };
+  ops.start_raw_input = [](int32_t chatter_threshold_ms, std::string* message) {
+    return StartRawInput(chatter_threshold_ms, message);
+  };
   ops.stop_raw_input = [] { StopRawInput(); };
   ops.set_raw_input_window = [](WindowHandle window) { SetRawInputWindow(window); };
 }

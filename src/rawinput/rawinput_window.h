@@ -22,7 +22,7 @@ void HandleRawInputTimer();
 // detach). Nothing else happens.
 void SetRawInputWindow(WindowHandle window);
 // "startRawInput": false with the message for "raw-input-start-failed".
-bool StartRawInput(std::string* message);
+bool StartRawInput(int32_t chatter_threshold_ms, std::string* message);
 // "stopRawInput" and the bridge's detach: pending events go out as a last batch.
 void StopRawInput();
 

@@ -95,7 +95,9 @@ BridgeOperations FakeOperations(FakeState* s) {
     return s->Done("writeHid " + p + " " + ToHex(data) + " " + N(feature), m);
   };
   ops.list_raw_input_devices = [s] { return s->Value("listRaw"); };
-  ops.start_raw_input = [s](Msg m) { return s->Done("startRaw", m); };
+  ops.start_raw_input = [s](int32_t threshold, Msg m) {
+    return s->Done("startRaw " + N(threshold), m);
+  };
   ops.stop_raw_input = [s] { s->Log("stopRaw"); };
   ops.set_raw_input_window = [s](WindowHandle w) { s->Log(w ? "rawWindow" : "rawWindow null"); };
   ops.list_serial_ports = [s](Out v, Msg m) { return s->Answer("listSerial", v, m); };
@@ -220,7 +222,14 @@ const std::vector<Row>& Rows() {
       {"writeHidFeature", Map({{"path", V("p")}, {"data", V("AQID")}}), kFailMsg,
        "error hid-write-feature-failed m", "writeHid p 010203 1"},
       {"listRawInputDevices", kNone, kOk, "ok v", "listRaw"},
-      {"startRawInput", kNone, kFailMsg, "error raw-input-start-failed m", "startRaw"},
+      {"startRawInput", kNone, kFailMsg, "error raw-input-start-failed m", "startRaw 30"},
+      // The chatter threshold: clamped to 1..500 ms, cut toward zero, 30 when not an integer.
+      {"startRawInput", Map({{"chatterThresholdMs", Int(0)}}), kOk, "ok null", "startRaw 1"},
+      {"startRawInput", Map({{"chatterThresholdMs", Int(int64_t{1} << 40)}}), kOk, "ok null",
+       "startRaw 500"},
+      {"startRawInput", Map({{"chatterThresholdMs", EncodableValue(12.9)}}), kOk, "ok null",
+       "startRaw 12"},
+      {"startRawInput", Arg("chatterThresholdMs", "20"), kOk, "ok null", "startRaw 30"},
       {"stopRawInput", kNone, kOk, "ok null", "stopRaw"},
       {"listSerialPorts", kNone, kFailMsg, "error serial-list-failed m", "listSerial"},
       {"openSerial", Arg("port", "COM3"), kOk, "ok 1", "openSerial COM3 9600"},
