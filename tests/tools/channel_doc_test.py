@@ -12,7 +12,8 @@ once, in its table of errors every job can give.
 
 The page side: under "## Methods", each "### `name`" heading (several names
 share one section), the first column of its "argument" table and of its
-"code" table, and whether its text starts with "job". Under "## Events", the
+"code" table, and whether its text starts with "job"; the index under
+"## Methods at a glance" names the same methods. Under "## Events", the
 first column of the table headed `channel` and every `channel` "name".
 """
 
@@ -233,6 +234,8 @@ class ChannelPageTest(unittest.TestCase):
         self.assertIn("native-async-unavailable", program_job_codes)
         self.assertEqual(page_job_codes, program_job_codes)
         self.assertEqual(differences(program, page), [])
+        glance = [rows for header, rows in tables(section(read(PAGE), "Methods at a glance"))]
+        self.assertEqual(sorted(codes_of(glance[0])), sorted(program))
 
     def test_every_emitted_event_kind_is_documented(self):
         emitted = emitted_event_kinds(ROOT)
