@@ -83,7 +83,7 @@ class RawInputEndToEndTest(ProgramTest):
     def summed(self, kind):
         return sum(s[kind]["count"] for s in self.of_channel("rawInputStats"))
 
-    def start_with_input_flowing(self):
+    def start_with_input_flowing(self, arguments=None):
         """Starts capture, sees a probe key come back, and starts afresh. A
         key, as Wine never merges key events: once its release is here,
         every earlier X event (the pointer's jump among them) was handled."""
@@ -94,7 +94,7 @@ class RawInputEndToEndTest(ProgramTest):
                            "X input reaching Wine's raw input", ARRIVAL_TIMEOUT)
         self.ok("stopRawInput")
         self.settle()
-        self.assertIsNone(self.ok("startRawInput"))
+        self.assertIsNone(self.ok("startRawInput", arguments))
         self.received = []
 
     def test_devices_are_wines_mouse_and_keyboard_by_name(self):
@@ -154,6 +154,28 @@ class RawInputEndToEndTest(ProgramTest):
                 per_device[device["path"]] = per_device.get(device["path"], 0) + device["count"]
         self.assertEqual(per_device, {paths["mouse"]: mouse,
                                       paths["keyboard"]: len(expected) - mouse})
+
+    def test_chatter_and_rollover(self):
+        # A generous threshold, as Wine stamps messages when it handles them:
+        # each bounce is typed in one xdotool call; the clean second press of
+        # "b" comes a second after the first came back.
+        self.start_with_input_flowing({"chatterThresholdMs": 200})
+        steps = [(["key", "--delay", "0", "a", "a"], 4),
+                 (["click", "--repeat", "2", "--delay", "1", "1"], 4), (["key", "b"], 2),
+                 (["sleep", "1", "key", "b"], 2), (["keydown", "s", "d", "f", "g", "h", "j"], 6),
+                 (["keyup", "s", "d", "f", "g", "h", "j"], 6)]
+        count = 0
+        for command, made in steps:
+            xdotool(*command)
+            count += made
+            self.wait_for_inputs(count, "after xdotool %r" % command)
+        self.receive_until(lambda: self.received[-1]["channel"] == "rawInputStats",
+                           "a summary after the last input", ARRIVAL_TIMEOUT)
+        summary = self.of_channel("rawInputStats")[-1]
+        self.assertEqual(sorted((c["kind"], c.get("vk", c.get("button")), c["chatterCount"])
+                                for c in summary["chatter"]),
+                         [("keyboard", 0x41, 1), ("mouse", 1, 1)])
+        self.assertEqual([r["maxKeysDown"] for r in summary["rollover"]], [6])
 
     def test_stop_ends_capture_and_a_second_start_registers_once(self):
         self.start_with_input_flowing()
