@@ -15,8 +15,8 @@ extern "C" {
 bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessengerRef messenger, const char* channel,
                                           const uint8_t* message, const size_t message_size,
                                           const FlutterDesktopBinaryReply reply, void* user_data) {
-  if (messenger->refuse_sends || !messenger->available) return false;
-  messenger->sent.push_back({channel, Bytes(message, message_size), reply, user_data});
+  if (!messenger->available) return false;
+  messenger->sent.push_back({channel, Bytes(message, message_size), reply});
   return true;
 }
 

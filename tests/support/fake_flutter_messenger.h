@@ -23,11 +23,9 @@ struct FlutterDesktopMessenger {
     std::string channel;
     std::vector<uint8_t> message;
     FlutterDesktopBinaryReply reply = nullptr;
-    void* reply_user_data = nullptr;
   };
 
-  bool available = true;      // false: the engine is gone
-  bool refuse_sends = false;  // SendWithReply/Send report failure
+  bool available = true;  // false: the engine is gone
   int ref_count = 1;
   int lock_depth = 0;
   int responses_sent_unlocked = 0;

@@ -117,10 +117,6 @@ class QueuePoster : public WindowPoster {
   void SetRefuseAll(bool refuse) { refuse_all_ = refuse; }
   // Refuses the next `count` posts, whatever the queue holds.
   void RefuseNext(size_t count) { refuse_next_ = count; }
-  size_t Queued() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return queue_.size();
-  }
   size_t Refused() const { return refused_; }
   size_t Attempts() const { return attempts_; }
 

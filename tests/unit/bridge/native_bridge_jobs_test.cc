@@ -2,6 +2,7 @@
 // replies in finishing order, thread-start failure, teardown within its
 // limit, lost or refused wake-ups, workers outliving the bridge; the event
 // queue's bound, order and coalesced wake-ups, producers on many threads.
+// A flood against the real posted-message quota: win_bridge.
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -69,10 +70,8 @@ TEST_F(JobsTest, JobsRunConcurrentlyAndAreAnsweredInTheOrderTheyFinish) {
   EXPECT_EQ(bridge_.PendingReplyCount(), 0u);
 }
 
-TEST_F(JobsTest, EmptyJobOrNoThreadIsAnsweredAtOnceAndLeavesNothingBehind) {
+TEST_F(JobsTest, NoThreadIsAnsweredAtOnceAndLeavesNothingBehind) {
   std::shared_ptr<ReplyRecord> record;
-  bridge_.RunAsync(NativeBridge::AsyncJob(), Recorder(&record));
-  EXPECT_EQ(record->message, "异步任务为空");
   bridge_.SetThreadStarter([](std::function<void()>) {
     throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
   });
@@ -101,21 +100,6 @@ TEST_F(JobsTest, DetachWhileAJobRunsReturnsWithinTheLimitAndDropsTheLateOutcome)
   ASSERT_TRUE(WaitForJobs(bridge_));
   EXPECT_EQ(poster_.Attempts(), attempts);  // nothing posted for the late outcome
   EXPECT_EQ(record->replies, 0);
-}
-
-// An event flood used to fill the window thread's queue, so the outcomes-ready
-// message of a finished job was refused and its reply never sent.
-TEST_F(JobsTest, EventFloodCannotCrowdOutAJobReply) {
-  std::promise<void> gate;
-  std::shared_ptr<ReplyRecord> record;
-  bridge_.RunAsync(Job("done", gate.get_future().share()), Recorder(&record));
-  for (int i = 0; i < 100000; ++i) bridge_.EmitEvent(Event(0));
-  gate.set_value();
-  ASSERT_TRUE(WaitForJobs(bridge_));
-  EXPECT_EQ(poster_.Refused(), 0u);
-  EXPECT_LE(poster_.Queued(), 2u);
-  ASSERT_TRUE(PumpUntil(poster_, bridge_, [&] { return record->replies == 1; }));
-  EXPECT_EQ(bridge_.DroppedEventCount(), 100000u - kEventQueueBound);
 }
 
 // Refused wake-ups: the worker keeps waking the window thread, however long

@@ -30,32 +30,16 @@ LRESULT CALLBACK KeyWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM 
 
 bool Seen(WPARAM key) { return std::find(g_keys.begin(), g_keys.end(), key) != g_keys.end(); }
 
-// Pumps messages until `key` reached the window or `limit` passed.
 bool PumpUntilSeen(WPARAM key, std::chrono::milliseconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!Seen(key) && std::chrono::steady_clock::now() < end) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    Sleep(5);
-  }
-  return Seen(key);
+  return PumpMessagesUntil([key] { return Seen(key); }, limit);
 }
 
 class KeyBlockTest : public ::testing::Test {
  protected:
   void SetUp() override {
     g_keys.clear();
-    WNDCLASSW window_class = {};
-    window_class.lpfnWndProc = KeyWindowProc;
-    window_class.hInstance = GetModuleHandleW(nullptr);
-    window_class.lpszClassName = L"VekKeyBlockTestWindow";
-    RegisterClassW(&window_class);
-    window_ = CreateWindowExW(0, L"VekKeyBlockTestWindow", L"key block test",
-                              WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 400, 300, nullptr,
-                              nullptr, GetModuleHandleW(nullptr), nullptr);
+    window_ =
+        CreateTestWindow(L"VekKeyBlockTestWindow", KeyWindowProc, WS_OVERLAPPEDWINDOW | WS_VISIBLE);
     ASSERT_NE(window_, nullptr);
     SetForegroundWindow(window_);
     SetFocus(window_);

@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <memory>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -13,6 +12,7 @@
 #include "bridge/native_bridge.h"
 #include "bridge/window_poster.h"
 #include "unit/bridge/bridge_test_support.h"
+#include "win/bridge/own_operations_bridge.h"
 
 namespace vek_native {
 namespace {
@@ -34,13 +34,7 @@ LRESULT CALLBACK BridgeWindowProc(HWND window, UINT message, WPARAM wparam, LPAR
 }
 
 TEST(BridgeWindowTest, EventFloodWhileTheWindowThreadIsBlockedLosesNoJobReply) {
-  WNDCLASSW window_class = {};
-  window_class.lpfnWndProc = BridgeWindowProc;
-  window_class.hInstance = GetModuleHandleW(nullptr);
-  window_class.lpszClassName = L"VekBridgeTestWindow";
-  RegisterClassW(&window_class);
-  HWND window = CreateWindowExW(0, L"VekBridgeTestWindow", L"bridge test", 0, 0, 0, 0, 0,
-                                HWND_MESSAGE, nullptr, GetModuleHandleW(nullptr), nullptr);
+  HWND window = CreateTestWindow(L"VekBridgeTestWindow", BridgeWindowProc, 0, HWND_MESSAGE);
   ASSERT_NE(window, nullptr);
   testing_support::NullMessenger messenger;
   std::vector<EncodableValue> sent;
@@ -62,17 +56,11 @@ TEST(BridgeWindowTest, EventFloodWhileTheWindowThreadIsBlockedLosesNoJobReply) {
         },
         testing_support::Recorder(&records[i]));
   }
-  std::vector<std::thread> producers;
-  for (int p = 0; p < 4; ++p) {
-    producers.emplace_back([&bridge, p] {
-      for (int i = 0; i < 25000; ++i) {
-        bridge.EmitEvent({{EncodableValue("channel"), EncodableValue("hidInput")},
-                          {EncodableValue("seq"), EncodableValue(int64_t{p * 25000 + i})}});
-      }
-    });
+  for (int i = 0; i < 100000; ++i) {
+    bridge.EmitEvent({{EncodableValue("channel"), EncodableValue("hidInput")},
+                      {EncodableValue("seq"), EncodableValue(int64_t{i})}});
   }
-  Sleep(200);  // the window thread is busy
-  for (auto& t : producers) t.join();
+  Sleep(200);  // the window thread stays busy until every job has finished
 
   auto all_in = [&] {
     for (const auto& r : records) {
@@ -80,12 +68,7 @@ TEST(BridgeWindowTest, EventFloodWhileTheWindowThreadIsBlockedLosesNoJobReply) {
     }
     return sent.size() + bridge.DroppedEventCount() == 100000;
   };
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (!all_in() && std::chrono::steady_clock::now() < end) {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-    if (!all_in()) MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-  }
+  PumpMessagesUntil(all_in, std::chrono::seconds(30));
   for (int i = 0; i < kJobs; ++i) {
     EXPECT_EQ(records[i]->replies, 1);
     EXPECT_EQ(records[i]->value, EncodableValue(int64_t{i}));

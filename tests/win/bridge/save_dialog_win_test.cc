@@ -1,7 +1,7 @@
-// The save dialog under Wine, driven from another thread that finds the
-// dialog (#32770) and cancels it or puts a file name into it and confirms:
-// the dialog routine itself with window messages, and "pickSaveFile" through
-// the bridge with keys typed on the X display (under x_relay.sh).
+// The save dialog under Wine through "pickSaveFile" as the product wires it:
+// this thread owns the owner window and takes the job's outcome on it, while
+// another finds the dialog (#32770) and cancels it, puts a name into it and
+// confirms, or (under x_relay.sh) clicks it and types a name on the X display.
 #include <windows.h>
 
 #include <chrono>
@@ -13,7 +13,6 @@
 #include <gtest/gtest.h>
 
 #include "bridge/native_bridge.h"
-#include "bridge/save_dialog.h"
 #include "common/text.h"
 #include "unit/bridge/bridge_test_support.h"
 #include "win/bridge/own_operations_bridge.h"
@@ -57,54 +56,12 @@ bool DriveDialog(Drive drive) {
   return driven;
 }
 
-struct DialogRun {
-  bool ok = false;
-  std::string path;
-  std::string message;
-  bool driven = false;
-};
-
-// The dialog on a worker thread (its own COM apartment, as the bridge's job
-// thread has) while `drive` acts on it from this one.
-template <typename Drive>
-DialogRun RunDialog(const std::string& name, const std::string& directory, Drive drive) {
-  DialogRun run;
-  std::thread worker([&] {
-    run.ok =
-        ShowSaveDialog(nullptr, name, directory, "", {"html", "", "htm"}, &run.path, &run.message);
-  });
-  run.driven = DriveDialog(drive);
-  worker.join();
-  return run;
-}
-
 std::string TempDirectory() {
   wchar_t buffer[MAX_PATH] = {};
   GetTempPathW(MAX_PATH, buffer);
   std::string directory = WideToUtf8(buffer);
   directory.pop_back();  // the trailing backslash
   return directory;
-}
-
-TEST(SaveDialogWinTest, CancelAnswersAnEmptyPathAndAMissingFolderIsIgnored) {
-  const DialogRun run = RunDialog("report.html", "C:\\no\\such\\folder", [](HWND dialog, HWND) {
-    return PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0) != FALSE;
-  });
-  EXPECT_TRUE(run.driven);
-  EXPECT_TRUE(run.ok) << run.message;
-  EXPECT_EQ(run.path, "");
-}
-
-TEST(SaveDialogWinTest, ANameWithoutExtensionGetsTheDefaultOne) {
-  const std::string expected = TempDirectory() + "\\vek_save_dialog_test.html";
-  DeleteFileW(Utf8ToWide(expected).c_str());
-  const DialogRun run = RunDialog("", TempDirectory(), [](HWND dialog, HWND edit) {
-    SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"vek_save_dialog_test"));
-    return PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0) != FALSE;
-  });
-  EXPECT_TRUE(run.driven);
-  EXPECT_TRUE(run.ok) << run.message;
-  EXPECT_EQ(run.path, expected);
 }
 
 NativeBridge* g_bridge = nullptr;  // the bridge the owner window serves
@@ -114,55 +71,66 @@ LRESULT CALLBACK OwnerProc(HWND window, UINT message, WPARAM wparam, LPARAM lpar
   return DefWindowProcW(window, message, wparam, lparam);
 }
 
-// "pickSaveFile" as the product wires it: this thread owns the owner window
-// and takes the job's outcome on it, while another clicks the dialog's name
-// field and types a name and Return on the X display.
-TEST(SaveDialogWinTest, PickSaveFileWithANameTypedOnTheDisplayAnswersItsPath) {
-  if (!XRelayAvailable()) GTEST_SKIP() << "keys are typed on the X display only under x_relay.sh";
-  const std::string expected = TempDirectory() + "\\vek_typed_test.html";
-  DeleteFileW(Utf8ToWide(expected).c_str());
-  WNDCLASSW window_class = {};
-  window_class.lpfnWndProc = OwnerProc;
-  window_class.hInstance = GetModuleHandleW(nullptr);
-  window_class.lpszClassName = L"VekSaveDialogOwner";
-  RegisterClassW(&window_class);
-  HWND owner = CreateWindowExW(0, L"VekSaveDialogOwner", L"save dialog owner",
-                               WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 300, 200, nullptr, nullptr,
-                               GetModuleHandleW(nullptr), nullptr);
-  ASSERT_NE(owner, nullptr);
+// Calls "pickSaveFile" with `directory` while `drive` acts on the dialog;
+// returns the path answered, "null" for none, or what went wrong.
+template <typename Drive>
+std::string Pick(const std::string& directory, Drive drive) {
+  HWND owner = CreateTestWindow(L"VekSaveDialogOwner", OwnerProc, WS_OVERLAPPEDWINDOW | WS_VISIBLE);
+  if (owner == nullptr) return "no owner window";
   testing_support::NullMessenger messenger;
   NativeBridge bridge;
   AttachWithOwnOperations(bridge, &messenger, owner);
   g_bridge = &bridge;
-
   bool driven = false;
-  std::thread driver([&driven] {
-    driven = DriveDialog([](HWND, HWND edit) {
-      RECT rect;
-      GetWindowRect(edit, &rect);
-      return RunXdotool(L"mousemove " + std::to_wstring((rect.left + rect.right) / 2) + L" " +
-                        std::to_wstring((rect.top + rect.bottom) / 2) + L" click 1") &&
-             RunXdotool(L"type vek_typed_test") && RunXdotool(L"key Return");
-    });
-  });
+  std::thread driver([&driven, &drive] { driven = DriveDialog(drive); });
   EncodableMap args;
-  args[EncodableValue("defaultDirectory")] = EncodableValue(TempDirectory());
+  args[EncodableValue("defaultDirectory")] = EncodableValue(directory);
   auto reply = testing_support::Call(bridge, "pickSaveFile", EncodableValue(std::move(args)));
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (reply->replies == 0 && std::chrono::steady_clock::now() < end) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    Sleep(5);
-  }
+  PumpMessagesUntil([&reply] { return reply->replies != 0; }, std::chrono::seconds(60));
   driver.join();
   bridge.Detach();
   g_bridge = nullptr;
   DestroyWindow(owner);
+  if (!driven) return "the drive did not close the dialog";
+  if (reply->replies != 1) return std::to_string(reply->replies) + " replies";
+  if (reply->kind != testing_support::ReplyRecord::kSuccess) return "error " + reply->message;
+  return reply->value.IsNull() ? "null" : std::get<std::string>(reply->value);
+}
 
-  EXPECT_TRUE(driven) << "xdotool could not type the name, or it did not close the dialog";
-  ASSERT_EQ(reply->replies, 1);
-  EXPECT_EQ(reply->kind, testing_support::ReplyRecord::kSuccess) << reply->message;
-  EXPECT_EQ(reply->value, EncodableValue(expected));
+TEST(SaveDialogWinTest, CancelAnswersNullAndAMissingFolderIsIgnored) {
+  EXPECT_EQ(Pick("C:\\no\\such\\folder",
+                 [](HWND dialog, HWND) {
+                   return PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+                 }),
+            "null");
+}
+
+TEST(SaveDialogWinTest, ANameWithoutExtensionGetsTheDefaultOne) {
+  const std::string expected = TempDirectory() + "\\vek_save_dialog_test.html";
+  DeleteFileW(Utf8ToWide(expected).c_str());
+  EXPECT_EQ(Pick(TempDirectory(),
+                 [](HWND dialog, HWND edit) {
+                   SendMessageW(edit, WM_SETTEXT, 0,
+                                reinterpret_cast<LPARAM>(L"vek_save_dialog_test"));
+                   return PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+                 }),
+            expected);
+}
+
+TEST(SaveDialogWinTest, PickSaveFileWithANameTypedOnTheDisplayAnswersItsPath) {
+  if (!XRelayAvailable()) GTEST_SKIP() << "keys are typed on the X display only under x_relay.sh";
+  const std::string expected = TempDirectory() + "\\vek_typed_test.html";
+  DeleteFileW(Utf8ToWide(expected).c_str());
+  EXPECT_EQ(Pick(TempDirectory(),
+                 [](HWND, HWND edit) {
+                   RECT rect;
+                   GetWindowRect(edit, &rect);
+                   return RunXdotool(L"mousemove " + std::to_wstring((rect.left + rect.right) / 2) +
+                                     L" " + std::to_wstring((rect.top + rect.bottom) / 2) +
+                                     L" click 1") &&
+                          RunXdotool(L"type vek_typed_test") && RunXdotool(L"key Return");
+                 }),
+            expected);
 }
 
 }  // namespace
