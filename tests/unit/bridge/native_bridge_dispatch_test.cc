@@ -94,7 +94,6 @@ BridgeOperations FakeOperations(FakeState* s) {
   ops.write_hid_report = [s](T p, Bytes data, bool feature, Msg m) {
     return s->Done("writeHid " + p + " " + ToHex(data) + " " + N(feature), m);
   };
-  ops.list_raw_input_devices = [s] { return s->Value("listRaw"); };
   ops.start_raw_input = [s](Msg m) { return s->Done("startRaw", m); };
   ops.stop_raw_input = [s] { s->Log("stopRaw"); };
   ops.set_raw_input_window = [s](WindowHandle w) { s->Log(w ? "rawWindow" : "rawWindow null"); };
@@ -189,15 +188,12 @@ const std::vector<Row>& Rows() {
        kOk, kMaps, "captureHid U 2 180000"},
       {"captureHidReportDescriptors", kU, kCancel,
        std::string("error capture-cancelled ") + kCancelled, kHid},
-      {"captureHidReportDescriptors", kU, kCancelMsg, "error capture-cancelled m", kHid},
       {"captureHidReportDescriptors", kU, kFail, "error capture-failed 抓取 HID 报告描述符失败",
        kHid},
-      {"listUsbDeviceNodes", kNone, kOk, "ok v", "listUsb 0"},
       {"listUsbDeviceNodes", Map({{"includeHidChildren", EncodableValue(true)}}), kFailMsg,
        "error hid-list-failed m", "listUsb 1"},
       {"readUsbDeviceDiagnostics", kI, kFail, "error no-diagnostics 读取 USB 设备诊断信息失败",
        "diag I"},
-      {"readUsbDeviceDiagnostics", kI, kFailMsg, "error no-diagnostics m", "diag I"},
       {"resetHidDevice", kU, kOk, "ok v", "reset U"},
       {"resetHidDevice", kU, kCancel, "error reset-failed 复位 USB 设备失败", "reset U"},
       {"usbCaptureCapabilities", kU, kOk, "ok v", "caps U"},
@@ -208,32 +204,23 @@ const std::vector<Row>& Rows() {
             {"includeHidReports", EncodableValue(false)},
             {"timeoutMs", Int(0x1FFFFFFFF)}}),
        kOk, "ok v", "captureUsb U 1 0 -1"},
-      {"captureUsbEnumeration", kU, kCancel, std::string("error capture-cancelled ") + kCancelled,
-       kUsb},
       {"captureUsbEnumeration", kU, kFail, "error capture-failed 抓取 USB 枚举事件失败", kUsb},
       {"openHidInput", kP, kFailMsg, "error hid-open-input-failed m", "openHid p"},
       {"closeHidInput", kNone, kOk, "ok null", "closeHid "},  // not validated
-      {"writeHidOutput", Map({{"path", V("p")}, {"data", kBytes}}), kOk, "ok null",
-       "writeHid p 010203 0"},
       {"writeHidOutput", Map({{"path", V("p")}, {"data", kBytes}}), kFailMsg,
        "error hid-write-output-failed m", "writeHid p 010203 0"},
       {"writeHidFeature", Map({{"path", V("p")}, {"data", V("AQID")}}), kFailMsg,
        "error hid-write-feature-failed m", "writeHid p 010203 1"},
-      {"listRawInputDevices", kNone, kOk, "ok v", "listRaw"},
       {"startRawInput", kNone, kFailMsg, "error raw-input-start-failed m", "startRaw"},
-      {"stopRawInput", kNone, kOk, "ok null", "stopRaw"},
       {"listSerialPorts", kNone, kFailMsg, "error serial-list-failed m", "listSerial"},
       {"openSerial", Arg("port", "COM3"), kOk, "ok 1", "openSerial COM3 9600"},
       {"openSerial", Map({{"port", V("COM3")}, {"baudRate", EncodableValue(115200)}}), kFailMsg,
        "error serial-open-failed m", "openSerial COM3 115200"},
-      {"writeSerial", Map({{"handle", Int(7)}, {"data", kBytes}}), kOk, "ok null",
-       "writeSerial 7 010203"},
-      {"writeSerial", Map({{"data", kBytes}}), kFailMsg, "error serial-write-failed m",
-       "writeSerial 0 010203"},
+      {"writeSerial", Map({{"handle", Int(7)}, {"data", kBytes}}), kFailMsg,
+       "error serial-write-failed m", "writeSerial 7 010203"},
       {"closeSerial", Map({{"handle", EncodableValue(3)}}), kOk, "ok null", "closeSerial 3"},
       {"startKeyBlock", kNone, kFail,
        "error key-block-start-failed 无法安装键盘钩子（WH_KEYBOARD_LL）", "startKeyBlock"},
-      {"stopKeyBlock", kNone, kOk, "ok null", "stopKeyBlock"},
       {"pickSaveFile", kNone, kOk, "ok v", "pick ||HTML 报告|html,"},
       {"pickSaveFile",
        Map({{"suggestedName", V("r.html")},
@@ -340,9 +327,7 @@ TEST(BridgeArgumentsTest, ReadersNeverFailAndNeverOverflow) {
   const std::pair<EncodableValue, int64_t> integers[] = {
       {EncodableValue(-7000.9), -7000},
       {EncodableValue(std::nan("")), 42},
-      {EncodableValue(-std::numeric_limits<double>::infinity()), 42},
       {EncodableValue(9223372036854775808.0), std::numeric_limits<int64_t>::max()},
-      {EncodableValue(-9223372036854775808.0), std::numeric_limits<int64_t>::min()},
       {EncodableValue("5"), 42},
   };
   for (const auto& c : integers) {
@@ -357,7 +342,6 @@ TEST(BridgeArgumentsTest, ReadersNeverFailAndNeverOverflow) {
   const EncodableValue no_bytes = Map({{"k", EncodableValue(std::vector<uint8_t>{})}});
   EXPECT_TRUE(BytesArgument(&no_bytes, "k", &bytes));
   EXPECT_TRUE(bytes.empty());
-  EXPECT_EQ(LowInt32(0x7FFFFFFF), 0x7FFFFFFF);
   // Base64 skips what is not in its alphabet (every edge of which is here)
   // and drops partial bytes; its accumulator keeps only 32 bits.
   EXPECT_EQ(DecodeBase64Lenient("AZ\naz-09_+/="),
