@@ -1,5 +1,5 @@
-// The method and event channels over a recording messenger, and the
-// messenger over the engine's C API (a fake engine).
+// The method channel over a recording messenger, and the messenger over the
+// engine's C API (a fake engine). The event channel: ChannelsTest in unit_bridge.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "channels/binary_messenger_impl.h"
-#include "channels/event_channel.h"
 #include "channels/method_channel.h"
 #include "support/fake_binary_messenger.h"
 #include "support/fake_flutter_messenger.h"
@@ -112,58 +111,6 @@ TEST_F(MethodChannelTest, InvokeMethodDecodesTheReply) {
   }
   EXPECT_EQ(ToHex(messenger_.sent[0].message), "070470696e6700");
   EXPECT_EQ(log, "error e;not implemented;ok T;");
-}
-
-constexpr char kEvents[] = "vek_tool/native_events";
-
-class EventChannelTest : public testing::Test {
- protected:
-  // Logs listen/cancel with their arguments. (The
-  // bridge's handlers never fail, so their error replies go unchecked.)
-  void SetUp() override {
-    channel_.SetStreamHandler(std::make_unique<StreamHandlerFunctions>(
-        [this](const EncodableValue* arguments, std::unique_ptr<EventSink>&&) {
-          log_ += "listen " + Text(arguments) + ";";
-          return nullptr;
-        },
-        [this](const EncodableValue* arguments) {
-          log_ += "cancel " + Text(arguments) + ";";
-          return nullptr;
-        }));
-  }
-  // The reply to a call on the channel: "ok", "<code>: <message>" or "".
-  std::string Call(const char* method, EncodableValue* arguments = nullptr) {
-    auto delivery = messenger_.DeliverCall(
-        kEvents, method, arguments ? std::make_unique<EncodableValue>(*arguments) : nullptr);
-    EXPECT_EQ(delivery->replies, 1);
-    const auto& reply = delivery->reply;
-    std::string code, message;
-    if (reply.empty()) return "";
-    return StandardMethodCodec::GetInstance().DecodeResponseEnvelope(
-               reply.data(), reply.size(), nullptr, &code, &message, nullptr)
-               ? ToHex(reply)
-               : code + ": " + message;
-  }
-
-  FakeBinaryMessenger messenger_;
-  EventChannel channel_{&messenger_, kEvents, &StandardMethodCodec::GetInstance()};
-  std::string log_;
-};
-
-const char kSuccess[] = "0000";  // the success envelope with null
-const char kNoStream[] = "error: No active stream to cancel";
-
-TEST_F(EventChannelTest, ListenAndCancelFollowTheStream) {
-  EncodableValue one(int32_t{1});
-  EXPECT_EQ(Call("cancel"), kNoStream);
-  EXPECT_EQ(Call("listen", &one), kSuccess);
-  EXPECT_EQ(Call("listen"), kSuccess);  // cancels the running stream first
-  EXPECT_EQ(Call("cancel", &one), kSuccess);
-  EXPECT_EQ(Call("cancel"), kNoStream);
-  EXPECT_EQ(log_, "listen 1;cancel none;listen n;cancel 1;");
-  EXPECT_EQ(Call("pause"), "");  // unknown: not implemented
-  channel_.SetStreamHandler(nullptr);
-  EXPECT_FALSE(messenger_.HasHandler(kEvents));
 }
 
 class BinaryMessengerImplTest : public testing::Test {
