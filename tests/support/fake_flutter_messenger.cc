@@ -16,7 +16,7 @@ bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessengerRef messenger, 
                                           const uint8_t* message, const size_t message_size,
                                           const FlutterDesktopBinaryReply reply, void* user_data) {
   if (!messenger->available) return false;
-  messenger->sent.push_back({channel, Bytes(message, message_size), reply});
+  messenger->sent.push_back({channel, Bytes(message, message_size)});
   return true;
 }
 

@@ -38,10 +38,6 @@ struct FakeState {
     std::lock_guard<std::mutex> lock(mutex);
     log += (log.empty() ? "" : "; ") + entry;
   }
-  EncodableValue Value(const std::string& entry) {
-    Log(entry);
-    return EncodableValue("v");
-  }
   bool Done(const std::string& entry, std::string* message, bool* cancelled = nullptr) {
     Log(entry);
     // Only a refusal sets `cancelled`: the dispatch must not count on an
@@ -82,7 +78,10 @@ BridgeOperations FakeOperations(FakeState* s) {
   ops.reset_usb_device = [s](T id, Out v, bool* c, Msg m) {
     return s->Answer("reset " + id, v, m, c);
   };
-  ops.usb_capture_capabilities = [s](T id) { return s->Value("caps " + id); };
+  ops.usb_capture_capabilities = [s](T id) {
+    s->Log("caps " + id);
+    return EncodableValue("v");
+  };
   ops.capture_usb_enumeration = [s](T id, int32_t duration, bool reports, int32_t timeout, Out v,
                                     bool* c, Msg m) {
     return s->Answer("captureUsb " + id + " " + N(duration) + " " + N(reports) + " " + N(timeout),
