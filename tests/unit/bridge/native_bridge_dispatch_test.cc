@@ -3,7 +3,6 @@
 // a bridge attached to a fake window. Missing arguments, unknown names,
 // "nowMicros" and the success paths the real operations take are checked end
 // to end (tests/e2e).
-#include <cmath>
 #include <limits>
 #include <mutex>
 #include <string>
