@@ -1,6 +1,7 @@
 // Jobs on real worker threads and the event stream (also run under TSan):
-// thread-start failure, teardown within its limit, lost or refused wake-ups;
-// the event queue's bound, order and coalesced wake-ups.
+// thread-start failure, teardown within its limit, lost or refused wake-ups,
+// a worker outliving the bridge; the event queue's bound, order and
+// coalesced wake-ups, producers on several threads.
 // A flood against the real posted-message quota: win_bridge.
 #include <atomic>
 #include <chrono>
@@ -35,8 +36,9 @@ NativeBridge::AsyncJob Job(const char* text, Gate gate = Gate()) {
   };
 }
 
-EncodableMap Event(int64_t sequence) {
-  return EncodableMap{{EncodableValue("seq"), EncodableValue(sequence)}};
+EncodableMap Event(int64_t sequence, int64_t producer = 0) {
+  return EncodableMap{{EncodableValue("seq"), EncodableValue(sequence)},
+                      {EncodableValue("producer"), EncodableValue(producer)}};
 }
 
 // An attached bridge with a listener on its event stream.
@@ -164,6 +166,54 @@ TEST_F(JobsTest, OverflowKeepsTheNewestInOrderAndCountsTheRestUntilDetach) {
   bridge_.Detach();
   bridge_.EmitEvent(Event(0));  // detached: neither queued nor counted
   EXPECT_EQ(bridge_.DroppedEventCount(), 0u);
+}
+
+// As at process exit: the bridge goes while a job still runs; under ASan any
+// use of the destroyed bridge by the finishing worker is a finding.
+TEST(JobsLifetimeTest, WorkerOutlivingTheBridgeTouchesNothingDestroyed) {
+  QueuePoster poster;
+  NullMessenger messenger;
+  auto bridge = std::make_unique<NativeBridge>();
+  bridge->SetPoster(&poster);
+  bridge->Attach(&messenger, FakeWindow());
+  std::promise<void> gate, finished;
+  std::shared_ptr<ReplyRecord> record;
+  bridge->RunAsync(
+      [gate = gate.get_future().share(), &finished](WindowHandle, NativeBridge::AsyncOutcome*) {
+        gate.wait();
+        finished.set_value();
+      },
+      Recorder(&record));
+  bridge.reset();
+  gate.set_value();
+  finished.get_future().wait();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(poster.Attempts(), 0u);
+}
+
+// Producers on several threads while this thread drains (under TSan): every
+// event is sent or counted as dropped, each producer's in its order.
+TEST_F(JobsTest, ProducersOnManyThreadsKeepTheirOrder) {
+  constexpr int kProducers = 4, kPerProducer = 20000;
+  std::atomic<int> running{kProducers};
+  std::vector<std::thread> producers;
+  for (int p = 0; p < kProducers; ++p) {
+    producers.emplace_back([this, p, &running] {
+      for (int i = 0; i < kPerProducer; ++i) bridge_.EmitEvent(Event(i, p));
+      --running;
+    });
+  }
+  while (running.load() > 0) poster_.Pump(bridge_);
+  for (auto& t : producers) t.join();
+  poster_.Pump(bridge_);
+  EXPECT_EQ(sent_.size() + bridge_.DroppedEventCount(), size_t{kProducers * kPerProducer});
+  std::vector<int64_t> last(kProducers, -1);
+  for (const EncodableValue& event : sent_) {
+    const auto& map = std::get<EncodableMap>(event);
+    const int64_t producer = map.at(EncodableValue("producer")).LongValue();
+    ASSERT_GT(map.at(EncodableValue("seq")).LongValue(), last[producer]);
+    last[producer] = map.at(EncodableValue("seq")).LongValue();
+  }
 }
 
 }  // namespace
