@@ -152,6 +152,7 @@ struct FakeCaptureSystem {
   std::vector<uint32_t> sleeps;
   int64_t now = 1000000;
   int64_t step_us = 0;
+  CaptureHelperSystem system = System();
 
   CaptureHelperSystem System() {
     static constexpr uint64_t kFileTime = 116444736000000000ULL + 17000000000000000ULL;

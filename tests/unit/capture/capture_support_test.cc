@@ -62,14 +62,10 @@ TEST(CaptureSupportTest, TheReplyMap) {
             EncodableValue(EncodableList{EncodableValue("Microsoft-Windows-USB-USBHUB3"),
                                          EncodableValue("Microsoft-Windows-USB-USBPORT"),
                                          EncodableValue("Microsoft-Windows-USB-USBXHCI")}));
-  EXPECT_TRUE(caps.needsAdmin && caps.hubPortFound && caps.tracerptAvailable);
   // An invalid ID stops first, and its bytes must not make the reply undecodable.
   EXPECT_FALSE(ProbeUsbCaptureSupport(q, "HID\\X\xff", &caps));
   EXPECT_EQ(caps.systemBuild, 0u);
   EXPECT_EQ(caps.reason, "usbInstanceId 不是有效的 USB 设备实例路径：HID\\X\xEF\xBF\xBD");
-  std::string error;
-  EXPECT_FALSE(CheckHidCaptureSupport(q, "bogus", &error));
-  EXPECT_EQ(error, "usbInstanceId 不是有效的 USB 设备实例路径：bogus");
 }
 
 }  // namespace

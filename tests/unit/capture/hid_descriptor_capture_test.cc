@@ -22,9 +22,9 @@ TEST(HidCaptureTest, Helper) {
   fake.files.files[kOut + ".err"] = "an earlier run's error";
   // The wanted interface is the ID's, not MI_00.
   fake.trace.xml = HidEventXml(kDevice) + HidEventXml("USB\\VID_046D&amp;PID_C52B&amp;MI_00\\1");
-  CaptureHelperSystem system = fake.System();
   std::string message;
-  EXPECT_EQ(RunHidDescriptorCaptureHelper(system, kDevice, -1, 9000, kOut, &message), 0) << message;
+  EXPECT_EQ(RunHidDescriptorCaptureHelper(fake.system, kDevice, -1, 9000, kOut, &message), 0)
+      << message;
   EXPECT_EQ(fake.files.files,
             (std::map<std::string, std::string>{{kOut, std::string(kDevice) + "|4|05010902\r\n"}}));
   EXPECT_EQ(fake.hub.calls,
@@ -34,17 +34,15 @@ TEST(HidCaptureTest, Helper) {
   // A failure leaves its message in the error file and nothing else.
   FakeCaptureSystem other;
   other.trace.xml = HidEventXml("USB\\VID_046D&PID_1\\1");
-  CaptureHelperSystem other_system = other.System();
-  EXPECT_EQ(RunHidDescriptorCaptureHelper(other_system, kDevice, -1, 3000, kOut, &message), 2);
+  EXPECT_EQ(RunHidDescriptorCaptureHelper(other.system, kDevice, -1, 3000, kOut, &message), 2);
   EXPECT_EQ(message, kHidCaptureNoEventMessage);
   EXPECT_EQ(other.files.files, (std::map<std::string, std::string>{{kOut + ".err", message}}));
   EXPECT_EQ(other.hub.open_hubs + other.trace.running_sessions, 0);
   // A path that is not its own result location is refused before anything runs.
   FakeCaptureSystem f;
-  CaptureHelperSystem s = f.System();
   const std::string sam = "C:\\Windows\\system32\\config\\SAM";
   f.files.files = {{sam, "keep"}, {sam + ".err", "keep"}};
-  EXPECT_EQ(RunHidDescriptorCaptureHelper(s, kDevice, -1, 3000, sam, &message), 1);
+  EXPECT_EQ(RunHidDescriptorCaptureHelper(f.system, kDevice, -1, 3000, sam, &message), 1);
   EXPECT_EQ(message, "结果路径不在临时目录中或名称不符，拒绝写入：" + sam);
   EXPECT_EQ(f.files.files.size(), 2u);
   EXPECT_TRUE(f.hub.calls.empty());

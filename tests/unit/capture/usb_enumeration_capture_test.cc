@@ -29,8 +29,7 @@ TEST(UsbCaptureTest, Helper) {
   fake.trace.xml = "<Events/>";
   fake.step_us = 1500;
   fake.trace.enable_results = {0, 5, 0, 5};
-  CaptureHelperSystem system = fake.System();
-  EXPECT_EQ(RunUsbEnumerationCaptureHelper(system, kDevice, 2000, true, 5000, kDirectory), 0);
+  EXPECT_EQ(RunUsbEnumerationCaptureHelper(fake.system, kDevice, 2000, true, 5000, kDirectory), 0);
   // The reset took 1.5 ms, rounded up; the capture 2000 ms and 3 ms of readings.
   EXPECT_EQ(fake.files.files[kDirectory + "\\meta.txt"],
             "captureStartUs=1700000000000000\ncaptureStartWallUs=1700003600000000\n"
@@ -47,8 +46,7 @@ TEST(UsbCaptureTest, Helper) {
     FakeCaptureSystem f;
     f.hub.cycle_ok = false;
     f.trace.enable_results = {1, 1, 1, no_provider ? 1u : 0u};
-    CaptureHelperSystem s = f.System();
-    EXPECT_EQ(RunUsbEnumerationCaptureHelper(s, kDevice, 0, true, 0, kDirectory), 1);
+    EXPECT_EQ(RunUsbEnumerationCaptureHelper(f.system, kDevice, 0, true, 0, kDirectory), 1);
     EXPECT_EQ(MetaValue(f.files.files[kDirectory + "\\meta.txt"], "error"),
               no_provider ? "所有 USB / HID 类 ETW 提供程序都无法启用，未执行 USB 抓包。"
                           : "端口复位失败");
