@@ -168,6 +168,7 @@ TEST(ParseTraceEventsTest, EnumerationFixture) {
   EXPECT_EQ(events[1].fields.at("fid_ConfigurationDescriptorLength"), "59");
   // A control transfer with a setup packet: GET_DESCRIPTOR(configuration).
   EXPECT_EQ(events[2].dataHex, "800600020000FF00");
+  EXPECT_EQ(events[2].fields.at("wValue"), "0x0200");
   EXPECT_EQ(events[4].message, "HID 类驱动发布报告描述符（63 字节）");
   EXPECT_EQ(events[4].dataHex, kKeyboard);
   EXPECT_EQ(events[5].message, "HID 类驱动（HIDCLASS）事件 #2");
