@@ -16,7 +16,6 @@ namespace vek_test {
 struct ParsedReportDescriptor {
   bool ok = false;
   std::string error;
-  bool uses_report_ids = false;
   int top_level_collections = 0;
   // Bits per (main item type: 0 Input, 1 Output, 2 Feature; report ID).
   std::map<std::pair<int, uint32_t>, uint64_t> report_bits;
@@ -64,7 +63,6 @@ inline ParsedReportDescriptor ParseReportDescriptor(const std::vector<uint8_t>& 
       case 0x84:  // Report ID
         if (data == 0 || data > 255) return out;
         id = data;
-        out.uses_report_ids = true;
         break;
       case 0xA4:  // Push
       case 0xB4:  // Pop

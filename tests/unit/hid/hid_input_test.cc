@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -123,42 +122,6 @@ TEST(HidInputReadersTest, FailedOpensLeaveNothingBehind) {
   EXPECT_EQ(api.State("refuses").open_attempts,
             (std::vector<std::pair<HidAccess, bool>>{{HidAccess::kReadWrite, true},
                                                      {HidAccess::kRead, true}}));
-}
-
-// Threads open and close readers while reports flow; under TSan this checks
-// the table's locking.
-TEST(HidInputReadersTest, ConcurrentOpenCloseWhileEventsFlow) {
-  const std::vector<std::string> paths = {"p0", "p1", "p2", "p3"};
-  FakeHidDeviceApi api;
-  for (const auto& path : paths) api.Add(Device(path));
-  HidInputReaders readers(api, [](EncodableMap&&) {});
-  std::atomic<bool> done{false};
-  std::thread producer([&] {
-    for (uint8_t n = 0; !done; ++n) {
-      for (const auto& path : paths) api.PushReport(path, {n});
-      std::this_thread::yield();
-    }
-  });
-  std::vector<std::thread> workers;
-  for (int w = 0; w < 4; ++w) {
-    workers.emplace_back([&, w] {
-      std::string message;
-      for (int i = 0; i < 200; ++i) {
-        const std::string& path = paths[(w + i) % paths.size()];
-        if (i % 3 == 2) {
-          readers.Close(path);
-        } else {
-          EXPECT_TRUE(readers.Open(path, &message)) << message;
-        }
-        if (i % 50 == 0) readers.CloseAll();
-      }
-    });
-  }
-  for (auto& worker : workers) worker.join();
-  done = true;
-  producer.join();
-  readers.CloseAll();
-  for (const auto& path : paths) EXPECT_EQ(api.OpenHandles(path), 0) << path;
 }
 
 }  // namespace

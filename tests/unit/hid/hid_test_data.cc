@@ -41,8 +41,7 @@ Fields Table(const char* text) {
   return fields;
 }
 
-// A field's value, converting to the record member that takes it; 32-bit
-// fields are the signed logical and physical limits.
+// A field's value, converting to the record member that takes it.
 struct Value {
   int64_t value;
   template <typename T>
@@ -84,32 +83,36 @@ PpDataDump LoadPpDataDump(const std::string& name) {
     blob.resize(std::max(blob.size(), (bit + width + 7) / 8));
     for (size_t i = 0; i < width; ++i) blob[(bit + i) / 8] |= ((value >> i) & 1) << ((bit + i) % 8);
   };
-  size_t links = 0;
+  // The values read, by part and index ("cap3", "caps_info1"; "" for the header).
+  std::map<std::string, std::map<std::string, Value>> read;
   for (std::sregex_iterator it(text.begin(), text.end(), line_re), end; it != end; ++it) {
     const std::string part = (*it)[1], field = (*it)[3].matched ? (*it)[3] : (*it)[1];
     const std::string value = (*it)[4];
     const size_t index = (*it)[2].matched ? std::stoul((*it)[2]) : 0;
-    const uint64_t number = value.rfind("0x", 0) == 0 ? std::stoull(value, nullptr, 16)
-                                                      : static_cast<uint64_t>(std::stoll(value));
+    const int64_t number = value.rfind("0x", 0) == 0
+                               ? static_cast<int64_t>(std::stoull(value, nullptr, 16))
+                               : std::stoll(value);
+    read[(*it)[3].matched ? part + std::to_string(index) : ""][field] = Value{number};
     const Fields& fields = part == "cap" ? cap : part == "LinkCollectionArray" ? link : header;
-    const size_t base = part == "cap"                   ? 44 + 104 * index
-                        : part == "LinkCollectionArray" ? 44 + links + 16 * index
-                                                        : 8 * index;
+    const size_t base = part == "cap" ? 44 + 104 * index
+                        : part == "LinkCollectionArray"
+                            ? 44 + read[""]["FirstByteOfLinkCollectionArray"].value + 16 * index
+                            : 8 * index;
     if (part == "MagicKey") {  // printed in memory order
       for (size_t i = 0; i < 8; ++i) put(8 * i, 8, number >> (56 - 8 * i));
     } else if (fields.count(field) != 0) {  // not a reserved word or an unused token
       put(8 * base + fields.at(field).first, fields.at(field).second, number);
     }
-    if (field == "FirstByteOfLinkCollectionArray") links = number;
   }
-  auto u16 = [&](size_t at) { return static_cast<uint16_t>(blob[at] | blob[at + 1] << 8); };
-  blob.resize(44 + links + 16 * u16(42));
+  std::map<std::string, Value>& top = read[""];
+  blob.resize(44 + top["FirstByteOfLinkCollectionArray"].value +
+              16 * top["NumberLinkCollectionNodes"].value);
 
   // What HidP_GetCaps, HidP_GetButtonCaps and HidP_GetValueCaps answer.
   vek_native::HidCaps& caps = dump.capabilities.caps;
-  caps.usage = u16(8);
-  caps.usage_page = u16(10);
-  caps.number_link_collection_nodes = u16(42);
+  caps.usage = top["Usage"];
+  caps.usage_page = top["UsagePage"];
+  caps.number_link_collection_nodes = top["NumberLinkCollectionNodes"];
   uint16_t* counts[3][3] = {{&caps.input_report_byte_length, &caps.number_input_button_caps,
                              &caps.number_input_value_caps},
                             {&caps.output_report_byte_length, &caps.number_output_button_caps,
@@ -117,29 +120,23 @@ PpDataDump LoadPpDataDump(const std::string& name) {
                             {&caps.feature_report_byte_length, &caps.number_feature_button_caps,
                              &caps.number_feature_value_caps}};
   for (int t = 0; t < 3; ++t) {
-    *counts[t][0] = u16(16 + 8 * t + 6);
-    for (size_t i = u16(16 + 8 * t); i < u16(16 + 8 * t + 4); ++i) {
-      auto f = [&](const std::string& name) {
-        uint64_t v = 0;
-        for (size_t b = 0; b < cap.at(name).second; ++b) {
-          const size_t bit = 8 * (44 + 104 * i) + cap.at(name).first + b;
-          v |= static_cast<uint64_t>((blob[bit / 8] >> (bit % 8)) & 1) << b;
-        }
-        return Value{cap.at(name).second == 32 ? static_cast<int32_t>(v) : static_cast<int64_t>(v)};
-      };
-      const bool range = f("IsRange");
-      const Value usage_max = range ? f("Range.UsageMax") : Value{0};
-      if (f("IsButtonCap")) {
-        dump.capabilities.buttons[t].push_back({f("UsagePage"), f("ReportID"), f("BitField"), range,
-                                                f("IsAbsolute"), f("ReportCount"),
-                                                f("Range.UsageMin"), usage_max});
+    std::map<std::string, Value>& info = read["caps_info" + std::to_string(t)];
+    *counts[t][0] = info["ReportByteLength"];
+    for (int64_t i = info["FirstCap"].value; i < info["LastCap"].value; ++i) {
+      std::map<std::string, Value>& f = read["cap" + std::to_string(i)];
+      const bool range = f["IsRange"];
+      const Value usage_min = range ? f["Range.UsageMin"] : f["NotRange.Usage"];
+      const Value usage_max = range ? f["Range.UsageMax"] : Value{0};
+      if (f["IsButtonCap"]) {
+        dump.capabilities.buttons[t].push_back({f["UsagePage"], f["ReportID"], f["BitField"], range,
+                                                f["IsAbsolute"], f["ReportCount"], usage_min,
+                                                usage_max});
         ++*counts[t][1];
       } else {
         dump.capabilities.values[t].push_back(
-            {f("UsagePage"), f("ReportID"), range, f("IsAbsolute"), f("NotButton.HasNull"),
-             f("BitSize"), f("ReportCount"), f("NotButton.LogicalMin"), f("NotButton.LogicalMax"),
-             f("NotButton.PhysicalMin"), f("NotButton.PhysicalMax"), f("Range.UsageMin"),
-             usage_max});
+            {f["UsagePage"], f["ReportID"], range, f["IsAbsolute"], f["NotButton.HasNull"],
+             f["BitSize"], f["ReportCount"], f["NotButton.LogicalMin"], f["NotButton.LogicalMax"],
+             f["NotButton.PhysicalMin"], f["NotButton.PhysicalMax"], usage_min, usage_max});
         ++*counts[t][2];
       }
     }
