@@ -329,9 +329,8 @@ TEST_F(UsbSideTest, ReportOfTwoCollectionsWhoseHubRefusesTheReportDescriptor) {
   RefuseReportDescriptors();
   const EncodableMap report = Report(kCol02);
   // Both collections of interface 1 are rebuilt by hidapi, &col01 first.
-  std::vector<uint8_t> expected = vek_test::LoadPpDataDump("046D_C534_0002_0001").expected;
-  const std::vector<uint8_t> second = vek_test::LoadPpDataDump("046D_C534_0001_000C").expected;
-  expected.insert(expected.end(), second.begin(), second.end());
+  const std::vector<uint8_t> expected =
+      vek_test::HidapiRebuild({"046D_C534_0002_0001", "046D_C534_0001_000C"});
   EXPECT_EQ(Descriptor(report), expected);
   EXPECT_EQ(Str(report, "reportDescriptorSource") + " " + Str(report, "reportDescriptorAlgorithm") +
                 " " + Str(report, "usbSpeed"),
@@ -385,10 +384,12 @@ TEST_F(UsbSideTest, ReportFallsBackToTheCollectionsOwnCaps) {
   RefuseReportDescriptors();
   fake::FakeHidDeviceSpec spec = Collection(kPath0, kInterface0, "046D_C534_0006_0001");
   spec.opens = {HidAccess::kReadWrite};
+  spec.caps.usage = 0x06;
   hid_ = fake::FakeHidDeviceApi({spec});
   const EncodableMap report = Report(kPath0);
-  EXPECT_EQ(Descriptor(report),
-            SynthesizeDescriptor(vek_test::LoadPpDataDump("046D_C534_0006_0001").capabilities));
+  CapabilitySet own;
+  own.caps = spec.caps;
+  EXPECT_EQ(Descriptor(report), SynthesizeDescriptor(own));
   EXPECT_EQ(Str(report, "reportDescriptorAlgorithm"), "caps-only");
   EXPECT_EQ(Int(report, "reconstructedCollectionCount"), 1);
   EXPECT_NE(Str(report, "usbError").find("已按同一 USB 接口合并 1 个 HID 集合按控制 caps 合成"),
