@@ -29,11 +29,9 @@ TEST(HidDevicesTest, PathFieldsAndBusTypes) {
       {kPath, "&mi_", 2},
       {kPath, "&col", 3},
       {R"(\\?\HID#VID_1&PID_2&MI_0F#x)", "&mi_", 15},
-      {"&mi_a9", "&mi_", 0xa9},
       {R"(\\?\hid#vid_1&pid_2&mi_0)", "&mi_", 0},     // one digit at the end
       {R"(\\?\hid#vid_1&pid_2&col0g#x)", "&col", 0},  // not hex
       {R"(\\?\hid#vid_1&pid_2#x)", "&mi_", 0},        // absent
-      {"&mi", "&mi_", 0},                             // shorter than the marker
   };
   for (const auto& [path, marker, field] : fields) {
     EXPECT_EQ(ParseHexSuffixField(path, marker), field) << path << " " << marker;
@@ -45,10 +43,8 @@ TEST(HidDevicesTest, PathFieldsAndBusTypes) {
       {R"(\\?\hid#x)", "USB\\VID_046D&PID_C52B\\5&1", 1},
       {R"(\\?\hid#x)", "", 0},
       {R"(\\?\hid#{00001124-0000-1000-8000-00805f9b34fb}_dev_x#y)", "BTHENUM\\{00001124}", 2},
-      {R"(\\?\hid#{00001812-0000-1000-8000-00805f9b34fb}_dev_x#y)", "SWD\\x", 2},
       {R"(\\?\hid#bthledevice#y)", "HID\\x", 2},
       {R"(\\?\hid#acpi0c50#y)", "ACPI\\PNP0C50\\0", 3},
-      {"#vid", "", 0},  // too short to hold "#vid_"
   };
   for (const auto& [path, parent, bus] : buses) {
     EXPECT_EQ(ClassifyBusType(path, parent), bus) << path << " " << parent;
@@ -89,7 +85,6 @@ TEST(HidDevicesTest, CapsCollectionsAndStrings) {
       {3, {0, 0, 1}, false, 2},  // the top-level nodes
       {3, {0, 0, 1}, true, 3},   // the query fails: the declared count
       {2, {1, 1}, false, 2},     // no top-level node: the declared count
-      {2, {0, 0, 0}, false, 2},  // nodes beyond the declared count are not counted
   };
   for (const auto& c : cases) {
     FakeHidDeviceSpec spec = Spec("p");
@@ -113,8 +108,6 @@ TEST(HidDevicesTest, CapsCollectionsAndStrings) {
   HidCaps caps;
   EXPECT_FALSE(ReadHidCaps(OpenHidDeviceForQuery(api, "a").get(), &caps));
   EXPECT_FALSE(ReadHidCaps(OpenHidDeviceForQuery(api, "b").get(), &caps));
-  EXPECT_FALSE(ReadHidCaps(nullptr, &caps));
-  EXPECT_FALSE(ReadHidCaps(OpenHidDeviceForQuery(api, "a").get(), nullptr));
   // Strings: at most 255 UTF-16 units, as UTF-8; "" when the call fails.
   auto device = OpenHidDeviceForQuery(api, "b");
   EXPECT_EQ(ReadHidString(*device, HidStringKind::kProduct), std::string(255, 'x'));
@@ -211,7 +204,6 @@ TEST(HidDevicesTest, ReportWrites) {
       {kWriteFails | kReadOnly, 4, 0, "p", "02", false, "write 02000000 output 02000000", ""},
       {kWriteShort, 4, 0, "p", "02", false, "write 02000000 output 02000000", ""},
       {0, 4, 4, "", "01", false, "", "HID 写入参数为空"},
-      {0, 4, 4, "p", "", true, "", "HID 写入参数为空"},
       {kRefusesAll, 4, 4, "p", "01", false, "write 01000000 output 01000000",
        "写入 HID Output 报告失败（Win32 错误码 31）"},
       {kRefusesAll, 4, 4, "p", "01", true, "feature 01000000",
