@@ -50,7 +50,6 @@ struct FakeHidDeviceSpec {
   bool write_file_fails = false;
   bool write_file_short = false;
   bool set_fails = false;
-  uint32_t write_error = 31;      // ERROR_GEN_FAILURE
   bool stop_event_fails = false;  // with ERROR_NO_SYSTEM_RESOURCES
   bool read_event_fails = false;
 };
@@ -67,7 +66,6 @@ struct FakeHidDeviceState {
   std::vector<uint32_t> read_sizes;
   // The writes in call order, as "write|output|feature <hex>" words.
   std::string sent;
-  int preparsed_obtained = 0;
   int preparsed_live = 0;
 };
 
@@ -76,7 +74,6 @@ class FakeHidPreparsedData : public HidPreparsedData {
   FakeHidPreparsedData(const FakeHidDeviceSpec& spec, FakeHidDeviceState& state)
       : spec_(spec), state_(state) {
     std::lock_guard<std::mutex> lock(state_.mutex);
-    ++state_.preparsed_obtained;
     ++state_.preparsed_live;
   }
   ~FakeHidPreparsedData() override {
@@ -209,7 +206,7 @@ class FakeHidDevice : public HidDevice {
     std::lock_guard<std::mutex> lock(state_.mutex);
     state_.sent +=
         (state_.sent.empty() ? "" : " ") + std::string(kind) + " " + vek_test::ToHex(report);
-    if (!ok) *error = spec_.write_error;
+    if (!ok) *error = 31;  // ERROR_GEN_FAILURE
     return ok;
   }
   const FakeHidDeviceSpec& spec_;
@@ -309,7 +306,6 @@ class FakeDeviceTree : public DeviceTree {
       : parents_(std::move(parents)) {}
   bool GetParentInstanceId(const std::string& instance_id, std::string* parent_id,
                            uint32_t* cm_error) override {
-    visited.push_back(instance_id);
     auto it = parents_.find(instance_id);
     if (it == parents_.end()) {
       *cm_error = 13;  // CR_NO_SUCH_DEVNODE
@@ -318,7 +314,6 @@ class FakeDeviceTree : public DeviceTree {
     *parent_id = it->second;
     return true;
   }
-  std::vector<std::string> visited;
 
  private:
   std::map<std::string, std::string> parents_;

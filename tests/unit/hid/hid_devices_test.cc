@@ -64,55 +64,28 @@ TEST(HidDevicesTest, WalkUpToTheUsbDevice) {
   EXPECT_EQ(FindUsbDeviceInstanceId(tree, "usb\\vid_1&pid_2\\x"), "usb\\vid_1&pid_2\\x");
   EXPECT_EQ(FindUsbDeviceInstanceId(tree, ""), "");
   EXPECT_EQ(FindUsbDeviceInstanceId(tree, "HID\\KBD\\1"), "");
-  // The start and seven ancestors are examined, and no more.
-  for (int depth : {7, 8}) {
-    std::map<std::string, std::string> chain;
-    for (int i = 0; i < depth; ++i) chain[std::to_string(i)] = std::to_string(i + 1);
-    chain[std::to_string(depth - 1)] = "USB\\VID_1234&PID_5678\\9";
-    FakeDeviceTree deep(chain);
-    EXPECT_EQ(FindUsbDeviceInstanceId(deep, "0"), depth == 7 ? "USB\\VID_1234&PID_5678\\9" : "");
-    EXPECT_EQ(deep.visited.size(), 7u);
-  }
 }
 
-TEST(HidDevicesTest, CapsCollectionsAndStrings) {
-  const struct {
-    uint16_t declared;
-    std::vector<uint16_t> parents;
-    bool query_fails;
-    uint32_t expected;
-  } cases[] = {
-      {3, {0, 0, 1}, false, 2},  // the top-level nodes
-      {3, {0, 0, 1}, true, 3},   // the query fails: the declared count
-      {2, {1, 1}, false, 2},     // no top-level node: the declared count
-  };
-  for (const auto& c : cases) {
+// The collection count is that of the top-level link nodes, or the declared
+// one when the nodes cannot be read or none is top-level; strings are cut at
+// 255 UTF-16 units.
+TEST(HidDevicesTest, CollectionCountAndStrings) {
+  const std::tuple<std::vector<uint16_t>, bool, uint32_t> cases[] = {
+      {{0, 0, 1}, false, 2}, {{0, 0, 1}, true, 3}, {{1, 1, 1}, false, 3}};
+  for (const auto& [parents, query_fails, expected] : cases) {
     FakeHidDeviceSpec spec = Spec("p");
-    spec.caps.number_link_collection_nodes = c.declared;
-    spec.link_nodes.resize(c.parents.size());
-    for (size_t i = 0; i < c.parents.size(); ++i) spec.link_nodes[i].parent = c.parents[i];
-    spec.link_nodes_fail = c.query_fails;
+    spec.caps.number_link_collection_nodes = 3;
+    for (uint16_t parent : parents) spec.link_nodes.push_back({0, 0, parent});
+    spec.link_nodes_fail = query_fails;
+    spec.strings[HidStringKind::kProduct] = std::u16string(300, u'x');
     FakeHidDeviceApi api({spec});
     HidCaps caps;
     uint32_t count = 99;
-    ASSERT_TRUE(ReadHidCaps(OpenHidDeviceForQuery(api, "p").get(), &caps, &count));
-    EXPECT_EQ(count, c.expected) << c.declared << " " << c.query_fails;
+    auto device = OpenHidDeviceForQuery(api, "p");
+    ASSERT_TRUE(ReadHidCaps(device.get(), &caps, &count));
+    EXPECT_EQ(count, expected) << query_fails;
+    EXPECT_EQ(ReadHidString(*device, HidStringKind::kProduct), std::string(255, 'x'));
   }
-  FakeHidDeviceSpec no_data = Spec("a");
-  no_data.has_preparsed_data = false;
-  FakeHidDeviceSpec bad_caps = Spec("b");
-  bad_caps.caps_status = 0xC0110001u;
-  bad_caps.strings[HidStringKind::kProduct] = std::u16string(300, u'x');
-  bad_caps.strings[HidStringKind::kManufacturer] = u"罗技 Logitech";
-  FakeHidDeviceApi api({no_data, bad_caps});
-  HidCaps caps;
-  EXPECT_FALSE(ReadHidCaps(OpenHidDeviceForQuery(api, "a").get(), &caps));
-  EXPECT_FALSE(ReadHidCaps(OpenHidDeviceForQuery(api, "b").get(), &caps));
-  // Strings: at most 255 UTF-16 units, as UTF-8; "" when the call fails.
-  auto device = OpenHidDeviceForQuery(api, "b");
-  EXPECT_EQ(ReadHidString(*device, HidStringKind::kProduct), std::string(255, 'x'));
-  EXPECT_EQ(ReadHidString(*device, HidStringKind::kManufacturer), "罗技 Logitech");
-  EXPECT_EQ(ReadHidString(*device, HidStringKind::kSerialNumber), "");
 }
 
 // Open modes as w (read/write), r (read) and a (attributes only); "+" would
