@@ -45,10 +45,9 @@ struct FakeHidDeviceSpec {
   // Strings as UTF-16 (written without a terminator when they fill the
   // buffer); absent ones fail.
   std::map<HidStringKind, std::u16string> strings;
-  // Writes: WriteFile fails or takes one byte less; HidD_SetOutputReport
+  // Writes: WriteFile fails; HidD_SetOutputReport
   // and HidD_SetFeature fail.
   bool write_file_fails = false;
-  bool write_file_short = false;
   bool set_fails = false;
   bool stop_event_fails = false;  // with ERROR_NO_SYSTEM_RESOURCES
   bool read_event_fails = false;
@@ -183,7 +182,7 @@ class FakeHidDevice : public HidDevice {
   }
   bool WriteReport(const std::vector<uint8_t>& report, uint32_t* written,
                    uint32_t* error) override {
-    *written = static_cast<uint32_t>(report.size() - (spec_.write_file_short ? 1 : 0));
+    *written = static_cast<uint32_t>(report.size());
     return Log("write", report, !spec_.write_file_fails, error);
   }
   bool SetOutputReport(std::vector<uint8_t>* report, uint32_t* error) override {
