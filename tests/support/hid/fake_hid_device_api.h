@@ -35,9 +35,6 @@ struct FakeHidDeviceSpec {
   std::vector<uint8_t> preparsed_bytes;
   uint32_t caps_status = kHidpStatusSuccess;
   HidCaps caps;
-  // The link collection nodes HidP_GetLinkCollectionNodes returns.
-  std::vector<HidLinkCollectionNode> link_nodes;
-  bool link_nodes_fail = false;
   // The button and value caps records of each report type (HidReportType).
   std::vector<ButtonCapsRecord> buttons[3];
   std::vector<ValueCapsRecord> values[3];
@@ -85,10 +82,7 @@ class FakeHidPreparsedData : public HidPreparsedData {
   }
   uint32_t GetLinkCollectionNodes(std::vector<HidLinkCollectionNode>* nodes,
                                   uint32_t* length) override {
-    if (spec_.link_nodes_fail) return 0xC0110004u;  // HIDP_STATUS_INVALID_PREPARSED_DATA
-    const size_t n = std::min(nodes->size(), spec_.link_nodes.size());
-    std::copy(spec_.link_nodes.begin(), spec_.link_nodes.begin() + n, nodes->begin());
-    *length = static_cast<uint32_t>(spec_.link_nodes.size());
+    *length = 0;  // none: the declared count stands
     return kHidpStatusSuccess;
   }
   uint32_t GetButtonCaps(HidReportType type, uint16_t count,

@@ -64,28 +64,6 @@ TEST(HidDevicesTest, WalkUpToTheUsbDevice) {
   EXPECT_EQ(FindUsbDeviceInstanceId(tree, "HID\\KBD\\1"), "");
 }
 
-// The collection count is that of the top-level link nodes, or the declared
-// one when the nodes cannot be read or none is top-level; strings are cut at
-// 255 UTF-16 units.
-TEST(HidDevicesTest, CollectionCountAndStrings) {
-  const std::tuple<std::vector<uint16_t>, bool, uint32_t> cases[] = {
-      {{0, 0, 1}, false, 2}, {{0, 0, 1}, true, 3}, {{1, 1, 1}, false, 3}};
-  for (const auto& [parents, query_fails, expected] : cases) {
-    FakeHidDeviceSpec spec = Spec("p");
-    spec.caps.number_link_collection_nodes = 3;
-    for (uint16_t parent : parents) spec.link_nodes.push_back({0, 0, parent});
-    spec.link_nodes_fail = query_fails;
-    spec.strings[HidStringKind::kProduct] = std::u16string(300, u'x');
-    FakeHidDeviceApi api({spec});
-    HidCaps caps;
-    uint32_t count = 99;
-    auto device = OpenHidDeviceForQuery(api, "p");
-    ASSERT_TRUE(ReadHidCaps(device.get(), &caps, &count));
-    EXPECT_EQ(count, expected) << query_fails;
-    EXPECT_EQ(ReadHidString(*device, HidStringKind::kProduct), std::string(255, 'x'));
-  }
-}
-
 // Open modes as w (read/write), r (read) and a (attributes only); "+" would
 // mark an overlapped attempt.
 TEST(HidDevicesTest, OpenModesInTheirOrder) {
@@ -128,8 +106,6 @@ TEST(HidDevicesTest, ListingInEnumerationOrder) {
   mouse.strings = {{HidStringKind::kProduct, u"USB Receiver"},
                    {HidStringKind::kManufacturer, u"Logitech"},
                    {HidStringKind::kSerialNumber, u"SN1"}};
-  FakeHidDeviceSpec refuses = Spec(R"(\\?\hid#vid_1&pid_1#refuses)");
-  refuses.opens = {};
   FakeHidDeviceSpec no_caps = Spec(R"(\\?\hid#vid_1&pid_1#nocaps)");
   no_caps.has_preparsed_data = false;
   // Held exclusively by its driver: attribute-only access, no attributes.
@@ -137,7 +113,7 @@ TEST(HidDevicesTest, ListingInEnumerationOrder) {
                                      "BTHENUM\\{00001124-0000-1000-8000-00805f9b34fb}_VID\\8");
   bluetooth.opens = {HidAccess::kAttributesOnly};
   bluetooth.has_attributes = false;
-  FakeHidDeviceApi api({refuses, mouse, no_caps, bluetooth});
+  FakeHidDeviceApi api({mouse, no_caps, bluetooth});
   FakeDeviceTree tree({{mouse.parent_instance_id, "USB\\VID_046D&PID_C52B\\5&3"}});
   std::vector<HidDeviceRecord> records(3);
   std::string message;
