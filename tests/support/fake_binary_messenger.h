@@ -31,7 +31,7 @@ class FakeBinaryMessenger : public BinaryMessenger {
 
   void Send(const std::string& channel, const uint8_t* message, size_t size,
             BinaryReply reply = nullptr) const override {
-    sent.push_back({channel, Bytes(message, size), std::move(reply)});
+    sent.push_back({channel, std::vector<uint8_t>(message, message + size), std::move(reply)});
   }
   void SetMessageHandler(const std::string& channel, BinaryMessageHandler handler) override {
     if (handler) {
@@ -50,7 +50,7 @@ class FakeBinaryMessenger : public BinaryMessenger {
     if (it == handlers_.end()) return delivery;
     BinaryMessageHandler handler = it->second;  // it may replace itself
     handler(message.data(), message.size(), [delivery](const uint8_t* reply, size_t size) {
-      if (++delivery->replies == 1) delivery->reply = Bytes(reply, size);
+      if (++delivery->replies == 1) delivery->reply = std::vector<uint8_t>(reply, reply + size);
     });
     return delivery;
   }
@@ -64,9 +64,6 @@ class FakeBinaryMessenger : public BinaryMessenger {
   mutable std::vector<Sent> sent;
 
  private:
-  static std::vector<uint8_t> Bytes(const uint8_t* data, size_t size) {
-    return size == 0 ? std::vector<uint8_t>() : std::vector<uint8_t>(data, data + size);
-  }
   std::map<std::string, BinaryMessageHandler> handlers_;
 };
 

@@ -25,7 +25,7 @@ class FakeTraceApi : public TraceApi {
   uint32_t size_result = 122, list_result = 0;         // TdhEnumerateProviders' two calls
   std::vector<uint8_t> provider_block;
   uint32_t system_length = 19;  // GetSystemDirectoryW: 0 fails, 260 and up too long
-  bool process_starts = true, exit_code_readable = true, converter_writes_xml = true;
+  bool converter_writes_xml = true;
   ProcessWait wait = ProcessWait::kExited;
   uint32_t exit_code = 0;
   std::string xml;
@@ -82,11 +82,9 @@ class FakeTraceApi : public TraceApi {
     Log("remove " + Utf16ToUtf8(path));
   }
   bool StartHiddenProcess(const std::u16string&, const std::u16string& command_line,
-                          uintptr_t* process, uint32_t* error) override {
+                          uintptr_t* process, uint32_t*) override {
     const std::string line = Utf16ToUtf8(command_line);
     calls.push_back("run " + line);
-    *error = 2;
-    if (!process_starts) return false;
     const size_t o = line.find("-o \"") + 4;
     if (converter_writes_xml) files_->files[line.substr(o, line.find('"', o) - o)] = xml;
     *process = 9;
@@ -100,10 +98,9 @@ class FakeTraceApi : public TraceApi {
   void KillProcess(uintptr_t, uint32_t exit_code) override {
     Log("kill " + std::to_string(exit_code));
   }
-  bool ReadProcessExitCode(uintptr_t, uint32_t* code, uint32_t* error) override {
-    if (exit_code_readable) *code = exit_code;
-    *error = 6;
-    return exit_code_readable;
+  bool ReadProcessExitCode(uintptr_t, uint32_t* code, uint32_t*) override {
+    *code = exit_code;
+    return true;
   }
   void CloseProcess(uintptr_t) override { --open_processes; }
 
@@ -155,6 +152,7 @@ struct FakeCaptureSystem {
   std::vector<uint32_t> sleeps;
   int64_t now = 1000000;
   int64_t step_us = 0;
+  CaptureHelperSystem system = System();
 
   CaptureHelperSystem System() {
     static constexpr uint64_t kFileTime = 116444736000000000ULL + 17000000000000000ULL;

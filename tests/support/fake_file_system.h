@@ -22,7 +22,6 @@ class FakeFileSystem : public FileSystem {
   // Injected failures, call -> Windows error code: "temp", "mkdir", or
   // "open ", "size ", "read ", "create ", "write " followed by the path.
   std::map<std::string, uint32_t> errors;
-  uint64_t claimed_size = 0;  // non-zero: FileSize reports this instead
   uint32_t largest_transfer = 0;
   int open_handles = 0;
 
@@ -35,7 +34,7 @@ class FakeFileSystem : public FileSystem {
     return files.count(path) ? Open(path, file) : Fail(2, error);
   }
   bool FileSize(FileHandle file, uint64_t* size, uint32_t* error) override {
-    *size = claimed_size != 0 ? claimed_size : files[Get(file).path].size();
+    *size = files[Get(file).path].size();
     return !Fails("size " + Get(file).path, error);
   }
   bool Read(FileHandle file, uint8_t* buffer, uint32_t size, uint32_t* done,

@@ -2,21 +2,13 @@
 #define FLUTTER_DESKTOP_LIBRARY
 #include "support/fake_flutter_messenger.h"
 
-namespace {
-
-std::vector<uint8_t> Bytes(const uint8_t* data, size_t size) {
-  return size == 0 ? std::vector<uint8_t>() : std::vector<uint8_t>(data, data + size);
-}
-
-}  // namespace
-
 extern "C" {
 
 bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessengerRef messenger, const char* channel,
                                           const uint8_t* message, const size_t message_size,
                                           const FlutterDesktopBinaryReply reply, void* user_data) {
   if (!messenger->available) return false;
-  messenger->sent.push_back({channel, Bytes(message, message_size), reply});
+  messenger->sent.push_back({channel, std::vector<uint8_t>(message, message + message_size)});
   return true;
 }
 
@@ -30,7 +22,7 @@ void FlutterDesktopMessengerSendResponse(FlutterDesktopMessengerRef messenger,
                                          const FlutterDesktopMessageResponseHandle* handle,
                                          const uint8_t* data, size_t data_length) {
   if (messenger->lock_depth == 0) ++messenger->responses_sent_unlocked;
-  messenger->responses.emplace_back(handle->id, Bytes(data, data_length));
+  messenger->responses.emplace_back(handle->id, std::vector<uint8_t>(data, data + data_length));
 }
 
 void FlutterDesktopMessengerSetCallback(FlutterDesktopMessengerRef messenger, const char* channel,

@@ -22,7 +22,6 @@ struct FlutterDesktopMessenger {
   struct Sent {
     std::string channel;
     std::vector<uint8_t> message;
-    FlutterDesktopBinaryReply reply = nullptr;
   };
 
   bool available = true;  // false: the engine is gone

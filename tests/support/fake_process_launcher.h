@@ -18,18 +18,14 @@ class FakeProcessLauncher : public ProcessLauncher {
  public:
   bool elevated = false;
   // Ticks move on between launches, as time does, so that the process-wide
-  // unique-tick rule hands out exactly the tick read; a test may fix it (above
-  // any before) to know a location in advance.
+  // unique-tick rule hands out exactly the tick read.
   uint64_t last_tick = 0;
-  std::optional<uint64_t> fixed_tick;
   std::string own_path = "C:\\Program Files\\vek\\vek_tool.exe";
-  uint32_t own_path_error = 0;  // non-zero: no own path
   ComInit com_init = ComInit::kInitialised;
   uint32_t start_error = 0;  // non-zero: ShellExecuteExW fails with it
   bool gives_handle = true;
   std::deque<WaitResult> wait_results = {WaitResult::kSignalled};  // then kSignalled
   uint32_t exit_code = 0;
-  uint32_t exit_code_error = 0;  // non-zero: GetExitCodeProcess fails
   // The "helper" itself: runs at start with the parameter text.
   std::function<void(const std::string& parameters)> on_start;
 
@@ -43,13 +39,11 @@ class FakeProcessLauncher : public ProcessLauncher {
   uint32_t CurrentProcessId() override { return 4242; }
   uint64_t TickCount64() override {
     static uint64_t clock = 1000000;
-    clock = fixed_tick.value_or(clock + 1000);
-    return last_tick = clock;
+    return last_tick = clock += 1000;
   }
-  bool GetOwnPath(std::string* path, uint32_t* error) override {
+  bool GetOwnPath(std::string* path, uint32_t*) override {
     *path = own_path;
-    *error = own_path_error;
-    return Log("GetOwnPath", own_path_error == 0);
+    return Log("GetOwnPath", true);
   }
   ComInit InitializeCom() override {
     Log("InitializeCom", true);
@@ -78,10 +72,9 @@ class FakeProcessLauncher : public ProcessLauncher {
     terminated_with = code;
     Log("Terminate " + std::to_string(code), true);
   }
-  bool GetExitCode(ProcessHandle, uint32_t* code, uint32_t* error) override {
+  bool GetExitCode(ProcessHandle, uint32_t* code, uint32_t*) override {
     *code = terminated_with.value_or(exit_code);
-    *error = exit_code_error;
-    return Log("GetExitCode", exit_code_error == 0);
+    return Log("GetExitCode", true);
   }
   void Close(ProcessHandle process) override {
     open_handles -= process == &handle_ ? 1 : 0;

@@ -35,9 +35,6 @@ struct FakeHidDeviceSpec {
   std::vector<uint8_t> preparsed_bytes;
   uint32_t caps_status = kHidpStatusSuccess;
   HidCaps caps;
-  // The link collection nodes HidP_GetLinkCollectionNodes returns.
-  std::vector<HidLinkCollectionNode> link_nodes;
-  bool link_nodes_fail = false;
   // The button and value caps records of each report type (HidReportType).
   std::vector<ButtonCapsRecord> buttons[3];
   std::vector<ValueCapsRecord> values[3];
@@ -45,12 +42,10 @@ struct FakeHidDeviceSpec {
   // Strings as UTF-16 (written without a terminator when they fill the
   // buffer); absent ones fail.
   std::map<HidStringKind, std::u16string> strings;
-  // Writes: WriteFile fails or takes one byte less; HidD_SetOutputReport
+  // Writes: WriteFile fails; HidD_SetOutputReport
   // and HidD_SetFeature fail.
   bool write_file_fails = false;
-  bool write_file_short = false;
   bool set_fails = false;
-  uint32_t write_error = 31;      // ERROR_GEN_FAILURE
   bool stop_event_fails = false;  // with ERROR_NO_SYSTEM_RESOURCES
   bool read_event_fails = false;
 };
@@ -68,7 +63,6 @@ struct FakeHidDeviceState {
   std::vector<uint32_t> read_sizes;
   // The writes in call order, as "write|output|feature <hex>" words.
   std::string sent;
-  int preparsed_obtained = 0;
   int preparsed_live = 0;
 };
 
@@ -77,7 +71,6 @@ class FakeHidPreparsedData : public HidPreparsedData {
   FakeHidPreparsedData(const FakeHidDeviceSpec& spec, FakeHidDeviceState& state)
       : spec_(spec), state_(state) {
     std::lock_guard<std::mutex> lock(state_.mutex);
-    ++state_.preparsed_obtained;
     ++state_.preparsed_live;
   }
   ~FakeHidPreparsedData() override {
@@ -90,10 +83,7 @@ class FakeHidPreparsedData : public HidPreparsedData {
   }
   uint32_t GetLinkCollectionNodes(std::vector<HidLinkCollectionNode>* nodes,
                                   uint32_t* length) override {
-    if (spec_.link_nodes_fail) return 0xC0110004u;  // HIDP_STATUS_INVALID_PREPARSED_DATA
-    const size_t n = std::min(nodes->size(), spec_.link_nodes.size());
-    std::copy(spec_.link_nodes.begin(), spec_.link_nodes.begin() + n, nodes->begin());
-    *length = static_cast<uint32_t>(spec_.link_nodes.size());
+    *length = 0;  // none: the declared count stands
     return kHidpStatusSuccess;
   }
   uint32_t GetButtonCaps(HidReportType type, uint16_t count,
@@ -189,7 +179,7 @@ class FakeHidDevice : public HidDevice {
   }
   bool WriteReport(const std::vector<uint8_t>& report, uint32_t* written,
                    uint32_t* error) override {
-    *written = static_cast<uint32_t>(report.size() - (spec_.write_file_short ? 1 : 0));
+    *written = static_cast<uint32_t>(report.size());
     return Log("write", report, !spec_.write_file_fails, error);
   }
   bool SetOutputReport(std::vector<uint8_t>* report, uint32_t* error) override {
@@ -212,7 +202,7 @@ class FakeHidDevice : public HidDevice {
     std::lock_guard<std::mutex> lock(state_.mutex);
     state_.sent +=
         (state_.sent.empty() ? "" : " ") + std::string(kind) + " " + vek_test::ToHex(report);
-    if (!ok) *error = spec_.write_error;
+    if (!ok) *error = 31;  // ERROR_GEN_FAILURE
     return ok;
   }
   const FakeHidDeviceSpec& spec_;
@@ -312,7 +302,6 @@ class FakeDeviceTree : public DeviceTree {
       : parents_(std::move(parents)) {}
   bool GetParentInstanceId(const std::string& instance_id, std::string* parent_id,
                            uint32_t* cm_error) override {
-    visited.push_back(instance_id);
     auto it = parents_.find(instance_id);
     if (it == parents_.end()) {
       *cm_error = 13;  // CR_NO_SUCH_DEVNODE
@@ -321,7 +310,6 @@ class FakeDeviceTree : public DeviceTree {
     *parent_id = it->second;
     return true;
   }
-  std::vector<std::string> visited;
 
  private:
   std::map<std::string, std::string> parents_;

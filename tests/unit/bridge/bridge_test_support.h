@@ -90,7 +90,7 @@ class QueuePoster : public WindowPoster {
   bool Post(WindowHandle, uint32_t message) override {
     std::lock_guard<std::mutex> lock(mutex_);
     ++attempts_;
-    if (refuse_all_ || refuse_next_ > 0 || queue_.size() >= 10000) {
+    if (refuse_next_ > 0 || queue_.size() >= 10000) {
       if (refuse_next_ > 0) --refuse_next_;
       ++refused_;
       return false;
@@ -114,16 +114,17 @@ class QueuePoster : public WindowPoster {
     }
   }
 
-  void SetRefuseAll(bool refuse) { refuse_all_ = refuse; }
-  // Refuses the next `count` posts, whatever the queue holds.
-  void RefuseNext(size_t count) { refuse_next_ = count; }
+  // Refuses the next `count` posts (0: none more), whatever the queue holds.
+  void RefuseNext(size_t count) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    refuse_next_ = count;
+  }
   size_t Refused() const { return refused_; }
   size_t Attempts() const { return attempts_; }
 
  private:
   std::mutex mutex_;
   std::deque<uint32_t> queue_;
-  std::atomic<bool> refuse_all_{false};
   std::atomic<size_t> refuse_next_{0}, refused_{0}, attempts_{0};
 };
 
@@ -134,9 +135,9 @@ class NullMessenger : public BinaryMessenger {
 };
 
 // Pumps until `done` holds; false after a generous limit (a lost reply).
-inline bool PumpUntil(QueuePoster& poster, NativeBridge& bridge, const std::function<bool()>& done,
-                      std::chrono::milliseconds limit = std::chrono::milliseconds(20000)) {
-  const auto end = std::chrono::steady_clock::now() + limit;
+inline bool PumpUntil(QueuePoster& poster, NativeBridge& bridge,
+                      const std::function<bool()>& done) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (std::chrono::steady_clock::now() < end) {
     poster.Pump(bridge);
     if (done()) return true;

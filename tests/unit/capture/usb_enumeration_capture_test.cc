@@ -12,24 +12,13 @@ constexpr char kDevice[] = "USB\\VID_046D&PID_C52B\\5&1A2B3C4D&0&2";
 const std::string kDirectory = "C:\\Users\\u\\AppData\\Local\\Temp\\vek_tool_usbcap_1_2";
 
 // The meta file's exact text is the helper test's.
-TEST(UsbCaptureTest, ClampsMetaFileAndSummary) {
-  EXPECT_EQ(ClampUsbCaptureDuration(40000), 30000);
-  EXPECT_EQ(ClampUsbCaptureTimeout(200000), 120000);  // the lower bounds: see the caller
+TEST(UsbCaptureTest, MetaFileAndSummary) {
   UsbCaptureMeta meta;
   meta.capturedAt = "2026-01-02\r\n 03:04";
   meta.error = " bad\nthing";
-  // Line breaks go from the texts; unreadable numbers read as 0; empty names go.
-  const UsbCaptureMeta back = ParseUsbCaptureMeta(
-      "captureStartUs=12x\nresetMs=-1\nskippedProviders= A , ,B,\n" + FormatUsbCaptureMeta(meta));
+  // Line breaks go from the texts.
+  const UsbCaptureMeta back = ParseUsbCaptureMeta(FormatUsbCaptureMeta(meta));
   EXPECT_EQ(back.capturedAt + "|" + back.error, "2026-01-02 03:04| badthing");
-  EXPECT_EQ(back.captureStartUs + back.resetMs, 0);
-  EXPECT_EQ(back.skippedProviders, (std::vector<std::string>{"A", "B"}));
-  std::vector<TraceEventRecord> events(3);
-  events[0].provider = events[2].provider = "P1";
-  events[0].dataHex = "01";
-  events[1].provider = "P2";
-  EXPECT_EQ(BuildUsbCaptureSummary(events, {}, false),
-            "抓取到 3 个事件（1 条含数据负载），来自 2 个提供程序。");
   EXPECT_EQ(BuildUsbCaptureSummary({}, {"A", "B", "C"}, true),
             "抓取到 0 个事件（0 条含数据负载），来自 0 个提供程序；未能启用：A、B、C"
             "；事件数量超过上限 20000，已截断。");
@@ -40,8 +29,7 @@ TEST(UsbCaptureTest, Helper) {
   fake.trace.xml = "<Events/>";
   fake.step_us = 1500;
   fake.trace.enable_results = {0, 5, 0, 5};
-  CaptureHelperSystem system = fake.System();
-  EXPECT_EQ(RunUsbEnumerationCaptureHelper(system, kDevice, 2000, true, 5000, kDirectory), 0);
+  EXPECT_EQ(RunUsbEnumerationCaptureHelper(fake.system, kDevice, 2000, true, 5000, kDirectory), 0);
   // The reset took 1.5 ms, rounded up; the capture 2000 ms and 3 ms of readings.
   EXPECT_EQ(fake.files.files[kDirectory + "\\meta.txt"],
             "captureStartUs=1700000000000000\ncaptureStartWallUs=1700003600000000\n"
@@ -58,8 +46,7 @@ TEST(UsbCaptureTest, Helper) {
     FakeCaptureSystem f;
     f.hub.cycle_ok = false;
     f.trace.enable_results = {1, 1, 1, no_provider ? 1u : 0u};
-    CaptureHelperSystem s = f.System();
-    EXPECT_EQ(RunUsbEnumerationCaptureHelper(s, kDevice, 0, true, 0, kDirectory), 1);
+    EXPECT_EQ(RunUsbEnumerationCaptureHelper(f.system, kDevice, 0, true, 0, kDirectory), 1);
     EXPECT_EQ(MetaValue(f.files.files[kDirectory + "\\meta.txt"], "error"),
               no_provider ? "所有 USB / HID 类 ETW 提供程序都无法启用，未执行 USB 抓包。"
                           : "端口复位失败");

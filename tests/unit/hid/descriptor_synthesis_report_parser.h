@@ -16,7 +16,6 @@ namespace vek_test {
 struct ParsedReportDescriptor {
   bool ok = false;
   std::string error;
-  bool uses_report_ids = false;
   int top_level_collections = 0;
   // Bits per (main item type: 0 Input, 1 Output, 2 Feature; report ID).
   std::map<std::pair<int, uint32_t>, uint64_t> report_bits;
@@ -43,33 +42,18 @@ inline ParsedReportDescriptor ParseReportDescriptor(const std::vector<uint8_t>& 
     if (prefix == 0xFE || bytes.size() - p - 1 < n) return out;
     uint32_t data = 0;
     for (size_t i = 0; i < n; ++i) data |= uint32_t{bytes[p + 1 + i]} << (8 * i);
-    switch (prefix & 0xFC) {
-      case 0x80:  // Input
-      case 0x90:  // Output
-      case 0xB0:  // Feature
-        out.report_bits[{prefix < 0x90 ? 0 : prefix < 0xB0 ? 1 : 2, id}] += uint64_t{size} * count;
-        break;
-      case 0xA0:  // Collection
-        if (depth++ == 0) ++out.top_level_collections;
-        break;
-      case 0xC0:  // End Collection
-        if (--depth < 0) return out;
-        break;
-      case 0x74:  // Report Size
-        size = data;
-        break;
-      case 0x94:  // Report Count
-        count = data;
-        break;
-      case 0x84:  // Report ID
-        if (data == 0 || data > 255) return out;
-        id = data;
-        out.uses_report_ids = true;
-        break;
-      case 0xA4:  // Push
-      case 0xB4:  // Pop
-        return out;
+    const int tag = prefix & 0xFC;
+    if (tag == 0x80 || tag == 0x90 || tag == 0xB0) {  // Input, Output, Feature
+      out.report_bits[{tag == 0x80 ? 0 : tag == 0x90 ? 1 : 2, id}] += uint64_t{size} * count;
+    } else if (tag == 0xA0 && depth++ == 0) {  // Collection
+      ++out.top_level_collections;
+    } else if ((tag == 0xC0 && --depth < 0) || tag == 0xA4 || tag == 0xB4 ||  // End, Push, Pop
+               (tag == 0x84 && (data == 0 || data > 255))) {                  // Report ID
+      return out;
     }
+    size = tag == 0x74 ? data : size;    // Report Size
+    count = tag == 0x94 ? data : count;  // Report Count
+    id = tag == 0x84 ? data : id;
   }
   out.ok = depth == 0;
   out.error = out.ok ? "" : "a collection left open";

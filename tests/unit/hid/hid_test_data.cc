@@ -41,16 +41,6 @@ Fields Table(const char* text) {
   return fields;
 }
 
-// A field's value, converting to the record member that takes it; 32-bit
-// fields are the signed logical and physical limits.
-struct Value {
-  int64_t value;
-  template <typename T>
-  operator T() const {  // NOLINT(google-explicit-constructor)
-    return static_cast<T>(value);
-  }
-};
-
 }  // namespace
 
 std::string ReadTestData(const std::string& relative) {
@@ -72,19 +62,19 @@ std::vector<std::map<std::string, std::string>> SysfsDevices() {
   return devices;
 }
 
-PpDataDump LoadPpDataDump(const std::string& name) {
+vek_native::fake::FakeHidDeviceSpec RecordedCollection(const std::string& name) {
   static const Fields header = Table(kHeader), cap = Table(kCap), link = Table(kLinkNode);
   static const std::regex line_re(
       R"(pp_data->(\w+)(?:\[(\d+)\])?(?:->(?:pp_cap->)?([\w.\[\]]+))?\s*=\s*(\S+))");
   const std::string text = ReadTestData("hidapi_pp_data/" + name + ".pp_data");
-  PpDataDump dump;
-  std::vector<uint8_t>& blob = dump.blob;
+  vek_native::fake::FakeHidDeviceSpec spec;
+  std::vector<uint8_t>& blob = spec.preparsed_bytes;
   blob.resize(44);
   auto put = [&](size_t bit, size_t width, uint64_t value) {
     blob.resize(std::max(blob.size(), (bit + width + 7) / 8));
     for (size_t i = 0; i < width; ++i) blob[(bit + i) / 8] |= ((value >> i) & 1) << ((bit + i) % 8);
   };
-  size_t links = 0;
+  size_t links = 0, nodes = 0;
   for (std::sregex_iterator it(text.begin(), text.end(), line_re), end; it != end; ++it) {
     const std::string part = (*it)[1], field = (*it)[3].matched ? (*it)[3] : (*it)[1];
     const std::string value = (*it)[4];
@@ -101,68 +91,23 @@ PpDataDump LoadPpDataDump(const std::string& name) {
       put(8 * base + fields.at(field).first, fields.at(field).second, number);
     }
     if (field == "FirstByteOfLinkCollectionArray") links = number;
+    if (field == "NumberLinkCollectionNodes") nodes = number;
   }
-  auto u16 = [&](size_t at) { return static_cast<uint16_t>(blob[at] | blob[at + 1] << 8); };
-  blob.resize(44 + links + 16 * u16(42));
-
-  // What HidP_GetCaps, HidP_GetButtonCaps and HidP_GetValueCaps answer.
-  vek_native::HidCaps& caps = dump.capabilities.caps;
-  caps.usage = u16(8);
-  caps.usage_page = u16(10);
-  caps.number_link_collection_nodes = u16(42);
-  uint16_t* counts[3][3] = {{&caps.input_report_byte_length, &caps.number_input_button_caps,
-                             &caps.number_input_value_caps},
-                            {&caps.output_report_byte_length, &caps.number_output_button_caps,
-                             &caps.number_output_value_caps},
-                            {&caps.feature_report_byte_length, &caps.number_feature_button_caps,
-                             &caps.number_feature_value_caps}};
-  for (int t = 0; t < 3; ++t) {
-    *counts[t][0] = u16(16 + 8 * t + 6);
-    for (size_t i = u16(16 + 8 * t); i < u16(16 + 8 * t + 4); ++i) {
-      auto f = [&](const std::string& name) {
-        uint64_t v = 0;
-        for (size_t b = 0; b < cap.at(name).second; ++b) {
-          const size_t bit = 8 * (44 + 104 * i) + cap.at(name).first + b;
-          v |= static_cast<uint64_t>((blob[bit / 8] >> (bit % 8)) & 1) << b;
-        }
-        return Value{cap.at(name).second == 32 ? static_cast<int32_t>(v) : static_cast<int64_t>(v)};
-      };
-      const bool range = f("IsRange");
-      const Value usage_max = range ? f("Range.UsageMax") : Value{0};
-      if (f("IsButtonCap")) {
-        dump.capabilities.buttons[t].push_back({f("UsagePage"), f("ReportID"), f("BitField"), range,
-                                                f("IsAbsolute"), f("ReportCount"),
-                                                f("Range.UsageMin"), usage_max});
-        ++*counts[t][1];
-      } else {
-        dump.capabilities.values[t].push_back(
-            {f("UsagePage"), f("ReportID"), range, f("IsAbsolute"), f("NotButton.HasNull"),
-             f("BitSize"), f("ReportCount"), f("NotButton.LogicalMin"), f("NotButton.LogicalMax"),
-             f("NotButton.PhysicalMin"), f("NotButton.PhysicalMax"), f("Range.UsageMin"),
-             usage_max});
-        ++*counts[t][2];
-      }
-    }
-  }
-  // hidapi's expected rebuild, an "0x05, 0x01, ..." listing.
-  const std::string listing = ReadTestData("hidapi_pp_data/" + name + "_expected.rpt_desc");
-  static const std::regex byte_re("0x([0-9A-Fa-f]{2})");
-  for (std::sregex_iterator it(listing.begin(), listing.end(), byte_re), end; it != end; ++it) {
-    dump.expected.push_back(static_cast<uint8_t>(std::stoi((*it)[1], nullptr, 16)));
-  }
-  return dump;
+  blob.resize(44 + links + 16 * nodes);
+  return spec;
 }
 
-vek_native::fake::FakeHidDeviceSpec RecordedCollection(const std::string& name) {
-  const PpDataDump dump = LoadPpDataDump(name);
-  vek_native::fake::FakeHidDeviceSpec spec;
-  spec.preparsed_bytes = dump.blob;
-  spec.caps = dump.capabilities.caps;
-  for (int t = 0; t < 3; ++t) {
-    spec.buttons[t] = dump.capabilities.buttons[t];
-    spec.values[t] = dump.capabilities.values[t];
+std::vector<uint8_t> HidapiRebuild(std::initializer_list<const char*> names) {
+  std::vector<uint8_t> bytes;
+  static const std::regex byte_re("0x([0-9A-Fa-f]{2})");
+  for (const char* name : names) {  // an "0x05, 0x01, ..." listing
+    const std::string listing =
+        ReadTestData("hidapi_pp_data/" + std::string(name) + "_expected.rpt_desc");
+    for (std::sregex_iterator it(listing.begin(), listing.end(), byte_re), end; it != end; ++it) {
+      bytes.push_back(static_cast<uint8_t>(std::stoi((*it)[1], nullptr, 16)));
+    }
   }
-  return spec;
+  return bytes;
 }
 
 }  // namespace vek_test

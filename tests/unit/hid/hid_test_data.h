@@ -3,11 +3,11 @@
 #define VEK_TESTS_UNIT_HID_HID_TEST_DATA_H_
 
 #include <cstdint>
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "hid/descriptor_synthesis.h"
 #include "support/hex.h"
 #include "support/hid/fake_hid_device_api.h"
 
@@ -23,18 +23,13 @@ std::string ReadTestData(const std::string& relative);
 // "report_descriptor_hex".
 std::vector<std::map<std::string, std::string>> SysfsDevices();
 
-// One of hidapi's recorded Windows collections (tests/data/hidapi_pp_data):
-// the preparsed data ("HidP KDR") rebuilt from the .pp_data text dump, the
-// caps records Windows derives from it, and hidapi's expected rebuild.
-struct PpDataDump {
-  std::vector<uint8_t> blob;
-  vek_native::CapabilitySet capabilities;
-  std::vector<uint8_t> expected;
-};
-PpDataDump LoadPpDataDump(const std::string& name);
-
-// A fake collection answering with a dump's preparsed data and caps.
+// One of hidapi's recorded Windows collections (tests/data/hidapi_pp_data)
+// as a fake whose preparsed data ("HidP KDR") is rebuilt from the .pp_data
+// text dump.
 vek_native::fake::FakeHidDeviceSpec RecordedCollection(const std::string& name);
+
+// hidapi's expected rebuilds of recorded collections, one after the other.
+std::vector<uint8_t> HidapiRebuild(std::initializer_list<const char*> names);
 
 }  // namespace vek_test
 

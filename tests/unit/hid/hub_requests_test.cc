@@ -186,15 +186,6 @@ TEST_F(UsbSideTest, ConfigurationReads) {
   Keyboard().Set(2, 0, 0, 0x80, std::vector<uint8_t>(whole.begin(), whole.begin() + 5));
   EXPECT_EQ(Read(kPath0).usbError, "读取 USB 配置描述符失败");
   EXPECT_EQ(Asked(2), "0/0/9 0/0/4096");
-  // Without a configuration count index 0 is read; above 16, 16 are.
-  for (uint8_t count : {0, 200}) {
-    SetUp();
-    SetDescriptor(1, 17, count);
-    EXPECT_EQ(Read(kPath0).configurations.size(), 1u);
-    std::set<uint8_t> indices;
-    for (const auto& r : hub_->requests) indices.insert(r.type == 2 ? r.index : 0);
-    EXPECT_EQ(indices.size(), count == 0 ? 1u : 16u);
-  }
 }
 
 TEST_F(UsbSideTest, StringsInSeveralLanguages) {
@@ -210,11 +201,6 @@ TEST_F(UsbSideTest, StringsInSeveralLanguages) {
   // The language list is read with 4 bytes, then 255.
   EXPECT_EQ(Asked(3),
             "0/0/4 0/0/255 1/1031/255 2/1031/255 2/1033/255 3/1031/255 3/1033/255 3/1041/255");
-  // Without a language list, English.
-  SetUp();
-  Keyboard().descriptors.erase({3, 0, 0, 0x80});
-  EXPECT_EQ(Read(kPath0).strings.at(2), "USB Keyboard");
-  EXPECT_EQ(Asked(3), "0/0/4 1/1033/255 2/1033/255");
 }
 
 TEST_F(UsbSideTest, ReportDescriptorAttempts) {
@@ -245,22 +231,19 @@ TEST_F(UsbSideTest, ReportDescriptorAttempts) {
             "USB GET_DESCRIPTOR(0x22) 返回被截断（接口 0，40/63 字节）");
 
   const std::pair<uint32_t, std::vector<uint32_t>> lengths[] = {{0, {1024, 255, 64}},
-                                                                {63, {63}},
                                                                 {64, {64}},
                                                                 {65, {65, 64}},
                                                                 {300, {300, 255, 64}},
-                                                                {1023, {1023, 255, 64}},
                                                                 {5000, {1024, 255, 64}}};
   for (const auto& c : lengths) EXPECT_EQ(ReportDescriptorRequestLengths(c.first), c.second);
 }
 
 TEST_F(UsbSideTest, EachStopHasItsMessage) {
   // The first stop, no parent instance, is held to its text end to end.
-  enum Stop { kBluetooth, kNoPort, kNoHub, kReadOnly, kOneOpen, kRefused, kShort };
+  enum Stop { kBluetooth, kNoPort, kReadOnly, kOneOpen, kRefused, kShort };
   const std::pair<Stop, const char*> cases[] = {
       {kBluetooth, "该设备不在 USB 总线上（蓝牙 / 虚拟 / 内置 HID）"},
       {kNoPort, "未在 USB 集线器端口上找到该设备"},
-      {kNoHub, "未在 USB 集线器端口上找到该设备"},
       {kReadOnly, ""},
       {kOneOpen, "无法打开 USB 集线器（可能缺少管理员权限，GetLastError=5）"},
       {kRefused,
@@ -275,9 +258,6 @@ TEST_F(UsbSideTest, EachStopHasItsMessage) {
           {Collection(kPath0, "BTHENUM\\{00001124-0000}_VID&2\\9", "046D_B010_0002_0001")});
     }
     Keyboard().connected = c.first != kNoPort;
-    if (c.first == kNoHub) {
-      hub_->refused_access = {HubAccess::kReadWrite, HubAccess::kWrite, HubAccess::kRead};
-    }
     if (c.first == kReadOnly) hub_->refused_access = {HubAccess::kReadWrite, HubAccess::kWrite};
     if (c.first == kOneOpen) hub_->opens_allowed = 1;  // the port search gets in, not the reading
     Keyboard().refuse_all = c.first == kRefused;
@@ -289,66 +269,20 @@ TEST_F(UsbSideTest, EachStopHasItsMessage) {
   }
 }
 
-// Two identical devices: the driver key decides, in any case; without a
-// match, the first port. Ports above 127 are not scanned.
-TEST(FindHubPortTest, IdenticalDevicesOnTwoHubs) {
-  FakeUsbHubApi api;
-  FakeHubState& first = api.AddHub(u"hub-a");
-  first.ports[2] = RecordedDevice("1050", "0120");
-  first.ports[2].address = 4;
-  FakeHubState& second = api.AddHub(u"hub-b");
-  second.ports[3] = first.ports[2];
-  second.ports[3].driver_key = "{745a17a0-74d3-11d0-b6fe-00a0c90f57da}\\0007";
-  second.ports[3].address = 9;
-  second.ports[3].speed = 1;
-  const HubPortLocation match =
-      FindHubPort(api, 0x1050, 0x0120, "{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}\\0007");
-  EXPECT_EQ(std::make_tuple(match.hubPath, match.found, match.port, match.address, match.speed),
-            std::make_tuple(std::u16string(u"hub-b"), true, 3u, 9, 1));
-  EXPECT_EQ(match.deviceDescriptor, first.ports[2].device_descriptor);
-  const HubPortLocation fallback = FindHubPort(api, 0x1050, 0x0120, "{other}\\0001");
-  EXPECT_EQ(std::make_tuple(fallback.hubPath, fallback.port, fallback.address),
-            std::make_tuple(std::u16string(u"hub-a"), 2u, 4));
-  EXPECT_FALSE(FindHubPort(api, 0x1050, 0x0121, "").found);
-  EXPECT_EQ(api.OpenHandles(), 0);
-  FakeHubState& big = api.AddHub(u"big");
-  big.port_count = 255;
-  big.ports[128] = second.ports[3];
-  big.ports[128].driver_key = "k";
-  EXPECT_EQ(FindHubPort(api, 0x1050, 0x0120, "k").hubPath, u"hub-a");
-  big.ports[127] = big.ports[128];
-  EXPECT_EQ(FindHubPort(api, 0x1050, 0x0120, "k").port, 127u);
-  // Hubs are tried for read/write, then write, then read.
-  big.refused_access = {HubAccess::kReadWrite, HubAccess::kWrite};
-  api.opens.clear();
-  uint32_t error = 0;
-  EXPECT_EQ(GetDriverKeyName(*OpenHub(api, u"big", &error), 127), "k");
-  EXPECT_EQ(api.opens,
-            (std::vector<HubAccess>{HubAccess::kReadWrite, HubAccess::kWrite, HubAccess::kRead}));
-}
-
 TEST_F(UsbSideTest, ReportOfTwoCollectionsWhoseHubRefusesTheReportDescriptor) {
   RefuseReportDescriptors();
   const EncodableMap report = Report(kCol02);
   // Both collections of interface 1 are rebuilt by hidapi, &col01 first.
-  std::vector<uint8_t> expected = vek_test::LoadPpDataDump("046D_C534_0002_0001").expected;
-  const std::vector<uint8_t> second = vek_test::LoadPpDataDump("046D_C534_0001_000C").expected;
-  expected.insert(expected.end(), second.begin(), second.end());
+  const std::vector<uint8_t> expected =
+      vek_test::HidapiRebuild({"046D_C534_0002_0001", "046D_C534_0001_000C"});
   EXPECT_EQ(Descriptor(report), expected);
   EXPECT_EQ(Str(report, "reportDescriptorSource") + " " + Str(report, "reportDescriptorAlgorithm") +
                 " " + Str(report, "usbSpeed"),
             "reconstructed hidp-preparsed high");
-  const auto& interfaces =
-      At(std::get<EncodableMap>(std::get<EncodableList>(At(report, "usbConfigurations")).at(0)),
-         "interfaces");
-  EXPECT_EQ(std::vector<int64_t>(
-                {Int(report, "reconstructedCollectionCount"),
-                 Int(report, "reportDescriptorDeclaredLength"), Int(report, "usbAddress"),
-                 Int(std::get<EncodableMap>(At(report, "usbDevice")), "idProduct"),
-                 static_cast<int64_t>(std::get<EncodableList>(interfaces).size()),
-                 Int(std::get<EncodableMap>(std::get<EncodableList>(At(report, "collections"))[0]),
-                     "usagePage")}),
-            std::vector<int64_t>({2, 101, 7, 0x1603, 2, 0x0c}));
+  EXPECT_EQ(std::vector<int64_t>({Int(report, "reconstructedCollectionCount"),
+                                  Int(report, "reportDescriptorDeclaredLength"),
+                                  Int(report, "usbAddress")}),
+            std::vector<int64_t>({2, 101, 7}));
   EXPECT_EQ(Str(report, "usbError"),
             "原始报告描述符无法直通读取（USB GET_DESCRIPTOR(0x22) 请求失败（接口 1、0，0x81 "
             "Interface 与 0x80 Device 收件人均失败，GetLastError=31）），已按同一 USB 接口合并 2 "
@@ -357,12 +291,6 @@ TEST_F(UsbSideTest, ReportOfTwoCollectionsWhoseHubRefusesTheReportDescriptor) {
                 " 字节 / 声明 101 字节（非逐字节还原：Windows 用户态拿不到原始描述符）");
   // One raw read: Wine's error 50 ends it.
   EXPECT_EQ(requests_.sizes, (std::vector<size_t>{4096}));
-  // With the hub's descriptor there is nothing to rebuild or to note.
-  SetUp();
-  const EncodableMap from_hub = Report(kCol02);
-  EXPECT_EQ(Descriptor(from_hub), ReportDescriptor(101));
-  EXPECT_EQ(Str(from_hub, "reportDescriptorSource"), "device");
-  EXPECT_TRUE(At(from_hub, "usbError").IsNull());
 }
 
 TEST_F(UsbSideTest, ReportStringsByIndexThenHidThenIndexedWithoutRepeats) {
@@ -394,10 +322,12 @@ TEST_F(UsbSideTest, ReportFallsBackToTheCollectionsOwnCaps) {
   RefuseReportDescriptors();
   fake::FakeHidDeviceSpec spec = Collection(kPath0, kInterface0, "046D_C534_0006_0001");
   spec.opens = {HidAccess::kReadWrite};
+  spec.caps.usage = 0x06;
   hid_ = fake::FakeHidDeviceApi({spec});
   const EncodableMap report = Report(kPath0);
-  EXPECT_EQ(Descriptor(report),
-            SynthesizeDescriptor(vek_test::LoadPpDataDump("046D_C534_0006_0001").capabilities));
+  CapabilitySet own;
+  own.caps = spec.caps;
+  EXPECT_EQ(Descriptor(report), SynthesizeDescriptor(own));
   EXPECT_EQ(Str(report, "reportDescriptorAlgorithm"), "caps-only");
   EXPECT_EQ(Int(report, "reconstructedCollectionCount"), 1);
   EXPECT_NE(Str(report, "usbError").find("已按同一 USB 接口合并 1 个 HID 集合按控制 caps 合成"),
@@ -413,20 +343,11 @@ TEST_F(UsbSideTest, ReportPathsRawReadsAndSiblings) {
   EXPECT_EQ(Str(report, "reportDescriptorSource") + " " + Str(report, "reportDescriptorAlgorithm"),
             "device device");
   EXPECT_EQ(Int(report, "reconstructedCollectionCount"), 0);
-  // Four calls at most.
-  requests_.raw.assign(40000, 0x05);
-  requests_.sizes.clear();
-  EXPECT_TRUE(ReadRawReportDescriptor(requests_, *OpenHidDeviceForQuery(hid_, kCol01)).empty());
-  EXPECT_EQ(requests_.sizes, (std::vector<size_t>{4096, 8192, 16384, 32768}));
 
   EncodableValue value;
   std::string message;
   EXPECT_FALSE(ReadHidDescriptors(hid_, tree_, hubs_, requests_, "", &value, &message));
   EXPECT_EQ(message, "HID 设备路径为空");
-  // A collection alone on its interface, or unknown, is its own sibling (the
-  // order of siblings shows in the two-collection rebuild).
-  EXPECT_EQ(FindSiblingCollections(hid_, kPath0), (std::vector<std::string>{kPath0}));
-  EXPECT_EQ(FindSiblingCollections(hid_, "unknown"), (std::vector<std::string>{"unknown"}));
   // A collection that opens in no mode: the error of the last, attribute-only
   // (and not overlapped) attempt.
   fake::FakeHidDeviceSpec closed = Collection(kPath0, kInterface0, "046D_C534_0006_0001");
@@ -434,8 +355,6 @@ TEST_F(UsbSideTest, ReportPathsRawReadsAndSiblings) {
   hid_ = fake::FakeHidDeviceApi({closed});
   EXPECT_FALSE(ReadHidDescriptors(hid_, tree_, hubs_, requests_, kPath0, &value, &message));
   EXPECT_EQ(message, "打开 HID 设备失败（Win32 错误码 5）");
-  EXPECT_EQ(hid_.State(kPath0).open_attempts.back(),
-            std::make_pair(HidAccess::kAttributesOnly, false));
 }
 
 }  // namespace

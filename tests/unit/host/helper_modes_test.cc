@@ -1,4 +1,5 @@
 #include "host/helper_modes.h"
+#include "host/window_metrics.h"
 
 #include <gtest/gtest.h>
 
@@ -49,15 +50,15 @@ TEST(HelperModesTest, ArgumentsDefaultsAndFailures) {
       {{"--capture-usb-enumeration", "id", "12x", "1", "1"},
        "1 | usage: vek_tool.exe --capture-usb-enumeration"},
       // Anything else starts the user interface.
-      {{}, "none | "},
       {{"x", "--reset-usb-device", "a", "b"}, "none | "}};
   for (const auto& [arguments, expected] : cases) EXPECT_EQ(RunMode(arguments), expected);
-  // A NUL cuts what strtol sees: the number is not taken.
-  EXPECT_EQ(ParseIntArgument(std::string("12\0"
-                                         "3",
-                                         4),
-                             -7),
-            -7);
+}
+
+// The dark title bar rule is held by the Windows-layer theme test.
+TEST(WindowMetricsTest, ScalesByDpiTruncating) {
+  const PhysicalRect rect = ScaleToMonitor(10, -10, 1280, 721, 168);  // 175 %
+  EXPECT_EQ(std::make_tuple(rect.x, rect.y, rect.width, rect.height),
+            std::make_tuple(17, -17, 2240, 1261));
 }
 
 }  // namespace

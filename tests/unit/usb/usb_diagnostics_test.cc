@@ -1,4 +1,6 @@
 #include "usb/usb_diagnostics.h"
+#include "usb/usb_node.h"
+#include "usb/usb_node_listing.h"
 
 #include <gtest/gtest.h>
 
@@ -83,17 +85,6 @@ TEST_F(UsbDiagnosticsTest, AHealthyDeviceReportsHubFactsAndCollections) {
                                                               {"连接速度", "高速（480 Mbps）"},
                                                               {"集线器端口", "3"},
                                                               {"VID/PID", "12ab:34cd"}}));
-  const EncodableValue map = UsbDiagnosticsMap(r);
-  EXPECT_EQ(std::get<EncodableMap>(map).size(), 12u);
-  EXPECT_EQ(std::get<EncodableMap>(map).at(EncodableValue("hidCollectionCount")),
-            EncodableValue(int64_t{2}));
-  EXPECT_EQ(std::get<EncodableMap>(std::get<EncodableMap>(map).at(EncodableValue("node"))).size(),
-            18u);
-
-  // (A node that is not there: end to end.)
-  std::string message;
-  EXPECT_FALSE(
-      ReadUsbDiagnostics({machine_.System(), &hubs_, &hid_}, kDeviceId, nullptr, &message));
 }
 
 // A HID collection names the USB device above its interface; a node of
@@ -182,58 +173,122 @@ TEST(UsbDiagnosticsProbeTest, HidCollections) {
   }
 }
 
-// A hub whose connection-information answers are scripted.
-class ScriptedHub : public vek_test::FakeUsbHub {
+// A hub that first wants a larger buffer for its connection information,
+// then answers `error`.
+class GrowingHub : public vek_test::FakeUsbHub {
  public:
-  using Answer = std::tuple<bool, uint32_t, uint32_t>;  // ok, bytes returned, error
-  ScriptedHub(vek_test::FakeHubState* state, std::vector<Answer> answers)
-      : FakeUsbHub(state), answers_(std::move(answers)) {}
+  using FakeUsbHub::FakeUsbHub;
   bool GetConnectionInformation(std::vector<uint8_t>* buffer, uint32_t* returned,
-                                uint32_t* error) override {
+                                uint32_t* error_out) override {
     requests.emplace_back(buffer->size(), (*buffer)[0]);
-    (*buffer)[23] = 3;  // Speed
-    bool ok = false;
-    std::tie(ok, *returned, *error) = answers_.at(requests.size() - 1);
-    return ok;
+    *returned = 40;
+    *error_out = requests.size() == 1 ? 122 : error;
+    return *error_out == 0;
   }
+  uint32_t error = 0;
   std::vector<std::pair<size_t, uint8_t>> requests;  // buffer size, port
-
- private:
-  std::vector<Answer> answers_;
 };
 
-// Connection information is asked again, once, with the size the hub wants;
-// a configuration descriptor answered without data is no failure of the hub.
+// Connection information is asked again, once, naming the port again, with
+// the size the hub wants but room for one pipe at least; a configuration
+// descriptor answered without data is no failure of the hub.
 TEST(UsbDiagnosticsProbeTest, HubRequests) {
-  const std::tuple<std::vector<ScriptedHub::Answer>, std::vector<size_t>, const char*> cases[] = {
-      {{{true, 35, 0}}, {35}, ""},
-      {{{false, 69, 122}, {true, 69, 0}}, {35, 69}, ""},
-      {{{false, 40, 122}, {true, 40, 0}}, {35, 52}, ""},  // room for one pipe at least
-      {{{false, 0, 122}}, {35}, "（错误码 122）"},
-      {{{false, 69, 122}, {false, 0, 31}}, {35, 69}, "（错误码 31）"},
-      {{{false, 69, 5}}, {35}, "（错误码 5）"}};
-  for (const auto& [answers, sizes, text] : cases) {
-    vek_test::FakeHubState state;
-    ScriptedHub hub(&state, answers);
-    HubConnectionInfo info;
-    std::string message;
-    EXPECT_EQ(ReadHubConnectionInfo(hub, 7, &info, &message), *text == '\0');
-    EXPECT_EQ(message, *text ? std::string("读取 USB 集线器端口连接信息失败") + text : "");
-    std::vector<std::pair<size_t, uint8_t>> expected;
-    for (size_t size : sizes) expected.emplace_back(size, 7);
-    EXPECT_EQ(hub.requests, expected);
-    EXPECT_EQ(info.speed, *text ? 0 : 3);
-  }
+  vek_test::FakeHubState hub_state;
+  GrowingHub growing(&hub_state);
+  HubConnectionInfo info;
+  std::string message;
+  EXPECT_TRUE(ReadHubConnectionInfo(growing, 7, &info, &message));
+  EXPECT_EQ(growing.requests, (std::vector<std::pair<size_t, uint8_t>>{{35, 7}, {52, 7}}));
+  growing.error = 31;  // the first request now fails outright
+  EXPECT_FALSE(ReadHubConnectionInfo(growing, 7, &info, &message));
+  EXPECT_EQ(message, "读取 USB 集线器端口连接信息失败（错误码 31）");
   vek_test::FakeHubState state;
   state.ports[2].Set(2, 0, 0, kRecipientDevice, {});
   vek_test::FakeUsbHub hub(&state);
-  std::string message;
+  message.clear();
   EXPECT_FALSE(ProbeConfigurationDescriptor(hub, 2, &message));
   EXPECT_EQ(message, "");
   state.ports[2].refuse_all = true;
   EXPECT_FALSE(ProbeConfigurationDescriptor(hub, 2, &message));
   EXPECT_EQ(message, "读取 USB 配置描述符失败（错误码 31）");
-  EXPECT_EQ(state.requests.at(0).length, 9);
+}
+
+using vek_test::FakeMachine;
+using vek_test::FakeNode;
+
+std::vector<UsbNodeRecord> List(FakeMachine& machine, bool include_hid = false) {
+  std::vector<UsbNodeRecord> nodes;
+  std::string message = "stale";
+  EXPECT_TRUE(ListUsbDeviceNodes(machine.System(), include_hid, &nodes, &message));
+  EXPECT_EQ(message, "");
+  return nodes;
+}
+
+std::vector<std::string> Ids(const std::vector<UsbNodeRecord>& nodes) {
+  std::vector<std::string> ids;
+  for (const UsbNodeRecord& node : nodes) ids.push_back(node.instanceId);
+  return ids;
+}
+
+// A node enters once, from the first set holding it and in that set's
+// spelling; problem devices follow the others, each group in instance ID
+// order ignoring case.
+TEST(UsbNodeListingTest, EachNodeOnceProblemsLast) {
+  FakeMachine machine;
+  const uint32_t hub =
+      machine.Add({"USB\\ROOT_HUB30\\4&1"}, {{DeviceInfoClass::kUsbSetupClass, "", 0}});
+  const uint32_t flags = kDigcfPresent | kDigcfDeviceInterface;
+  const uint32_t device =
+      machine.Add({"USB\\VID_0000\\5&2", hub}, {{DeviceInfoClass::kUsbDeviceInterface, "", flags}});
+  machine.Add(FakeNode(), {{DeviceInfoClass::kHidSetupClass, "", 0}});  // an ID that reads empty
+  machine.sets[{DeviceInfoClass::kNone, "USB", FakeMachine::kAllUsb}] = {
+      {device, "usb\\vid_0000\\5&2"}, {hub, ""}};
+  machine.failing_set = {DeviceInfoClass::kHidInterface, "", flags};  // adds nothing
+  for (const auto& [id, problem] :
+       std::vector<std::pair<std::string, uint32_t>>{{"USB\\VID_0003\\1", 22},
+                                                     {"USB\\VID_0002\\1", 43},
+                                                     {"usb\\vid_0009\\1", 0},
+                                                     {"USB\\VID_000A\\1", 0},
+                                                     {"USB\\VID_0001\\1", 45}}) {
+    FakeNode node{id};
+    if (problem == 45) node.status.reset();  // a phantom
+    if (problem != 45) node.status = std::make_tuple(0u, kDnStarted, problem);
+    machine.Add(node);
+  }
+  EXPECT_EQ(Ids(List(machine)),
+            (std::vector<std::string>{"USB\\ROOT_HUB30\\4&1", "USB\\VID_0000\\5&2",
+                                      "usb\\vid_0009\\1", "USB\\VID_000A\\1", "USB\\VID_0001\\1",
+                                      "USB\\VID_0002\\1", "USB\\VID_0003\\1"}));
+}
+
+// Nodes above a HID collection are marked as carrying it up to four steps
+// up, and so is its USB device wherever it sits.
+TEST(UsbNodeListingTest, NodesAboveACollectionAreMarked) {
+  const std::pair<std::vector<const char*>, std::vector<bool>> cases[] = {
+      {{"USB\\VID_1234&PID_5678\\9&1", "USB\\VID_1234&PID_5678&MI_00\\9&2", "ROOT\\A\\1",
+        "ROOT\\B\\1", "ROOT\\C\\1"},
+       {true, true, true, true, true}},
+      {{"ROOT\\A\\1", "ROOT\\B\\1", "ROOT\\C\\1", "ROOT\\D\\1", "ROOT\\E\\1"},
+       {false, true, true, true, true}}};
+  for (const auto& [chain, marked] : cases) {
+    FakeMachine machine;
+    uint32_t parent = 0;
+    for (const char* id : chain) parent = machine.Add(id, parent);
+    machine.Add({"HID\\VID_1234&PID_5678&MI_00&COL01\\A&1", parent},
+                {{DeviceInfoClass::kNone, "HID", kDigcfPresent | kDigcfAllClasses}});
+    for (bool include_hid : {false, true}) {
+      const std::vector<UsbNodeRecord> nodes = List(machine, include_hid);
+      ASSERT_EQ(nodes.size(), chain.size() + (include_hid ? 1 : 0));
+      std::vector<bool> seen(chain.size());
+      for (const UsbNodeRecord& node : nodes) {
+        const auto at = static_cast<size_t>(std::find(chain.begin(), chain.end(), node.instanceId) -
+                                            chain.begin());
+        if (at < chain.size()) seen[at] = node.hasHidCollections;
+        EXPECT_TRUE(at < chain.size() || !node.hasHidCollections);  // the collection is not
+      }
+      EXPECT_EQ(seen, marked);
+    }
+  }
 }
 
 }  // namespace

@@ -15,20 +15,15 @@ namespace {
 // The number after the first "Port_#" (case-sensitive), read as wcstol reads
 // it (blanks and a sign first; clamped when too long), and only 1..127.
 TEST(UsbLocationTest, PortNumberFromLocationReadsLikeWcstol) {
-  const std::pair<std::u16string, uint32_t> cases[] = {
-      {u"Port_#0003.Hub_#0002", 3},
-      {u"Port_#0127", 127},
-      {u"Port_#0000", 0},
-      {u"Port_#128", 0},
-      {u"Port_# \t\r+5", 5},
-      {u"Port_#-3", 0},
-      {u"Port_#.Hub_#0002", 0},
-      {u"port_#0003", 0},
-      {u"Hub_#0002", 0},
-      {u"PCI bus 0, Port_#0012", 12},
-      {u"Port_#0002.Port_#0009", 2},
-      {u"Port_#99999999999999999999", 0},
-  };
+  const std::pair<std::u16string, uint32_t> cases[] = {{u"Port_#0003.Hub_#0002", 3},
+                                                       {u"Port_#0127", 127},
+                                                       {u"Port_#128", 0},
+                                                       {u"Port_# \t\r+5", 5},
+                                                       {u"Port_#-3", 0},
+                                                       {u"port_#0003", 0},
+                                                       {u"PCI bus 0, Port_#0012", 12},
+                                                       {u"Port_#0002.Port_#0009", 2},
+                                                       {u"Port_#99999999999999999999", 0}};
   for (const auto& [location, port] : cases) {
     EXPECT_EQ(ParsePortFromLocation(location), port) << Utf16ToUtf8(location);
   }
@@ -45,8 +40,7 @@ constexpr char kDeviceId[] = "USB\\VID_1A2B&PID_3C4D\\6&2";
 class UsbPortTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = machine_.Add("USB\\ROOT_HUB30\\4&1", 0);
-    hub_ = machine_.Add(kHubId, root_, u"Port_#0004.Hub_#0001");
+    hub_ = machine_.Add(kHubId, machine_.Add("USB\\ROOT_HUB30\\4&1", 0), u"Port_#0004.Hub_#0001");
     device_ = machine_.Add(kDeviceId, hub_, u"Port_#0003.Hub_#0002");
     uint32_t node = machine_.Add("USB\\VID_1A2B&PID_3C4D&MI_00\\7&3", device_, u"0.14.0");
     node = machine_.Add("HID\\VID_1A2B&PID_3C4D&MI_00\\8&4", node);
@@ -76,7 +70,7 @@ class UsbPortTest : public ::testing::Test {
   vek_test::FakeMachine machine_;
   vek_test::FakeUsbHubApi hubs_;
   vek_test::FakeHubState* hub_state_ = nullptr;
-  uint32_t root_ = 0, hub_ = 0, device_ = 0;
+  uint32_t hub_ = 0, device_ = 0;
 };
 
 TEST_F(UsbPortTest, WalksUpAtMostFourNodesToAValidPort) {
@@ -90,8 +84,6 @@ TEST_F(UsbPortTest, WalksUpAtMostFourNodesToAValidPort) {
   EXPECT_EQ(Resolve(""), "usbInstanceId 为空");
   machine_.Node(device_).present = false;  // only present nodes are located
   EXPECT_EQ(Resolve(kDeviceId), "无法定位 USB 设备节点（CM 错误 13）");
-  uint32_t node = 0, port = 0;  // probing callers pass no message
-  EXPECT_FALSE(ResolveUsbDevicePort(machine_, kDeviceId, &node, &port, nullptr));
 }
 
 TEST_F(UsbPortTest, OpensTheParentHubReadWriteElseReadOnly) {
@@ -104,9 +96,6 @@ TEST_F(UsbPortTest, OpensTheParentHubReadWriteElseReadOnly) {
   EXPECT_EQ(Open(kDeviceId), "无法打开 USB 集线器 " + HubInterfacePath(kHubId) + "（错误码 5）");
   machine_.Node(hub_).id_error = 0x13;
   EXPECT_EQ(Open(kDeviceId), "无法获取父 USB 集线器的设备实例 ID（CM 错误 19）");
-  machine_.Node(root_).location = u"Port_#0001";  // a port on a node without a parent
-  machine_.Node(hub_).location = machine_.Node(device_).location = std::nullopt;
-  EXPECT_EQ(Open(kDeviceId), "无法定位父 USB 集线器节点（CM 错误 13）");
 }
 
 class UsbResetTest : public UsbPortTest {
@@ -149,9 +138,7 @@ TEST_F(UsbResetTest, CyclesThePortAndWritesTheResultFile) {
   const std::pair<std::string, std::string> failures[] = {
       {kDeviceId, "elapsedMs=1\nmessage=USB 端口复位失败（错误码 31）\nvidPid=1a2b:3c4d\n"},
       {"HID\\VID_1A2B&PID_3C4D\\1",
-       "elapsedMs=0\nmessage=usbInstanceId 不是有效的 USB 设备实例路径。\nvidPid=\n"},
-      {"USB\\VID_0001&PID_0002\\9",
-       "elapsedMs=0\nmessage=无法定位 USB 设备节点（CM 错误 13）\nvidPid=0001:0002\n"}};
+       "elapsedMs=0\nmessage=usbInstanceId 不是有效的 USB 设备实例路径。\nvidPid=\n"}};
   step_ = 1;
   hub_state_->cycle_error = 31;
   for (const auto& [id, text] : failures) {
@@ -164,7 +151,6 @@ TEST_F(UsbResetTest, CyclesThePortAndWritesTheResultFile) {
   EXPECT_EQ(fs_.files.count(other), 0u);
   UsbResetResult result{false, 0, "a\r\nb\nc", ""};
   EXPECT_EQ(FormatUsbResetResultFile(result), "success=0\nelapsedMs=0\nmessage=a  b c\nvidPid=\n");
-  EXPECT_EQ(std::get<EncodableMap>(UsbResetResultMap(result)).size(), 4u);
 }
 
 // Not elevated, the helper resets and answers through the result file, which
@@ -179,7 +165,6 @@ TEST_F(UsbResetTest, OtherwiseTheHelperAnswersThroughTheResultFile) {
     uint32_t exit_code;
     std::string message, vid_pid;                                     // the start of the message
   } cases[] = {{0, "success=1\nmessage=ok\n", 0, "ok", "1a2b:3c4d"},  // vidPid from the ID
-               {0, "success=0\nmessage=hub gone\nvidPid=aaaa:bbbb\n", 0, "hub gone", "aaaa:bbbb"},
                {0, "success=1\n", 1, "USB 端口复位失败。", "1a2b:3c4d"},
                {0, "", 1, "无法读取 USB 复位结果：", ""},
                {0, "-", 0, "USB 端口复位超时。", ""},
@@ -199,11 +184,6 @@ TEST_F(UsbResetTest, OtherwiseTheHelperAnswersThroughTheResultFile) {
     EXPECT_EQ(std::make_pair(ok_, result_.vidPid), std::make_pair(c.message == "ok", c.vid_pid));
     EXPECT_TRUE(fs_.files.empty());
   }
-  EXPECT_EQ(launcher_.started_parameters.rfind(std::string("--reset-usb-device \"") + kDeviceId +
-                                                   "\" \"" + fs_.temp_directory + "vek_tool_reset_",
-                                               0),
-            0u);
-  EXPECT_EQ(launcher_.wait_limits.front(), 30000u);
 }
 
 }  // namespace

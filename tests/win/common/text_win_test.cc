@@ -10,20 +10,11 @@ namespace vek_native {
 namespace {
 
 TEST(TextWinTest, Utf8ToWideAgreesWithPortable) {
-  // Besides valid text: a stray continuation byte, a cut sequence, overlong
+  // Besides a surrogate pair: a stray continuation byte, a cut sequence, overlong
   // forms, a surrogate, a code point past U+10FFFF, bytes that never occur.
-  const std::string inputs[] = {"",
-                                "plain",
-                                "\xE7\xBC\xBA\xE5\xB0\x91 path",
-                                "\xF0\x9F\x98\x80",
-                                "a\x80z",
-                                "\xE7\xBCx",
-                                "tail\xC3",
-                                "\xC0\xAF",
-                                "\xE0\x80\x80",
-                                "\xED\xA0\x80",
-                                "\xF4\x90\x80\x80",
-                                "\xFF\xFE"};
+  const std::string inputs[] = {"\xF0\x9F\x98\x80", "a\x80z",           "\xE7\xBCx",
+                                "tail\xC3",         "\xC0\xAF",         "\xE0\x80\x80",
+                                "\xED\xA0\x80",     "\xF4\x90\x80\x80", "\xFF\xFE"};
   for (const auto& in : inputs) {
     const std::wstring wide = Utf8ToWide(in);
     EXPECT_EQ(std::u16string(wide.begin(), wide.end()), Utf8ToUtf16(in))
@@ -32,12 +23,8 @@ TEST(TextWinTest, Utf8ToWideAgreesWithPortable) {
 }
 
 TEST(TextWinTest, WideToUtf8AgreesWithPortable) {
-  // Besides valid text: lone surrogates.
-  const std::u16string inputs[] = {u"",
-                                   u"plain",
-                                   u"\u7F3A\u5C11",
-                                   u"\U0001F600",
-                                   std::u16string(1, char16_t(0xD800)),
+  // Besides a surrogate pair: lone surrogates.
+  const std::u16string inputs[] = {u"\U0001F600", std::u16string(1, char16_t(0xD800)),
                                    std::u16string{u'a', char16_t(0xDC00), u'b'}};
   for (const auto& in : inputs) {
     EXPECT_EQ(WideToUtf8(std::wstring(in.begin(), in.end())), Utf16ToUtf8(in));

@@ -67,8 +67,8 @@ TEST(HidWinTest, ReaderOpensOnceAndClosingCancelsTheReadAndEndsItsThread) {
 }
 
 // Each device's descriptor rebuilt from its preparsed data, read back by an
-// independent parser, gives the report lengths the HID stack declares; the
-// one synthesized from its caps at least parses.
+// independent parser, gives the report lengths the HID stack declares, and
+// the caps gathered are the ones it declares.
 TEST(HidWinTest, DescriptorsRebuiltFromPreparsedDataAndFromCaps) {
   const auto devices = WineDevices();
   if (devices.empty()) GTEST_SKIP() << "this Wine shows no HID devices";
