@@ -324,7 +324,6 @@ TEST(UsbDumps, InterfacesGiveTheirBootProtocolAndPacketSize) {
   const auto fido = Configuration("fido2.umockdev");
   const std::vector<uint8_t> descriptor =
       vek_test::FromHex(Attribute("fido2.umockdev", "report_descriptor"));
-  EXPECT_EQ(DeclaredReportDescriptorLength(fido, 0), descriptor.size());
   const HidReportAnalysis analysis =
       AnalyzeHidReportDescriptor(descriptor, UsbInterfaceAnalysisContext(fido, 0));
   EXPECT_EQ(Codes(analysis.findings, HidSeverity::kError), std::vector<std::string>());
@@ -344,7 +343,6 @@ TEST_P(WindowsReportLengths, EqualTheHidStacksCaps) {
   const uint32_t page = static_cast<uint32_t>(std::stoul(name.substr(15, 4), nullptr, 16));
   const std::vector<uint8_t> descriptor =
       ReadListing(DataPath("hidapi_pp_data/" + name + "_real.rpt_desc"));
-  ASSERT_GT(descriptor.size(), 10u);
   // With the same caps as context the agreement check finds nothing to say,
   // and these working devices have no error in their descriptors' form.
   HidAnalysisContext context;
