@@ -5,7 +5,6 @@
 #include <chrono>
 #include <functional>
 #include <future>
-#include <thread>
 
 namespace vek_native {
 
@@ -13,13 +12,11 @@ namespace vek_native {
 // does not, `release` lets it finish, so that the thread can be joined.
 inline bool ReturnsWithin(std::chrono::seconds limit, const std::function<void()>& work,
                           const std::function<void()>& release) {
-  std::packaged_task<void()> task(work);
-  std::future<void> returned = task.get_future();
-  std::thread runner(std::move(task));
-  const bool in_time = returned.wait_for(limit) == std::future_status::ready;
-  if (!in_time) release();
-  runner.join();
-  return in_time;
+  // The future of std::async waits for the work when it is destroyed.
+  std::future<void> returned = std::async(std::launch::async, work);
+  if (returned.wait_for(limit) == std::future_status::ready) return true;
+  release();
+  return false;
 }
 
 }  // namespace vek_native

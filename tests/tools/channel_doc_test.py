@@ -1,21 +1,6 @@
-"""docs/channel.md against the program's method table: every method, argument
-name and error code must be in both, and every event kind the program emits
-must be documented.
-
-The program side is read from src/bridge/native_bridge_dispatch.cc: the
-entries of MethodTable(), and for each handler everything it and the helpers
-of that file it calls (transitively) read and answer: the names given to the
-argument readers (*Argument(c.args, "name")) and the kebab-case string
-literals (error codes). A handler that starts a job also answers the codes of
-NativeBridge::RunAsync in src/bridge/native_bridge.cc; the page lists those
-once, in its table of errors every job can give.
-
-The page side: under "## Methods", each "### `name`" heading (several names
-share one section), the first column of its "argument" table and of its
-"code" table, and whether its text starts with "job"; the index under
-"## Methods at a glance" names the same methods. Under "## Events", the
-first column of the table headed `channel` and every `channel` "name".
-"""
+"""docs/channel.md against native_bridge_dispatch.cc: each method, the argument
+names and kebab-case error codes its handler and helpers use, whether it is a
+job (then also RunAsync's codes, listed once), and every emitted event kind."""
 
 import os
 import re
@@ -26,8 +11,6 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 DISPATCH = os.path.join(ROOT, "src", "bridge", "native_bridge_dispatch.cc")
 BRIDGE = os.path.join(ROOT, "src", "bridge", "native_bridge.cc")
 PAGE = os.path.join(ROOT, "docs", "channel.md")
-
-CODE_LITERAL = re.compile(r"^[a-z]+(?:-[a-z]+)+$")
 STRING = re.compile(r'"(?:[^"\\\n]|\\.)*"')
 
 
@@ -36,48 +19,22 @@ def read(path):
         return f.read()
 
 
-# --- the program -----------------------------------------------------------
-
-
-def strip_comments(source):
-    # Line comments only (the code base uses no block comments), and never
-    # inside a string literal.
-    out = []
-    for line in source.splitlines():
-        cut = len(line)
-        for m in re.finditer(r'"(?:[^"\\]|\\.)*"|//', line):
-            if m.group(0) == "//":
-                cut = m.start()
-                break
-        out.append(line[:cut])
-    return "\n".join(out)
-
-
 def functions(source):
-    """{name: body} of every function defined at the top level of a file
-    (member functions under their unqualified name)."""
-    code = strip_comments(source)
-    # Braces inside string literals must not count; blank the literals'
-    # contents (same length, so offsets stay valid).
+    """{name: body} of every function defined at the top level of a file."""
+    code = "\n".join(re.sub(r'("(?:[^"\\]|\\.)*")|//.*', lambda m: m.group(1) or "", line)
+                     for line in source.splitlines())
+    # Braces inside string literals must not count: blank their contents.
     blank = STRING.sub(lambda m: '"' + " " * (len(m.group(0)) - 2) + '"', code)
-    header = re.compile(
-        r"^[A-Za-z][\w:<>,&\*\s]*?\b(?:\w+::)?(\w+)\s*\(([^;{}]*?)\)\s*(?:const\s*)?\{",
-        re.MULTILINE)
+    header = r"^[A-Za-z][\w:<>,&\*\s]*?\b(?:\w+::)?(\w+)\s*\([^;{}]*?\)\s*(?:const\s*)?\{"
     found = {}
-    for m in header.finditer(blank):
-        name = m.group(1)
-        if name in ("if", "for", "while", "switch", "catch", "namespace"):
-            continue
+    for m in re.finditer(header, blank, re.MULTILINE):
         depth, i = 0, m.end() - 1
-        while i < len(blank):
-            if blank[i] == "{":
-                depth += 1
-            elif blank[i] == "}":
-                depth -= 1
-                if depth == 0:
-                    break
+        while True:
+            depth += {"{": 1, "}": -1}.get(blank[i], 0)
+            if depth == 0:
+                break
             i += 1
-        found[name] = found.get(name, "") + code[m.end():i]
+        found[m.group(1)] = found.get(m.group(1), "") + code[m.end():i]
     return found
 
 
@@ -85,190 +42,115 @@ def closure(name, defined):
     seen, todo = set(), [name]
     while todo:
         current = todo.pop()
-        if current in seen or current not in defined:
-            continue
-        seen.add(current)
-        todo.extend(re.findall(r"\b(\w+)\s*\(", defined[current]))
+        if current in defined and current not in seen:
+            seen.add(current)
+            todo += re.findall(r"\b(\w+)\s*\(", defined[current])
     return "\n".join(defined[n] for n in seen)
 
 
 def codes_in(body):
-    return {s[1:-1] for s in STRING.findall(body) if CODE_LITERAL.match(s[1:-1])}
+    return {s[1:-1] for s in STRING.findall(body) if re.fullmatch(r"[a-z]+(?:-[a-z]+)+", s[1:-1])}
 
 
-def program_table(dispatch_source, bridge_source):
+def program_table(dispatch, bridge):
     """{method: (arguments, codes, is_job)}, and the codes every job can give."""
-    defined = functions(dispatch_source)
-    table = defined.get("MethodTable")
-    if table is None:
-        raise AssertionError("MethodTable() not found in native_bridge_dispatch.cc")
-    entries = re.findall(r'\{\s*"(\w+)"\s*,\s*(\w+)\s*\}', table)
-    bridge = functions(bridge_source)
-    job_codes = codes_in(closure("RunAsync", bridge))
+    defined = functions(dispatch)
+    job_codes = codes_in(closure("RunAsync", functions(bridge)))
     methods = {}
-    for method, handler in entries:
-        if handler not in defined:
-            raise AssertionError("handler %s of %s not found" % (handler, method))
+    for method, handler in re.findall(r'\{\s*"(\w+)"\s*,\s*(\w+)\s*\}', defined["MethodTable"]):
         body = closure(handler, defined)
-        arguments = set(re.findall(r'\b\w+Argument\(\s*c\.args\s*,\s*"(\w+)"', body))
         is_job = re.search(r"\bRunAsync\s*\(", body) is not None
-        codes = codes_in(body) | (job_codes if is_job else set())
-        methods[method] = (arguments, codes, is_job)
+        arguments = set(re.findall(r'\b\w+Argument\(\s*c\.args\s*,\s*"(\w+)"', body))
+        methods[method] = (arguments, codes_in(body) | (job_codes if is_job else set()), is_job)
     return methods, job_codes
-
-
-def emitted_event_kinds(root):
-    kinds = set()
-    pattern = re.compile(r'EncodableValue\("channel"\)\s*(?:\]\s*=|,)\s*EncodableValue\("(\w+)"\)')
-    for folder, _, files in os.walk(os.path.join(root, "src")):
-        for name in files:
-            if name.endswith(".cc"):
-                kinds.update(pattern.findall(read(os.path.join(folder, name))))
-    return kinds
-
-
-# --- the page --------------------------------------------------------------
 
 
 def section(text, title):
-    m = re.search(r"^## %s\s*$(.*?)(?=^## |\Z)" % re.escape(title), text, re.MULTILINE | re.DOTALL)
-    if m is None:
-        raise AssertionError("the page has no section '## %s'" % title)
-    return m.group(1)
+    return re.search(r"^## %s\s*$(.*?)(?=^## |\Z)" % re.escape(title), text,
+                     re.MULTILINE | re.DOTALL).group(1)
 
 
 def tables(text):
-    """[(header cells, [first cells of the rows])] of every table in text."""
-    result, rows, header = [], None, None
-    for line in text.splitlines() + [""]:
-        if line.startswith("|"):
-            cells = [c.strip() for c in line.strip().strip("|").split("|")]
-            if header is None:
-                header, rows = cells, []
-            elif not re.match(r"^[-: ]+$", cells[0] or "-"):
-                rows.append(cells[0])
-        elif header is not None:
-            result.append((header, rows))
-            header = None
+    """[(header's first cell, the `ticked` names in the rows' first cells)]."""
+    result = []
+    for block in re.findall(r"(?:^\|.*\n?)+", text, re.MULTILINE):
+        cells = [line.strip().strip("|").split("|")[0].strip() for line in block.splitlines()]
+        result.append((cells[0], {n for cell in cells[2:] for n in re.findall(r"`([^`]+)`", cell)}))
     return result
 
 
-def ticked(cell):
-    return re.findall(r"`([^`]+)`", cell)
-
-
-def codes_of(rows):
-    return {name for row in rows for name in ticked(row)}
+def names(text, header):
+    return set().union(*[found for first, found in tables(text) if first == header])
 
 
 def page_table(text):
-    """{method: (arguments, codes, is_job)}, and the codes every job can give."""
-    common = section(text, "Answer kinds, and errors every method can give")
-    job_codes = set()
-    for header, rows in tables(common):
-        if header[0] == "code":
-            job_codes |= codes_of(rows)
+    """{method: (arguments, codes, is_job)} from the "### `name`" sections."""
+    job_codes = names(section(text, "Answer kinds, and errors every method can give"), "code")
     methods = {}
     parts = re.split(r"^### (.*)$", section(text, "Methods"), flags=re.MULTILINE)
     for heading, body in zip(parts[1::2], parts[2::2]):
-        names = ticked(heading)
-        arguments, codes = set(), set()
-        for header, rows in tables(body):
-            if header[0] == "argument":
-                arguments |= codes_of(rows)
-            elif header[0] == "code":
-                codes |= codes_of(rows)
         is_job = body.strip().startswith("job")
-        if is_job:
-            codes |= job_codes
-        for name in names:
-            if name in methods:
-                raise AssertionError("method %s documented twice" % name)
-            methods[name] = (arguments, codes, is_job)
+        codes = names(body, "code") | (job_codes if is_job else set())
+        for name in re.findall(r"`([^`]+)`", heading):
+            assert name not in methods, "method %s documented twice" % name
+            methods[name] = (names(body, "argument"), codes, is_job)
     return methods, job_codes
-
-
-def documented_event_kinds(text):
-    events = section(text, "Events")
-    kinds = set(re.findall(r'`channel` "(\w+)"', events))
-    for header, rows in tables(events):
-        if header[0] == "`channel`":
-            kinds |= codes_of(rows)
-    return kinds
-
-
-# --- the comparison --------------------------------------------------------
 
 
 def differences(program, page):
     """Readable lines for everything that is in one and not the other."""
-    lines = []
-    for method in sorted(set(program) - set(page)):
-        lines.append("method %s is dispatched but not documented" % method)
-    for method in sorted(set(page) - set(program)):
-        lines.append("method %s is documented but not dispatched" % method)
+    lines = ["method %s is %s but not %s" % (m, a, b)
+             for one, other, a, b in ((program, page, "dispatched", "documented"),
+                                      (page, program, "documented", "dispatched"))
+             for m in sorted(set(one) - set(other))]
     for method in sorted(set(program) & set(page)):
-        p_args, p_codes, p_job = program[method]
-        d_args, d_codes, d_job = page[method]
-        for a in sorted(p_args - d_args):
-            lines.append("%s: argument %s is read but not documented" % (method, a))
-        for a in sorted(d_args - p_args):
-            lines.append("%s: argument %s is documented but not read" % (method, a))
-        for c in sorted(p_codes - d_codes):
-            lines.append("%s: error code %s is answered but not documented" % (method, c))
-        for c in sorted(d_codes - p_codes):
-            lines.append("%s: error code %s is documented but not answered" % (method, c))
+        (p_args, p_codes, p_job), (d_args, d_codes, d_job) = program[method], page[method]
+        for what, p, d, verb in (("argument", p_args, d_args, "read"),
+                                 ("error code", p_codes, d_codes, "answered")):
+            lines += ["%s: %s %s is %s but not documented" % (method, what, x, verb)
+                      for x in sorted(p - d)]
+            lines += ["%s: %s %s is documented but not %s" % (method, what, x, verb)
+                      for x in sorted(d - p)]
         if p_job != d_job:
-            lines.append("%s: the page says %s, the program answers %s" %
-                         (method, "job" if d_job else "sync", "job" if p_job else "sync"))
+            lines.append("%s: the page and the program disagree on whether it is a job" % method)
     return lines
 
 
 class ChannelPageTest(unittest.TestCase):
-    def test_page_and_method_table_name_the_same_methods_arguments_and_codes(self):
+    def test_page_and_program_name_the_same_methods_arguments_codes_and_events(self):
         program, program_job_codes = program_table(read(DISPATCH), read(BRIDGE))
-        page, page_job_codes = page_table(read(PAGE))
+        text = read(PAGE)
+        page, page_job_codes = page_table(text)
         # A parser that finds nothing would agree with everything.
         self.assertGreaterEqual(len(program), 20)
         self.assertTrue(any(args for args, _, _ in program.values()))
         self.assertIn("native-async-unavailable", program_job_codes)
         self.assertEqual(page_job_codes, program_job_codes)
         self.assertEqual(differences(program, page), [])
-        glance = [rows for header, rows in tables(section(read(PAGE), "Methods at a glance"))]
-        self.assertEqual(sorted(codes_of(glance[0])), sorted(program))
-
-    def test_every_emitted_event_kind_is_documented(self):
-        emitted = emitted_event_kinds(ROOT)
+        self.assertEqual(tables(section(text, "Methods at a glance"))[0][1], set(program))
+        emitted = set()
+        for folder, _, files in os.walk(os.path.join(ROOT, "src")):
+            for name in (n for n in files if n.endswith(".cc")):
+                emitted.update(re.findall(
+                    r'EncodableValue\("channel"\)\s*(?:\]\s*=|,)\s*EncodableValue\("(\w+)"\)',
+                    read(os.path.join(folder, name))))
+        events = section(text, "Events")
+        documented = set(re.findall(r'`channel` "(\w+)"', events)) | names(events, "`channel`")
         self.assertIn("hidInput", emitted)
-        self.assertEqual(sorted(emitted - documented_event_kinds(read(PAGE))), [])
+        self.assertEqual(sorted(emitted - documented), [])
 
     def test_a_change_on_either_side_is_caught(self):
-        # The comparison itself, on the real table with one thing changed.
-        dispatch, bridge, text = read(DISPATCH), read(BRIDGE), read(PAGE)
+        dispatch, text = read(DISPATCH), read(PAGE)
         cases = [
-            ("argument renamed in the program",
-             dispatch.replace('"maxPacketSize", 0)', '"maxPacketBytes", 0)'), text,
-             "analyzeHidReportDescriptor: argument maxPacketBytes is read but not documented"),
-            ("argument renamed on the page", dispatch,
-             text.replace("| `includeHidChildren` |", "| `includeHidChild` |"),
-             "listUsbDeviceNodes: argument includeHidChild is documented but not read"),
-            ("code renamed in the program",
-             dispatch.replace('"serial-invalid-port"', '"serial-bad-port"'), text,
+            (dispatch.replace('"serial-invalid-port"', '"serial-bad-port"'), text,
              "openSerial: error code serial-bad-port is answered but not documented"),
-            ("method dropped from the page", dispatch,
-             text.replace("### `nowMicros`", "### now"),
-             "method nowMicros is dispatched but not documented"),
-            ("a code a helper answers", dispatch.replace(
-                'c.result->Error("hid-invalid-descriptor", problem)',
-                'c.result->Error("hid-descriptor-bad", problem)'), text,
-             "decodeHidReport: error code hid-descriptor-bad is answered but not documented"),
+            (dispatch, text.replace("| `includeHidChildren` |", "| `includeHidChild` |"),
+             "listUsbDeviceNodes: argument includeHidChild is documented but not read"),
         ]
-        for label, program_source, page_text, expected in cases:
-            with self.subTest(label):
-                self.assertNotEqual(program_source + page_text, dispatch + text, "case not applied")
-                program, _ = program_table(program_source, bridge)
-                page, _ = page_table(page_text)
-                self.assertIn(expected, differences(program, page))
+        for program_source, page_text, expected in cases:
+            self.assertNotEqual(program_source + page_text, dispatch + text, "case not applied")
+            program, _ = program_table(program_source, read(BRIDGE))
+            self.assertIn(expected, differences(program, page_table(page_text)[0]))
 
 
 if __name__ == "__main__":

