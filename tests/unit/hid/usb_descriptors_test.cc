@@ -44,6 +44,11 @@ TEST(UsbDescriptorsTest, RealDevicesMatchTheKernelsDecoding) {
     for (const auto& i : c.interfaces) {
       interfaces.insert(i.bInterfaceNumber);
       EXPECT_EQ(i.endpoints.size(), i.bNumEndpoints);
+      for (const auto& e : i.endpoints) {  // each endpoint's own bytes, shown to the user
+        ASSERT_EQ(e.raw.size(), e.bLength);
+        EXPECT_EQ(std::vector<int>({e.raw[1], e.raw[2], e.raw[6]}),
+                  std::vector<int>({5, e.bEndpointAddress, e.bInterval}));
+      }
     }
     EXPECT_EQ(std::vector<int>({c.bConfigurationValue, c.bmAttributes,
                                 c.bMaxPower * (kernel.at("speed") == "5000" ? 8 : 2),
