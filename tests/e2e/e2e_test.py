@@ -15,6 +15,16 @@ ABSENT_USB_DEVICE = "USB\\VID_1A2B&PID_3C4D\\VEK_E2E_ABSENT"
 NO_PARENT = "无法读取父设备实例 ID（SetupDi 属性查询失败）"
 
 
+def documented_keys(method):
+    """The reply keys docs/channel.md gives for a method's success map."""
+    root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+    with open(os.path.join(root, "docs", "channel.md"), encoding="utf-8") as page:
+        section = page.read().split("### `%s`" % method, 1)[1].split("\n### ", 1)[0]
+    lines = section.split("Success:", 1)[1].strip().splitlines()
+    table = lines[:next((i for i, line in enumerate(lines) if not line.startswith("|")), None)]
+    return {line.split("`")[1] for line in table if line.startswith("| `")}
+
+
 class RunningProgramTest(ProgramTest):
     @classmethod
     def setUpClass(cls):
@@ -145,6 +155,7 @@ class RunningProgramTest(ProgramTest):
         self.assertEqual((report["node"]["instanceId"], report["hubPort"]), (instance_id, 0))
         self.assertIn("该设备不在 USB 集线器端口上，无法用 ETW 抓包或一键复位。", report["notes"])
         report = self.ok("readUsbDeviceDiagnostics", {"instanceId": ABSENT_USB_DEVICE})
+        self.assertEqual(set(report), documented_keys("readUsbDeviceDiagnostics"))
         self.assertIsNone(report["node"])
         self.assertTrue(report["notes"])
         self.assertEqual(report["hidDescriptorFindings"], [])
