@@ -121,7 +121,7 @@ bool HidInputReaders::Open(const std::string& path, std::string* message) {
   return true;
 }
 
-void HidInputReaders::StopAndRelease(std::vector<std::shared_ptr<Reader>> readers) {
+void HidInputReaders::StopAndRelease(const std::vector<std::shared_ptr<Reader>>& readers) {
   for (const auto& reader : readers) {
     reader->running = false;
     reader->channel->Stop();
@@ -152,7 +152,7 @@ void HidInputReaders::CloseAll() {
     for (auto& entry : readers_) readers.push_back(std::move(entry.second));
     readers_.clear();
   }
-  if (!readers.empty()) StopAndRelease(std::move(readers));
+  if (!readers.empty()) StopAndRelease(readers);
 }
 
 size_t HidInputReaders::ReaderCount() const {

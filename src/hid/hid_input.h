@@ -66,7 +66,7 @@ class HidInputReaders {
  private:
   struct Reader;
   // Stops every reader of `readers` and waits for them until one deadline.
-  static void StopAndRelease(std::vector<std::shared_ptr<Reader>> readers);
+  static void StopAndRelease(const std::vector<std::shared_ptr<Reader>>& readers);
 
   HidDeviceApi& api_;
   const EventEmitter emit_;
