@@ -20,6 +20,7 @@ class BinaryMessengerImpl : public BinaryMessenger {
       : messenger_(core_messenger) {}
   BinaryMessengerImpl(const BinaryMessengerImpl&) = delete;
   BinaryMessengerImpl& operator=(const BinaryMessengerImpl&) = delete;
+  ~BinaryMessengerImpl() override = default;
 
   void Send(const std::string& channel, const uint8_t* message, size_t message_size,
             BinaryReply reply = nullptr) const override;

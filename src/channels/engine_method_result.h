@@ -18,6 +18,9 @@ class EngineMethodResult : public MethodResult {
   EngineMethodResult(BinaryReply reply, const StandardMethodCodec* codec)
       : reply_(std::move(reply)), codec_(codec) {}
   ~EngineMethodResult() override;
+  // The engine's response handle answers once; a copy would answer twice.
+  EngineMethodResult(const EngineMethodResult&) = delete;
+  EngineMethodResult& operator=(const EngineMethodResult&) = delete;
 
  protected:
   void SuccessInternal(const EncodableValue* result) override;

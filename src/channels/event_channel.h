@@ -21,6 +21,7 @@ class EventChannel {
       : messenger_(messenger), name_(name), codec_(codec) {}
   EventChannel(const EventChannel&) = delete;
   EventChannel& operator=(const EventChannel&) = delete;
+  ~EventChannel() = default;
 
   const std::string& name() const { return name_; }
 

@@ -15,6 +15,7 @@ class MethodCall {
       : method_name_(std::move(method_name)), arguments_(std::move(arguments)) {}
   MethodCall(const MethodCall&) = delete;
   MethodCall& operator=(const MethodCall&) = delete;
+  ~MethodCall() = default;
 
   const std::string& method_name() const { return method_name_; }
   // nullptr when the call carried no arguments.

@@ -24,6 +24,7 @@ class MethodChannel {
       : messenger_(messenger), name_(name), codec_(codec) {}
   MethodChannel(const MethodChannel&) = delete;
   MethodChannel& operator=(const MethodChannel&) = delete;
+  ~MethodChannel() = default;
 
   const std::string& name() const { return name_; }
 

@@ -28,6 +28,7 @@ class StandardCodecSerializer {
 
   StandardCodecSerializer(const StandardCodecSerializer&) = delete;
   StandardCodecSerializer& operator=(const StandardCodecSerializer&) = delete;
+  ~StandardCodecSerializer() = default;
 
   // Reads one value (tag and payload). Malformed input never makes it read,
   // allocate or loop beyond what the stream holds; it reports on standard
@@ -69,6 +70,7 @@ class StandardMethodCodec {
 
   StandardMethodCodec(const StandardMethodCodec&) = delete;
   StandardMethodCodec& operator=(const StandardMethodCodec&) = delete;
+  ~StandardMethodCodec() = default;
 
   // nullptr: not a call (the first value is not a string).
   std::unique_ptr<MethodCall> DecodeMethodCall(const uint8_t* message, size_t size) const;
