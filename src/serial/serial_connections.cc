@@ -225,7 +225,8 @@ bool SerialConnections::OpenSerialPort(const std::string& name, int64_t baud_rat
       context->running = false;
       context->device->Close();
       if (message)
-        *message = "启动串口读取线程失败（错误码 " + std::to_string(e.code().value()) + "）";
+        *message =
+            "启动串口读取线程失败" + ErrorCodeSuffix(static_cast<uint32_t>(e.code().value()));
       return false;
     }
     table_[context->id] = context;
