@@ -174,9 +174,7 @@ SerialWriteOutcome FinishSerialWrite(std::unique_ptr<SerialPendingWrite> write, 
 
 SerialConnections::SerialConnections(SerialPortApi& api, EventEmitter emit,
                                      ThreadStarter start_thread)
-    : api_(api),
-      emit_(std::move(emit)),
-      start_thread_(start_thread ? std::move(start_thread) : ThreadStarter(StartDetachedThread)) {}
+    : api_(api), emit_(std::move(emit)), start_thread_(std::move(start_thread)) {}
 
 SerialConnections::~SerialConnections() { CloseAllSerialPorts(); }
 
