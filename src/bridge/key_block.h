@@ -3,25 +3,40 @@
 #ifndef VEK_BRIDGE_KEY_BLOCK_H_
 #define VEK_BRIDGE_KEY_BLOCK_H_
 
+#include <memory>
+
 #include "common/detached_thread.h"
 
 namespace vek_native {
 
-// Installs the hook (once; a second start while blocking changes nothing).
-// False when the hook cannot be installed or its thread does not report in
-// time.
+class KeyBlock {
+ public:
+  // The hook thread comes from `start_thread`. A start whose thread cannot be
+  // started fails and leaves no block behind.
+  explicit KeyBlock(ThreadStarter start_thread = StartDetachedThread);
+  ~KeyBlock();  // stops the block
+  KeyBlock(const KeyBlock&) = delete;
+  KeyBlock& operator=(const KeyBlock&) = delete;
+
+  // Installs the hook (once; a second start while blocking changes nothing).
+  // False when the hook cannot be installed or its thread does not report in
+  // time.
+  bool Start();
+  // Removes the hook and ends its thread; does nothing when not blocking.
+  void Stop();
+  // Whether the hook is installed right now (for diagnostics and tests).
+  bool Active() const;
+
+  struct State;  // the hook thread's share, defined with it
+
+ private:
+  const std::unique_ptr<State> state_;
+};
+
+// The process's block, behind "startKeyBlock" and "stopKeyBlock".
 bool StartKeyBlock();
-
-// Removes the hook and ends its thread; does nothing when not blocking.
 void StopKeyBlock();
-
-// Whether the hook is installed right now (for diagnostics and tests).
 bool KeyBlockActive();
-
-// Where the hook thread comes from: StartDetachedThread, unless a test puts
-// in one that refuses (an empty starter puts StartDetachedThread back). A
-// start whose thread cannot be started fails and leaves no block behind.
-void SetKeyBlockThreadStarter(ThreadStarter start_thread);
 
 }  // namespace vek_native
 

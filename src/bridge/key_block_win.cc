@@ -10,21 +10,26 @@
 #include "common/completion_latch.h"
 
 namespace vek_native {
+
+// Start, stop and teardown hold the mutex throughout.
+struct KeyBlock::State {
+  explicit State(ThreadStarter starter) : start_thread(std::move(starter)) {}
+
+  std::mutex mutex;
+  std::atomic<bool> running{false};
+  std::atomic<DWORD> hook_thread_id{0};
+  std::atomic<HHOOK> hook{nullptr};
+  HANDLE ready_event = nullptr;
+  const ThreadStarter start_thread;
+  // Signalled when the hook thread has ended; null when there is none to wait
+  // for (the join of a thread nobody else joins).
+  std::shared_ptr<CompletionLatch> thread_ended;
+};
+
 namespace {
 
 // How long a start waits for the hook thread to report its install attempt.
 constexpr DWORD kReadyWaitMs = 5000;
-
-// Process-wide state; start, stop and teardown hold the mutex throughout.
-std::mutex g_mutex;
-std::atomic<bool> g_running{false};
-std::atomic<DWORD> g_hook_thread_id{0};
-std::atomic<HHOOK> g_hook{nullptr};
-HANDLE g_ready_event = nullptr;
-ThreadStarter g_start_thread = StartDetachedThread;
-// Signalled when the hook thread has ended; null when there is none to wait
-// for (the join of a thread nobody else joins).
-std::shared_ptr<CompletionLatch> g_thread_ended;
 
 LRESULT CALLBACK SwallowKeys(int code, WPARAM wparam, LPARAM lparam) {
   // Returning non-zero discards the event before any window sees it.
@@ -32,14 +37,14 @@ LRESULT CALLBACK SwallowKeys(int code, WPARAM wparam, LPARAM lparam) {
   return CallNextHookEx(nullptr, code, wparam, lparam);
 }
 
-void HookThread(HANDLE ready_event) {
-  g_hook_thread_id = GetCurrentThreadId();
+void HookThread(KeyBlock::State& s, HANDLE ready_event) {
+  s.hook_thread_id = GetCurrentThreadId();
   // Create this thread's message queue before the hook exists and before
   // anyone posts WM_QUIT to it.
   MSG msg;
   PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
   HHOOK hook = SetWindowsHookExW(WH_KEYBOARD_LL, SwallowKeys, GetModuleHandleW(nullptr), 0);
-  g_hook = hook;
+  s.hook = hook;
   SetEvent(ready_event);
   if (hook == nullptr) return;
   // A low-level hook is called through this thread's message loop.
@@ -48,84 +53,103 @@ void HookThread(HANDLE ready_event) {
     DispatchMessageW(&msg);
   }
   UnhookWindowsHookEx(hook);
-  g_hook = nullptr;
+  s.hook = nullptr;
 }
 
-void JoinHookThread() {
-  if (!g_thread_ended) return;
-  g_thread_ended->Wait();
-  g_thread_ended.reset();
+void JoinHookThread(KeyBlock::State& s) {
+  if (!s.thread_ended) return;
+  s.thread_ended->Wait();
+  s.thread_ended.reset();
 }
 
 // Ends a hook thread that has reported its install attempt, then joins it.
-void EndHookThread() {
-  const DWORD thread_id = g_hook_thread_id.load();
+void EndHookThread(KeyBlock::State& s) {
+  const DWORD thread_id = s.hook_thread_id.load();
   if (thread_id != 0) PostThreadMessageW(thread_id, WM_QUIT, 0, 0);
-  JoinHookThread();
+  JoinHookThread(s);
+}
+
+// The process's block. Never destroyed: at exit its hook thread may already
+// be gone without having signalled, and a stop would wait for it forever.
+KeyBlock& ProcessKeyBlock() {
+  static KeyBlock* const block = new KeyBlock();
+  return *block;
 }
 
 }  // namespace
 
-bool StartKeyBlock() {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  if (g_running && g_hook.load() != nullptr) return true;
-  JoinHookThread();
-  if (g_ready_event == nullptr) {
-    g_ready_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (g_ready_event == nullptr) return false;
+KeyBlock::KeyBlock(ThreadStarter start_thread)
+    : state_(std::make_unique<State>(std::move(start_thread))) {}
+
+KeyBlock::~KeyBlock() {
+  Stop();
+  // A failed start keeps its event for the next one.
+  if (state_->ready_event != nullptr) CloseHandle(state_->ready_event);
+}
+
+bool KeyBlock::Start() {
+  State& s = *state_;
+  std::lock_guard<std::mutex> lock(s.mutex);
+  if (s.running && s.hook.load() != nullptr) return true;
+  JoinHookThread(s);
+  if (s.ready_event == nullptr) {
+    s.ready_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (s.ready_event == nullptr) return false;
   }
-  ResetEvent(g_ready_event);
-  g_hook_thread_id = 0;
-  g_running = true;
+  ResetEvent(s.ready_event);
+  s.hook_thread_id = 0;
+  s.running = true;
   auto ended = std::make_shared<CompletionLatch>();
   try {
-    g_start_thread([ready = g_ready_event, ended] {
-      HookThread(ready);
+    s.start_thread([&s, ready = s.ready_event, ended] {
+      HookThread(s, ready);
       ended->Signal();
     });
   } catch (const std::exception&) {
     // No thread, no hook: the state is as if the block had never started,
     // and the caller answers the start failure.
-    g_running = false;
+    s.running = false;
     return false;
   }
-  g_thread_ended = std::move(ended);
-  if (WaitForSingleObject(g_ready_event, kReadyWaitMs) == WAIT_OBJECT_0 &&
-      g_hook.load() != nullptr) {
+  s.thread_ended = std::move(ended);
+  if (WaitForSingleObject(s.ready_event, kReadyWaitMs) == WAIT_OBJECT_0 &&
+      s.hook.load() != nullptr) {
     return true;
   }
-  g_running = false;
+  s.running = false;
   // A thread that reports late may still install the hook and enter its
   // loop; wait for its report so WM_QUIT finds it, or the join would never
   // return and the keyboard would stay blocked.
-  WaitForSingleObject(g_ready_event, INFINITE);
-  EndHookThread();
-  g_hook_thread_id = 0;
+  WaitForSingleObject(s.ready_event, INFINITE);
+  EndHookThread(s);
+  s.hook_thread_id = 0;
   return false;
 }
 
-void StopKeyBlock() {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  if (!g_running) {
-    JoinHookThread();
+void KeyBlock::Stop() {
+  State& s = *state_;
+  std::lock_guard<std::mutex> lock(s.mutex);
+  if (!s.running) {
+    JoinHookThread(s);
     return;
   }
-  g_running = false;
-  EndHookThread();
-  g_hook_thread_id = 0;
-  HHOOK hook = g_hook.exchange(nullptr);
+  s.running = false;
+  EndHookThread(s);
+  s.hook_thread_id = 0;
+  HHOOK hook = s.hook.exchange(nullptr);
   if (hook != nullptr) UnhookWindowsHookEx(hook);
-  if (g_ready_event != nullptr) {
-    CloseHandle(g_ready_event);
-    g_ready_event = nullptr;
+  if (s.ready_event != nullptr) {
+    CloseHandle(s.ready_event);
+    s.ready_event = nullptr;
   }
 }
 
-bool KeyBlockActive() { return g_hook.load() != nullptr; }
+bool KeyBlock::Active() const { return state_->hook.load() != nullptr; }
 
-void SetKeyBlockThreadStarter(ThreadStarter start_thread) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  g_start_thread = start_thread ? std::move(start_thread) : ThreadStarter(StartDetachedThread);
-}
+bool StartKeyBlock() { return ProcessKeyBlock().Start(); }
+
+void StopKeyBlock() { ProcessKeyBlock().Stop(); }
+
+bool KeyBlockActive() { return ProcessKeyBlock().Active(); }
 
 }  // namespace vek_native

@@ -132,8 +132,8 @@ NativeBridge& NativeBridge::Instance() {
   return *instance;
 }
 
-NativeBridge::NativeBridge()
-    : core_(std::make_shared<Core>()), thread_starter_(StartDetachedThread) {}
+NativeBridge::NativeBridge(ThreadStarter start_thread)
+    : core_(std::make_shared<Core>()), start_thread_(std::move(start_thread)) {}
 
 NativeBridge::~NativeBridge() {
   // Jobs still running keep the core alive; moving on to a new generation
@@ -151,10 +151,6 @@ void NativeBridge::SetOperations(BridgeOperations operations) {
 void NativeBridge::SetPoster(WindowPoster* poster) {
   std::lock_guard<std::mutex> lock(core_->state_mutex);
   core_->poster = poster;
-}
-
-void NativeBridge::SetThreadStarter(ThreadStarter starter) {
-  thread_starter_ = starter ? std::move(starter) : ThreadStarter(StartDetachedThread);
 }
 
 void NativeBridge::Attach(BinaryMessenger* messenger, WindowHandle window) {
@@ -259,7 +255,7 @@ void NativeBridge::RunAsync(AsyncJob job, std::unique_ptr<MethodResult> result) 
 
   std::string failure;
   try {
-    thread_starter_(std::move(work));
+    start_thread_(std::move(work));
     return;
   } catch (const std::system_error& error) {
     failure = "无法启动后台线程" + ErrorCodeSuffix(static_cast<uint32_t>(error.code().value()));

@@ -42,15 +42,13 @@ class NativeBridge {
   };
   // Runs on a worker thread with the window the bridge had when it started.
   using AsyncJob = std::function<void(WindowHandle window, AsyncOutcome* outcome)>;
-  // Runs `work` on a new detached thread; throws (std::system_error) when no
-  // thread can be started. Tests replace it to model an exhausted system.
-  using ThreadStarter = vek_native::ThreadStarter;
 
   // The process's bridge. Never destroyed: detached workers may still be
   // finishing while static objects are torn down at exit.
   static NativeBridge& Instance();
 
-  NativeBridge();
+  // Jobs run on threads from `start_thread`.
+  explicit NativeBridge(ThreadStarter start_thread = StartDetachedThread);
   ~NativeBridge();
   NativeBridge(const NativeBridge&) = delete;
   NativeBridge& operator=(const NativeBridge&) = delete;
@@ -59,7 +57,6 @@ class NativeBridge {
   void SetOperations(BridgeOperations operations);
   // The poster must outlive every job and emitter (the Windows one does).
   void SetPoster(WindowPoster* poster);
-  void SetThreadStarter(ThreadStarter starter);
 
   // Binds the bridge to the engine's messenger and the top-level window
   // (detaching first); a null messenger does nothing.
@@ -105,7 +102,7 @@ class NativeBridge {
   // which workers share, so a worker that outlives the bridge is harmless.
   std::shared_ptr<Core> core_;
   BridgeOperations operations_;
-  ThreadStarter thread_starter_;
+  const ThreadStarter start_thread_;
   std::unique_ptr<Channels, ChannelsDeleter> channels_;
   std::unique_ptr<EventSink> sink_;
   // Window thread only.

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "common/format.h"
 #include "common/text.h"
 
 namespace vek_native {
@@ -74,9 +75,7 @@ HelperParameter HelperParameter::Number(int64_t number) {
   return p;
 }
 
-std::string CodedMessage::Format(uint32_t code) const {
-  return before + std::to_string(code) + after;
-}
+std::string CodedMessage::Format(uint32_t code) const { return CodedText(before, code, after); }
 
 std::string QuoteCommandLineArgument(std::string_view text) {
   // CommandLineToArgvW: 2n backslashes before a quote give n backslashes and

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "capture/trace_text.h"
+#include "common/format.h"
 #include "common/text.h"
 
 namespace vek_native {
@@ -236,7 +237,7 @@ bool CaptureHidReportDescriptors(const HidCaptureCaller& caller, const std::stri
     text = std::string(TrimAsciiSpace(text));
     if (text.empty()) {
       text = run.exit_code == 2 ? std::string(kHidCaptureNoEventMessage)
-                                : "抓取失败（退出码 " + std::to_string(run.exit_code) + "）";
+                                : "抓取失败" + ExitCodeSuffix(run.exit_code);
     }
     return fail(text);
   }

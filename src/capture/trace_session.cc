@@ -216,8 +216,8 @@ bool HasHidClassProvider(TraceApi& api, std::string* error) {
   const uint32_t result =
       FetchProviderList(api, kProviderListHeader + kProviderEntrySize, &block, &failed_call);
   if (result != 0) {
-    SetError(error, "无法枚举系统 ETW 提供程序（TdhEnumerateProviders 错误码 " +
-                        std::to_string(result) + "）。");
+    SetError(error,
+             CodedText("无法枚举系统 ETW 提供程序（TdhEnumerateProviders 错误码 ", result, "）。"));
     return false;
   }
   const TraceGuid& wanted = kCaptureProviderTable[kHidClassProviderIndex].guid;

@@ -312,7 +312,7 @@ bool CaptureUsbEnumeration(const UsbCaptureCaller& caller, const std::string& us
   if (run.exit_code != 0) {
     std::string message = meta_read ? MetaValue(meta_text, "error") : std::string();
     if (message.empty()) {
-      message = "USB 抓包 helper 失败（退出码 " + std::to_string(run.exit_code) + "）。";
+      message = "USB 抓包 helper 失败" + ExitCodeSuffix(run.exit_code) + "。";
     }
     return fail(message);
   }

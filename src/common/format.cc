@@ -2,23 +2,24 @@
 
 namespace vek_native {
 
-std::string FormatWin32Failure(std::string_view action, uint32_t error) {
-  std::string out(action);
-  out += "失败（Win32 错误码 ";
-  out += std::to_string(error);
-  out += "）";
+std::string CodedText(std::string_view before, uint32_t code, std::string_view after) {
+  std::string out(before);
+  out += std::to_string(code);
+  out += after;
   return out;
 }
 
-std::string CmErrorSuffix(uint32_t cm_error) {
-  return "（CM 错误 " + std::to_string(cm_error) + "）";
+std::string FormatWin32Failure(std::string_view action, uint32_t error) {
+  return std::string(action) + CodedText("失败（Win32 错误码 ", error, "）");
 }
 
-std::string ErrorCodeSuffix(uint32_t error) { return "（错误码 " + std::to_string(error) + "）"; }
+std::string CmErrorSuffix(uint32_t cm_error) { return CodedText("（CM 错误 ", cm_error, "）"); }
 
-std::string ExitCodeSuffix(uint32_t exit_code) {
-  return "（退出码 " + std::to_string(exit_code) + "）";
-}
+std::string ErrorCodeSuffix(uint32_t error) { return CodedText("（错误码 ", error, "）"); }
+
+std::string ExitCodeSuffix(uint32_t exit_code) { return CodedText("（退出码 ", exit_code, "）"); }
+
+std::string FormatLastError(uint32_t error) { return CodedText("GetLastError=", error, ""); }
 
 std::string HexDigits(uint64_t value, int digits, bool upper) {
   const char* alphabet = upper ? "0123456789ABCDEF" : "0123456789abcdef";

@@ -9,6 +9,11 @@
 
 namespace vek_native {
 
+// before + code + after. Every message that carries a Windows, configuration
+// manager or exit code gets the code through here, so a code always reads the
+// same; the helpers below are its fixed forms.
+std::string CodedText(std::string_view before, uint32_t code, std::string_view after);
+
 // action + "失败（Win32 错误码 " + error + "）"
 std::string FormatWin32Failure(std::string_view action, uint32_t error);
 
@@ -17,6 +22,9 @@ std::string FormatWin32Failure(std::string_view action, uint32_t error);
 std::string CmErrorSuffix(uint32_t cm_error);
 std::string ErrorCodeSuffix(uint32_t error);
 std::string ExitCodeSuffix(uint32_t exit_code);
+
+// "GetLastError=N", as the USB descriptor notes name the failed request's code.
+std::string FormatLastError(uint32_t error);
 
 // An HRESULT as "0x%08lX", e.g. "0x800704C7".
 std::string FormatHresult(uint32_t hresult);

@@ -64,9 +64,7 @@ void RunHidReadLoop(const std::string& path, HidReadChannel* channel, uint16_t i
 }
 
 HidInputReaders::HidInputReaders(HidDeviceApi& api, EventEmitter emit, ThreadStarter start_thread)
-    : api_(api),
-      emit_(std::move(emit)),
-      start_thread_(start_thread ? std::move(start_thread) : ThreadStarter(StartDetachedThread)) {}
+    : api_(api), emit_(std::move(emit)), start_thread_(std::move(start_thread)) {}
 
 HidInputReaders::~HidInputReaders() { CloseAll(); }
 

@@ -44,8 +44,9 @@ constexpr int kHidReaderStopWaitMs = 500;
 // driver may still write into the buffer.
 class HidInputReaders {
  public:
-  // Reader threads come from `start_thread` (StartDetachedThread when empty).
-  HidInputReaders(HidDeviceApi& api, EventEmitter emit, ThreadStarter start_thread = nullptr);
+  // Reader threads come from `start_thread`.
+  HidInputReaders(HidDeviceApi& api, EventEmitter emit,
+                  ThreadStarter start_thread = StartDetachedThread);
   ~HidInputReaders();  // closes every reader
   HidInputReaders(const HidInputReaders&) = delete;
   HidInputReaders& operator=(const HidInputReaders&) = delete;

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <utility>
 
+#include "common/format.h"
 #include "common/text.h"
 #include "hid/hid_devices.h"
 
@@ -142,10 +143,9 @@ void ReadReportDescriptor(UsbHub& hub, uint32_t port, const std::string& hid_pat
         "USB GET_DESCRIPTOR(0x22) 返回被截断（接口 " + std::to_string(truncated_interface) + "，" +
         std::to_string(truncated_received) + "/" + std::to_string(truncated_declared) + " 字节）";
   } else {
-    record->reportDescriptorError =
-        "USB GET_DESCRIPTOR(0x22) 请求失败（接口 " + failed +
-        "，0x81 Interface 与 0x80 Device 收件人均失败，GetLastError=" + std::to_string(last_error) +
-        "）";
+    record->reportDescriptorError = "USB GET_DESCRIPTOR(0x22) 请求失败（接口 " + failed +
+                                    "，0x81 Interface 与 0x80 Device 收件人均失败，" +
+                                    FormatLastError(last_error) + "）";
   }
 }
 
@@ -296,8 +296,7 @@ UsbDescriptorRecord ReadUsbDescriptorsForHidPath(HidDeviceApi& hid, DeviceTree& 
   std::unique_ptr<UsbHub> hub = OpenHub(api, location.hubPath, &open_error);
   if (!hub) {
     record.usbError =
-        "无法打开 USB 集线器（可能缺少管理员权限，GetLastError=" + std::to_string(open_error) +
-        "）";
+        "无法打开 USB 集线器（可能缺少管理员权限，" + FormatLastError(open_error) + "）";
     return record;
   }
   const uint32_t port = location.port;
@@ -323,7 +322,7 @@ UsbDescriptorRecord ReadUsbDescriptorsForHidPath(HidDeviceApi& hid, DeviceTree& 
   if (record.configurations.empty()) {
     record.usbError =
         from_connection
-            ? "系统拒绝通过 USB 集线器读取描述符（GetLastError=" + std::to_string(device_error) +
+            ? "系统拒绝通过 USB 集线器读取描述符（" + FormatLastError(device_error) +
                   "）：设备描述符取自端口连接信息，配置 / 接口 / 端点 / 描述符字符串不可用"
             : std::string("读取 USB 配置描述符失败");
     return record;

@@ -174,9 +174,7 @@ SerialWriteOutcome FinishSerialWrite(std::unique_ptr<SerialPendingWrite> write, 
 
 SerialConnections::SerialConnections(SerialPortApi& api, EventEmitter emit,
                                      ThreadStarter start_thread)
-    : api_(api),
-      emit_(std::move(emit)),
-      start_thread_(start_thread ? std::move(start_thread) : ThreadStarter(StartDetachedThread)) {}
+    : api_(api), emit_(std::move(emit)), start_thread_(std::move(start_thread)) {}
 
 SerialConnections::~SerialConnections() { CloseAllSerialPorts(); }
 
@@ -225,7 +223,8 @@ bool SerialConnections::OpenSerialPort(const std::string& name, int64_t baud_rat
       context->running = false;
       context->device->Close();
       if (message)
-        *message = "启动串口读取线程失败（错误码 " + std::to_string(e.code().value()) + "）";
+        *message =
+            "启动串口读取线程失败" + ErrorCodeSuffix(static_cast<uint32_t>(e.code().value()));
       return false;
     }
     table_[context->id] = context;

@@ -76,8 +76,9 @@ SerialWriteOutcome FinishSerialWrite(std::unique_ptr<SerialPendingWrite> write, 
 // mutex is held for a whole write and while its handles are closed.
 class SerialConnections {
  public:
-  // Reader threads come from `start_thread` (StartDetachedThread when empty).
-  SerialConnections(SerialPortApi& api, EventEmitter emit, ThreadStarter start_thread = nullptr);
+  // Reader threads come from `start_thread`.
+  SerialConnections(SerialPortApi& api, EventEmitter emit,
+                    ThreadStarter start_thread = StartDetachedThread);
   ~SerialConnections();  // closes every port
   SerialConnections(const SerialConnections&) = delete;
   SerialConnections& operator=(const SerialConnections&) = delete;

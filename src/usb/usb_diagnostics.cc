@@ -38,10 +38,6 @@ void PutPort(std::vector<uint8_t>* buffer, uint32_t port) {
   for (int i = 0; i < 4; ++i) (*buffer)[i] = static_cast<uint8_t>(port >> (8 * i));
 }
 
-std::string ErrorCodeText(const char* before, uint32_t code) {
-  return std::string(before) + std::to_string(code) + "）";
-}
-
 void KeepFirst(std::string* message, std::string text) {
   if (message->empty()) *message = std::move(text);
 }
@@ -216,7 +212,7 @@ bool ReadHubConnectionInfo(UsbHub& hub, uint32_t port, HubConnectionInfo* info,
   }
   if (!ok || buffer.size() < kConnectionInfoFixedSize) {
     if (message != nullptr) {
-      *message = ErrorCodeText("读取 USB 集线器端口连接信息失败（错误码 ", error);
+      *message = "读取 USB 集线器端口连接信息失败" + ErrorCodeSuffix(error);
     }
     return false;
   }
@@ -231,7 +227,7 @@ bool ProbeConfigurationDescriptor(UsbHub& hub, uint32_t port, std::string* messa
   uint32_t returned = 0;
   uint32_t error = 0;
   if (!hub.GetDescriptorFromNodeConnection(&buffer, &returned, &error)) {
-    if (message != nullptr) *message = ErrorCodeText("读取 USB 配置描述符失败（错误码 ", error);
+    if (message != nullptr) *message = "读取 USB 配置描述符失败" + ErrorCodeSuffix(error);
     return false;
   }
   return returned > kDescriptorRequestHeaderSize;
@@ -246,7 +242,7 @@ bool ProbeHidCollections(const UsbDiagnosticsSystem& system, const std::string& 
   std::vector<HidInterfaceNode> interfaces;
   uint32_t error = 0;
   if (!system.nodes.source->ListHidInterfaceNodes(&interfaces, &error)) {
-    if (message != nullptr) *message = ErrorCodeText("无法枚举 HID 设备接口（错误码 ", error);
+    if (message != nullptr) *message = "无法枚举 HID 设备接口" + ErrorCodeSuffix(error);
     return false;
   }
   bool found = false;
@@ -259,13 +255,13 @@ bool ProbeHidCollections(const UsbDiagnosticsSystem& system, const std::string& 
     std::unique_ptr<HidDevice> device =
         system.hid->Open(collection.path, HidAccess::kAttributesOnly, false, &open_error);
     if (!device) {
-      KeepFirst(&first, ErrorCodeText("无法打开 HID 集合设备（错误码 ", open_error));
+      KeepFirst(&first, "无法打开 HID 集合设备" + ErrorCodeSuffix(open_error));
       continue;
     }
     std::unique_ptr<HidPreparsedData> preparsed = device->GetPreparsedData();
     if (!preparsed) {
       const uint32_t code = system.nodes.source->ThreadLastError();
-      KeepFirst(&first, ErrorCodeText("HID 预解析数据不可用（错误码 ", code));
+      KeepFirst(&first, "HID 预解析数据不可用" + ErrorCodeSuffix(code));
       continue;
     }
     HidCaps caps;

@@ -2,6 +2,7 @@
 
 #include <climits>
 
+#include "common/format.h"
 #include "common/text.h"
 
 namespace vek_native {
@@ -15,10 +16,6 @@ bool IsWideSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
 bool SetMessage(std::string* message, std::string text) {
   if (message != nullptr) *message = std::move(text);
   return false;
-}
-
-std::string CmFailure(const char* before, uint32_t result) {
-  return std::string(before) + std::to_string(result) + "）";
 }
 
 }  // namespace
@@ -70,7 +67,7 @@ bool ResolveUsbDevicePort(DeviceTree& tree, const std::string& instance_id, uint
   uint32_t current = 0;
   const uint32_t located = tree.LocateNode(instance_id, &current);
   if (located != 0) {
-    return SetMessage(message, CmFailure("无法定位 USB 设备节点（CM 错误 ", located));
+    return SetMessage(message, "无法定位 USB 设备节点" + CmErrorSuffix(located));
   }
   for (int examined = 1;; ++examined) {
     std::u16string location;
@@ -100,13 +97,12 @@ bool OpenParentUsbHub(DeviceTree& tree, UsbHubApi& hubs, const std::string& inst
   uint32_t hub_node = 0;
   const uint32_t parent_result = tree.ParentNode(node, &hub_node);
   if (parent_result != 0) {
-    return SetMessage(message, CmFailure("无法定位父 USB 集线器节点（CM 错误 ", parent_result));
+    return SetMessage(message, "无法定位父 USB 集线器节点" + CmErrorSuffix(parent_result));
   }
   std::string hub_id;
   const uint32_t id_result = tree.NodeInstanceId(hub_node, &hub_id);
   if (id_result != 0) {
-    return SetMessage(message,
-                      CmFailure("无法获取父 USB 集线器的设备实例 ID（CM 错误 ", id_result));
+    return SetMessage(message, "无法获取父 USB 集线器的设备实例 ID" + CmErrorSuffix(id_result));
   }
   const std::string path = HubInterfacePath(hub_id);
   const std::u16string wide_path = Utf8ToUtf16(path);
@@ -117,8 +113,7 @@ bool OpenParentUsbHub(DeviceTree& tree, UsbHubApi& hubs, const std::string& inst
     opened = hubs.OpenHubWithAccess(wide_path, HubAccess::kRead, &error);
   }
   if (!opened) {
-    return SetMessage(message,
-                      "无法打开 USB 集线器 " + path + "（错误码 " + std::to_string(error) + "）");
+    return SetMessage(message, "无法打开 USB 集线器 " + path + ErrorCodeSuffix(error));
   }
   *hub = std::move(opened);
   *port = found_port;

@@ -53,7 +53,7 @@ HelperLaunchValues ResetLaunchValues(const UsbResetContext& context,
 bool CycleHubPort(UsbHub& hub, uint32_t port, std::string* message) {
   uint32_t error = 0;
   if (hub.CyclePort(port, &error)) return true;
-  return Fail(message, "USB 端口复位失败（错误码 " + std::to_string(error) + "）");
+  return Fail(message, "USB 端口复位失败" + ErrorCodeSuffix(error));
 }
 
 std::string FormatUsbResetResultFile(const UsbResetResult& result) {

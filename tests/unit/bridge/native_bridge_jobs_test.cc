@@ -53,15 +53,16 @@ class JobsTest : public testing_support::AttachedBridgeTest<> {
 
 TEST_F(JobsTest, NoThreadIsAnsweredAtOnceAndLeavesNothingBehind) {
   std::shared_ptr<ReplyRecord> record;
-  bridge_.SetThreadStarter([](std::function<void()>) {
+  NativeBridge bridge([](std::function<void()>) {
     throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
   });
-  bridge_.RunAsync(Job("never"), Recorder(&record));
+  bridge.Attach(&messenger_, FakeWindow());
+  bridge.RunAsync(Job("never"), Recorder(&record));
   EXPECT_EQ(record->code, "native-async-unavailable");
   EXPECT_EQ(record->message,
             "无法启动后台线程（错误码 " +
                 std::to_string(static_cast<int>(std::errc::resource_unavailable_try_again)) + "）");
-  EXPECT_EQ(bridge_.PendingReplyCount(), 0u);
+  EXPECT_EQ(bridge.PendingReplyCount(), 0u);
 }
 
 TEST_F(JobsTest, DetachWhileAJobRunsReturnsWithinTheLimitAndDropsTheLateOutcome) {

@@ -10,12 +10,11 @@ namespace vek_native {
 namespace {
 
 TEST(KeyBlockThreadTest, AStartWithoutAThreadFailsAndLeavesNoBlock) {
-  SetKeyBlockThreadStarter([](std::function<void()>) {
+  KeyBlock block([](std::function<void()>) {
     throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
   });
-  EXPECT_FALSE(StartKeyBlock());
-  SetKeyBlockThreadStarter(nullptr);
-  EXPECT_FALSE(KeyBlockActive());
+  EXPECT_FALSE(block.Start());
+  EXPECT_FALSE(block.Active());
   EXPECT_TRUE(StartKeyBlock());  // threads again: the block starts and stops as before
   StopKeyBlock();
   EXPECT_FALSE(KeyBlockActive());
