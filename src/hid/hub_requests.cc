@@ -259,10 +259,15 @@ std::vector<uint32_t> ReportDescriptorRequestLengths(uint32_t declared_length) {
   return lengths;
 }
 
-std::string ParentInstanceIdOfHidPath(HidDeviceApi& hid, const std::string& hid_path) {
+std::vector<HidInterfaceEntry> ListHidInterfaces(HidDeviceApi& hid) {
   std::vector<HidInterfaceEntry> entries;
   uint32_t error = 0;
-  if (!hid.EnumerateInterfaces(&entries, &error)) return "";
+  if (!hid.EnumerateInterfaces(&entries, &error)) entries.clear();
+  return entries;
+}
+
+std::string ParentInstanceIdOfHidPath(const std::vector<HidInterfaceEntry>& entries,
+                                      const std::string& hid_path) {
   const std::string wanted = AsciiLower(hid_path);
   for (const HidInterfaceEntry& entry : entries) {
     if (AsciiLower(entry.path) == wanted) return entry.parent_instance_id;
@@ -271,10 +276,18 @@ std::string ParentInstanceIdOfHidPath(HidDeviceApi& hid, const std::string& hid_
 }
 
 UsbDescriptorRecord ReadUsbDescriptorsForHidPath(HidDeviceApi& hid, DeviceTree& tree,
-                                                 UsbHubApi& api, const std::string& hid_path,
+                                                 UsbHubApi& hubs, const std::string& hid_path,
                                                  uint16_t vendor_id, uint16_t product_id) {
+  return ReadUsbDescriptorsForHidPath(ListHidInterfaces(hid), tree, hubs, hid_path, vendor_id,
+                                      product_id);
+}
+
+UsbDescriptorRecord ReadUsbDescriptorsForHidPath(const std::vector<HidInterfaceEntry>& interfaces,
+                                                 DeviceTree& tree, UsbHubApi& api,
+                                                 const std::string& hid_path, uint16_t vendor_id,
+                                                 uint16_t product_id) {
   UsbDescriptorRecord record;
-  record.parentInstanceId = ParentInstanceIdOfHidPath(hid, hid_path);
+  record.parentInstanceId = ParentInstanceIdOfHidPath(interfaces, hid_path);
   if (record.parentInstanceId.empty()) {
     record.usbError = "无法读取父设备实例 ID（SetupDi 属性查询失败）";
     return record;
