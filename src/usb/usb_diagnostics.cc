@@ -21,8 +21,6 @@ constexpr size_t kConnectionSpeedByteOffset = 23;
 // A hub asking for more than this for one port's connection information is
 // not believed.
 constexpr uint32_t kConnectionInfoMaximum = 65536;
-constexpr uint8_t kConfigurationDescriptorType = 2;
-constexpr uint32_t kConfigurationHeaderLength = 9;
 // A HID collection belongs to a USB device found among its node and this many
 // ancestors.
 constexpr int kHidOwnerWalkNodes = 8;
@@ -227,7 +225,7 @@ bool ReadHubConnectionInfo(UsbHub& hub, uint32_t port, HubConnectionInfo* info,
 
 bool ProbeConfigurationDescriptor(UsbHub& hub, uint32_t port, std::string* message) {
   std::vector<uint8_t> buffer = BuildDescriptorRequest(
-      port, kConfigurationDescriptorType, 0, 0, kRecipientDevice, kConfigurationHeaderLength);
+      port, kConfigurationDescriptorType, 0, 0, kRecipientDevice, kConfigurationDescriptorLength);
   uint32_t returned = 0;
   uint32_t error = 0;
   if (!hub.GetDescriptorFromNodeConnection(&buffer, &returned, &error)) {
