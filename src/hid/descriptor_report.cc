@@ -117,19 +117,9 @@ std::vector<uint8_t> ReadRawReportDescriptor(HidDescriptorRequests& requests, Hi
   return {};
 }
 
-std::vector<std::string> FindSiblingCollections(HidDeviceApi& api, const std::string& path) {
-  std::vector<HidInterfaceEntry> entries;
-  uint32_t error = 0;
-  if (!api.EnumerateInterfaces(&entries, &error)) entries.clear();
-  const std::string wanted = AsciiLower(path);
-  std::string parent;
-  for (const auto& entry : entries) {
-    if (AsciiLower(entry.path) == wanted) {
-      parent = entry.parent_instance_id;
-      break;
-    }
-  }
-  if (parent.empty()) parent = ParentInstanceIdOfHidPath(api, path);
+std::vector<std::string> FindSiblingCollections(const std::vector<HidInterfaceEntry>& entries,
+                                                const std::string& path) {
+  const std::string parent = ParentInstanceIdOfHidPath(entries, path);
   if (parent.empty()) return {path};
   const std::string parent_lower = AsciiLower(parent);
   const int interface_number = ParseHexSuffixField(path, "&mi_");
@@ -150,6 +140,206 @@ std::vector<std::string> FindSiblingCollections(HidDeviceApi& api, const std::st
   return siblings;
 }
 
+namespace {
+
+// What the collection tells of itself.
+struct CollectionFacts {
+  bool has_caps = false;
+  HidCaps caps;  // zero unless has_caps
+  uint32_t collection_count = 0;
+  HidAttributes attributes;  // zero when unreadable
+};
+
+CollectionFacts ReadCollectionFacts(HidDevice* device) {
+  CollectionFacts facts;
+  facts.has_caps = ReadHidCaps(device, &facts.caps, &facts.collection_count);
+  if (!facts.has_caps) {
+    facts.caps = HidCaps();
+    facts.collection_count = 0;
+  }
+  if (!device->GetAttributes(&facts.attributes)) facts.attributes = HidAttributes();
+  return facts;
+}
+
+// What the descriptor sources work from. The sibling collections are opened
+// by the first rebuilder that needs them and shared with the next one.
+struct DescriptorSearch {
+  HidDeviceApi& api;
+  HidDescriptorRequests& requests;
+  HidDevice& device;
+  const std::string& path;
+  const std::vector<HidInterfaceEntry>& interfaces;
+  const UsbDescriptorRecord& usb;
+  uint8_t interface_number;  // the interface the found bytes describe
+  bool siblings_opened = false;
+  std::vector<std::unique_ptr<HidDevice>> siblings{};
+  std::vector<HidDevice*> sibling_handles{};
+};
+
+const std::vector<HidDevice*>& SiblingHandles(DescriptorSearch& search) {
+  if (!search.siblings_opened) {
+    search.siblings_opened = true;
+    for (const std::string& sibling : FindSiblingCollections(search.interfaces, search.path)) {
+      std::unique_ptr<HidDevice> opened = OpenHidDeviceForDescriptors(search.api, sibling);
+      if (!opened) continue;
+      search.sibling_handles.push_back(opened.get());
+      search.siblings.push_back(std::move(opened));
+    }
+  }
+  return search.sibling_handles;
+}
+
+void CloseSiblings(DescriptorSearch& search) {
+  search.sibling_handles.clear();
+  search.siblings.clear();
+}
+
+RebuildResult FromHidStack(DescriptorSearch& search) {
+  return {ReadRawReportDescriptor(search.requests, search.device), 0};
+}
+
+RebuildResult FromHub(DescriptorSearch& search) {
+  if (!search.usb.reportDescriptor.empty()) {
+    search.interface_number = search.usb.reportDescriptorInterface;
+  }
+  return {search.usb.reportDescriptor, 0};
+}
+
+RebuildResult FromSiblingPreparsedData(DescriptorSearch& search) {
+  return ReconstructFromPreparsed(SiblingHandles(search));
+}
+
+RebuildResult FromSiblingCaps(DescriptorSearch& search) {
+  return SynthesizeFromCaps(SiblingHandles(search));
+}
+
+// The last resort: the path's own collection alone, once the siblings, which
+// gave nothing, are closed.
+RebuildResult FromOwnCaps(DescriptorSearch& search) {
+  CloseSiblings(search);
+  std::vector<uint8_t> bytes = SynthesizeFromCapsSingle(&search.device);
+  const int collections = bytes.empty() ? 0 : 1;
+  return {std::move(bytes), collections};
+}
+
+struct DescriptorSource {
+  const char* source;     // "reportDescriptorSource"
+  const char* algorithm;  // "reportDescriptorAlgorithm"
+  bool needs_caps;        // rebuilding starts from caps the path's collection gave
+  RebuildResult (*read)(DescriptorSearch&);
+};
+
+constexpr char kReconstructed[] = "reconstructed";
+
+// Tried in this order; the first that gives bytes is the report descriptor.
+constexpr DescriptorSource kDescriptorSources[] = {
+    {"device", "device", false, FromHidStack},
+    {"device", "device", false, FromHub},
+    {kReconstructed, "hidp-preparsed", true, FromSiblingPreparsedData},
+    {kReconstructed, "caps-only", true, FromSiblingCaps},
+    {kReconstructed, "caps-only", true, FromOwnCaps},
+};
+
+struct FoundDescriptor {
+  std::vector<uint8_t> bytes;
+  std::string source = "device";
+  std::string algorithm = "device";
+  int rebuilt_count = 0;  // 0 unless reconstructed
+  uint8_t interface_number = 0;
+  bool Reconstructed() const { return source == kReconstructed; }
+};
+
+FoundDescriptor FindReportDescriptor(DescriptorSearch& search, bool has_caps) {
+  FoundDescriptor found;
+  for (const DescriptorSource& candidate : kDescriptorSources) {
+    if (candidate.needs_caps && !has_caps) continue;
+    RebuildResult result = candidate.read(search);
+    if (result.bytes.empty()) continue;
+    found.bytes = std::move(result.bytes);
+    found.source = candidate.source;
+    found.algorithm = candidate.algorithm;
+    found.rebuilt_count = result.collections;
+    break;
+  }
+  CloseSiblings(search);
+  found.interface_number = search.interface_number;
+  return found;
+}
+
+std::unique_ptr<HidDevice> OpenCollection(HidDeviceApi& api, const std::string& path,
+                                          std::string* message) {
+  std::unique_ptr<HidDevice> device = OpenHidDeviceForQuery(api, path);
+  if (device) return device;
+  // The last mode tried is attribute-only access; its error is the one told.
+  uint32_t error = 0;
+  device = api.Open(path, HidAccess::kAttributesOnly, false, &error);
+  if (!device) *message = FormatWin32Failure("打开 HID 设备", error);
+  return device;
+}
+
+EncodableList CollectionList(const CollectionFacts& facts) {
+  EncodableList collections;
+  if (!facts.has_caps) return collections;
+  const HidCaps& caps = facts.caps;
+  collections.emplace_back(EncodableMap{
+      {EncodableValue("usagePage"), Int(caps.usage_page)},
+      {EncodableValue("usage"), Int(caps.usage)},
+      {EncodableValue("inputReportByteLength"), Int(caps.input_report_byte_length)},
+      {EncodableValue("outputReportByteLength"), Int(caps.output_report_byte_length)},
+      {EncodableValue("featureReportByteLength"), Int(caps.feature_report_byte_length)},
+      {EncodableValue("collectionCount"), Int(facts.collection_count)},
+  });
+  return collections;
+}
+
+EncodableList StringList(HidDescriptorRequests& requests, HidDevice& device,
+                         const UsbDescriptorRecord& usb) {
+  EncodableList strings;
+  for (const StringEntry& entry : CollectStrings(requests, device, usb)) {
+    strings.emplace_back(EncodableMap{{EncodableValue("index"), Int(entry.index)},
+                                      {EncodableValue("kind"), EncodableValue(entry.kind)},
+                                      {EncodableValue("value"), Text(entry.value)}});
+  }
+  return strings;
+}
+
+// The hub's failure; else, for a rebuilt descriptor, what it is and is not.
+EncodableValue UsbNote(const UsbDescriptorRecord& usb, const FoundDescriptor& found,
+                       uint16_t declared) {
+  if (!usb.usbError.empty()) return Text(usb.usbError);
+  if (!found.Reconstructed()) return EncodableValue();
+  std::string note =
+      "原始报告描述符无法直通读取（" +
+      (usb.reportDescriptorError.empty() ? std::string("HID 与集线器请求均失败")
+                                         : usb.reportDescriptorError) +
+      "），已按同一 USB 接口合并 " + std::to_string(found.rebuilt_count) + " 个 HID 集合" +
+      (found.algorithm == "hidp-preparsed" ? "从 HidP 预解析数据重建" : "按控制 caps 合成") +
+      "，重建 " + std::to_string(found.bytes.size()) + " 字节";
+  if (declared > 0) note += " / 声明 " + std::to_string(declared) + " 字节";
+  note += "（非逐字节还原：Windows 用户态拿不到原始描述符）";
+  return Text(note);
+}
+
+EncodableValue AnalysisOf(const FoundDescriptor& found, const CollectionFacts& facts,
+                          const UsbDescriptorRecord& usb, uint8_t path_interface) {
+  // The hub may have answered for another interface of the device, whose
+  // collections the caps read here do not describe.
+  HidAnalysisContext context =
+      UsbInterfaceAnalysisContext(usb.configurations, found.interface_number);
+  if (facts.has_caps && found.interface_number == path_interface) {
+    context.has_caps = true;
+    context.caps_usage_page = facts.caps.usage_page;
+    context.caps_usage = facts.caps.usage;
+    context.caps_report_byte_length = {facts.caps.input_report_byte_length,
+                                       facts.caps.output_report_byte_length,
+                                       facts.caps.feature_report_byte_length};
+  }
+  return HidReportAnalysisMap(AnalyzeHidReportDescriptor(found.bytes, context), found.bytes,
+                              found.Reconstructed());
+}
+
+}  // namespace
+
 bool ReadHidDescriptors(HidDeviceApi& api, DeviceTree& tree, UsbHubApi& hubs,
                         HidDescriptorRequests& requests, const std::string& path,
                         EncodableValue* report, std::string* message) {
@@ -157,138 +347,35 @@ bool ReadHidDescriptors(HidDeviceApi& api, DeviceTree& tree, UsbHubApi& hubs,
     *message = "HID 设备路径为空";
     return false;
   }
-  std::unique_ptr<HidDevice> device = OpenHidDeviceForQuery(api, path);
-  if (!device) {
-    // The last mode tried is attribute-only access; its error is the one told.
-    uint32_t error = 0;
-    device = api.Open(path, HidAccess::kAttributesOnly, false, &error);
-    if (!device) {
-      *message = FormatWin32Failure("打开 HID 设备", error);
-      return false;
-    }
-  }
+  const std::unique_ptr<HidDevice> device = OpenCollection(api, path, message);
+  if (!device) return false;
   if (!ConfirmHidCollection(*device, message)) return false;
-  HidCaps caps;
-  uint32_t collection_count = 0;
-  const bool has_caps = ReadHidCaps(device.get(), &caps, &collection_count);
-  if (!has_caps) {
-    caps = HidCaps();
-    collection_count = 0;
-  }
-  HidAttributes attributes;
-  if (!device->GetAttributes(&attributes)) attributes = HidAttributes();
-
+  const CollectionFacts facts = ReadCollectionFacts(device.get());
+  // One enumeration serves the walk to the USB device and the siblings.
+  const std::vector<HidInterfaceEntry> interfaces = ListHidInterfaces(api);
   const UsbDescriptorRecord usb = ReadUsbDescriptorsForHidPath(
-      api, tree, hubs, path, attributes.vendor_id, attributes.product_id);
-  std::vector<uint8_t> descriptor = ReadRawReportDescriptor(requests, *device);
-  std::string source = "device";
-  std::string algorithm = "device";
-  int rebuilt_count = 0;
+      interfaces, tree, hubs, path, facts.attributes.vendor_id, facts.attributes.product_id);
   const uint8_t path_interface = static_cast<uint8_t>(ParseHexSuffixField(path, "&mi_"));
+  DescriptorSearch search{api, requests, *device, path, interfaces, usb, path_interface};
+  const FoundDescriptor found = FindReportDescriptor(search, facts.has_caps);
   const uint16_t declared = DeclaredReportDescriptorLength(usb.configurations, path_interface);
-  uint8_t descriptor_interface = path_interface;
-  if (descriptor.empty() && !usb.reportDescriptor.empty()) {
-    descriptor = usb.reportDescriptor;
-    descriptor_interface = usb.reportDescriptorInterface;
-  }
-  if (descriptor.empty() && has_caps) {
-    std::vector<std::unique_ptr<HidDevice>> siblings;
-    std::vector<HidDevice*> handles;
-    for (const std::string& sibling : FindSiblingCollections(api, path)) {
-      std::unique_ptr<HidDevice> opened = OpenHidDeviceForDescriptors(api, sibling);
-      if (!opened) continue;
-      handles.push_back(opened.get());
-      siblings.push_back(std::move(opened));
-    }
-    RebuildResult rebuilt = ReconstructFromPreparsed(handles);
-    if (!rebuilt.bytes.empty()) {
-      algorithm = "hidp-preparsed";
-    } else {
-      rebuilt = SynthesizeFromCaps(handles);
-      if (!rebuilt.bytes.empty()) algorithm = "caps-only";
-    }
-    siblings.clear();
-    if (rebuilt.bytes.empty()) {
-      rebuilt.bytes = SynthesizeFromCapsSingle(device.get());
-      rebuilt.collections = rebuilt.bytes.empty() ? 0 : 1;
-      if (!rebuilt.bytes.empty()) algorithm = "caps-only";
-    }
-    if (!rebuilt.bytes.empty()) {
-      descriptor = std::move(rebuilt.bytes);
-      source = "reconstructed";
-      rebuilt_count = rebuilt.collections;
-    }
-  }
-  if (source != "reconstructed") {
-    rebuilt_count = 0;
-    algorithm = "device";
-  }
-
-  EncodableList collections;
-  if (has_caps) {
-    collections.emplace_back(EncodableMap{
-        {EncodableValue("usagePage"), Int(caps.usage_page)},
-        {EncodableValue("usage"), Int(caps.usage)},
-        {EncodableValue("inputReportByteLength"), Int(caps.input_report_byte_length)},
-        {EncodableValue("outputReportByteLength"), Int(caps.output_report_byte_length)},
-        {EncodableValue("featureReportByteLength"), Int(caps.feature_report_byte_length)},
-        {EncodableValue("collectionCount"), Int(collection_count)},
-    });
-  }
-  EncodableList strings;
-  for (const StringEntry& entry : CollectStrings(requests, *device, usb)) {
-    strings.emplace_back(EncodableMap{{EncodableValue("index"), Int(entry.index)},
-                                      {EncodableValue("kind"), EncodableValue(entry.kind)},
-                                      {EncodableValue("value"), Text(entry.value)}});
-  }
-
-  EncodableValue usb_error;
-  if (!usb.usbError.empty()) {
-    usb_error = Text(usb.usbError);
-  } else if (source == "reconstructed") {
-    std::string note =
-        "原始报告描述符无法直通读取（" +
-        (usb.reportDescriptorError.empty() ? std::string("HID 与集线器请求均失败")
-                                           : usb.reportDescriptorError) +
-        "），已按同一 USB 接口合并 " + std::to_string(rebuilt_count) + " 个 HID 集合" +
-        (algorithm == "hidp-preparsed" ? "从 HidP 预解析数据重建" : "按控制 caps 合成") +
-        "，重建 " + std::to_string(descriptor.size()) + " 字节";
-    if (declared > 0) note += " / 声明 " + std::to_string(declared) + " 字节";
-    note += "（非逐字节还原：Windows 用户态拿不到原始描述符）";
-    usb_error = Text(note);
-  }
-
-  // The hub may have answered for another interface of the device, whose
-  // collections the caps read here do not describe.
-  HidAnalysisContext context =
-      UsbInterfaceAnalysisContext(usb.configurations, descriptor_interface);
-  if (has_caps && descriptor_interface == path_interface) {
-    context.has_caps = true;
-    context.caps_usage_page = caps.usage_page;
-    context.caps_usage = caps.usage;
-    context.caps_report_byte_length = {caps.input_report_byte_length,
-                                       caps.output_report_byte_length,
-                                       caps.feature_report_byte_length};
-  }
-  EncodableValue analysis = HidReportAnalysisMap(AnalyzeHidReportDescriptor(descriptor, context),
-                                                 descriptor, source == "reconstructed");
 
   *report = EncodableValue(EncodableMap{
       {EncodableValue("devicePath"), Text(path)},
-      {EncodableValue("reportDescriptor"), EncodableValue(descriptor)},
-      {EncodableValue("reportDescriptorSource"), EncodableValue(source)},
-      {EncodableValue("reconstructedCollectionCount"), Int(rebuilt_count)},
-      {EncodableValue("reportDescriptorAlgorithm"), EncodableValue(algorithm)},
+      {EncodableValue("reportDescriptor"), EncodableValue(found.bytes)},
+      {EncodableValue("reportDescriptorSource"), EncodableValue(found.source)},
+      {EncodableValue("reconstructedCollectionCount"), Int(found.rebuilt_count)},
+      {EncodableValue("reportDescriptorAlgorithm"), EncodableValue(found.algorithm)},
       {EncodableValue("reportDescriptorDeclaredLength"), Int(declared)},
-      {EncodableValue("collections"), EncodableValue(std::move(collections))},
-      {EncodableValue("strings"), EncodableValue(std::move(strings))},
+      {EncodableValue("collections"), EncodableValue(CollectionList(facts))},
+      {EncodableValue("strings"), EncodableValue(StringList(requests, *device, usb))},
       {EncodableValue("usbDevice"), usb.valid ? DeviceDescriptorMap(usb) : EncodableValue()},
       {EncodableValue("usbConfigurations"), ConfigurationList(usb)},
       {EncodableValue("usbSpeed"), EncodableValue(SpeedName(usb.speed))},
       {EncodableValue("usbAddress"), Int(usb.address)},
-      {EncodableValue("usbError"), usb_error},
-      {EncodableValue("collectionCount"), Int(collection_count)},
-      {EncodableValue("reportDescriptorAnalysis"), std::move(analysis)},
+      {EncodableValue("usbError"), UsbNote(usb, found, declared)},
+      {EncodableValue("collectionCount"), Int(facts.collection_count)},
+      {EncodableValue("reportDescriptorAnalysis"), AnalysisOf(found, facts, usb, path_interface)},
   });
   return true;
 }

@@ -35,9 +35,11 @@ constexpr uint32_t kErrorInsufficientBuffer = 122;
 // at most four calls; empty when nothing came back.
 std::vector<uint8_t> ReadRawReportDescriptor(HidDescriptorRequests& requests, HidDevice& device);
 
-// The HID collections of the same USB interface as `path`, by collection
-// number then path; `path` alone when its parent is unknown.
-std::vector<std::string> FindSiblingCollections(HidDeviceApi& api, const std::string& path);
+// The HID collections among `entries` (the enumerated HID interfaces) of the
+// same USB interface as `path`, by collection number then path; `path` alone
+// when its parent is unknown.
+std::vector<std::string> FindSiblingCollections(const std::vector<HidInterfaceEntry>& entries,
+                                                const std::string& path);
 
 // The descriptor report map, or false with the failure message.
 bool ReadHidDescriptors(HidDeviceApi& api, DeviceTree& tree, UsbHubApi& hubs,

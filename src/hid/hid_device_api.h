@@ -112,6 +112,9 @@ class HidDevice {
   virtual bool GetAttributes(HidAttributes* attributes) = 0;
   // HidD_GetPreparsedData; null when it fails.
   virtual std::unique_ptr<HidPreparsedData> GetPreparsedData() = 0;
+  // The size in bytes of the preparsed data's native blob, as the HID class
+  // driver reports it for the collection; 0 when unknown.
+  virtual size_t PreparsedDataSize() { return 0; }
   // HidD_GetProductString / ...ManufacturerString / ...SerialNumberString
   // into `buffer` of `buffer_bytes` bytes.
   virtual bool GetString(HidStringKind kind, char16_t* buffer, uint32_t buffer_bytes) = 0;

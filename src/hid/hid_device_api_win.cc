@@ -1,6 +1,7 @@
 #include "hid/hid_device_api_win.h"
 
 #include <devpropdef.h>
+#include <winioctl.h>
 
 #include <cstddef>
 #include <cstring>
@@ -25,6 +26,14 @@ static_assert(sizeof(HIDP_CAPS) == 64, "HIDP_CAPS layout");
 static_assert(sizeof(HIDD_ATTRIBUTES) == 12, "HIDD_ATTRIBUTES layout");
 static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == 32, "SP_DEVICE_INTERFACE_DATA layout");
 static_assert(sizeof(SP_DEVINFO_DATA) == 32, "SP_DEVINFO_DATA layout");
+
+// IOCTL_HID_GET_COLLECTION_INFORMATION (hidclass.h): device type
+// FILE_DEVICE_KEYBOARD, function 106, METHOD_BUFFERED, FILE_ANY_ACCESS; it
+// answers a 12-byte HID_COLLECTION_INFORMATION.
+constexpr DWORD kGetCollectionInformation =
+    CTL_CODE(FILE_DEVICE_KEYBOARD, 106, METHOD_BUFFERED, FILE_ANY_ACCESS);
+static_assert(kGetCollectionInformation == 0x000B01A8, "collection information IOCTL");
+constexpr size_t kCollectionInformationSize = 12;
 
 struct DeviceInfoListCloser {
   void operator()(void* list) const { SetupDiDestroyDeviceInfoList(list); }
@@ -226,6 +235,21 @@ class WinHidDevice : public HidDevice {
     PHIDP_PREPARSED_DATA data = nullptr;
     if (!HidD_GetPreparsedData(handle_, &data) || !data) return nullptr;
     return std::make_unique<WinHidPreparsedData>(data);
+  }
+
+  size_t PreparsedDataSize() override {
+    // HID_COLLECTION_INFORMATION: DescriptorSize, the preparsed data's size,
+    // comes first.
+    uint8_t info[kCollectionInformationSize] = {};
+    DWORD returned = 0;
+    if (!DeviceIoControl(handle_, kGetCollectionInformation, nullptr, 0, info, sizeof(info),
+                         &returned, nullptr) ||
+        returned < sizeof(uint32_t)) {
+      return 0;
+    }
+    uint32_t size = 0;
+    std::memcpy(&size, info, sizeof(size));
+    return size;
   }
 
   bool GetString(HidStringKind kind, char16_t* buffer, uint32_t buffer_bytes) override {

@@ -12,11 +12,18 @@ namespace vek_native {
 
 namespace {
 
-constexpr uint8_t kDeviceDescriptorType = 1;
-constexpr uint8_t kConfigurationDescriptorType = 2;
-constexpr uint8_t kStringDescriptorType = 3;
-constexpr uint8_t kReportDescriptorType = 0x22;
 constexpr uint16_t kDefaultLanguageId = 0x0409;
+// String descriptor 0: bLength, bDescriptorType, then the language IDs.
+constexpr size_t kFirstLanguageIdOffset = 2;
+constexpr uint32_t kLanguageHeaderLength = 4;
+// A shorter reply is not taken for a report descriptor.
+constexpr size_t kMinReportDescriptorLength = 3;
+// Report-descriptor request lengths: a declared length up to 1023 as it is,
+// else 1024; then 255 and 64 for devices that refuse longer requests.
+constexpr uint32_t kMaxDeclaredRequestLength = 1023;
+constexpr uint32_t kLargeReportRequestLength = 1024;
+constexpr uint32_t kMidReportRequestLength = 255;
+constexpr uint32_t kSmallReportRequestLength = 64;
 
 uint32_t ReadLe32(const std::vector<uint8_t>& bytes, size_t offset) {
   return static_cast<uint32_t>(bytes[offset]) | (static_cast<uint32_t>(bytes[offset + 1]) << 8) |
@@ -32,20 +39,21 @@ void WriteLe32(std::vector<uint8_t>* bytes, size_t offset, uint32_t value) {
 
 std::vector<uint8_t> ReadConfiguration(UsbHub& hub, uint32_t port, uint8_t index) {
   std::vector<uint8_t> header =
-      GetDescriptorFromHub(hub, port, kConfigurationDescriptorType, index, 0, kRecipientDevice, 9);
-  if (header.size() >= 9) {
-    const uint16_t total = ReadLe16(header.data(), 2);
-    if (total >= 10 && total <= kMaxDescriptorRequestLength) {
+      GetDescriptorFromHub(hub, port, kConfigurationDescriptorType, index, 0, kRecipientDevice,
+                           kConfigurationDescriptorLength);
+  if (header.size() >= kConfigurationDescriptorLength) {
+    const uint16_t total = ReadLe16(header.data(), kConfigurationTotalLengthOffset);
+    if (total > kConfigurationDescriptorLength && total <= kMaxDescriptorRequestLength) {
       std::vector<uint8_t> full = GetDescriptorFromHub(hub, port, kConfigurationDescriptorType,
                                                        index, 0, kRecipientDevice, total);
-      if (full.size() >= 9) return full;
+      if (full.size() >= kConfigurationDescriptorLength) return full;
     }
     return header;
   }
   std::vector<uint8_t> direct =
       GetDescriptorFromHub(hub, port, kConfigurationDescriptorType, index, 0, kRecipientDevice,
                            kMaxDescriptorRequestLength);
-  if (direct.size() >= 9) return direct;
+  if (direct.size() >= kConfigurationDescriptorLength) return direct;
   return {};
 }
 
@@ -66,7 +74,7 @@ ReportDescriptorAttempt RequestReportDescriptor(UsbHub& hub, uint32_t port,
       std::vector<uint8_t> reply =
           GetDescriptorFromHub(hub, port, kReportDescriptorType, 0, recipient.w_index,
                                recipient.bm_request, length, &error);
-      if (reply.size() >= 3 && (reply[0] & 0xFC) > 3) {
+      if (reply.size() >= kMinReportDescriptorLength && (reply[0] & 0xFC) > 3) {
         if (declared == 0 || reply.size() >= declared) {
           attempt.bytes = std::move(reply);
           return attempt;
@@ -87,13 +95,13 @@ namespace {
 
 std::vector<uint16_t> ReadLanguageIds(UsbHub& hub, uint32_t port) {
   std::vector<uint16_t> ids;
-  const std::vector<uint8_t> head =
-      GetDescriptorFromHub(hub, port, kStringDescriptorType, 0, 0, kRecipientDevice, 4);
-  if (head.size() >= 4 && ReadLe16(head.data(), 2) != 0) {
-    ids.push_back(ReadLe16(head.data(), 2));
-    const std::vector<uint8_t> all =
-        GetDescriptorFromHub(hub, port, kStringDescriptorType, 0, 0, kRecipientDevice, 255);
-    for (size_t offset = 2; offset + 1 < all.size(); offset += 2) {
+  const std::vector<uint8_t> head = GetDescriptorFromHub(hub, port, kStringDescriptorType, 0, 0,
+                                                         kRecipientDevice, kLanguageHeaderLength);
+  if (head.size() >= kLanguageHeaderLength && ReadLe16(head.data(), kFirstLanguageIdOffset) != 0) {
+    ids.push_back(ReadLe16(head.data(), kFirstLanguageIdOffset));
+    const std::vector<uint8_t> all = GetDescriptorFromHub(
+        hub, port, kStringDescriptorType, 0, 0, kRecipientDevice, kMaxStringDescriptorLength);
+    for (size_t offset = kFirstLanguageIdOffset; offset + 1 < all.size(); offset += 2) {
       const uint16_t id = ReadLe16(all.data(), offset);
       if (id != 0 && std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
     }
@@ -159,8 +167,9 @@ void ReadStrings(UsbHub& hub, uint32_t port, UsbDescriptorRecord* record) {
   for (uint8_t index : indices) {
     if (index == 0 || record->strings.count(index) != 0) continue;
     for (uint16_t language : languages) {
-      const std::vector<uint8_t> bytes = GetDescriptorFromHub(
-          hub, port, kStringDescriptorType, index, language, kRecipientDevice, 255);
+      const std::vector<uint8_t> bytes =
+          GetDescriptorFromHub(hub, port, kStringDescriptorType, index, language, kRecipientDevice,
+                               kMaxStringDescriptorLength);
       std::string text = DecodeStringDescriptor(bytes);
       if (!text.empty()) {
         record->strings[index] = std::move(text);
@@ -236,12 +245,15 @@ HubPortLocation FindHubPort(UsbHubApi& api, uint16_t vendor_id, uint16_t product
       }
       if (ReadLe32(info, kConnectionStatusOffset) != kDeviceConnected) continue;
       const uint8_t* descriptor = info.data() + kConnectionDeviceDescriptorOffset;
-      if (ReadLe16(descriptor, 8) != vendor_id || ReadLe16(descriptor, 10) != product_id) continue;
+      if (ReadLe16(descriptor, kDeviceVendorIdOffset) != vendor_id ||
+          ReadLe16(descriptor, kDeviceProductIdOffset) != product_id) {
+        continue;
+      }
       HubPortLocation location;
       location.found = true;
       location.hubPath = hub_path;
       location.port = port;
-      location.deviceDescriptor.assign(descriptor, descriptor + 18);
+      location.deviceDescriptor.assign(descriptor, descriptor + kDeviceDescriptorLength);
       location.speed = info[kConnectionSpeedOffset];
       location.address = info[kConnectionDeviceAddressOffset];
       if (AsciiLower(GetDriverKeyName(*hub, port)) == wanted_key) return location;
@@ -252,17 +264,24 @@ HubPortLocation FindHubPort(UsbHubApi& api, uint16_t vendor_id, uint16_t product
 }
 
 std::vector<uint32_t> ReportDescriptorRequestLengths(uint32_t declared_length) {
-  const uint32_t first = (declared_length >= 1 && declared_length <= 1023) ? declared_length : 1024;
+  const uint32_t first = (declared_length >= 1 && declared_length <= kMaxDeclaredRequestLength)
+                             ? declared_length
+                             : kLargeReportRequestLength;
   std::vector<uint32_t> lengths{first};
-  if (first > 255) lengths.push_back(255);
-  if (first >= 65) lengths.push_back(64);
+  if (first > kMidReportRequestLength) lengths.push_back(kMidReportRequestLength);
+  if (first > kSmallReportRequestLength) lengths.push_back(kSmallReportRequestLength);
   return lengths;
 }
 
-std::string ParentInstanceIdOfHidPath(HidDeviceApi& hid, const std::string& hid_path) {
+std::vector<HidInterfaceEntry> ListHidInterfaces(HidDeviceApi& hid) {
   std::vector<HidInterfaceEntry> entries;
   uint32_t error = 0;
-  if (!hid.EnumerateInterfaces(&entries, &error)) return "";
+  if (!hid.EnumerateInterfaces(&entries, &error)) entries.clear();
+  return entries;
+}
+
+std::string ParentInstanceIdOfHidPath(const std::vector<HidInterfaceEntry>& entries,
+                                      const std::string& hid_path) {
   const std::string wanted = AsciiLower(hid_path);
   for (const HidInterfaceEntry& entry : entries) {
     if (AsciiLower(entry.path) == wanted) return entry.parent_instance_id;
@@ -271,10 +290,18 @@ std::string ParentInstanceIdOfHidPath(HidDeviceApi& hid, const std::string& hid_
 }
 
 UsbDescriptorRecord ReadUsbDescriptorsForHidPath(HidDeviceApi& hid, DeviceTree& tree,
-                                                 UsbHubApi& api, const std::string& hid_path,
+                                                 UsbHubApi& hubs, const std::string& hid_path,
                                                  uint16_t vendor_id, uint16_t product_id) {
+  return ReadUsbDescriptorsForHidPath(ListHidInterfaces(hid), tree, hubs, hid_path, vendor_id,
+                                      product_id);
+}
+
+UsbDescriptorRecord ReadUsbDescriptorsForHidPath(const std::vector<HidInterfaceEntry>& interfaces,
+                                                 DeviceTree& tree, UsbHubApi& api,
+                                                 const std::string& hid_path, uint16_t vendor_id,
+                                                 uint16_t product_id) {
   UsbDescriptorRecord record;
-  record.parentInstanceId = ParentInstanceIdOfHidPath(hid, hid_path);
+  record.parentInstanceId = ParentInstanceIdOfHidPath(interfaces, hid_path);
   if (record.parentInstanceId.empty()) {
     record.usbError = "无法读取父设备实例 ID（SetupDi 属性查询失败）";
     return record;
@@ -302,11 +329,12 @@ UsbDescriptorRecord ReadUsbDescriptorsForHidPath(HidDeviceApi& hid, DeviceTree& 
   const uint32_t port = location.port;
 
   uint32_t device_error = 0;
-  std::vector<uint8_t> device = GetDescriptorFromHub(*hub, port, kDeviceDescriptorType, 0, 0,
-                                                     kRecipientDevice, 18, &device_error);
+  std::vector<uint8_t> device =
+      GetDescriptorFromHub(*hub, port, kDeviceDescriptorType, 0, 0, kRecipientDevice,
+                           kDeviceDescriptorLength, &device_error);
   const bool from_connection = device.empty();
   if (from_connection) device = location.deviceDescriptor;
-  if (device.size() < 18) {
+  if (device.size() < kDeviceDescriptorLength) {
     record.usbError = "USB 设备描述符长度异常（" + std::to_string(device.size()) + " 字节）";
     return record;
   }
@@ -317,7 +345,9 @@ UsbDescriptorRecord ReadUsbDescriptorsForHidPath(HidDeviceApi& hid, DeviceTree& 
       record.bNumConfigurations == 0 ? 1 : record.bNumConfigurations, kMaxConfigurations);
   for (size_t index = 0; index < count; ++index) {
     const std::vector<uint8_t> bytes = ReadConfiguration(*hub, port, static_cast<uint8_t>(index));
-    if (bytes.size() >= 9) record.configurations.push_back(ParseConfiguration(bytes));
+    if (bytes.size() >= kConfigurationDescriptorLength) {
+      record.configurations.push_back(ParseConfiguration(bytes));
+    }
   }
   if (record.configurations.empty()) {
     record.usbError =

@@ -58,14 +58,24 @@ struct HubPortLocation {
 HubPortLocation FindHubPort(UsbHubApi& api, uint16_t vendor_id, uint16_t product_id,
                             const std::string& driver_key);
 
-// Everything the hub tells about the USB device behind a HID collection path.
+// Everything the hub tells about the USB device behind a HID collection path,
+// found among `interfaces` (the enumerated HID interfaces).
+UsbDescriptorRecord ReadUsbDescriptorsForHidPath(const std::vector<HidInterfaceEntry>& interfaces,
+                                                 DeviceTree& tree, UsbHubApi& hubs,
+                                                 const std::string& hid_path, uint16_t vendor_id,
+                                                 uint16_t product_id);
+// The same, enumerating the HID interfaces first.
 UsbDescriptorRecord ReadUsbDescriptorsForHidPath(HidDeviceApi& hid, DeviceTree& tree,
                                                  UsbHubApi& hubs, const std::string& hid_path,
                                                  uint16_t vendor_id, uint16_t product_id);
 
-// The parent instance ID of the HID interface whose path equals `hid_path`
+// The present HID interfaces; empty when they cannot be enumerated.
+std::vector<HidInterfaceEntry> ListHidInterfaces(HidDeviceApi& hid);
+
+// The parent instance ID of the first entry whose path equals `hid_path`
 // ignoring ASCII case; "" when none is found or it has none.
-std::string ParentInstanceIdOfHidPath(HidDeviceApi& hid, const std::string& hid_path);
+std::string ParentInstanceIdOfHidPath(const std::vector<HidInterfaceEntry>& entries,
+                                      const std::string& hid_path);
 
 // The report-descriptor request lengths for a declared length D.
 std::vector<uint32_t> ReportDescriptorRequestLengths(uint32_t declared_length);

@@ -2,7 +2,55 @@
 
 #include <memory>
 
+#include "hid/usb_descriptors.h"
+
 namespace vek_native {
+
+namespace {
+
+// The preparsed-data layout hidapi reads (hidapi_descriptor_reconstruct.h):
+// a 44-byte header, then the caps array, with the link collection nodes at a
+// byte offset into that array.
+constexpr size_t kCapsInfoOffset = 16;  // caps_info[3]: FirstCap, NumberOfCaps, LastCap, ...
+constexpr size_t kCapsInfoSize = 8;
+constexpr size_t kLastCapField = 4;
+constexpr size_t kLinkArrayOffsetField = 40;  // FirstByteOfLinkCollectionArray
+constexpr size_t kLinkNodeCountField = 42;    // NumberLinkCollectionNodes
+constexpr size_t kCapsArrayOffset = 44;
+constexpr size_t kCapSize = 104;
+constexpr size_t kCapLinkCollectionField = 18;
+constexpr size_t kLinkNodeSize = 16;
+// A node's Parent, NextSibling and FirstChild: the indexes hidapi follows.
+constexpr size_t kLinkNodeIndexFields[] = {4, 8, 10};
+constexpr int kReportTypes = 3;
+
+uint16_t Field16(PreparsedBlob blob, size_t offset) { return ReadLe16(blob.data, offset); }
+
+}  // namespace
+
+bool PreparsedBlobFits(PreparsedBlob blob) {
+  if (blob.data == nullptr || blob.size < kCapsArrayOffset) return false;
+  const size_t nodes = Field16(blob, kLinkNodeCountField);
+  const size_t links = kCapsArrayOffset + Field16(blob, kLinkArrayOffsetField);
+  // hidapi starts its walk at node 0 whatever the count says.
+  if (nodes == 0 || links + nodes * kLinkNodeSize > blob.size) return false;
+  for (size_t node = 0; node < nodes; ++node) {
+    for (size_t field : kLinkNodeIndexFields) {
+      if (Field16(blob, links + node * kLinkNodeSize + field) >= nodes) return false;
+    }
+  }
+  for (int type = 0; type < kReportTypes; ++type) {
+    const size_t info = kCapsInfoOffset + type * kCapsInfoSize;
+    const size_t last = Field16(blob, info + kLastCapField);
+    if (kCapsArrayOffset + last * kCapSize > blob.size) return false;
+    for (size_t cap = Field16(blob, info); cap < last; ++cap) {
+      const size_t link =
+          Field16(blob, kCapsArrayOffset + cap * kCapSize + kCapLinkCollectionField);
+      if (link >= nodes) return false;
+    }
+  }
+  return true;
+}
 
 RebuildResult ReconstructFromPreparsed(const std::vector<HidDevice*>& collections) {
   RebuildResult result;
@@ -12,9 +60,10 @@ RebuildResult ReconstructFromPreparsed(const std::vector<HidDevice*>& collection
     if (!data) continue;
     // Windows hands out the native blob; recorded devices carry its bytes.
     const std::vector<uint8_t> bytes = data->NativeData() ? std::vector<uint8_t>() : data->Bytes();
-    const void* blob =
-        data->NativeData() ? data->NativeData() : (bytes.empty() ? nullptr : bytes.data());
-    if (blob == nullptr) continue;
+    const PreparsedBlob blob = data->NativeData()
+                                   ? PreparsedBlob{static_cast<const uint8_t*>(data->NativeData()),
+                                                   collection->PreparsedDataSize()}
+                                   : PreparsedBlob{bytes.data(), bytes.size()};
     std::vector<uint8_t> buffer(kReconstructBufferSize, 0);
     const int length = ReconstructWithHidapi(blob, buffer.data(), buffer.size());
     if (length >= 1 && static_cast<size_t>(length) <= kReconstructBufferSize) {

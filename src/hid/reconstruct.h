@@ -13,9 +13,20 @@
 
 namespace vek_native {
 
-// hidapi's hid_winapi_descriptor_reconstruct_pp_data on a preparsed-data
-// blob ("HidP KDR" layout): the descriptor length, or -1.
-int ReconstructWithHidapi(const void* preparsed_data, uint8_t* buffer, size_t size);
+// A preparsed-data blob ("HidP KDR" layout) and its size in bytes.
+struct PreparsedBlob {
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+};
+
+// Whether everything hidapi's reconstruction reads lies inside the blob: the
+// header, the caps between each report type's first and last cap, the link
+// collection nodes, and the nodes the caps and nodes refer to by index.
+bool PreparsedBlobFits(PreparsedBlob blob);
+
+// hidapi's hid_winapi_descriptor_reconstruct_pp_data on a blob that fits: the
+// descriptor length, or -1 (also for a blob that does not fit).
+int ReconstructWithHidapi(PreparsedBlob blob, uint8_t* buffer, size_t size);
 
 struct RebuildResult {
   std::vector<uint8_t> bytes;

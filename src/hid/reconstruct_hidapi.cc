@@ -6,10 +6,11 @@ extern "C" int hid_winapi_descriptor_reconstruct_pp_data(void* hidp_preparsed_da
 
 namespace vek_native {
 
-int ReconstructWithHidapi(const void* preparsed_data, uint8_t* buffer, size_t size) {
-  if (preparsed_data == nullptr || buffer == nullptr) return -1;
+int ReconstructWithHidapi(PreparsedBlob blob, uint8_t* buffer, size_t size) {
+  // hidapi trusts the blob's header; a blob it would read past is refused.
+  if (!PreparsedBlobFits(blob) || buffer == nullptr) return -1;
   // hidapi only reads the preparsed data; its signature predates const.
-  return hid_winapi_descriptor_reconstruct_pp_data(const_cast<void*>(preparsed_data), buffer, size);
+  return hid_winapi_descriptor_reconstruct_pp_data(const_cast<uint8_t*>(blob.data), buffer, size);
 }
 
 }  // namespace vek_native

@@ -9,13 +9,10 @@ namespace vek_native {
 
 namespace {
 
-constexpr uint8_t kInterfaceDescriptor = 4;
-constexpr uint8_t kEndpointDescriptor = 5;
 constexpr uint8_t kFirstClassDescriptor = 0x20;
 constexpr uint8_t kLastClassDescriptor = 0x3F;
-constexpr uint8_t kHidClassDescriptor = 0x21;
-constexpr size_t kDeviceDescriptorLength = 18;
-constexpr size_t kConfigurationHeaderLength = 9;
+// Every descriptor starts with bLength and bDescriptorType.
+constexpr size_t kDescriptorPrefixLength = 2;
 
 EncodableValue Int(int64_t value) { return EncodableValue(value); }
 
@@ -60,8 +57,8 @@ std::vector<uint8_t> BuildDescriptorRequest(uint32_t port, uint8_t descriptor_ty
   const uint16_t data_length = (length == 0 || length > kMaxDescriptorRequestLength)
                                    ? kMaxDescriptorRequestLength
                                    : static_cast<uint16_t>(length);
-  // The 8 bytes beyond header + data are slack the hub driver may touch.
-  std::vector<uint8_t> buffer(static_cast<size_t>(data_length) + 20, 0);
+  std::vector<uint8_t> buffer(
+      kDescriptorRequestHeaderSize + static_cast<size_t>(data_length) + kDescriptorRequestSlack, 0);
   buffer[0] = static_cast<uint8_t>(port);
   buffer[1] = static_cast<uint8_t>(port >> 8);
   buffer[2] = static_cast<uint8_t>(port >> 16);
@@ -93,8 +90,8 @@ bool DecodeDeviceDescriptor(ByteSpan bytes, UsbDescriptorRecord* record) {
   record->bDeviceSubClass = b[5];
   record->bDeviceProtocol = b[6];
   record->bMaxPacketSize0 = b[7];
-  record->idVendor = ReadLe16(b, 8);
-  record->idProduct = ReadLe16(b, 10);
+  record->idVendor = ReadLe16(b, kDeviceVendorIdOffset);
+  record->idProduct = ReadLe16(b, kDeviceProductIdOffset);
   record->bcdDevice = ReadLe16(b, 12);
   record->iManufacturer = b[14];
   record->iProduct = b[15];
@@ -106,11 +103,11 @@ bool DecodeDeviceDescriptor(ByteSpan bytes, UsbDescriptorRecord* record) {
 
 UsbConfigurationRecord ParseConfiguration(ByteSpan bytes) {
   UsbConfigurationRecord config;
-  if (bytes.data == nullptr || bytes.size < kConfigurationHeaderLength) return config;
+  if (bytes.data == nullptr || bytes.size < kConfigurationDescriptorLength) return config;
   const uint8_t* b = bytes.data;
   config.bLength = b[0];
   config.bDescriptorType = b[1];
-  config.wTotalLength = ReadLe16(b, 2);
+  config.wTotalLength = ReadLe16(b, kConfigurationTotalLengthOffset);
   config.bConfigurationValue = b[5];
   config.iConfiguration = b[6];
   config.bmAttributes = b[7];
@@ -119,11 +116,11 @@ UsbConfigurationRecord ParseConfiguration(ByteSpan bytes) {
 
   UsbInterfaceRecord* current = nullptr;
   size_t p = config.bLength;
-  while (p < bytes.size && bytes.size - p >= 2) {
+  while (p < bytes.size && bytes.size - p >= kDescriptorPrefixLength) {
     const size_t n = b[p];
     const uint8_t type = b[p + 1];
-    if (n < 2 || n > bytes.size - p) break;
-    if (type == kInterfaceDescriptor && n >= 9) {
+    if (n < kDescriptorPrefixLength || n > bytes.size - p) break;
+    if (type == kInterfaceDescriptorType && n >= kInterfaceDescriptorLength) {
       if (config.interfaces.size() >= kMaxInterfaces) break;
       UsbInterfaceRecord interface;
       interface.bLength = static_cast<uint8_t>(n);
@@ -136,8 +133,8 @@ UsbConfigurationRecord ParseConfiguration(ByteSpan bytes) {
       interface.iInterface = b[p + 8];
       config.interfaces.push_back(std::move(interface));
       current = &config.interfaces.back();
-    } else if (type == kEndpointDescriptor && n >= 7 && current != nullptr &&
-               current->endpoints.size() < kMaxEndpoints) {
+    } else if (type == kEndpointDescriptorType && n >= kEndpointDescriptorLength &&
+               current != nullptr && current->endpoints.size() < kMaxEndpoints) {
       UsbEndpointRecord endpoint;
       endpoint.bLength = static_cast<uint8_t>(n);
       endpoint.bDescriptorType = type;
@@ -157,12 +154,13 @@ UsbConfigurationRecord ParseConfiguration(ByteSpan bytes) {
 }
 
 std::string DecodeStringDescriptor(ByteSpan bytes) {
-  if (bytes.data == nullptr || bytes.size < 2) return "";
+  if (bytes.data == nullptr || bytes.size < kDescriptorPrefixLength) return "";
   const size_t length = bytes.data[0];
-  if (length < 2 || length > bytes.size) return "";
+  if (length < kDescriptorPrefixLength || length > bytes.size) return "";
   std::u16string text;
-  for (size_t i = 0; i < (length - 2) / 2; ++i) {
-    const char16_t unit = static_cast<char16_t>(ReadLe16(bytes.data, 2 + 2 * i));
+  for (size_t i = 0; i < (length - kDescriptorPrefixLength) / 2; ++i) {
+    const char16_t unit =
+        static_cast<char16_t>(ReadLe16(bytes.data, kDescriptorPrefixLength + 2 * i));
     if (unit == 0) break;
     text.push_back(unit);
   }
@@ -175,8 +173,8 @@ uint16_t DeclaredReportDescriptorLength(const std::vector<UsbConfigurationRecord
     for (const auto& interface : config.interfaces) {
       if (interface.bInterfaceNumber != interface_number) continue;
       for (const auto& descriptor : interface.classDescriptors) {
-        if (descriptor.size() >= 9 && descriptor[1] == kHidClassDescriptor) {
-          return ReadLe16(descriptor.data(), 7);
+        if (descriptor.size() >= kHidDescriptorLength && descriptor[1] == kHidClassDescriptorType) {
+          return ReadLe16(descriptor.data(), kHidReportLengthOffset);
         }
       }
     }

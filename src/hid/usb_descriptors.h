@@ -28,9 +28,35 @@ inline uint16_t ReadLe16(const uint8_t* bytes, size_t offset) {
   return static_cast<uint16_t>(bytes[offset] | (bytes[offset + 1] << 8));
 }
 
+// Descriptor types (bDescriptorType) of USB 2.0 chapter 9 and HID 1.11.
+constexpr uint8_t kDeviceDescriptorType = 1;
+constexpr uint8_t kConfigurationDescriptorType = 2;
+constexpr uint8_t kStringDescriptorType = 3;
+constexpr uint8_t kInterfaceDescriptorType = 4;
+constexpr uint8_t kEndpointDescriptorType = 5;
+constexpr uint8_t kHidClassDescriptorType = 0x21;
+constexpr uint8_t kReportDescriptorType = 0x22;
+
+// Descriptor lengths (bLength) and the fields read by offset.
+constexpr size_t kDeviceDescriptorLength = 18;
+constexpr size_t kDeviceVendorIdOffset = 8;
+constexpr size_t kDeviceProductIdOffset = 10;
+constexpr size_t kConfigurationDescriptorLength = 9;
+constexpr size_t kConfigurationTotalLengthOffset = 2;
+constexpr size_t kInterfaceDescriptorLength = 9;
+constexpr size_t kEndpointDescriptorLength = 7;
+// A HID descriptor naming one class descriptor, whose wDescriptorLength
+// (bytes 7-8) is the report descriptor's length.
+constexpr size_t kHidDescriptorLength = 9;
+constexpr size_t kHidReportLengthOffset = 7;
+// A string descriptor's bLength is one byte: no descriptor is longer.
+constexpr size_t kMaxStringDescriptorLength = 255;
+
 // USB_DESCRIPTOR_REQUEST (packed): ConnectionIndex (4), SetupPacket
 // bmRequest (1), bRequest (1), wValue (2), wIndex (2), wLength (2), Data[].
 constexpr size_t kDescriptorRequestHeaderSize = 12;
+// Beyond header and data: slack the hub driver may touch.
+constexpr size_t kDescriptorRequestSlack = 8;
 constexpr uint16_t kMaxDescriptorRequestLength = 4096;
 constexpr uint8_t kRecipientDevice = 0x80;
 constexpr uint8_t kRecipientInterface = 0x81;

@@ -21,8 +21,6 @@ constexpr size_t kConnectionSpeedByteOffset = 23;
 // A hub asking for more than this for one port's connection information is
 // not believed.
 constexpr uint32_t kConnectionInfoMaximum = 65536;
-constexpr uint8_t kConfigurationDescriptorType = 2;
-constexpr uint32_t kConfigurationHeaderLength = 9;
 // A HID collection belongs to a USB device found among its node and this many
 // ancestors.
 constexpr int kHidOwnerWalkNodes = 8;
@@ -223,7 +221,7 @@ bool ReadHubConnectionInfo(UsbHub& hub, uint32_t port, HubConnectionInfo* info,
 
 bool ProbeConfigurationDescriptor(UsbHub& hub, uint32_t port, std::string* message) {
   std::vector<uint8_t> buffer = BuildDescriptorRequest(
-      port, kConfigurationDescriptorType, 0, 0, kRecipientDevice, kConfigurationHeaderLength);
+      port, kConfigurationDescriptorType, 0, 0, kRecipientDevice, kConfigurationDescriptorLength);
   uint32_t returned = 0;
   uint32_t error = 0;
   if (!hub.GetDescriptorFromNodeConnection(&buffer, &returned, &error)) {
@@ -275,68 +273,36 @@ bool ProbeHidCollections(const UsbDiagnosticsSystem& system, const std::string& 
   return true;
 }
 
-bool ReadUsbDiagnostics(const UsbDiagnosticsSystem& system, const std::string& instance_id,
-                        UsbDiagnosticsReport* report, std::string* message) {
-  if (report == nullptr) {
-    if (message != nullptr) *message = "输出参数为空";
+namespace {
+
+// Present devices first; a phantom is still a node the tree remembers.
+bool LocateDeviceNode(const UsbDiagnosticsSystem& system, const std::string& id, uint32_t* node) {
+  uint32_t candidate = 0;
+  if (system.nodes.tree->LocateNode(id, &candidate) != 0 &&
+      system.nodes.source->LocateNodeOrPhantom(id, &candidate) != 0) {
     return false;
   }
-  *report = UsbDiagnosticsReport();
+  *node = candidate;
+  return true;
+}
+
+std::vector<UsbNodeRecord> ReadAncestors(const UsbDiagnosticsSystem& system, uint32_t node) {
   DeviceTree& tree = *system.nodes.tree;
-
-  std::vector<UsbNodeRecord> listing;
-  std::string listing_message;
-  if (!ListUsbDeviceNodes(system.nodes, true, &listing, &listing_message)) {
-    if (message != nullptr) *message = listing_message;
-    return false;
+  std::vector<UsbNodeRecord> ancestors;
+  uint32_t current = node;
+  for (int i = 0; i < kAncestorCount; ++i) {
+    uint32_t parent = 0;
+    if (tree.ParentNode(current, &parent) != 0) break;
+    std::string parent_id;
+    if (tree.NodeInstanceId(parent, &parent_id) != 0 || parent_id.empty()) break;
+    ancestors.push_back(BuildUsbNodeRecord(tree, *system.nodes.properties, parent, parent_id));
+    current = parent;
   }
-  const auto listed =
-      std::find_if(listing.begin(), listing.end(), [&instance_id](const UsbNodeRecord& r) {
-        return EqualsIgnoreAsciiCase(r.instanceId, instance_id);
-      });
-  const bool found = listed != listing.end();
+  return ancestors;
+}
 
-  uint32_t node = 0;
-  bool located = false;
-  // Present devices first; a phantom is still a node the tree remembers.
-  auto locate = [&](const std::string& id) {
-    uint32_t candidate = 0;
-    if (tree.LocateNode(id, &candidate) == 0 ||
-        system.nodes.source->LocateNodeOrPhantom(id, &candidate) == 0) {
-      node = candidate;
-      located = true;
-    }
-  };
-  if (!instance_id.empty()) locate(instance_id);
-  if (!found && !located) {
-    report->notes.push_back("未找到设备节点「" + instance_id +
-                            "」：设备可能已拔出，或实例 ID 不属于 USB / HID 设备树。");
-    return true;
-  }
-
-  UsbNodeRecord record =
-      found ? std::move(*listed)
-            : BuildUsbNodeRecord(tree, *system.nodes.properties, node, instance_id);
-  if (record.instanceId.empty()) record.instanceId = instance_id;
-  if (!located && !record.instanceId.empty()) locate(record.instanceId);
-
-  if (located) {
-    uint32_t current = node;
-    for (int i = 0; i < kAncestorCount; ++i) {
-      uint32_t parent = 0;
-      if (tree.ParentNode(current, &parent) != 0) break;
-      std::string parent_id;
-      if (tree.NodeInstanceId(parent, &parent_id) != 0 || parent_id.empty()) break;
-      report->ancestors.push_back(
-          BuildUsbNodeRecord(tree, *system.nodes.properties, parent, parent_id));
-      current = parent;
-    }
-  }
-
-  const std::string usb_id =
-      record.usbInstanceId.empty() ? record.instanceId : record.usbInstanceId;
-  InspectHubPort(system, usb_id, report);
-
+void InspectHidCollections(const UsbDiagnosticsSystem& system, const std::string& usb_id,
+                           UsbDiagnosticsReport* report) {
   std::string hid_message;
   bool available = false;
   uint32_t count = 0;
@@ -344,11 +310,13 @@ bool ReadUsbDiagnostics(const UsbDiagnosticsSystem& system, const std::string& i
   report->reportDescriptorAvailable = available;
   report->hidCollectionCount = count;
   if (!available && !hid_message.empty()) report->notes.push_back(hid_message);
+}
 
-  report->properties = BuildProperties(record, *report);
-  if (record.problemCode != 0) report->notes.insert(report->notes.begin(), StatusNote(record));
-
+// The device's status leads the notes the inspections left; the summary
+// follows them.
+void AppendSummaryNotes(const UsbNodeRecord& record, bool located, UsbDiagnosticsReport* report) {
   std::vector<std::string>& notes = report->notes;
+  if (record.problemCode != 0) notes.insert(notes.begin(), StatusNote(record));
   if (!located) notes.push_back("无法在设备树中定位该节点（设备可能已拔出）。");
   if (record.busType == "HID") {
     notes.push_back("该节点是 HID 集合；USB 父设备实例为「" +
@@ -372,6 +340,52 @@ bool ReadUsbDiagnostics(const UsbDiagnosticsSystem& system, const std::string& i
   // Before the all-clear, which a broken descriptor must not be followed by.
   AppendDescriptorErrorNotes(report->hidDescriptorFindings, record, &notes);
   if (notes.empty()) notes.push_back("未发现问题：设备已启动，USB / HID 描述符可读取。");
+}
+
+}  // namespace
+
+bool ReadUsbDiagnostics(const UsbDiagnosticsSystem& system, const std::string& instance_id,
+                        UsbDiagnosticsReport* report, std::string* message) {
+  if (report == nullptr) {
+    if (message != nullptr) *message = "输出参数为空";
+    return false;
+  }
+  *report = UsbDiagnosticsReport();
+
+  std::vector<UsbNodeRecord> listing;
+  std::string listing_message;
+  if (!ListUsbDeviceNodes(system.nodes, true, &listing, &listing_message)) {
+    if (message != nullptr) *message = listing_message;
+    return false;
+  }
+  const auto listed =
+      std::find_if(listing.begin(), listing.end(), [&instance_id](const UsbNodeRecord& r) {
+        return EqualsIgnoreAsciiCase(r.instanceId, instance_id);
+      });
+  const bool found = listed != listing.end();
+  uint32_t node = 0;
+  bool located = !instance_id.empty() && LocateDeviceNode(system, instance_id, &node);
+  if (!found && !located) {
+    report->notes.push_back("未找到设备节点「" + instance_id +
+                            "」：设备可能已拔出，或实例 ID 不属于 USB / HID 设备树。");
+    return true;
+  }
+
+  UsbNodeRecord record =
+      found ? std::move(*listed)
+            : BuildUsbNodeRecord(*system.nodes.tree, *system.nodes.properties, node, instance_id);
+  if (record.instanceId.empty()) record.instanceId = instance_id;
+  if (!located && !record.instanceId.empty()) {
+    located = LocateDeviceNode(system, record.instanceId, &node);
+  }
+  if (located) report->ancestors = ReadAncestors(system, node);
+
+  const std::string usb_id =
+      record.usbInstanceId.empty() ? record.instanceId : record.usbInstanceId;
+  InspectHubPort(system, usb_id, report);
+  InspectHidCollections(system, usb_id, report);
+  report->properties = BuildProperties(record, *report);
+  AppendSummaryNotes(record, located, report);
 
   report->has_node = true;
   report->node = std::move(record);

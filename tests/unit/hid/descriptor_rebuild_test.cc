@@ -124,6 +124,31 @@ INSTANTIATE_TEST_SUITE_P(HidapiDumps, RecordedCollection, ::testing::ValuesIn(kP
                            return std::string(info.param);
                          });
 
+// hidapi trusts the header; a blob that does not hold what it names is refused.
+TEST(RebuildTest, BlobHoldsWhatItsHeaderNames) {
+  const std::vector<uint8_t> whole =
+      vek_test::RecordedCollection("046D_C534_0006_0001").preparsed_bytes;
+  const struct {
+    size_t size;
+    int field;  // a 16-bit field set to `value`; -1: none
+    uint16_t value;
+    bool fits;
+  } cases[] = {
+      {whole.size(), -1, 0, true},           {whole.size() - 1, -1, 0, false}, {43, -1, 0, false},
+      {whole.size(), 20, 0xFFFF, false},        // input LastCap
+      {whole.size(), 40, 0xFFFF, false},        // FirstByteOfLinkCollectionArray
+      {whole.size(), 42, 0, false},             // NumberLinkCollectionNodes
+      {whole.size(), 44 + 18, 0xFFFF, false}};  // cap 0's LinkCollection
+  for (const auto& c : cases) {
+    std::vector<uint8_t> blob(whole.begin(), whole.begin() + c.size);
+    if (c.field >= 0) {
+      blob[c.field] = c.value & 0xFF;
+      blob[c.field + 1] = c.value >> 8;
+    }
+    EXPECT_EQ(PreparsedBlobFits({blob.data(), blob.size()}), c.fits) << c.size << " " << c.field;
+  }
+}
+
 TEST(RebuildTest, CollectionsInOrderWithoutTheUnusable) {
   Collections collections;
   HidDevice* const keyboard = collections.Add(vek_test::RecordedCollection("046D_C534_0006_0001"));
