@@ -8,6 +8,7 @@
 
 #include "bridge/key_block.h"
 #include "common/completion_latch.h"
+#include "common/scoped_win.h"
 
 namespace vek_native {
 namespace {
@@ -20,7 +21,7 @@ std::mutex g_mutex;
 std::atomic<bool> g_running{false};
 std::atomic<DWORD> g_hook_thread_id{0};
 std::atomic<HHOOK> g_hook{nullptr};
-HANDLE g_ready_event = nullptr;
+ScopedHandle g_ready_event;
 ThreadStarter g_start_thread = StartDetachedThread;
 // Signalled when the hook thread has ended; null when there is none to wait
 // for (the join of a thread nobody else joins).
@@ -70,16 +71,16 @@ bool StartKeyBlock() {
   std::lock_guard<std::mutex> lock(g_mutex);
   if (g_running && g_hook.load() != nullptr) return true;
   JoinHookThread();
-  if (g_ready_event == nullptr) {
-    g_ready_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (g_ready_event == nullptr) return false;
+  if (!g_ready_event.IsValid()) {
+    g_ready_event.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!g_ready_event.IsValid()) return false;
   }
-  ResetEvent(g_ready_event);
+  ResetEvent(g_ready_event.Get());
   g_hook_thread_id = 0;
   g_running = true;
   auto ended = std::make_shared<CompletionLatch>();
   try {
-    g_start_thread([ready = g_ready_event, ended] {
+    g_start_thread([ready = g_ready_event.Get(), ended] {
       HookThread(ready);
       ended->Signal();
     });
@@ -90,7 +91,7 @@ bool StartKeyBlock() {
     return false;
   }
   g_thread_ended = std::move(ended);
-  if (WaitForSingleObject(g_ready_event, kReadyWaitMs) == WAIT_OBJECT_0 &&
+  if (WaitForSingleObject(g_ready_event.Get(), kReadyWaitMs) == WAIT_OBJECT_0 &&
       g_hook.load() != nullptr) {
     return true;
   }
@@ -98,7 +99,7 @@ bool StartKeyBlock() {
   // A thread that reports late may still install the hook and enter its
   // loop; wait for its report so WM_QUIT finds it, or the join would never
   // return and the keyboard would stay blocked.
-  WaitForSingleObject(g_ready_event, INFINITE);
+  WaitForSingleObject(g_ready_event.Get(), INFINITE);
   EndHookThread();
   g_hook_thread_id = 0;
   return false;
@@ -115,10 +116,7 @@ void StopKeyBlock() {
   g_hook_thread_id = 0;
   HHOOK hook = g_hook.exchange(nullptr);
   if (hook != nullptr) UnhookWindowsHookEx(hook);
-  if (g_ready_event != nullptr) {
-    CloseHandle(g_ready_event);
-    g_ready_event = nullptr;
-  }
+  g_ready_event.Reset();
 }
 
 bool KeyBlockActive() { return g_hook.load() != nullptr; }
