@@ -204,8 +204,12 @@ class Win32SerialPortApi final : public SerialPortApi {
     timeouts.ReadTotalTimeoutConstant = s.read_total_timeout_constant;
     timeouts.WriteTotalTimeoutMultiplier = s.write_total_timeout_multiplier;
     timeouts.WriteTotalTimeoutConstant = s.write_total_timeout_constant;
-    SetCommTimeouts(port.Get(), &timeouts);
-    PurgeComm(port.Get(), s.purge_flags);
+    // Time-outs and the purge are part of configuring the port: a port that
+    // refuses them would read with the driver's own time-outs or hand over
+    // stale bytes, so it fails to open as one that refuses its DCB.
+    if (!SetCommTimeouts(port.Get(), &timeouts) || !PurgeComm(port.Get(), s.purge_flags)) {
+      return Fail(step, error, SerialOpenStep::kConfigure);
+    }
     ScopedHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!stop.IsValid()) return Fail(step, error, SerialOpenStep::kStopEvent);
     return std::make_unique<WindowsSerialPort>(std::move(port), std::move(stop));
