@@ -1,11 +1,12 @@
-// Two-call SetupAPI queries: a size probe, then the read into a buffer of
-// that size. Every such query in the program goes through SizeProbe, so an
-// answer that breaks the protocol is refused in one place.
+// Two-call queries: a size probe, then the read into a buffer of that size.
+// Every such query in the program goes through SizeProbe, so an answer that
+// breaks the protocol is refused in one place.
 #ifndef VEK_COMMON_DEVICE_PROPERTY_WIN_H_
 #define VEK_COMMON_DEVICE_PROPERTY_WIN_H_
 
 #include <windows.h>
 // clang-format off
+#include <cfgmgr32.h>
 #include <devpropdef.h>
 #include <setupapi.h>
 // clang-format on
@@ -17,15 +18,22 @@
 
 namespace vek_native {
 
+// Whether the first call of a two-call query answered "the buffer is too
+// small": a BOOL call fails with ERROR_INSUFFICIENT_BUFFER, a configuration
+// manager call returns CR_BUFFER_SMALL.
+inline bool AskedForBuffer(BOOL result) {
+  return !result && GetLastError() == ERROR_INSUFFICIENT_BUFFER;
+}
+inline bool AskedForBuffer(CONFIGRET result) { return result == CR_BUFFER_SMALL; }
+
 // The first call of a two-call query: `probe(&size)` asks for the size with
-// no buffer. It must fail with ERROR_INSUFFICIENT_BUFFER and report at least
+// no buffer, must answer that the buffer is too small and report at least
 // `minimum` bytes. A probe that succeeds without a buffer has told us nothing
 // we can read into, so that is a failure too.
 template <typename Probe>
 bool SizeProbe(Probe&& probe, DWORD minimum, DWORD* size) {
   *size = 0;
-  if (probe(size) || GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
-  return *size >= minimum;
+  return AskedForBuffer(probe(size)) && *size >= minimum;
 }
 
 // The property's bytes: its reported size plus two zero bytes, so a string
