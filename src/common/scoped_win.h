@@ -41,7 +41,12 @@ class ScopedWinObject {
   ScopedWinObject& operator=(const ScopedWinObject&) = delete;
 
   Value Get() const { return value_; }
-  Value operator->() const { return value_; }
+  // Only where the owned value points at a class (a COM interface).
+  template <typename V = Value,
+            typename = std::enable_if_t<std::is_class_v<std::remove_pointer_t<V>>>>
+  V operator->() const {
+    return value_;
+  }
   bool IsValid() const { return value_ != nullptr && value_ != INVALID_HANDLE_VALUE; }
 
   // Frees what is owned and owns `value` instead.
