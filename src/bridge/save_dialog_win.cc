@@ -5,6 +5,7 @@
 #include <exception>
 #include <mutex>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -180,6 +181,7 @@ class DialogThread {
   bool started_ = false;
   ScopedHandle wake_;  // auto-reset: a request was queued
 };
+static_assert(!std::is_copy_constructible_v<DialogThread>, "owns its wake event");
 
 // The dialog on the calling thread, in a COM apartment of its own: what is
 // left when the dialog thread cannot be started.
