@@ -8,6 +8,7 @@
 
 #include "bridge/key_block.h"
 #include "common/completion_latch.h"
+#include "common/scoped_win.h"
 
 namespace vek_native {
 
@@ -19,7 +20,7 @@ struct KeyBlock::State {
   std::atomic<bool> running{false};
   std::atomic<DWORD> hook_thread_id{0};
   std::atomic<HHOOK> hook{nullptr};
-  HANDLE ready_event = nullptr;
+  ScopedHandle ready_event;
   const ThreadStarter start_thread;
   // Signalled when the hook thread has ended; null when there is none to wait
   // for (the join of a thread nobody else joins).
@@ -81,27 +82,24 @@ KeyBlock& ProcessKeyBlock() {
 KeyBlock::KeyBlock(ThreadStarter start_thread)
     : state_(std::make_unique<State>(std::move(start_thread))) {}
 
-KeyBlock::~KeyBlock() {
-  Stop();
-  // A failed start keeps its event for the next one.
-  if (state_->ready_event != nullptr) CloseHandle(state_->ready_event);
-}
+// A failed start keeps its event for the next one; the state closes it.
+KeyBlock::~KeyBlock() { Stop(); }
 
 bool KeyBlock::Start() {
   State& s = *state_;
   std::lock_guard<std::mutex> lock(s.mutex);
   if (s.running && s.hook.load() != nullptr) return true;
   JoinHookThread(s);
-  if (s.ready_event == nullptr) {
-    s.ready_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (s.ready_event == nullptr) return false;
+  if (!s.ready_event.IsValid()) {
+    s.ready_event.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!s.ready_event.IsValid()) return false;
   }
-  ResetEvent(s.ready_event);
+  ResetEvent(s.ready_event.Get());
   s.hook_thread_id = 0;
   s.running = true;
   auto ended = std::make_shared<CompletionLatch>();
   try {
-    s.start_thread([&s, ready = s.ready_event, ended] {
+    s.start_thread([&s, ready = s.ready_event.Get(), ended] {
       HookThread(s, ready);
       ended->Signal();
     });
@@ -112,7 +110,7 @@ bool KeyBlock::Start() {
     return false;
   }
   s.thread_ended = std::move(ended);
-  if (WaitForSingleObject(s.ready_event, kReadyWaitMs) == WAIT_OBJECT_0 &&
+  if (WaitForSingleObject(s.ready_event.Get(), kReadyWaitMs) == WAIT_OBJECT_0 &&
       s.hook.load() != nullptr) {
     return true;
   }
@@ -120,7 +118,7 @@ bool KeyBlock::Start() {
   // A thread that reports late may still install the hook and enter its
   // loop; wait for its report so WM_QUIT finds it, or the join would never
   // return and the keyboard would stay blocked.
-  WaitForSingleObject(s.ready_event, INFINITE);
+  WaitForSingleObject(s.ready_event.Get(), INFINITE);
   EndHookThread(s);
   s.hook_thread_id = 0;
   return false;
@@ -138,10 +136,7 @@ void KeyBlock::Stop() {
   s.hook_thread_id = 0;
   HHOOK hook = s.hook.exchange(nullptr);
   if (hook != nullptr) UnhookWindowsHookEx(hook);
-  if (s.ready_event != nullptr) {
-    CloseHandle(s.ready_event);
-    s.ready_event = nullptr;
-  }
+  s.ready_event.Reset();
 }
 
 bool KeyBlock::Active() const { return state_->hook.load() != nullptr; }

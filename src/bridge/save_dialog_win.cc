@@ -5,12 +5,14 @@
 #include <exception>
 #include <mutex>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "bridge/save_dialog.h"
 #include "common/completion_latch.h"
 #include "common/detached_thread.h"
+#include "common/scoped_win.h"
 #include "common/text.h"
 
 namespace vek_native {
@@ -36,10 +38,10 @@ uint32_t Code(HRESULT hr) { return static_cast<uint32_t>(hr); }
 bool RunDialog(HWND owner, const std::string& suggested_name, const std::string& default_directory,
                const std::string& filter_name, const std::vector<std::string>& extensions,
                std::string* path, std::string* message) {
-  IFileSaveDialog* dialog = nullptr;
+  ScopedComPtr<IFileSaveDialog> dialog;
   HRESULT hr = CoCreateInstance(kClsidFileSaveDialog, nullptr, CLSCTX_INPROC_SERVER,
-                                kIidFileSaveDialog, reinterpret_cast<void**>(&dialog));
-  if (FAILED(hr) || dialog == nullptr) {
+                                kIidFileSaveDialog, reinterpret_cast<void**>(dialog.Receive()));
+  if (FAILED(hr) || !dialog.IsValid()) {
     *message = SaveDialogFailureMessage(SaveDialogStep::kCreate, Code(hr));
     return false;
   }
@@ -57,40 +59,31 @@ bool RunDialog(HWND owner, const std::string& suggested_name, const std::string&
   dialog->SetFileTypeIndex(1);
   if (!default_directory.empty()) {
     // A folder that does not resolve leaves the system's choice in place.
-    IShellItem* folder = nullptr;
+    ScopedComPtr<IShellItem> folder;
     if (SUCCEEDED(SHCreateItemFromParsingName(Utf8ToWide(default_directory).c_str(), nullptr,
-                                              kIidShellItem, reinterpret_cast<void**>(&folder))) &&
-        folder != nullptr) {
-      dialog->SetDefaultFolder(folder);
-      folder->Release();
+                                              kIidShellItem,
+                                              reinterpret_cast<void**>(folder.Receive()))) &&
+        folder.IsValid()) {
+      dialog->SetDefaultFolder(folder.Get());
     }
   }
 
   hr = dialog->Show(owner);
-  if (Code(hr) == kSaveDialogCancelled) {
-    dialog->Release();
-    return true;
-  }
+  if (Code(hr) == kSaveDialogCancelled) return true;
   if (FAILED(hr)) {
-    dialog->Release();
     *message = SaveDialogFailureMessage(SaveDialogStep::kShow, Code(hr));
     return false;
   }
-  IShellItem* item = nullptr;
-  hr = dialog->GetResult(&item);
-  if (FAILED(hr) || item == nullptr) {
-    if (item != nullptr) item->Release();
-    dialog->Release();
+  ScopedComPtr<IShellItem> item;
+  hr = dialog->GetResult(item.Receive());
+  if (FAILED(hr) || !item.IsValid()) {
     *message = SaveDialogFailureMessage(SaveDialogStep::kGetResult, Code(hr));
     return false;
   }
-  PWSTR name = nullptr;
-  if (SUCCEEDED(item->GetDisplayName(SIGDN_FILESYSPATH, &name)) && name != nullptr) {
-    *path = WideToUtf8(name);
-    CoTaskMemFree(name);
+  ScopedCoTaskMemory<wchar_t> name;
+  if (SUCCEEDED(item->GetDisplayName(SIGDN_FILESYSPATH, name.Receive())) && name.IsValid()) {
+    *path = WideToUtf8(name.Get());
   }
-  item->Release();
-  dialog->Release();
   if (path->empty()) {
     *message = kSaveDialogEmptyPathMessage;
     return false;
@@ -132,20 +125,19 @@ class DialogThread {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (!started_) {
-        wake_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        if (wake_ == nullptr) return false;
+        wake_.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+        if (!wake_.IsValid()) return false;
         try {
           StartDetachedThread([this] { Loop(); });
         } catch (const std::exception&) {
-          CloseHandle(wake_);
-          wake_ = nullptr;
+          wake_.Reset();
           return false;
         }
         started_ = true;
       }
       queue_.push_back(request);
     }
-    SetEvent(wake_);
+    SetEvent(wake_.Get());
     request->done.Wait();
     return true;
   }
@@ -156,7 +148,8 @@ class DialogThread {
     for (;;) {
       DialogRequest* request = Next();
       if (request == nullptr) {
-        MsgWaitForMultipleObjects(1, &wake_, FALSE, INFINITE, QS_ALLINPUT);
+        const HANDLE wake = wake_.Get();
+        MsgWaitForMultipleObjects(1, &wake, FALSE, INFINITE, QS_ALLINPUT);
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
           TranslateMessage(&msg);
@@ -186,8 +179,9 @@ class DialogThread {
   std::mutex mutex_;
   std::deque<DialogRequest*> queue_;
   bool started_ = false;
-  HANDLE wake_ = nullptr;  // auto-reset: a request was queued
+  ScopedHandle wake_;  // auto-reset: a request was queued
 };
+static_assert(!std::is_copy_constructible_v<DialogThread>, "owns its wake event");
 
 // The dialog on the calling thread, in a COM apartment of its own: what is
 // left when the dialog thread cannot be started.

@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include "capture/elevated_helper.h"
+#include "common/scoped_win.h"
 #include "common/text.h"
 
 namespace vek_native {
@@ -23,13 +24,13 @@ constexpr DWORD kMaxModulePath = 32768;
 }  // namespace
 
 bool WinProcessLauncher::IsProcessElevated() {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  HANDLE opened = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened)) return false;
+  const ScopedHandle token(opened);
   TOKEN_ELEVATION elevation = {};
   DWORD returned = 0;
   const BOOL ok =
-      GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &returned);
-  CloseHandle(token);
+      GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof(elevation), &returned);
   return ok && elevation.TokenIsElevated != 0;
 }
 
@@ -113,7 +114,7 @@ bool WinProcessLauncher::GetExitCode(ProcessHandle process, uint32_t* exit_code,
   return true;
 }
 
-void WinProcessLauncher::Close(ProcessHandle process) { CloseHandle(process); }
+void WinProcessLauncher::Close(ProcessHandle process) { const ScopedHandle closing(process); }
 
 ProcessLauncher& SystemProcessLauncher() {
   static WinProcessLauncher launcher;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <new>
+#include <type_traits>
 
 #include "common/format.h"
 
@@ -25,6 +26,7 @@ class ScopedFile {
   FileSystem& fs_;
   FileSystem::FileHandle file_;
 };
+static_assert(!std::is_copy_constructible_v<ScopedFile>, "closes its file");
 
 void SetMessage(std::string* message, std::string text) {
   if (message) *message = std::move(text);

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "capture/file_system.h"
+#include "common/scoped_win.h"
 #include "common/text.h"
 
 namespace vek_native {
@@ -77,7 +78,7 @@ bool WinFileSystem::Write(FileHandle file, const uint8_t* data, uint32_t size, u
   return true;
 }
 
-void WinFileSystem::Close(FileHandle file) { CloseHandle(file); }
+void WinFileSystem::Close(FileHandle file) { const ScopedHandle closing(file); }
 
 bool WinFileSystem::RemoveFile(const std::string& path, uint32_t* error) {
   if (!DeleteFileW(Utf8ToWide(path).c_str())) {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace vek_native {
@@ -154,6 +155,7 @@ class TraceSession {
   uint64_t handle_ = 0;
   bool started_ = false;
 };
+static_assert(!std::is_copy_constructible_v<TraceSession>, "owns a trace session and its file");
 
 // Every `error` is optional: null means no message is built.
 bool StartTraceSession(TraceSession& session, std::string* error);

@@ -8,6 +8,7 @@
 #include <cstddef>
 
 #include "capture/trace_session.h"
+#include "common/scoped_win.h"
 
 namespace vek_native {
 namespace {
@@ -138,7 +139,7 @@ class WinTraceApi final : public TraceApi {
       *error = GetLastError();
       return false;
     }
-    CloseHandle(info.hThread);
+    const ScopedHandle thread(info.hThread);  // only the process is waited for
     *process = reinterpret_cast<uintptr_t>(info.hProcess);
     return true;
   }
@@ -168,7 +169,9 @@ class WinTraceApi final : public TraceApi {
     return true;
   }
 
-  void CloseProcess(uintptr_t process) override { CloseHandle(reinterpret_cast<HANDLE>(process)); }
+  void CloseProcess(uintptr_t process) override {
+    const ScopedHandle closing(reinterpret_cast<HANDLE>(process));
+  }
 };
 
 }  // namespace

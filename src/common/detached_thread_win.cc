@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "common/detached_thread.h"
+#include "common/scoped_win.h"
 
 namespace vek_native {
 namespace {
@@ -19,13 +20,13 @@ DWORD WINAPI RunDetached(void* parameter) {
 
 void StartDetachedThread(std::function<void()> work) {
   auto owned = std::make_unique<std::function<void()>>(std::move(work));
-  HANDLE thread = CreateThread(nullptr, 0, RunDetached, owned.get(), 0, nullptr);
-  if (thread == nullptr) {
+  // Nobody joins the thread, so its handle is closed at once.
+  const ScopedHandle thread(CreateThread(nullptr, 0, RunDetached, owned.get(), 0, nullptr));
+  if (!thread.IsValid()) {
     throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
                             "CreateThread");
   }
   static_cast<void>(owned.release());  // the thread owns it now
-  CloseHandle(thread);
 }
 
 }  // namespace vek_native

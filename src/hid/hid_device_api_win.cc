@@ -6,9 +6,12 @@
 #include <cstddef>
 #include <cstring>
 #include <memory>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "common/device_property_win.h"
+#include "common/scoped_win.h"
 #include "common/text.h"
 #include "hid/hid_device_api.h"
 
@@ -35,11 +38,6 @@ constexpr DWORD kGetCollectionInformation =
 static_assert(kGetCollectionInformation == 0x000B01A8, "collection information IOCTL");
 constexpr size_t kCollectionInformationSize = 12;
 
-struct DeviceInfoListCloser {
-  void operator()(void* list) const { SetupDiDestroyDeviceInfoList(list); }
-};
-using ScopedDeviceInfoList = std::unique_ptr<void, DeviceInfoListCloser>;
-
 // HIDP_BUTTON_CAPS.ReportCount: newer SDKs name the USHORT right after
 // IsAbsolute ReportCount, MinGW-w64 still calls that area Reserved[10].
 uint16_t ButtonReportCount(const HIDP_BUTTON_CAPS& caps) {
@@ -54,12 +52,11 @@ static_assert(offsetof(HIDP_BUTTON_CAPS, IsAbsolute) == 15, "HIDP_BUTTON_CAPS la
 
 class WinHidPreparsedData : public HidPreparsedData {
  public:
-  explicit WinHidPreparsedData(PHIDP_PREPARSED_DATA data) : data_(data) {}
-  ~WinHidPreparsedData() override { HidD_FreePreparsedData(data_); }
+  explicit WinHidPreparsedData(ScopedPreparsedData data) : data_(std::move(data)) {}
 
   uint32_t GetCaps(HidCaps* caps) override {
     HIDP_CAPS native = {};
-    const NTSTATUS status = HidP_GetCaps(data_, &native);
+    const NTSTATUS status = HidP_GetCaps(data_.Get(), &native);
     if (status != HIDP_STATUS_SUCCESS) return static_cast<uint32_t>(status);
     caps->usage = native.Usage;
     caps->usage_page = native.UsagePage;
@@ -83,7 +80,7 @@ class WinHidPreparsedData : public HidPreparsedData {
                                   uint32_t* length) override {
     std::vector<HIDP_LINK_COLLECTION_NODE> native(nodes->size());
     ULONG count = static_cast<ULONG>(native.size());
-    const NTSTATUS status = HidP_GetLinkCollectionNodes(native.data(), &count, data_);
+    const NTSTATUS status = HidP_GetLinkCollectionNodes(native.data(), &count, data_.Get());
     *length = count;
     if (status == HIDP_STATUS_SUCCESS) {
       for (size_t i = 0; i < native.size() && i < count; ++i) {
@@ -105,8 +102,8 @@ class WinHidPreparsedData : public HidPreparsedData {
                          std::vector<ButtonCapsRecord>* records) override {
     std::vector<HIDP_BUTTON_CAPS> native(count);
     USHORT length = count;
-    const NTSTATUS status =
-        HidP_GetButtonCaps(static_cast<HIDP_REPORT_TYPE>(type), native.data(), &length, data_);
+    const NTSTATUS status = HidP_GetButtonCaps(static_cast<HIDP_REPORT_TYPE>(type), native.data(),
+                                               &length, data_.Get());
     if (status != HIDP_STATUS_SUCCESS) return static_cast<uint32_t>(status);
     records->clear();
     for (USHORT i = 0; i < length && i < count; ++i) {
@@ -130,7 +127,7 @@ class WinHidPreparsedData : public HidPreparsedData {
     std::vector<HIDP_VALUE_CAPS> native(count);
     USHORT length = count;
     const NTSTATUS status =
-        HidP_GetValueCaps(static_cast<HIDP_REPORT_TYPE>(type), native.data(), &length, data_);
+        HidP_GetValueCaps(static_cast<HIDP_REPORT_TYPE>(type), native.data(), &length, data_.Get());
     if (status != HIDP_STATUS_SUCCESS) return static_cast<uint32_t>(status);
     records->clear();
     for (USHORT i = 0; i < length && i < count; ++i) {
@@ -154,11 +151,12 @@ class WinHidPreparsedData : public HidPreparsedData {
     return static_cast<uint32_t>(status);
   }
 
-  const void* NativeData() const override { return data_; }
+  const void* NativeData() const override { return data_.Get(); }
 
  private:
-  PHIDP_PREPARSED_DATA data_;
+  ScopedPreparsedData data_;
 };
+static_assert(!std::is_copy_constructible_v<WinHidPreparsedData>, "owns preparsed data");
 
 // The stop event, and the read's event, OVERLAPPED and state. Owned by the
 // reader, which destroys it only after its thread has been joined, and every
@@ -166,21 +164,18 @@ class WinHidPreparsedData : public HidPreparsedData {
 // freed memory.
 class WinHidReadChannel : public HidReadChannel {
  public:
-  WinHidReadChannel(HANDLE device, HANDLE stop_event) : device_(device), stop_event_(stop_event) {}
-  ~WinHidReadChannel() override {
-    if (read_event_) CloseHandle(read_event_);
-    CloseHandle(stop_event_);
-  }
+  WinHidReadChannel(HANDLE device, ScopedHandle stop_event)
+      : device_(device), stop_event_(std::move(stop_event)) {}
 
   bool PrepareReads() override {
-    read_event_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    return read_event_ != nullptr;
+    read_event_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    return read_event_.IsValid();
   }
 
   HidReadStatus Read(uint8_t* buffer, uint32_t size, uint32_t* transferred) override {
-    ResetEvent(read_event_);
+    ResetEvent(read_event_.Get());
     overlapped_ = OVERLAPPED{};
-    overlapped_.hEvent = read_event_;
+    overlapped_.hEvent = read_event_.Get();
     DWORD count = 0;
     if (ReadFile(device_, buffer, size, &count, &overlapped_)) {
       *transferred = count;
@@ -188,7 +183,7 @@ class WinHidReadChannel : public HidReadChannel {
     }
     if (GetLastError() != ERROR_IO_PENDING) return HidReadStatus::kFailed;
 
-    HANDLE waits[2] = {read_event_, stop_event_};
+    HANDLE waits[2] = {read_event_.Get(), stop_event_.Get()};
     const DWORD wait = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
     if (wait == WAIT_OBJECT_0 + 1 || wait == WAIT_FAILED) {
       // The read may still be in flight: cancel it and wait until the kernel
@@ -205,26 +200,26 @@ class WinHidReadChannel : public HidReadChannel {
   }
 
   void Stop() override {
-    SetEvent(stop_event_);
+    SetEvent(stop_event_.Get());
     CancelIoEx(device_, nullptr);
   }
 
  private:
-  HANDLE device_;
-  HANDLE stop_event_;
-  HANDLE read_event_ = nullptr;
+  HANDLE device_;  // owned by the WinHidDevice, which outlives its channels
+  ScopedHandle stop_event_;
+  ScopedHandle read_event_;
   OVERLAPPED overlapped_ = {};
 };
+static_assert(!std::is_copy_constructible_v<WinHidReadChannel>, "owns its events");
 
 class WinHidDevice : public HidDevice {
  public:
-  explicit WinHidDevice(HANDLE handle) : handle_(handle) {}
-  ~WinHidDevice() override { CloseHandle(handle_); }
+  explicit WinHidDevice(ScopedHandle handle) : handle_(std::move(handle)) {}
 
   bool GetAttributes(HidAttributes* attributes) override {
     HIDD_ATTRIBUTES native = {};
     native.Size = sizeof(native);
-    if (!HidD_GetAttributes(handle_, &native)) return false;
+    if (!HidD_GetAttributes(handle_.Get(), &native)) return false;
     attributes->vendor_id = native.VendorID;
     attributes->product_id = native.ProductID;
     attributes->version_number = native.VersionNumber;
@@ -232,9 +227,9 @@ class WinHidDevice : public HidDevice {
   }
 
   std::unique_ptr<HidPreparsedData> GetPreparsedData() override {
-    PHIDP_PREPARSED_DATA data = nullptr;
-    if (!HidD_GetPreparsedData(handle_, &data) || !data) return nullptr;
-    return std::make_unique<WinHidPreparsedData>(data);
+    ScopedPreparsedData data;
+    if (!HidD_GetPreparsedData(handle_.Get(), data.Receive()) || !data.IsValid()) return nullptr;
+    return std::make_unique<WinHidPreparsedData>(std::move(data));
   }
 
   size_t PreparsedDataSize() override {
@@ -242,7 +237,7 @@ class WinHidDevice : public HidDevice {
     // comes first.
     uint8_t info[kCollectionInformationSize] = {};
     DWORD returned = 0;
-    if (!DeviceIoControl(handle_, kGetCollectionInformation, nullptr, 0, info, sizeof(info),
+    if (!DeviceIoControl(handle_.Get(), kGetCollectionInformation, nullptr, 0, info, sizeof(info),
                          &returned, nullptr) ||
         returned < sizeof(uint32_t)) {
       return 0;
@@ -255,11 +250,11 @@ class WinHidDevice : public HidDevice {
   bool GetString(HidStringKind kind, char16_t* buffer, uint32_t buffer_bytes) override {
     switch (kind) {
       case HidStringKind::kProduct:
-        return HidD_GetProductString(handle_, buffer, buffer_bytes) != FALSE;
+        return HidD_GetProductString(handle_.Get(), buffer, buffer_bytes) != FALSE;
       case HidStringKind::kManufacturer:
-        return HidD_GetManufacturerString(handle_, buffer, buffer_bytes) != FALSE;
+        return HidD_GetManufacturerString(handle_.Get(), buffer, buffer_bytes) != FALSE;
       case HidStringKind::kSerialNumber:
-        return HidD_GetSerialNumberString(handle_, buffer, buffer_bytes) != FALSE;
+        return HidD_GetSerialNumberString(handle_.Get(), buffer, buffer_bytes) != FALSE;
     }
     return false;
   }
@@ -268,7 +263,7 @@ class WinHidDevice : public HidDevice {
                    uint32_t* error) override {
     DWORD count = 0;
     const BOOL ok =
-        WriteFile(handle_, report.data(), static_cast<DWORD>(report.size()), &count, nullptr);
+        WriteFile(handle_.Get(), report.data(), static_cast<DWORD>(report.size()), &count, nullptr);
     *error = ok ? 0 : GetLastError();
     *written = count;
     return ok != FALSE;
@@ -276,31 +271,33 @@ class WinHidDevice : public HidDevice {
 
   bool SetOutputReport(std::vector<uint8_t>* report, uint32_t* error) override {
     const BOOLEAN ok =
-        HidD_SetOutputReport(handle_, report->data(), static_cast<ULONG>(report->size()));
+        HidD_SetOutputReport(handle_.Get(), report->data(), static_cast<ULONG>(report->size()));
     *error = ok ? 0 : GetLastError();
     return ok != FALSE;
   }
 
   bool SetFeature(std::vector<uint8_t>* report, uint32_t* error) override {
-    const BOOLEAN ok = HidD_SetFeature(handle_, report->data(), static_cast<ULONG>(report->size()));
+    const BOOLEAN ok =
+        HidD_SetFeature(handle_.Get(), report->data(), static_cast<ULONG>(report->size()));
     *error = ok ? 0 : GetLastError();
     return ok != FALSE;
   }
 
   std::unique_ptr<HidReadChannel> CreateReadChannel(uint32_t* error) override {
-    HANDLE stop_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!stop_event) {
+    ScopedHandle stop_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!stop_event.IsValid()) {
       *error = GetLastError();
       return nullptr;
     }
-    return std::make_unique<WinHidReadChannel>(handle_, stop_event);
+    return std::make_unique<WinHidReadChannel>(handle_.Get(), std::move(stop_event));
   }
 
-  void* NativeHandle() const override { return handle_; }
+  void* NativeHandle() const override { return handle_.Get(); }
 
  private:
-  HANDLE handle_;
+  ScopedHandle handle_;
 };
+static_assert(!std::is_copy_constructible_v<WinHidDevice>, "owns the device handle");
 
 class WinHidDeviceApi : public HidDeviceApi {
  public:
@@ -315,58 +312,46 @@ class WinHidDeviceApi : public HidDeviceApi {
   std::unique_ptr<HidDevice> Open(const std::string& path, HidAccess access, bool overlapped,
                                   uint32_t* error) override {
     const std::wstring wide = Utf8ToWide(path);
-    HANDLE handle =
-        CreateFileW(wide.c_str(), static_cast<DWORD>(access), FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    nullptr, OPEN_EXISTING, overlapped ? FILE_FLAG_OVERLAPPED : 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
+    ScopedHandle handle(CreateFileW(wide.c_str(), static_cast<DWORD>(access),
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    overlapped ? FILE_FLAG_OVERLAPPED : 0, nullptr));
+    if (!handle.IsValid()) {
       *error = GetLastError();
       return nullptr;
     }
-    return std::make_unique<WinHidDevice>(handle);
+    return std::make_unique<WinHidDevice>(std::move(handle));
   }
 };
 
 }  // namespace
 
 std::string ReadParentInstanceId(HDEVINFO device_info_set, SP_DEVINFO_DATA* device_info_data) {
-  DEVPROPTYPE type = 0;
   std::vector<uint8_t> bytes;
-  if (!ReadDeviceProperty(device_info_set, device_info_data, kDeviceParentKey, &type, &bytes) ||
-      type != DEVPROP_TYPE_STRING) {
+  if (!ReadDeviceProperty(device_info_set, device_info_data, kDeviceParentKey, DEVPROP_TYPE_STRING,
+                          &bytes)) {
     return "";
   }
   return WideToUtf8(reinterpret_cast<const wchar_t*>(bytes.data()));
 }
 
 bool ForEachPresentHidInterface(const HidInterfaceVisitor& visit, uint32_t* error) {
-  HDEVINFO list = SetupDiGetClassDevsW(&kHidInterfaceClass, nullptr, nullptr,
-                                       DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-  if (list == INVALID_HANDLE_VALUE) {
+  const ScopedDeviceInfoList list(SetupDiGetClassDevsW(&kHidInterfaceClass, nullptr, nullptr,
+                                                       DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+  if (!list.IsValid()) {
     *error = GetLastError();
     return false;
   }
-  ScopedDeviceInfoList owner(list);
   for (DWORD index = 0;; ++index) {
     SP_DEVICE_INTERFACE_DATA interface_data = {};
     interface_data.cbSize = sizeof(interface_data);
-    if (!SetupDiEnumDeviceInterfaces(list, nullptr, &kHidInterfaceClass, index, &interface_data)) {
+    if (!SetupDiEnumDeviceInterfaces(list.Get(), nullptr, &kHidInterfaceClass, index,
+                                     &interface_data)) {
       break;
     }
-    DWORD required = 0;
-    SetupDiGetDeviceInterfaceDetailW(list, &interface_data, nullptr, 0, &required, nullptr);
-    if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) continue;
-    // Zero-filled with room for a terminator the system might not write.
-    std::vector<uint8_t> storage(required + sizeof(wchar_t), 0);
-    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(storage.data());
-    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
     SP_DEVINFO_DATA info = {};
     info.cbSize = sizeof(info);
-    if (!SetupDiGetDeviceInterfaceDetailW(list, &interface_data, detail, required, nullptr,
-                                          &info)) {
-      continue;
-    }
-    const std::string path = WideToUtf8(detail->DevicePath);
-    if (!path.empty()) visit(path, list, &info);
+    const std::string path = WideToUtf8(ReadInterfacePath(list.Get(), &interface_data, &info));
+    if (!path.empty()) visit(path, list.Get(), &info);
   }
   return true;
 }

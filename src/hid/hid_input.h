@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "bridge/bridge_operations.h"
@@ -75,6 +76,7 @@ class HidInputReaders {
   mutable std::mutex mutex_;  // guards readers_; never taken by a read loop
   std::map<std::string, std::shared_ptr<Reader>> readers_;
 };
+static_assert(!std::is_copy_constructible_v<HidInputReaders>, "owns open devices and threads");
 
 }  // namespace vek_native
 

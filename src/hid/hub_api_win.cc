@@ -12,8 +12,12 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
+#include "common/device_property_win.h"
+#include "common/scoped_win.h"
 #include "common/text.h"
 #include "hid/hub_api.h"
 #include "hid/hub_requests.h"
@@ -58,15 +62,9 @@ constexpr size_t kCyclePortOutputBytes = 16;
 const GUID kUsbHubInterface = {
     0xF18A0E88, 0xC30C, 0x11D0, {0x88, 0x15, 0x00, 0xA0, 0xC9, 0x06, 0xBE, 0xD8}};
 
-struct DeviceInfoListCloser {
-  void operator()(void* list) const { SetupDiDestroyDeviceInfoList(list); }
-};
-using ScopedDeviceInfoList = std::unique_ptr<void, DeviceInfoListCloser>;
-
 class WinUsbHub : public UsbHub {
  public:
-  explicit WinUsbHub(HANDLE handle) : handle_(handle) {}
-  ~WinUsbHub() override { CloseHandle(handle_); }
+  explicit WinUsbHub(ScopedHandle handle) : handle_(std::move(handle)) {}
 
   bool GetNodeInformation(std::vector<uint8_t>* buffer, uint32_t* returned,
                           uint32_t* error) override {
@@ -95,8 +93,8 @@ class WinUsbHub : public UsbHub {
     params.ConnectionIndex = port;
     uint8_t output[kCyclePortOutputBytes] = {};
     DWORD bytes = 0;
-    const BOOL ok = DeviceIoControl(handle_, IOCTL_USB_HUB_CYCLE_PORT, &params, sizeof(params),
-                                    output, sizeof(output), &bytes, nullptr);
+    const BOOL ok = DeviceIoControl(handle_.Get(), IOCTL_USB_HUB_CYCLE_PORT, &params,
+                                    sizeof(params), output, sizeof(output), &bytes, nullptr);
     *error = ok ? 0 : GetLastError();
     return ok != FALSE;
   }
@@ -106,43 +104,29 @@ class WinUsbHub : public UsbHub {
                uint32_t* error) {
     DWORD bytes = 0;
     const BOOL ok =
-        DeviceIoControl(handle_, code, buffer->data(), static_cast<DWORD>(input_size),
+        DeviceIoControl(handle_.Get(), code, buffer->data(), static_cast<DWORD>(input_size),
                         buffer->data(), static_cast<DWORD>(buffer->size()), &bytes, nullptr);
     *error = ok ? 0 : GetLastError();
     *returned = bytes;
     return ok != FALSE;
   }
 
-  HANDLE handle_;
+  ScopedHandle handle_;
 };
+static_assert(!std::is_copy_constructible_v<WinUsbHub>, "owns the hub handle");
 
 class WinUsbHubApi : public UsbHubApi {
  public:
   std::vector<std::u16string> ListHubPaths() override {
     std::vector<std::u16string> paths;
-    ScopedDeviceInfoList list(SetupDiGetClassDevsW(&kUsbHubInterface, nullptr, nullptr,
-                                                   DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
-    if (list.get() == INVALID_HANDLE_VALUE) {
-      static_cast<void>(list.release());  // an invalid handle: nothing to destroy
-      return paths;
-    }
+    const ScopedDeviceInfoList list(SetupDiGetClassDevsW(&kUsbHubInterface, nullptr, nullptr,
+                                                         DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    if (!list.IsValid()) return paths;
     for (DWORD index = 0;; ++index) {
       SP_DEVICE_INTERFACE_DATA data = {};
       data.cbSize = sizeof(data);
-      if (!SetupDiEnumDeviceInterfaces(list.get(), nullptr, &kUsbHubInterface, index, &data)) break;
-      DWORD size = 0;
-      // The size probe must fail with ERROR_INSUFFICIENT_BUFFER.
-      if (SetupDiGetDeviceInterfaceDetailW(list.get(), &data, nullptr, 0, &size, nullptr) ||
-          GetLastError() != ERROR_INSUFFICIENT_BUFFER ||
-          size < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) {
-        continue;
-      }
-      std::vector<uint8_t> storage(size, 0);
-      auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(storage.data());
-      detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-      if (!SetupDiGetDeviceInterfaceDetailW(list.get(), &data, detail, size, nullptr, nullptr))
-        continue;
-      const std::wstring path(detail->DevicePath);
+      if (!SetupDiEnumDeviceInterfaces(list.Get(), nullptr, &kUsbHubInterface, index, &data)) break;
+      const std::wstring path = ReadInterfacePath(list.Get(), &data, nullptr);
       if (!path.empty()) paths.emplace_back(path.begin(), path.end());
     }
     return paths;
@@ -154,13 +138,13 @@ class WinUsbHubApi : public UsbHubApi {
                          : access == HubAccess::kWrite   ? GENERIC_WRITE
                                                          : GENERIC_READ;
     const std::wstring path(hub_path.begin(), hub_path.end());
-    HANDLE handle = CreateFileW(path.c_str(), rights, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
+    ScopedHandle handle(CreateFileW(path.c_str(), rights, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!handle.IsValid()) {
       *error = GetLastError();
       return nullptr;
     }
-    return std::make_unique<WinUsbHub>(handle);
+    return std::make_unique<WinUsbHub>(std::move(handle));
   }
 
   std::string DriverKeyOf(const std::string& instance_id) override {
@@ -172,7 +156,8 @@ class WinUsbHubApi : public UsbHubApi {
     ULONG size = sizeof(key) - sizeof(wchar_t);
     ULONG type = 0;
     if (CM_Get_DevNode_Registry_PropertyW(node, CM_DRP_DRIVER, &type, key, &size, 0) !=
-        CR_SUCCESS) {
+            CR_SUCCESS ||
+        type != REG_SZ) {
       return "";
     }
     return WideToUtf8(key);

@@ -6,13 +6,16 @@
 
 #include <cwchar>
 
+#include "common/scoped_win.h"
+
 namespace vek_native {
 
 std::vector<std::string> ArgumentsFromCommandLine(const wchar_t* command_line) {
   std::vector<std::string> arguments;
   int argc = 0;
-  wchar_t** argv = CommandLineToArgvW(command_line, &argc);
-  if (!argv) return arguments;
+  const ScopedLocalMemory<wchar_t*> owned_argv(CommandLineToArgvW(command_line, &argc));
+  if (!owned_argv.IsValid()) return arguments;
+  wchar_t** const argv = owned_argv.Get();
   for (int i = 1; i < argc; ++i) {
     const int input_length = static_cast<int>(wcslen(argv[i]));
     std::string utf8;
@@ -27,7 +30,6 @@ std::vector<std::string> ArgumentsFromCommandLine(const wchar_t* command_line) {
     }
     arguments.push_back(std::move(utf8));
   }
-  LocalFree(argv);
   return arguments;
 }
 

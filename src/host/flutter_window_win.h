@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "bridge/window_poster.h"  // kEventsReadyMessage, kOutcomesReadyMessage
@@ -45,6 +46,8 @@ class FlutterWindow : public Win32Window {
  public:
   FlutterWindow(EngineProject project, FlutterWindowHooks hooks);
   ~FlutterWindow() override;
+  FlutterWindow(const FlutterWindow&) = delete;
+  FlutterWindow& operator=(const FlutterWindow&) = delete;
 
  protected:
   bool OnCreate() override;
@@ -64,6 +67,7 @@ class FlutterWindow : public Win32Window {
   FlutterDesktopViewRef view_ = nullptr;
   bool attached_ = false;
 };
+static_assert(!std::is_copy_constructible_v<FlutterWindow>, "owns the view controller");
 
 }  // namespace vek_native
 

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "bridge/bridge_operations.h"
@@ -107,6 +108,7 @@ class SerialConnections {
   std::map<int64_t, std::shared_ptr<SerialPortContext>> table_;
   int64_t next_id_ = 1;
 };
+static_assert(!std::is_copy_constructible_v<SerialConnections>, "owns open ports and threads");
 
 }  // namespace vek_native
 

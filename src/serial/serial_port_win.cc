@@ -7,11 +7,13 @@
 // clang-format on
 
 #include <memory>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "common/detached_thread.h"
 #include "common/device_property_win.h"
+#include "common/scoped_win.h"
 #include "common/text.h"
 #include "serial/serial_connections.h"
 #include "serial/serial_operations.h"
@@ -29,18 +31,17 @@ const GUID kPortsClass = {
 // it closes when the last of them lets go, never under a pending write.
 using SharedPortHandle = std::shared_ptr<void>;
 
-SharedPortHandle SharePortHandle(HANDLE port) {
-  return SharedPortHandle(port, [](HANDLE handle) { CloseHandle(handle); });
+SharedPortHandle SharePortHandle(ScopedHandle port) {
+  return SharedPortHandle(port.Release(), HandleTraits::Free);
 }
 
 // One overlapped write with everything the system may use until it ends.
 class WindowsPendingWrite final : public SerialPendingWrite {
  public:
-  WindowsPendingWrite(SharedPortHandle port, HANDLE event, const uint8_t* data, uint32_t size)
-      : port_(std::move(port)), event_(event), data_(data, data + size) {
-    overlapped_.hEvent = event_;
+  WindowsPendingWrite(SharedPortHandle port, ScopedHandle event, const uint8_t* data, uint32_t size)
+      : port_(std::move(port)), event_(std::move(event)), data_(data, data + size) {
+    overlapped_.hEvent = event_.Get();
   }
-  ~WindowsPendingWrite() override { CloseHandle(event_); }
 
   // WriteFile of the whole copy; false with *error when it failed outright.
   bool Start(DWORD* done, uint32_t* error, bool* pending) {
@@ -59,7 +60,7 @@ class WindowsPendingWrite final : public SerialPendingWrite {
   }
 
   bool Wait(uint32_t timeout_ms) override {
-    return WaitForSingleObject(event_, timeout_ms) == WAIT_OBJECT_0;
+    return WaitForSingleObject(event_.Get(), timeout_ms) == WAIT_OBJECT_0;
   }
   uint32_t Written() override {
     DWORD done = 0;
@@ -73,28 +74,26 @@ class WindowsPendingWrite final : public SerialPendingWrite {
 
  private:
   SharedPortHandle port_;
-  HANDLE event_;
+  ScopedHandle event_;
   std::vector<uint8_t> data_;
   OVERLAPPED overlapped_ = {};
 };
+static_assert(!std::is_copy_constructible_v<WindowsPendingWrite>, "owns its event");
 
 class WindowsSerialPort : public SerialPortDevice {
  public:
-  WindowsSerialPort(HANDLE port, HANDLE stop) : port_(SharePortHandle(port)), stop_(stop) {}
-  ~WindowsSerialPort() override {
-    Close();
-    if (read_event_) CloseHandle(read_event_);
-  }
+  WindowsSerialPort(ScopedHandle port, ScopedHandle stop)
+      : port_(SharePortHandle(std::move(port))), stop_(std::move(stop)) {}
 
   bool PrepareRead() override {
-    read_event_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    return read_event_ != nullptr;
+    read_event_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    return read_event_.IsValid();
   }
 
   SerialReadStart StartRead(uint8_t* buffer, uint32_t size, uint32_t* bytes) override {
-    ResetEvent(read_event_);
+    ResetEvent(read_event_.Get());
     read_ = OVERLAPPED{};
-    read_.hEvent = read_event_;
+    read_.hEvent = read_event_.Get();
     DWORD got = 0;
     if (ReadFile(port_.get(), buffer, size, &got, &read_)) {
       *bytes = got;
@@ -105,7 +104,7 @@ class WindowsSerialPort : public SerialPortDevice {
   }
 
   SerialReadWait WaitRead(uint32_t timeout_ms) override {
-    HANDLE handles[2] = {read_event_, stop_};
+    HANDLE handles[2] = {read_event_.Get(), stop_.Get()};
     switch (WaitForMultipleObjects(2, handles, FALSE, timeout_ms)) {
       case WAIT_OBJECT_0:
         return SerialReadWait::kCompleted;
@@ -140,12 +139,12 @@ class WindowsSerialPort : public SerialPortDevice {
   SerialWriteOutcome Write(const uint8_t* data, uint32_t size, uint32_t timeout_ms,
                            uint32_t* written, uint32_t* error) override {
     *written = 0;
-    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!event) {
+    ScopedHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!event.IsValid()) {
       *error = GetLastError();
       return SerialWriteOutcome::kEventFailed;
     }
-    auto write = std::make_unique<WindowsPendingWrite>(port_, event, data, size);
+    auto write = std::make_unique<WindowsPendingWrite>(port_, std::move(event), data, size);
     DWORD done = 0;
     bool pending = false;
     if (!write->Start(&done, error, &pending)) return SerialWriteOutcome::kFailed;
@@ -157,34 +156,34 @@ class WindowsSerialPort : public SerialPortDevice {
   }
 
   void Stop() override {
-    if (stop_) SetEvent(stop_);
+    if (stop_.IsValid()) SetEvent(stop_.Get());
     if (port_) CancelIoEx(port_.get(), nullptr);
   }
 
   void Close() override {
     port_.reset();
-    if (stop_) CloseHandle(stop_);
-    stop_ = nullptr;
+    stop_.Reset();
   }
 
  private:
   SharedPortHandle port_;
-  HANDLE stop_;
-  HANDLE read_event_ = nullptr;
+  ScopedHandle stop_;
+  ScopedHandle read_event_;
   OVERLAPPED read_ = {};
 };
+static_assert(!std::is_copy_constructible_v<WindowsSerialPort>, "owns the port and its events");
 
 class Win32SerialPortApi final : public SerialPortApi {
  public:
   std::unique_ptr<SerialPortDevice> Open(const SerialOpenSettings& s, SerialOpenStep* step,
                                          uint32_t* error) override {
-    HANDLE port = CreateFileW(Utf8ToWide(s.device_path).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    if (port == INVALID_HANDLE_VALUE) return Fail(step, error, SerialOpenStep::kOpen, nullptr);
-    SetupComm(port, s.input_queue, s.output_queue);
+    ScopedHandle port(CreateFileW(Utf8ToWide(s.device_path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+    if (!port.IsValid()) return Fail(step, error, SerialOpenStep::kOpen);
+    SetupComm(port.Get(), s.input_queue, s.output_queue);
     DCB dcb = {};
     dcb.DCBlength = sizeof(DCB);
-    if (!GetCommState(port, &dcb)) return Fail(step, error, SerialOpenStep::kReadConfig, port);
+    if (!GetCommState(port.Get(), &dcb)) return Fail(step, error, SerialOpenStep::kReadConfig);
     dcb.BaudRate = s.baud_rate;
     dcb.ByteSize = s.byte_size;
     dcb.Parity = s.parity;
@@ -198,26 +197,31 @@ class Win32SerialPortApi final : public SerialPortApi {
     dcb.fInX = s.in_x;
     dcb.fDtrControl = s.dtr_control;
     dcb.fRtsControl = s.rts_control;
-    if (!SetCommState(port, &dcb)) return Fail(step, error, SerialOpenStep::kConfigure, port);
+    if (!SetCommState(port.Get(), &dcb)) return Fail(step, error, SerialOpenStep::kConfigure);
     COMMTIMEOUTS timeouts = {};
     timeouts.ReadIntervalTimeout = s.read_interval_timeout;
     timeouts.ReadTotalTimeoutMultiplier = s.read_total_timeout_multiplier;
     timeouts.ReadTotalTimeoutConstant = s.read_total_timeout_constant;
     timeouts.WriteTotalTimeoutMultiplier = s.write_total_timeout_multiplier;
     timeouts.WriteTotalTimeoutConstant = s.write_total_timeout_constant;
-    SetCommTimeouts(port, &timeouts);
-    PurgeComm(port, s.purge_flags);
-    HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!stop) return Fail(step, error, SerialOpenStep::kStopEvent, port);
-    return std::make_unique<WindowsSerialPort>(port, stop);
+    // Time-outs and the purge are part of configuring the port: a port that
+    // refuses them would read with the driver's own time-outs or hand over
+    // stale bytes, so it fails to open as one that refuses its DCB.
+    if (!SetCommTimeouts(port.Get(), &timeouts) || !PurgeComm(port.Get(), s.purge_flags)) {
+      return Fail(step, error, SerialOpenStep::kConfigure);
+    }
+    ScopedHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!stop.IsValid()) return Fail(step, error, SerialOpenStep::kStopEvent);
+    return std::make_unique<WindowsSerialPort>(std::move(port), std::move(stop));
   }
 
  private:
+  // Reads the thread's last error first; the caller's owners close whatever
+  // was opened as it returns.
   static std::unique_ptr<SerialPortDevice> Fail(SerialOpenStep* step, uint32_t* error,
-                                                SerialOpenStep failed, HANDLE port) {
+                                                SerialOpenStep failed) {
     *error = GetLastError();
     *step = failed;
-    if (port) CloseHandle(port);
     return nullptr;
   }
 };
@@ -226,11 +230,12 @@ class Win32SerialPortSource final : public SerialPortSource {
  public:
   std::vector<SerialTypedValue> ReadSerialCommValues() override {
     std::vector<SerialTypedValue> values;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) !=
-        ERROR_SUCCESS) {
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ,
+                      &opened) != ERROR_SUCCESS) {
       return values;
     }
+    const ScopedRegistryKey key(opened);
     for (DWORD index = 0;; ++index) {
       wchar_t name[512] = {};
       DWORD name_length = 512;
@@ -238,28 +243,28 @@ class Win32SerialPortSource final : public SerialPortSource {
       DWORD data_length = sizeof(data);
       DWORD type = 0;
       const LONG status =
-          RegEnumValueW(key, index, name, &name_length, nullptr, &type, data, &data_length);
+          RegEnumValueW(key.Get(), index, name, &name_length, nullptr, &type, data, &data_length);
       if (status == ERROR_NO_MORE_ITEMS) break;
       if (status != ERROR_SUCCESS) continue;
       values.push_back({type, std::vector<uint8_t>(data, data + data_length)});
     }
-    RegCloseKey(key);
     return values;
   }
 
   std::vector<SerialTypedValue> ReadPortsClassDeviceNames() override {
     std::vector<SerialTypedValue> names;
-    HDEVINFO set = SetupDiGetClassDevsW(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT);
-    if (set == INVALID_HANDLE_VALUE) return names;
+    const ScopedDeviceInfoList set(
+        SetupDiGetClassDevsW(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT));
+    if (!set.IsValid()) return names;
     SP_DEVINFO_DATA info = {};
     info.cbSize = sizeof(info);
-    for (DWORD index = 0; SetupDiEnumDeviceInfo(set, index, &info); ++index) {
-      DEVPROPTYPE type = 0;
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(set.Get(), index, &info); ++index) {
       std::vector<uint8_t> buffer;
-      if (!ReadDeviceProperty(set, &info, DEVPKEY_NAME, &type, &buffer)) continue;
-      names.push_back({type, std::move(buffer)});
+      if (!ReadDeviceProperty(set.Get(), &info, DEVPKEY_NAME, DEVPROP_TYPE_STRING, &buffer)) {
+        continue;
+      }
+      names.push_back({DEVPROP_TYPE_STRING, std::move(buffer)});
     }
-    SetupDiDestroyDeviceInfoList(set);
     return names;
   }
 };

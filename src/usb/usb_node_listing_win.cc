@@ -5,9 +5,9 @@
 #include <cfgmgr32.h>
 #include <setupapi.h>
 
-#include <memory>
 #include <vector>
 
+#include "common/scoped_win.h"
 #include "common/text.h"
 #include "hid/hid_device_api_win.h"
 #include "usb/usb_node_listing.h"
@@ -17,7 +17,6 @@ namespace {
 
 static_assert(sizeof(SP_DEVINFO_DATA) == 32, "SP_DEVINFO_DATA layout");
 static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == 32, "SP_DEVICE_INTERFACE_DATA layout");
-static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) == 8, "detail header layout");
 static_assert(kDigcfPresent == DIGCF_PRESENT && kDigcfAllClasses == DIGCF_ALLCLASSES &&
                   kDigcfDeviceInterface == DIGCF_DEVICEINTERFACE,
               "SetupDiGetClassDevsW flags");
@@ -54,28 +53,22 @@ const GUID* ClassGuid(DeviceInfoClass device_class) {
   return nullptr;
 }
 
-struct DeviceInfoListCloser {
-  void operator()(void* list) const { SetupDiDestroyDeviceInfoList(list); }
-};
-using ScopedDeviceInfoList = std::unique_ptr<void, DeviceInfoListCloser>;
-
 class WinUsbNodeSource : public UsbNodeSource {
  public:
   bool ReadDeviceInfoSet(const DeviceInfoQuery& query,
                          std::vector<DeviceInfoEntry>* devices) override {
     const std::wstring enumerator =
         query.enumerator != nullptr ? Utf8ToWide(query.enumerator) : std::wstring();
-    HDEVINFO list = SetupDiGetClassDevsW(ClassGuid(query.device_class),
-                                         query.enumerator != nullptr ? enumerator.c_str() : nullptr,
-                                         nullptr, query.flags);
-    if (list == INVALID_HANDLE_VALUE) return false;
-    ScopedDeviceInfoList owner(list);
+    const ScopedDeviceInfoList list(SetupDiGetClassDevsW(
+        ClassGuid(query.device_class), query.enumerator != nullptr ? enumerator.c_str() : nullptr,
+        nullptr, query.flags));
+    if (!list.IsValid()) return false;
     for (DWORD index = 0;; ++index) {
       SP_DEVINFO_DATA data = {};
       data.cbSize = sizeof(data);
-      if (!SetupDiEnumDeviceInfo(list, index, &data)) break;
+      if (!SetupDiEnumDeviceInfo(list.Get(), index, &data)) break;
       wchar_t id[kInstanceIdUnits] = {};
-      if (!SetupDiGetDeviceInstanceIdW(list, &data, id, kInstanceIdUnits, nullptr)) continue;
+      if (!SetupDiGetDeviceInstanceIdW(list.Get(), &data, id, kInstanceIdUnits, nullptr)) continue;
       id[kInstanceIdUnits - 1] = 0;
       devices->push_back({static_cast<uint32_t>(data.DevInst), WideToUtf8(id)});
     }

@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "common/device_property_win.h"
 #include "common/text.h"
 #include "usb/usb_node.h"
 
@@ -17,10 +18,13 @@ class WinDevNodeProperties : public DevNodeProperties {
   std::string ReadDevNodeRegistryString(uint32_t node, DevNodeProperty property) override {
     const ULONG code = static_cast<ULONG>(property);
     ULONG type = 0;
-    ULONG size = 0;
-    if (CM_Get_DevNode_Registry_PropertyW(node, code, &type, nullptr, &size, 0) !=
-            CR_BUFFER_SMALL ||
-        size < 1 || size > kMaxRegistryStringBytes) {
+    DWORD size = 0;
+    if (!SizeProbe(
+            [&](DWORD* required) {
+              return CM_Get_DevNode_Registry_PropertyW(node, code, &type, nullptr, required, 0);
+            },
+            1, &size) ||
+        size > kMaxRegistryStringBytes) {
       return "";
     }
     std::vector<wchar_t> buffer(size / 2 + 1, 0);
