@@ -27,14 +27,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int32_t previous = -2;
   for (const HidDescriptorCapture& c : captures) {
     Check(!c.descriptor.empty() && c.descriptor.size() <= kMaxReportDescriptorBytes);
-    Check(c.declaredLength >= 1);
-    Check(c.vendorId == kVendor && c.productId == kProduct);
-    Check(c.interfaceNumber > previous);
-    previous = c.interfaceNumber;
-    if (wanted >= 0) Check(c.interfaceNumber == wanted || (c.interfaceNumber == -1 && wanted == 0));
-    Check(IsValidUtf8(c.instancePath));
+    Check(c.declared_length >= 1);
+    Check(c.vendor_id == kVendor && c.product_id == kProduct);
+    Check(c.interface_number > previous);
+    previous = c.interface_number;
+    if (wanted >= 0)
+      Check(c.interface_number == wanted || (c.interface_number == -1 && wanted == 0));
+    Check(IsValidUtf8(c.instance_path));
     UsbInstanceId id;
-    Check(ParseUsbInstanceId(c.instancePath, &id) && id.interface_number == c.interfaceNumber);
+    Check(ParseUsbInstanceId(c.instance_path, &id) && id.interface_number == c.interface_number);
   }
   return 0;
 }

@@ -41,12 +41,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(!truncated || events.size() == kMaxTraceEventRecords);
   for (const TraceEventRecord& r : events) {
     Check(!r.provider.empty() && !r.level.empty() && !r.message.empty());
-    Check(r.offsetMs >= 0);
-    Check(IsUpperHexPairs(r.dataHex));
-    Check(include_hid_reports || r.dataHex.empty() ||
+    Check(r.offset_ms >= 0);
+    Check(IsUpperHexPairs(r.data_hex));
+    Check(include_hid_reports || r.data_hex.empty() ||
           r.provider != "Microsoft-Windows-Input-HIDCLASS");
     for (const std::string* s :
-         {&r.provider, &r.level, &r.task, &r.opcode, &r.channel, &r.message, &r.dataHex}) {
+         {&r.provider, &r.level, &r.task, &r.opcode, &r.channel, &r.message, &r.data_hex}) {
       Check(IsValidUtf8(*s));
     }
     for (const auto& [key, value] : r.fields) Check(IsValidUtf8(key) && IsValidUtf8(value));

@@ -20,9 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       size_t total = 0;
       for (const auto& interface : config.interfaces) {
         Check(interface.endpoints.size() <= kMaxEndpoints);
-        Check(interface.classDescriptors.size() <= kMaxClassDescriptors);
+        Check(interface.class_descriptors.size() <= kMaxClassDescriptors);
         for (const auto& endpoint : interface.endpoints) total += endpoint.raw.size();
-        for (const auto& descriptor : interface.classDescriptors) total += descriptor.size();
+        for (const auto& descriptor : interface.class_descriptors) total += descriptor.size();
         total += interface.bLength;
       }
       Check(total <= bytes.size);

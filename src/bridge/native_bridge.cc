@@ -112,7 +112,7 @@ struct NativeBridge::Core {
   bool OutcomeWaiting(int32_t id) {
     std::lock_guard<std::mutex> lock(job_mutex);
     return std::any_of(finished_outcomes.begin(), finished_outcomes.end(),
-                       [id](const AsyncOutcome& outcome) { return outcome.requestId == id; });
+                       [id](const AsyncOutcome& outcome) { return outcome.request_id == id; });
   }
 };
 
@@ -227,7 +227,7 @@ void NativeBridge::RunAsync(AsyncJob job, std::unique_ptr<MethodResult> result) 
   std::shared_ptr<Core> core = core_;
   auto work = [core, id, job = std::move(job), generation, window]() {
     AsyncOutcome outcome;
-    outcome.requestId = id;
+    outcome.request_id = id;
     job(window, &outcome);
     bool current = false;
     {
@@ -311,14 +311,14 @@ void NativeBridge::DrainAll() {
     outcomes.swap(core_->finished_outcomes);
   }
   for (AsyncOutcome& outcome : outcomes) {
-    auto it = pending_replies_.find(outcome.requestId);
+    auto it = pending_replies_.find(outcome.request_id);
     if (it == pending_replies_.end()) continue;
     std::unique_ptr<MethodResult> reply = std::move(it->second);
     pending_replies_.erase(it);
     if (outcome.success) {
       reply->Success(outcome.value);
     } else {
-      reply->Error(outcome.errorCode, outcome.errorMessage);
+      reply->Error(outcome.error_code, outcome.error_message);
     }
   }
   for (EncodableMap& event : events) {

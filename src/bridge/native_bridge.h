@@ -34,11 +34,11 @@ int32_t NextRequestId(int32_t last);
 class NativeBridge {
  public:
   struct AsyncOutcome {
-    int32_t requestId = 0;
+    int32_t request_id = 0;
     bool success = false;
     EncodableValue value;
-    std::string errorCode;
-    std::string errorMessage;
+    std::string error_code;
+    std::string error_message;
   };
   // Runs on a worker thread with the window the bridge had when it started.
   using AsyncJob = std::function<void(WindowHandle window, AsyncOutcome* outcome)>;

@@ -67,8 +67,8 @@ void RunReadJob(CallContext& c, ReadOperation op, std::string id, const char* co
         std::string message;
         out->success = op(id, &out->value, &message);
         if (!out->success) {
-          out->errorCode = code;
-          out->errorMessage = MessageOr(message, fallback);
+          out->error_code = code;
+          out->error_message = MessageOr(message, fallback);
         }
       },
       std::move(c.result));
@@ -172,8 +172,8 @@ void CaptureHidReportDescriptors(CallContext& c) {
           out->value = DescriptorMaps(records);
           return;
         }
-        out->errorCode = cancelled ? "capture-cancelled" : "capture-failed";
-        out->errorMessage =
+        out->error_code = cancelled ? "capture-cancelled" : "capture-failed";
+        out->error_message =
             MessageOr(message, cancelled ? "用户取消了管理员授权" : "抓取 HID 报告描述符失败");
       },
       std::move(c.result));
@@ -207,8 +207,8 @@ void ResetHidDevice(CallContext& c) {
         std::string message;
         out->success = op(id, &out->value, &cancelled, &message);
         if (!out->success) {
-          out->errorCode = "reset-failed";
-          out->errorMessage = MessageOr(message, "复位 USB 设备失败");
+          out->error_code = "reset-failed";
+          out->error_message = MessageOr(message, "复位 USB 设备失败");
         }
       },
       std::move(c.result));
@@ -236,8 +236,8 @@ void CaptureUsbEnumeration(CallContext& c) {
         out->success =
             op(id, duration_ms, include_hid_reports, timeout_ms, &out->value, &cancelled, &message);
         if (out->success) return;
-        out->errorCode = cancelled ? "capture-cancelled" : "capture-failed";
-        out->errorMessage =
+        out->error_code = cancelled ? "capture-cancelled" : "capture-failed";
+        out->error_message =
             MessageOr(message, cancelled ? "用户取消了管理员授权" : "抓取 USB 枚举事件失败");
       },
       std::move(c.result));
@@ -375,8 +375,8 @@ void PickSaveFile(CallContext& c) {
           if (!path.empty()) out->value = EncodableValue(std::move(path));
           return;
         }
-        out->errorCode = "file-dialog-failed";
-        out->errorMessage = message;
+        out->error_code = "file-dialog-failed";
+        out->error_message = message;
       },
       std::move(c.result));
 }

@@ -64,7 +64,7 @@ bool ProbeUsbCaptureSupport(const CaptureSupportQueries& queries,
     out.reason = "无法确定 Windows 版本，无法确认 ETW 抓包支持。";
     return false;
   }
-  out.systemBuild = build;
+  out.system_build = build;
   if (build < kMinimumCaptureBuild) {
     out.reason =
         "当前系统不支持 ETW 抓包（需要 Windows 8.1 及以上；Windows 7/8 缺少 USB 与 HID 类 ETW "
@@ -81,20 +81,20 @@ bool ProbeUsbCaptureSupport(const CaptureSupportQueries& queries,
   }
   for (const CaptureProvider& provider : kCaptureProviderTable) {
     if (std::find(guids.begin(), guids.end(), provider.guid) == guids.end()) {
-      out.missingProviders.push_back(provider.name);
+      out.missing_providers.push_back(provider.name);
     }
   }
 
   uint32_t port = 0;
-  out.hubPortFound =
+  out.hub_port_found =
       queries.resolve_hub_port && queries.resolve_hub_port(usb_instance_id, &port) && port >= 1;
-  out.tracerptAvailable = queries.is_tracerpt_available && queries.is_tracerpt_available();
+  out.tracerpt_available = queries.is_tracerpt_available && queries.is_tracerpt_available();
 
-  if (out.missingProviders.size() == kCaptureProviderCount) {
+  if (out.missing_providers.size() == kCaptureProviderCount) {
     out.reason = "系统未提供任何 USB / HID 类 ETW 提供程序，无法抓取 USB 枚举事件。";
-  } else if (!out.hubPortFound) {
+  } else if (!out.hub_port_found) {
     out.reason = "该设备不在 USB 集线器端口上（蓝牙/虚拟 HID 等无法用 ETW 抓取）。";
-  } else if (out.tracerptAvailable) {
+  } else if (out.tracerpt_available) {
     out.supported = true;
   } else {
     out.reason = kTracerptMissing;
@@ -104,16 +104,16 @@ bool ProbeUsbCaptureSupport(const CaptureSupportQueries& queries,
 
 EncodableValue UsbCaptureCapabilitiesToValue(const UsbCaptureCapabilities& capabilities) {
   EncodableList missing;
-  for (const std::string& name : capabilities.missingProviders) missing.emplace_back(name);
+  for (const std::string& name : capabilities.missing_providers) missing.emplace_back(name);
   EncodableMap map;
   map[EncodableValue("supported")] = EncodableValue(capabilities.supported);
   map[EncodableValue("reason")] = EncodableValue(capabilities.reason);
   map[EncodableValue("systemBuild")] =
-      EncodableValue(static_cast<int64_t>(capabilities.systemBuild));
+      EncodableValue(static_cast<int64_t>(capabilities.system_build));
   map[EncodableValue("missingProviders")] = EncodableValue(std::move(missing));
-  map[EncodableValue("needsAdmin")] = EncodableValue(capabilities.needsAdmin);
-  map[EncodableValue("hubPortFound")] = EncodableValue(capabilities.hubPortFound);
-  map[EncodableValue("tracerptAvailable")] = EncodableValue(capabilities.tracerptAvailable);
+  map[EncodableValue("needsAdmin")] = EncodableValue(capabilities.needs_admin);
+  map[EncodableValue("hubPortFound")] = EncodableValue(capabilities.hub_port_found);
+  map[EncodableValue("tracerptAvailable")] = EncodableValue(capabilities.tracerpt_available);
   return EncodableValue(std::move(map));
 }
 

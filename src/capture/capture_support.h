@@ -39,11 +39,11 @@ struct CaptureSupportQueries {
 struct UsbCaptureCapabilities {
   bool supported = false;
   std::string reason;
-  uint32_t systemBuild = 0;
-  std::vector<std::string> missingProviders;
-  bool needsAdmin = true;
-  bool hubPortFound = false;
-  bool tracerptAvailable = false;
+  uint32_t system_build = 0;
+  std::vector<std::string> missing_providers;
+  bool needs_admin = true;
+  bool hub_port_found = false;
+  bool tracerpt_available = false;
 };
 
 // The override's value when the variable holds a whole non-zero decimal

@@ -37,17 +37,17 @@ std::string FormatHidCaptureResult(const std::vector<HidDescriptorCapture>& reco
   ordered.reserve(records.size());
   for (const HidDescriptorCapture& record : records) ordered.push_back(&record);
   std::stable_sort(ordered.begin(), ordered.end(), [](const auto* a, const auto* b) {
-    return a->interfaceNumber < b->interfaceNumber;
+    return a->interface_number < b->interface_number;
   });
   std::string text;
   for (const HidDescriptorCapture* record : ordered) {
     // A line break or bar inside the path would split the line on reading.
-    std::string path = record->instancePath;
+    std::string path = record->instance_path;
     std::replace_if(
         path.begin(), path.end(), [](char c) { return c == '\r' || c == '\n' || c == '|'; }, '_');
     text += path;
     text += '|';
-    text += std::to_string(record->declaredLength);
+    text += std::to_string(record->declared_length);
     text += '|';
     text += BytesToHex(record->descriptor);
     text += "\r\n";
@@ -71,17 +71,17 @@ std::vector<HidDescriptorCapture> ParseHidCaptureResult(std::string_view text) {
     if (!HexToBytes(line.substr(last + 1), &record.descriptor) || record.descriptor.empty()) {
       continue;
     }
-    record.instancePath = RepairUtf8(line.substr(0, first));
+    record.instance_path = RepairUtf8(line.substr(0, first));
     uint32_t declared = 0;
     if (!ParseUnsignedNumber(line.substr(first + 1, last - first - 1), &declared)) declared = 0;
-    record.declaredLength = static_cast<int32_t>(declared);
-    if (record.declaredLength < 1)
-      record.declaredLength = static_cast<int32_t>(record.descriptor.size());
+    record.declared_length = static_cast<int32_t>(declared);
+    if (record.declared_length < 1)
+      record.declared_length = static_cast<int32_t>(record.descriptor.size());
     UsbInstanceId id;
-    if (ParseUsbInstanceId(record.instancePath, &id)) {
-      record.vendorId = id.vendor_id;
-      record.productId = id.product_id;
-      record.interfaceNumber = id.interface_number;
+    if (ParseUsbInstanceId(record.instance_path, &id)) {
+      record.vendor_id = id.vendor_id;
+      record.product_id = id.product_id;
+      record.interface_number = id.interface_number;
     }
     records.push_back(std::move(record));
   }

@@ -161,7 +161,7 @@ PayloadChoice SelectPayloadHex(const TraceFieldMap& fields) {
     if (!ContainsUpper(name, "SETUP")) continue;
     choice.hex = NormalizeHex(value);
     if (!choice.hex.empty()) {
-      choice.isSetup = true;
+      choice.is_setup = true;
       return choice;
     }
   }
@@ -342,16 +342,16 @@ bool ParseHidDescriptorEvents(std::string_view xml, uint32_t vendor_id, uint32_t
     uint32_t declared = 0;
     const bool parsed =
         ParseUnsignedNumber(GetDataValue(block, "ReportDescriptorLength"), &declared);
-    capture.declaredLength = static_cast<int32_t>(declared);
-    if (!parsed || capture.declaredLength < 1) {
-      capture.declaredLength = static_cast<int32_t>(capture.descriptor.size());
+    capture.declared_length = static_cast<int32_t>(declared);
+    if (!parsed || capture.declared_length < 1) {
+      capture.declared_length = static_cast<int32_t>(capture.descriptor.size());
     }
     MakeValidUtf8(&path);
-    capture.instancePath = std::move(path);
-    capture.interfaceNumber = id.interface_number;
-    capture.vendorId = vendor;
-    capture.productId = product;
-    by_interface[capture.interfaceNumber] = std::move(capture);
+    capture.instance_path = std::move(path);
+    capture.interface_number = id.interface_number;
+    capture.vendor_id = vendor;
+    capture.product_id = product;
+    by_interface[capture.interface_number] = std::move(capture);
     return true;
   });
   captures->reserve(by_interface.size());
@@ -369,7 +369,7 @@ void ParseTraceEvents(std::string_view xml, int64_t capture_start_us, int64_t ca
     if (record.provider.empty()) return true;
     MakeValidUtf8(&record.provider);
     uint32_t number = 0;
-    record.eventId =
+    record.event_id =
         ParseUnsignedNumber(TrimAsciiSpace(GetElementText(block, "EventID")), &number) ? number : 0;
     uint32_t level = 0;
     if (!ParseUnsignedNumber(TrimAsciiSpace(GetElementText(block, "Level")), &level)) level = 0;
@@ -384,12 +384,12 @@ void ParseTraceEvents(std::string_view xml, int64_t capture_start_us, int64_t ca
     TraceValueLists all_values;
     ExtractDataFields(block, &record.fields, &all_values);
     PayloadChoice payload = SelectPayloadHex(record.fields);
-    record.dataHex = std::move(payload.hex);
-    if (record.dataHex.empty()) record.dataHex = ReassembleByteList(all_values, &record.fields);
-    if (payload.isSetup && record.dataHex.size() >= 16) {
-      DecodeSetupPacket(record.dataHex, &record.fields);
+    record.data_hex = std::move(payload.hex);
+    if (record.data_hex.empty()) record.data_hex = ReassembleByteList(all_values, &record.fields);
+    if (payload.is_setup && record.data_hex.size() >= 16) {
+      DecodeSetupPacket(record.data_hex, &record.fields);
     }
-    if (record.provider == kHidClassProvider && !include_hid_reports && !record.dataHex.empty()) {
+    if (record.provider == kHidClassProvider && !include_hid_reports && !record.data_hex.empty()) {
       return true;
     }
     if (events->size() >= kMaxTraceEventRecords) {
@@ -397,9 +397,9 @@ void ParseTraceEvents(std::string_view xml, int64_t capture_start_us, int64_t ca
       return false;
     }
     ComputeEventTimes(GetElementAttribute(block, "TimeCreated", "SystemTime"), capture_start_us,
-                      capture_start_wall_us, &record.offsetMs, &record.timestampUs);
+                      capture_start_wall_us, &record.offset_ms, &record.timestamp_us);
     record.message =
-        BuildEventMessage(record.provider, record.eventId, record.dataHex, record.fields, block);
+        BuildEventMessage(record.provider, record.event_id, record.data_hex, record.fields, block);
     events->push_back(std::move(record));
     return true;
   });

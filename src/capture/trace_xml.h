@@ -20,28 +20,28 @@ constexpr size_t kMaxReportDescriptorBytes = 4096;
 constexpr size_t kMaxByteListHexChars = 8192;
 
 struct HidDescriptorCapture {
-  std::string instancePath;
+  std::string instance_path;
   std::vector<uint8_t> descriptor;
-  int32_t declaredLength = 0;
-  int32_t interfaceNumber = -1;
-  uint32_t vendorId = 0;
-  uint32_t productId = 0;
+  int32_t declared_length = 0;
+  int32_t interface_number = -1;
+  uint32_t vendor_id = 0;
+  uint32_t product_id = 0;
 };
 
 using TraceFieldMap = std::map<std::string, std::string>;
 using TraceValueLists = std::map<std::string, std::vector<std::string>>;
 
 struct TraceEventRecord {
-  int32_t offsetMs = 0;
-  int64_t timestampUs = 0;
+  int32_t offset_ms = 0;
+  int64_t timestamp_us = 0;
   std::string provider;
-  uint32_t eventId = 0;
+  uint32_t event_id = 0;
   std::string level;
   std::string task;
   std::string opcode;
   std::string channel;
   std::string message;
-  std::string dataHex;
+  std::string data_hex;
   TraceFieldMap fields;
 };
 
@@ -82,7 +82,7 @@ void ExtractDataFields(std::string_view block, TraceFieldMap* fields, TraceValue
 
 struct PayloadChoice {
   std::string hex;
-  bool isSetup = false;
+  bool is_setup = false;
 };
 PayloadChoice SelectPayloadHex(const TraceFieldMap& fields);
 bool IsPayloadLikeKey(std::string_view name);
@@ -95,7 +95,7 @@ std::string BuildEventMessage(std::string_view provider, uint32_t event_id,
                               std::string_view data_hex, const TraceFieldMap& fields,
                               std::string_view block);
 
-// offsetMs and timestampUs of an event from its SystemTime text.
+// offset_ms and timestamp_us of an event from its SystemTime text.
 void ComputeEventTimes(std::string_view system_time, int64_t capture_start_us,
                        int64_t capture_start_wall_us, int32_t* offset_ms, int64_t* timestamp_us);
 

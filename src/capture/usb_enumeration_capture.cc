@@ -62,16 +62,16 @@ std::string FormatCaptureLocalTime(const CaptureLocalTime& time) {
 
 std::string FormatUsbCaptureMeta(const UsbCaptureMeta& meta) {
   std::string skipped;
-  for (const std::string& name : meta.skippedProviders) {
+  for (const std::string& name : meta.skipped_providers) {
     if (!skipped.empty()) skipped += ',';
     skipped += name;
   }
   std::string text;
-  text += "captureStartUs=" + std::to_string(meta.captureStartUs) + "\n";
-  text += "captureStartWallUs=" + std::to_string(meta.captureStartWallUs) + "\n";
-  text += "capturedAt=" + WithoutLineBreaks(meta.capturedAt) + "\n";
-  text += "durationMs=" + std::to_string(meta.durationMs) + "\n";
-  text += "resetMs=" + std::to_string(meta.resetMs) + "\n";
+  text += "captureStartUs=" + std::to_string(meta.capture_start_us) + "\n";
+  text += "captureStartWallUs=" + std::to_string(meta.capture_start_wall_us) + "\n";
+  text += "capturedAt=" + WithoutLineBreaks(meta.captured_at) + "\n";
+  text += "durationMs=" + std::to_string(meta.duration_ms) + "\n";
+  text += "resetMs=" + std::to_string(meta.reset_ms) + "\n";
   text += "skippedProviders=" + WithoutLineBreaks(skipped) + "\n";
   text += "error=" + WithoutLineBreaks(meta.error) + "\n";
   return text;
@@ -79,14 +79,14 @@ std::string FormatUsbCaptureMeta(const UsbCaptureMeta& meta) {
 
 UsbCaptureMeta ParseUsbCaptureMeta(std::string_view text) {
   UsbCaptureMeta meta;
-  if (!ParseInt64Strict(MetaValue(text, "captureStartUs"), &meta.captureStartUs)) {
-    meta.captureStartUs = 0;
+  if (!ParseInt64Strict(MetaValue(text, "captureStartUs"), &meta.capture_start_us)) {
+    meta.capture_start_us = 0;
   }
-  if (!ParseInt64Strict(MetaValue(text, "captureStartWallUs"), &meta.captureStartWallUs)) {
-    meta.captureStartWallUs = 0;
+  if (!ParseInt64Strict(MetaValue(text, "captureStartWallUs"), &meta.capture_start_wall_us)) {
+    meta.capture_start_wall_us = 0;
   }
-  if (!ParseUnsignedNumber(MetaValue(text, "durationMs"), &meta.durationMs)) meta.durationMs = 0;
-  if (!ParseUnsignedNumber(MetaValue(text, "resetMs"), &meta.resetMs)) meta.resetMs = 0;
+  if (!ParseUnsignedNumber(MetaValue(text, "durationMs"), &meta.duration_ms)) meta.duration_ms = 0;
+  if (!ParseUnsignedNumber(MetaValue(text, "resetMs"), &meta.reset_ms)) meta.reset_ms = 0;
   const std::string skipped = MetaValue(text, "skippedProviders");
   size_t start = 0;
   while (start <= skipped.size()) {
@@ -94,10 +94,10 @@ UsbCaptureMeta ParseUsbCaptureMeta(std::string_view text) {
     if (end == std::string::npos) end = skipped.size();
     const std::string_view piece =
         TrimAsciiSpace(std::string_view(skipped).substr(start, end - start));
-    if (!piece.empty()) meta.skippedProviders.push_back(RepairUtf8(piece));
+    if (!piece.empty()) meta.skipped_providers.push_back(RepairUtf8(piece));
     start = end + 1;
   }
-  meta.capturedAt = RepairUtf8(MetaValue(text, "capturedAt"));
+  meta.captured_at = RepairUtf8(MetaValue(text, "capturedAt"));
   meta.error = RepairUtf8(MetaValue(text, "error"));
   return meta;
 }
@@ -108,7 +108,7 @@ std::string BuildUsbCaptureSummary(const std::vector<TraceEventRecord>& events,
   size_t with_data = 0;
   std::set<std::string> providers;
   for (const TraceEventRecord& event : events) {
-    if (!event.dataHex.empty()) ++with_data;
+    if (!event.data_hex.empty()) ++with_data;
     providers.insert(event.provider);
   }
   std::string text = "抓取到 " + std::to_string(events.size()) + " 个事件（" +
@@ -135,29 +135,29 @@ EncodableValue UsbCaptureResultToValue(const UsbCaptureResult& result) {
     for (const auto& [key, value] : event.fields)
       fields[EncodableValue(key)] = EncodableValue(value);
     EncodableMap map;
-    map[EncodableValue("offsetMs")] = EncodableValue(event.offsetMs);
-    map[EncodableValue("timestampUs")] = EncodableValue(event.timestampUs);
+    map[EncodableValue("offsetMs")] = EncodableValue(event.offset_ms);
+    map[EncodableValue("timestampUs")] = EncodableValue(event.timestamp_us);
     map[EncodableValue("provider")] = EncodableValue(event.provider);
-    map[EncodableValue("eventId")] = EncodableValue(static_cast<int64_t>(event.eventId));
+    map[EncodableValue("eventId")] = EncodableValue(static_cast<int64_t>(event.event_id));
     map[EncodableValue("level")] = EncodableValue(event.level);
     map[EncodableValue("task")] = EncodableValue(event.task);
     map[EncodableValue("opcode")] = EncodableValue(event.opcode);
     map[EncodableValue("channel")] = EncodableValue(event.channel);
     map[EncodableValue("message")] = EncodableValue(event.message);
-    map[EncodableValue("dataHex")] = EncodableValue(event.dataHex);
+    map[EncodableValue("dataHex")] = EncodableValue(event.data_hex);
     map[EncodableValue("fields")] = EncodableValue(std::move(fields));
     events.emplace_back(std::move(map));
   }
   EncodableMap map;
-  map[EncodableValue("usbInstanceId")] = EncodableValue(RepairUtf8(result.usbInstanceId));
-  map[EncodableValue("vidPid")] = EncodableValue(result.vidPid);
-  map[EncodableValue("durationMs")] = EncodableValue(static_cast<int64_t>(result.durationMs));
-  map[EncodableValue("resetMs")] = EncodableValue(static_cast<int64_t>(result.resetMs));
+  map[EncodableValue("usbInstanceId")] = EncodableValue(RepairUtf8(result.usb_instance_id));
+  map[EncodableValue("vidPid")] = EncodableValue(result.vid_pid);
+  map[EncodableValue("durationMs")] = EncodableValue(static_cast<int64_t>(result.duration_ms));
+  map[EncodableValue("resetMs")] = EncodableValue(static_cast<int64_t>(result.reset_ms));
   map[EncodableValue("events")] = EncodableValue(std::move(events));
-  map[EncodableValue("tracePath")] = EncodableValue(RepairUtf8(result.tracePath));
+  map[EncodableValue("tracePath")] = EncodableValue(RepairUtf8(result.trace_path));
   map[EncodableValue("truncated")] = EncodableValue(result.truncated);
   map[EncodableValue("summary")] = EncodableValue(result.summary);
-  map[EncodableValue("capturedAt")] = EncodableValue(result.capturedAt);
+  map[EncodableValue("capturedAt")] = EncodableValue(result.captured_at);
   return EncodableValue(std::move(map));
 }
 
@@ -209,7 +209,7 @@ int RunUsbEnumerationCaptureHelper(CaptureHelperSystem& system, const std::strin
       Utf8ToUtf16(InDirectory(capture_directory, kUsbCaptureEventsFile));
 
   UsbCaptureMeta meta;
-  meta.capturedAt = FormatCaptureLocalTime(system.local_time());
+  meta.captured_at = FormatCaptureLocalTime(system.local_time());
   const auto finish = [&](std::string error) {
     meta.error = std::move(error);
     WriteWholeFile(files, meta_path, FormatUsbCaptureMeta(meta));
@@ -232,20 +232,20 @@ int RunUsbEnumerationCaptureHelper(CaptureHelperSystem& system, const std::strin
   }
   for (const CaptureProvider& provider : kCaptureProviderTable) {
     if (!EnableTraceProvider(session, provider.guid, nullptr)) {
-      meta.skippedProviders.push_back(provider.name);
+      meta.skipped_providers.push_back(provider.name);
     }
   }
-  if (meta.skippedProviders.size() == kCaptureProviderCount) {
+  if (meta.skipped_providers.size() == kCaptureProviderCount) {
     StopTraceSession(session);
     system.hub->CloseHub(hub);
     return finish("所有 USB / HID 类 ETW 提供程序都无法启用，未执行 USB 抓包。");
   }
 
   const CaptureLocalTime start = system.local_time();
-  meta.capturedAt = FormatCaptureLocalTime(start);
+  meta.captured_at = FormatCaptureLocalTime(start);
   uint64_t wall = 0;
-  meta.captureStartWallUs = system.to_file_time(start, &wall) ? MicrosSince1970(wall) : 0;
-  meta.captureStartUs = MicrosSince1970(system.system_file_time());
+  meta.capture_start_wall_us = system.to_file_time(start, &wall) ? MicrosSince1970(wall) : 0;
+  meta.capture_start_us = MicrosSince1970(system.system_file_time());
 
   const int64_t t0 = system.now_micros();
   if (!system.hub->CyclePort(hub, port, &error)) {
@@ -253,9 +253,9 @@ int RunUsbEnumerationCaptureHelper(CaptureHelperSystem& system, const std::strin
     system.hub->CloseHub(hub);
     return finish(error.empty() ? "端口复位请求失败" : error);
   }
-  meta.resetMs = ElapsedMs(t0, system.now_micros());
+  meta.reset_ms = ElapsedMs(t0, system.now_micros());
   system.sleep(duration_ms > 0 ? static_cast<uint32_t>(duration_ms) : 2000);
-  meta.durationMs = ElapsedMs(t0, system.now_micros());
+  meta.duration_ms = ElapsedMs(t0, system.now_micros());
   StopTraceSession(session);
   system.hub->CloseHub(hub);
 
@@ -325,16 +325,16 @@ bool CaptureUsbEnumeration(const UsbCaptureCaller& caller, const std::string& us
   }
 
   const UsbCaptureMeta meta = ParseUsbCaptureMeta(meta_text);
-  result->usbInstanceId = usb_instance_id;
-  result->vidPid = FormatVidPid(id.vendor_id, id.product_id);
-  result->durationMs = meta.durationMs;
-  result->resetMs = meta.resetMs;
-  result->tracePath = trace_path;
-  result->capturedAt = meta.capturedAt;
-  ParseTraceEvents(xml, meta.captureStartUs, meta.captureStartWallUs, include_hid_reports,
+  result->usb_instance_id = usb_instance_id;
+  result->vid_pid = FormatVidPid(id.vendor_id, id.product_id);
+  result->duration_ms = meta.duration_ms;
+  result->reset_ms = meta.reset_ms;
+  result->trace_path = trace_path;
+  result->captured_at = meta.captured_at;
+  ParseTraceEvents(xml, meta.capture_start_us, meta.capture_start_wall_us, include_hid_reports,
                    &result->events, &result->truncated);
   result->summary =
-      BuildUsbCaptureSummary(result->events, meta.skippedProviders, result->truncated);
+      BuildUsbCaptureSummary(result->events, meta.skipped_providers, result->truncated);
   return true;
 }
 

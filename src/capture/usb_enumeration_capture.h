@@ -32,12 +32,12 @@ int32_t ClampUsbCaptureTimeout(int32_t timeout_ms);
 std::string FormatCaptureLocalTime(const CaptureLocalTime& time);
 
 struct UsbCaptureMeta {
-  int64_t captureStartUs = 0;
-  int64_t captureStartWallUs = 0;
-  std::string capturedAt;
-  uint32_t durationMs = 0;
-  uint32_t resetMs = 0;
-  std::vector<std::string> skippedProviders;
+  int64_t capture_start_us = 0;
+  int64_t capture_start_wall_us = 0;
+  std::string captured_at;
+  uint32_t duration_ms = 0;
+  uint32_t reset_ms = 0;
+  std::vector<std::string> skipped_providers;
   std::string error;
 };
 
@@ -47,15 +47,15 @@ std::string FormatUsbCaptureMeta(const UsbCaptureMeta& meta);
 UsbCaptureMeta ParseUsbCaptureMeta(std::string_view text);
 
 struct UsbCaptureResult {
-  std::string usbInstanceId;
-  std::string vidPid;
-  uint32_t durationMs = 0;
-  uint32_t resetMs = 0;
+  std::string usb_instance_id;
+  std::string vid_pid;
+  uint32_t duration_ms = 0;
+  uint32_t reset_ms = 0;
   std::vector<TraceEventRecord> events;
-  std::string tracePath;
+  std::string trace_path;
   bool truncated = false;
   std::string summary;
-  std::string capturedAt;
+  std::string captured_at;
 };
 
 // "抓取到 N 个事件（M 条含数据负载），来自 P 个提供程序" and the skipped and

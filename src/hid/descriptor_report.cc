@@ -199,10 +199,10 @@ RebuildResult FromHidStack(DescriptorSearch& search) {
 }
 
 RebuildResult FromHub(DescriptorSearch& search) {
-  if (!search.usb.reportDescriptor.empty()) {
-    search.interface_number = search.usb.reportDescriptorInterface;
+  if (!search.usb.report_descriptor.empty()) {
+    search.interface_number = search.usb.report_descriptor_interface;
   }
-  return {search.usb.reportDescriptor, 0};
+  return {search.usb.report_descriptor, 0};
 }
 
 RebuildResult FromSiblingPreparsedData(DescriptorSearch& search) {
@@ -306,12 +306,12 @@ EncodableList StringList(HidDescriptorRequests& requests, HidDevice& device,
 // The hub's failure; else, for a rebuilt descriptor, what it is and is not.
 EncodableValue UsbNote(const UsbDescriptorRecord& usb, const FoundDescriptor& found,
                        uint16_t declared) {
-  if (!usb.usbError.empty()) return Text(usb.usbError);
+  if (!usb.usb_error.empty()) return Text(usb.usb_error);
   if (!found.Reconstructed()) return EncodableValue();
   std::string note =
       "原始报告描述符无法直通读取（" +
-      (usb.reportDescriptorError.empty() ? std::string("HID 与集线器请求均失败")
-                                         : usb.reportDescriptorError) +
+      (usb.report_descriptor_error.empty() ? std::string("HID 与集线器请求均失败")
+                                           : usb.report_descriptor_error) +
       "），已按同一 USB 接口合并 " + std::to_string(found.rebuilt_count) + " 个 HID 集合" +
       (found.algorithm == "hidp-preparsed" ? "从 HidP 预解析数据重建" : "按控制 caps 合成") +
       "，重建 " + std::to_string(found.bytes.size()) + " 字节";

@@ -79,41 +79,41 @@ void WriteUsages(ItemWriter& w, uint16_t minimum, uint16_t maximum) {
 
 void ButtonRule(ItemWriter& w, uint8_t main_tag, uint32_t limit, uint32_t* position,
                 const ButtonCapsRecord& b) {
-  const uint16_t minimum = b.UsageMin;
-  const uint16_t maximum = b.IsRange ? b.UsageMax : minimum;
-  const uint32_t n = (b.IsRange && maximum >= minimum) ? uint32_t{maximum} - minimum + 1 : 1;
-  uint32_t count = b.ReportCount != 0 ? b.ReportCount : std::min(n, kMaxCount);
+  const uint16_t minimum = b.usage_min;
+  const uint16_t maximum = b.is_range ? b.usage_max : minimum;
+  const uint32_t n = (b.is_range && maximum >= minimum) ? uint32_t{maximum} - minimum + 1 : 1;
+  uint32_t count = b.report_count != 0 ? b.report_count : std::min(n, kMaxCount);
   if (count == 0) return;
-  const bool variable = b.BitField != 0;
+  const bool variable = b.bit_field != 0;
   const uint32_t size = variable ? 1 : 8;
   if (Fit(limit, position, &count, size) == 0) return;
-  w.Unsigned(kTagUsagePage, kGlobal, b.UsagePage);
+  w.Unsigned(kTagUsagePage, kGlobal, b.usage_page);
   w.Unsigned(kTagLogicalMinimum, kGlobal, 0);
   w.Unsigned(kTagLogicalMaximum, kGlobal, variable ? 1 : maximum);
   w.Unsigned(kTagReportSize, kGlobal, size);
   w.Unsigned(kTagReportCount, kGlobal, count);
   WriteUsages(w, minimum, maximum);
-  w.Unsigned(main_tag, kMain, variable ? (b.IsAbsolute ? 0x02 : 0x06) : 0x00);
+  w.Unsigned(main_tag, kMain, variable ? (b.is_absolute ? 0x02 : 0x06) : 0x00);
 }
 
 void ValueRule(ItemWriter& w, uint8_t main_tag, uint32_t limit, uint32_t* position,
                const ValueCapsRecord& v) {
-  const uint16_t minimum = v.UsageMin;
-  const uint16_t maximum = v.IsRange ? v.UsageMax : minimum;
-  uint32_t count = v.ReportCount != 0 ? v.ReportCount : 1;
-  const uint32_t size = v.BitSize != 0 ? v.BitSize : 8;
+  const uint16_t minimum = v.usage_min;
+  const uint16_t maximum = v.is_range ? v.usage_max : minimum;
+  uint32_t count = v.report_count != 0 ? v.report_count : 1;
+  const uint32_t size = v.bit_size != 0 ? v.bit_size : 8;
   if (Fit(limit, position, &count, size) == 0) return;
-  w.Unsigned(kTagUsagePage, kGlobal, v.UsagePage);
-  w.Signed(kTagLogicalMinimum, kGlobal, v.LogicalMin);
-  w.Signed(kTagLogicalMaximum, kGlobal, v.LogicalMax);
-  if (v.PhysicalMin != 0 || v.PhysicalMax != 0) {
-    w.Signed(kTagPhysicalMinimum, kGlobal, v.PhysicalMin);
-    w.Signed(kTagPhysicalMaximum, kGlobal, v.PhysicalMax);
+  w.Unsigned(kTagUsagePage, kGlobal, v.usage_page);
+  w.Signed(kTagLogicalMinimum, kGlobal, v.logical_min);
+  w.Signed(kTagLogicalMaximum, kGlobal, v.logical_max);
+  if (v.physical_min != 0 || v.physical_max != 0) {
+    w.Signed(kTagPhysicalMinimum, kGlobal, v.physical_min);
+    w.Signed(kTagPhysicalMaximum, kGlobal, v.physical_max);
   }
   w.Unsigned(kTagReportSize, kGlobal, size);
   w.Unsigned(kTagReportCount, kGlobal, count);
   WriteUsages(w, minimum, maximum);
-  w.Unsigned(main_tag, kMain, (v.IsAbsolute ? 0x02u : 0x06u) | (v.HasNull ? 0x40u : 0u));
+  w.Unsigned(main_tag, kMain, (v.is_absolute ? 0x02u : 0x06u) | (v.has_null ? 0x40u : 0u));
 }
 
 void FillRule(ItemWriter& w, uint8_t main_tag, uint32_t limit, uint32_t position) {
@@ -132,8 +132,8 @@ void FillRule(ItemWriter& w, uint8_t main_tag, uint32_t limit, uint32_t position
 std::vector<uint8_t> SynthesizeDescriptor(const CapabilitySet& set) {
   std::set<uint8_t> ids;
   for (int t = 0; t < 3; ++t) {
-    for (const auto& b : set.buttons[t]) ids.insert(b.ReportID);
-    for (const auto& v : set.values[t]) ids.insert(v.ReportID);
+    for (const auto& b : set.buttons[t]) ids.insert(b.report_id);
+    for (const auto& v : set.values[t]) ids.insert(v.report_id);
   }
   if (ids.empty()) ids.insert(0);
 
@@ -149,8 +149,8 @@ std::vector<uint8_t> SynthesizeDescriptor(const CapabilitySet& set) {
   for (uint8_t id : ids) {
     bool used = false;
     for (int t = 0; t < 3 && !used; ++t) {
-      for (const auto& b : set.buttons[t]) used = used || b.ReportID == id;
-      for (const auto& v : set.values[t]) used = used || v.ReportID == id;
+      for (const auto& b : set.buttons[t]) used = used || b.report_id == id;
+      for (const auto& v : set.values[t]) used = used || v.report_id == id;
     }
     if (!used) continue;
     if (id != 0) {
@@ -166,10 +166,10 @@ std::vector<uint8_t> SynthesizeDescriptor(const CapabilitySet& set) {
       if (limit >= 8) limit -= 8;
       uint32_t position = 0;
       for (const auto& b : set.buttons[t]) {
-        if (b.ReportID == id) ButtonRule(w, kMainTags[t], limit, &position, b);
+        if (b.report_id == id) ButtonRule(w, kMainTags[t], limit, &position, b);
       }
       for (const auto& v : set.values[t]) {
-        if (v.ReportID == id) ValueRule(w, kMainTags[t], limit, &position, v);
+        if (v.report_id == id) ValueRule(w, kMainTags[t], limit, &position, v);
       }
       FillRule(w, kMainTags[t], limit, position);
     }

@@ -34,31 +34,31 @@ struct HidCaps {
 // The fields of HIDP_BUTTON_CAPS used; usage_min/usage_max hold Range.UsageMin
 // and Range.UsageMax when is_range, usage_min holds NotRange.Usage otherwise.
 struct ButtonCapsRecord {
-  uint16_t UsagePage = 0;
-  uint8_t ReportID = 0;
-  uint16_t BitField = 0;
-  bool IsRange = false;
-  bool IsAbsolute = true;
-  uint16_t ReportCount = 0;
-  uint16_t UsageMin = 0;
-  uint16_t UsageMax = 0;
+  uint16_t usage_page = 0;
+  uint8_t report_id = 0;
+  uint16_t bit_field = 0;
+  bool is_range = false;
+  bool is_absolute = true;
+  uint16_t report_count = 0;
+  uint16_t usage_min = 0;
+  uint16_t usage_max = 0;
 };
 
 // The fields of HIDP_VALUE_CAPS used (usages as for buttons).
 struct ValueCapsRecord {
-  uint16_t UsagePage = 0;
-  uint8_t ReportID = 0;
-  bool IsRange = false;
-  bool IsAbsolute = true;
-  bool HasNull = false;
-  uint16_t BitSize = 0;
-  uint16_t ReportCount = 0;
-  int32_t LogicalMin = 0;
-  int32_t LogicalMax = 0;
-  int32_t PhysicalMin = 0;
-  int32_t PhysicalMax = 0;
-  uint16_t UsageMin = 0;
-  uint16_t UsageMax = 0;
+  uint16_t usage_page = 0;
+  uint8_t report_id = 0;
+  bool is_range = false;
+  bool is_absolute = true;
+  bool has_null = false;
+  uint16_t bit_size = 0;
+  uint16_t report_count = 0;
+  int32_t logical_min = 0;
+  int32_t logical_max = 0;
+  int32_t physical_min = 0;
+  int32_t physical_max = 0;
+  uint16_t usage_min = 0;
+  uint16_t usage_max = 0;
 };
 
 enum HidReportType { kHidInput = 0, kHidOutput = 1, kHidFeature = 2 };

@@ -109,14 +109,14 @@ class WinHidPreparsedData : public HidPreparsedData {
     for (USHORT i = 0; i < length && i < count; ++i) {
       const HIDP_BUTTON_CAPS& b = native[i];
       ButtonCapsRecord r;
-      r.UsagePage = b.UsagePage;
-      r.ReportID = b.ReportID;
-      r.BitField = b.BitField;
-      r.IsRange = b.IsRange != 0;
-      r.IsAbsolute = b.IsAbsolute != 0;
-      r.ReportCount = ButtonReportCount(b);
-      r.UsageMin = b.IsRange ? b.Range.UsageMin : b.NotRange.Usage;
-      r.UsageMax = b.IsRange ? b.Range.UsageMax : 0;
+      r.usage_page = b.UsagePage;
+      r.report_id = b.ReportID;
+      r.bit_field = b.BitField;
+      r.is_range = b.IsRange != 0;
+      r.is_absolute = b.IsAbsolute != 0;
+      r.report_count = ButtonReportCount(b);
+      r.usage_min = b.IsRange ? b.Range.UsageMin : b.NotRange.Usage;
+      r.usage_max = b.IsRange ? b.Range.UsageMax : 0;
       records->push_back(r);
     }
     return static_cast<uint32_t>(status);
@@ -133,19 +133,19 @@ class WinHidPreparsedData : public HidPreparsedData {
     for (USHORT i = 0; i < length && i < count; ++i) {
       const HIDP_VALUE_CAPS& v = native[i];
       ValueCapsRecord r;
-      r.UsagePage = v.UsagePage;
-      r.ReportID = v.ReportID;
-      r.IsRange = v.IsRange != 0;
-      r.IsAbsolute = v.IsAbsolute != 0;
-      r.HasNull = v.HasNull != 0;
-      r.BitSize = v.BitSize;
-      r.ReportCount = v.ReportCount;
-      r.LogicalMin = v.LogicalMin;
-      r.LogicalMax = v.LogicalMax;
-      r.PhysicalMin = v.PhysicalMin;
-      r.PhysicalMax = v.PhysicalMax;
-      r.UsageMin = v.IsRange ? v.Range.UsageMin : v.NotRange.Usage;
-      r.UsageMax = v.IsRange ? v.Range.UsageMax : 0;
+      r.usage_page = v.UsagePage;
+      r.report_id = v.ReportID;
+      r.is_range = v.IsRange != 0;
+      r.is_absolute = v.IsAbsolute != 0;
+      r.has_null = v.HasNull != 0;
+      r.bit_size = v.BitSize;
+      r.report_count = v.ReportCount;
+      r.logical_min = v.LogicalMin;
+      r.logical_max = v.LogicalMax;
+      r.physical_min = v.PhysicalMin;
+      r.physical_max = v.PhysicalMax;
+      r.usage_min = v.IsRange ? v.Range.UsageMin : v.NotRange.Usage;
+      r.usage_max = v.IsRange ? v.Range.UsageMax : 0;
       records->push_back(r);
     }
     return static_cast<uint32_t>(status);

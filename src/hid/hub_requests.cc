@@ -133,8 +133,8 @@ void ReadReportDescriptor(UsbHub& hub, uint32_t port, const std::string& hid_pat
     ReportDescriptorAttempt attempt =
         RequestReportDescriptor(hub, port, interface_number, declared, &last_error);
     if (!attempt.bytes.empty()) {
-      record->reportDescriptor = std::move(attempt.bytes);
-      record->reportDescriptorInterface = interface_number;
+      record->report_descriptor = std::move(attempt.bytes);
+      record->report_descriptor_interface = interface_number;
       return;
     }
     if (!failed.empty()) failed += "、";
@@ -147,13 +147,13 @@ void ReadReportDescriptor(UsbHub& hub, uint32_t port, const std::string& hid_pat
     }
   }
   if (truncation_recorded) {
-    record->reportDescriptorError =
+    record->report_descriptor_error =
         "USB GET_DESCRIPTOR(0x22) 返回被截断（接口 " + std::to_string(truncated_interface) + "，" +
         std::to_string(truncated_received) + "/" + std::to_string(truncated_declared) + " 字节）";
   } else {
-    record->reportDescriptorError = "USB GET_DESCRIPTOR(0x22) 请求失败（接口 " + failed +
-                                    "，0x81 Interface 与 0x80 Device 收件人均失败，" +
-                                    FormatLastError(last_error) + "）";
+    record->report_descriptor_error = "USB GET_DESCRIPTOR(0x22) 请求失败（接口 " + failed +
+                                      "，0x81 Interface 与 0x80 Device 收件人均失败，" +
+                                      FormatLastError(last_error) + "）";
   }
 }
 
@@ -251,9 +251,9 @@ HubPortLocation FindHubPort(UsbHubApi& api, uint16_t vendor_id, uint16_t product
       }
       HubPortLocation location;
       location.found = true;
-      location.hubPath = hub_path;
+      location.hub_path = hub_path;
       location.port = port;
-      location.deviceDescriptor.assign(descriptor, descriptor + kDeviceDescriptorLength);
+      location.device_descriptor.assign(descriptor, descriptor + kDeviceDescriptorLength);
       location.speed = info[kConnectionSpeedOffset];
       location.address = info[kConnectionDeviceAddressOffset];
       if (AsciiLower(GetDriverKeyName(*hub, port)) == wanted_key) return location;
@@ -301,28 +301,28 @@ UsbDescriptorRecord ReadUsbDescriptorsForHidPath(const std::vector<HidInterfaceE
                                                  const std::string& hid_path, uint16_t vendor_id,
                                                  uint16_t product_id) {
   UsbDescriptorRecord record;
-  record.parentInstanceId = ParentInstanceIdOfHidPath(interfaces, hid_path);
-  if (record.parentInstanceId.empty()) {
-    record.usbError = "无法读取父设备实例 ID（SetupDi 属性查询失败）";
+  record.parent_instance_id = ParentInstanceIdOfHidPath(interfaces, hid_path);
+  if (record.parent_instance_id.empty()) {
+    record.usb_error = "无法读取父设备实例 ID（SetupDi 属性查询失败）";
     return record;
   }
-  record.usbInstanceId = FindUsbDeviceInstanceId(tree, record.parentInstanceId);
-  if (record.usbInstanceId.empty()) {
-    record.usbError = "该设备不在 USB 总线上（蓝牙 / 虚拟 / 内置 HID）";
+  record.usb_instance_id = FindUsbDeviceInstanceId(tree, record.parent_instance_id);
+  if (record.usb_instance_id.empty()) {
+    record.usb_error = "该设备不在 USB 总线上（蓝牙 / 虚拟 / 内置 HID）";
     return record;
   }
   const HubPortLocation location =
-      FindHubPort(api, vendor_id, product_id, api.DriverKeyOf(record.usbInstanceId));
+      FindHubPort(api, vendor_id, product_id, api.DriverKeyOf(record.usb_instance_id));
   if (!location.found) {
-    record.usbError = "未在 USB 集线器端口上找到该设备";
+    record.usb_error = "未在 USB 集线器端口上找到该设备";
     return record;
   }
   record.speed = location.speed;
   record.address = location.address;
   uint32_t open_error = 0;
-  std::unique_ptr<UsbHub> hub = OpenHub(api, location.hubPath, &open_error);
+  std::unique_ptr<UsbHub> hub = OpenHub(api, location.hub_path, &open_error);
   if (!hub) {
-    record.usbError =
+    record.usb_error =
         "无法打开 USB 集线器（可能缺少管理员权限，" + FormatLastError(open_error) + "）";
     return record;
   }
@@ -333,9 +333,9 @@ UsbDescriptorRecord ReadUsbDescriptorsForHidPath(const std::vector<HidInterfaceE
       GetDescriptorFromHub(*hub, port, kDeviceDescriptorType, 0, 0, kRecipientDevice,
                            kDeviceDescriptorLength, &device_error);
   const bool from_connection = device.empty();
-  if (from_connection) device = location.deviceDescriptor;
+  if (from_connection) device = location.device_descriptor;
   if (device.size() < kDeviceDescriptorLength) {
-    record.usbError = "USB 设备描述符长度异常（" + std::to_string(device.size()) + " 字节）";
+    record.usb_error = "USB 设备描述符长度异常（" + std::to_string(device.size()) + " 字节）";
     return record;
   }
   DecodeDeviceDescriptor(device, &record);
@@ -350,7 +350,7 @@ UsbDescriptorRecord ReadUsbDescriptorsForHidPath(const std::vector<HidInterfaceE
     }
   }
   if (record.configurations.empty()) {
-    record.usbError =
+    record.usb_error =
         from_connection
             ? "系统拒绝通过 USB 集线器读取描述符（" + FormatLastError(device_error) +
                   "）：设备描述符取自端口连接信息，配置 / 接口 / 端点 / 描述符字符串不可用"

@@ -46,9 +46,9 @@ std::unique_ptr<UsbHub> OpenHub(UsbHubApi& api, const std::u16string& hub_path, 
 
 struct HubPortLocation {
   bool found = false;
-  std::u16string hubPath;
+  std::u16string hub_path;
   uint32_t port = 0;
-  std::vector<uint8_t> deviceDescriptor;
+  std::vector<uint8_t> device_descriptor;
   uint8_t speed = 0;
   uint8_t address = 0;
 };

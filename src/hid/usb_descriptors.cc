@@ -34,7 +34,8 @@ EncodableMap InterfaceMap(const UsbInterfaceRecord& interface) {
   EncodableList endpoints;
   for (const auto& endpoint : interface.endpoints) endpoints.emplace_back(EndpointMap(endpoint));
   EncodableList class_descriptors;
-  for (const auto& bytes : interface.classDescriptors) class_descriptors.emplace_back(Bytes(bytes));
+  for (const auto& bytes : interface.class_descriptors)
+    class_descriptors.emplace_back(Bytes(bytes));
   return EncodableMap{
       {EncodableValue("bLength"), Int(interface.bLength)},
       {EncodableValue("bInterfaceNumber"), Int(interface.bInterfaceNumber)},
@@ -97,7 +98,7 @@ bool DecodeDeviceDescriptor(ByteSpan bytes, UsbDescriptorRecord* record) {
   record->iProduct = b[15];
   record->iSerialNumber = b[16];
   record->bNumConfigurations = b[17];
-  record->deviceDescriptorRaw.assign(b, b + bytes.size);
+  record->device_descriptor_raw.assign(b, b + bytes.size);
   return true;
 }
 
@@ -145,8 +146,8 @@ UsbConfigurationRecord ParseConfiguration(ByteSpan bytes) {
       endpoint.raw.assign(b + p, b + p + n);
       current->endpoints.push_back(std::move(endpoint));
     } else if (type >= kFirstClassDescriptor && type <= kLastClassDescriptor &&
-               current != nullptr && current->classDescriptors.size() < kMaxClassDescriptors) {
-      current->classDescriptors.emplace_back(b + p, b + p + n);
+               current != nullptr && current->class_descriptors.size() < kMaxClassDescriptors) {
+      current->class_descriptors.emplace_back(b + p, b + p + n);
     }
     p += n;
   }
@@ -172,7 +173,7 @@ uint16_t DeclaredReportDescriptorLength(const std::vector<UsbConfigurationRecord
   for (const auto& config : configurations) {
     for (const auto& interface : config.interfaces) {
       if (interface.bInterfaceNumber != interface_number) continue;
-      for (const auto& descriptor : interface.classDescriptors) {
+      for (const auto& descriptor : interface.class_descriptors) {
         if (descriptor.size() >= kHidDescriptorLength && descriptor[1] == kHidClassDescriptorType) {
           return ReadLe16(descriptor.data(), kHidReportLengthOffset);
         }
@@ -198,7 +199,7 @@ EncodableValue DeviceDescriptorMap(const UsbDescriptorRecord& record) {
       {EncodableValue("iProduct"), Int(record.iProduct)},
       {EncodableValue("iSerialNumber"), Int(record.iSerialNumber)},
       {EncodableValue("bNumConfigurations"), Int(record.bNumConfigurations)},
-      {EncodableValue("raw"), Bytes(record.deviceDescriptorRaw)},
+      {EncodableValue("raw"), Bytes(record.device_descriptor_raw)},
   });
 }
 

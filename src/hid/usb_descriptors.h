@@ -92,7 +92,7 @@ struct UsbInterfaceRecord {
   uint8_t bInterfaceProtocol = 0;
   uint8_t iInterface = 0;
   std::vector<UsbEndpointRecord> endpoints;
-  std::vector<std::vector<uint8_t>> classDescriptors;
+  std::vector<std::vector<uint8_t>> class_descriptors;
 };
 
 struct UsbConfigurationRecord {
@@ -130,17 +130,17 @@ struct UsbDescriptorRecord {
   uint8_t iProduct = 0;
   uint8_t iSerialNumber = 0;
   uint8_t bNumConfigurations = 0;
-  std::vector<uint8_t> deviceDescriptorRaw;
+  std::vector<uint8_t> device_descriptor_raw;
   std::vector<UsbConfigurationRecord> configurations;
   std::map<uint8_t, std::string> strings;
-  std::vector<uint8_t> reportDescriptor;
-  uint8_t reportDescriptorInterface = 0;
-  std::string reportDescriptorError;
-  std::string usbInstanceId;
-  std::string parentInstanceId;
+  std::vector<uint8_t> report_descriptor;
+  uint8_t report_descriptor_interface = 0;
+  std::string report_descriptor_error;
+  std::string usb_instance_id;
+  std::string parent_instance_id;
   uint8_t speed = 255;
   uint8_t address = 0;
-  std::string usbError;
+  std::string usb_error;
 };
 
 // Fills the device-descriptor fields and the raw bytes from the first 18

@@ -200,14 +200,14 @@ bool SerialConnections::OpenSerialPort(const std::string& name, int64_t baud_rat
     return false;
   }
   auto context = std::make_shared<SerialPortContext>();
-  context->portName = name;
-  context->devicePath = settings.device_path;
+  context->port_name = name;
+  context->device_path = settings.device_path;
   context->device = std::move(device);
   context->running = true;
   {
     // The id is taken and the entry stored only once the reader runs, so a
     // port whose reader cannot start neither uses up an id nor stays listed.
-    std::lock_guard<std::mutex> lock(serialTableMutex_);
+    std::lock_guard<std::mutex> lock(serial_table_mutex_);
     if (IsDeviceOpenLocked(settings.device_path)) {  // lost a race with another open
       context->device->Close();
       if (message) *message = FormatWin32Failure("打开串口", kErrorAccessDenied);
@@ -217,7 +217,7 @@ bool SerialConnections::OpenSerialPort(const std::string& name, int64_t baud_rat
     try {
       start_thread_([context, emit = emit_] {
         RunSerialReadLoop(*context, emit);
-        context->readerEnded.Signal();
+        context->reader_ended.Signal();
       });
     } catch (const std::system_error& e) {
       context->running = false;
@@ -239,7 +239,7 @@ bool SerialConnections::WriteSerialPort(int64_t id, const std::vector<uint8_t>& 
   if (bytes.empty()) return true;
   std::shared_ptr<SerialPortContext> context;
   {
-    std::lock_guard<std::mutex> lock(serialTableMutex_);
+    std::lock_guard<std::mutex> lock(serial_table_mutex_);
     auto it = table_.find(id);
     if (it == table_.end()) {
       if (message) *message = "串口句柄不存在";
@@ -247,7 +247,7 @@ bool SerialConnections::WriteSerialPort(int64_t id, const std::vector<uint8_t>& 
     }
     context = it->second;
   }
-  std::lock_guard<std::mutex> write_lock(context->writeMutex);
+  std::lock_guard<std::mutex> write_lock(context->write_mutex);
   if (!context->running.load() || !context->device) {
     if (message) *message = "串口已关闭";
     return false;
@@ -294,8 +294,8 @@ void SerialConnections::StopAndClose(
     // closing the handle under that read could let the read's wait return
     // while the driver still writes into the buffer. The port closes when the
     // reader lets go of the context.
-    if (!context->readerEnded.WaitUntil(deadline)) continue;
-    std::lock_guard<std::mutex> write_lock(context->writeMutex);
+    if (!context->reader_ended.WaitUntil(deadline)) continue;
+    std::lock_guard<std::mutex> write_lock(context->write_mutex);
     context->device->Close();
     context->device.reset();
   }
@@ -304,7 +304,7 @@ void SerialConnections::StopAndClose(
 void SerialConnections::CloseSerialPort(int64_t id) {
   std::shared_ptr<SerialPortContext> context;
   {
-    std::lock_guard<std::mutex> lock(serialTableMutex_);
+    std::lock_guard<std::mutex> lock(serial_table_mutex_);
     auto it = table_.find(id);
     if (it == table_.end()) return;
     context = it->second;
@@ -316,7 +316,7 @@ void SerialConnections::CloseSerialPort(int64_t id) {
 void SerialConnections::CloseAllSerialPorts() {
   std::vector<std::shared_ptr<SerialPortContext>> contexts;
   {
-    std::lock_guard<std::mutex> lock(serialTableMutex_);
+    std::lock_guard<std::mutex> lock(serial_table_mutex_);
     for (const auto& entry : table_) contexts.push_back(entry.second);
     table_.clear();
   }
@@ -324,19 +324,19 @@ void SerialConnections::CloseAllSerialPorts() {
 }
 
 bool SerialConnections::IsDeviceOpen(const std::string& device_path) const {
-  std::lock_guard<std::mutex> lock(serialTableMutex_);
+  std::lock_guard<std::mutex> lock(serial_table_mutex_);
   return IsDeviceOpenLocked(device_path);
 }
 
 bool SerialConnections::IsDeviceOpenLocked(const std::string& device_path) const {
   for (const auto& entry : table_) {
-    if (SameDevicePath(entry.second->devicePath, device_path)) return true;
+    if (SameDevicePath(entry.second->device_path, device_path)) return true;
   }
   return false;
 }
 
 size_t SerialConnections::OpenCount() const {
-  std::lock_guard<std::mutex> lock(serialTableMutex_);
+  std::lock_guard<std::mutex> lock(serial_table_mutex_);
   return table_.size();
 }
 

@@ -43,13 +43,13 @@ EncodableMap MakeSerialEvent(int64_t id, const uint8_t* data, size_t size, uint6
 // port that its close had to leave to a reader still in a cancelled read.
 struct SerialPortContext {
   int64_t id = 0;
-  std::string portName;
-  std::string devicePath;                    // what was opened, e.g. \\.\COM3
+  std::string port_name;
+  std::string device_path;                   // what was opened, e.g. \\.\COM3
   std::unique_ptr<SerialPortDevice> device;  // null once closed
   std::atomic<bool> running{false};
-  std::mutex writeMutex;
+  std::mutex write_mutex;
   // Signalled by the reader thread when its loop has ended.
-  CompletionLatch readerEnded;
+  CompletionLatch reader_ended;
 };
 
 // Whether a read that completed with platform error `error` means the port
@@ -104,7 +104,7 @@ class SerialConnections {
   SerialPortApi& api_;
   const EventEmitter emit_;
   const ThreadStarter start_thread_;
-  mutable std::mutex serialTableMutex_;
+  mutable std::mutex serial_table_mutex_;
   std::map<int64_t, std::shared_ptr<SerialPortContext>> table_;
   int64_t next_id_ = 1;
 };

@@ -61,24 +61,24 @@ std::map<std::string, std::string> BuildProperties(const UsbNodeRecord& r,
                                                    const UsbDiagnosticsReport& report) {
   std::map<std::string, std::string> p;
   AddProperty(&p, "设备描述", r.description);
-  AddProperty(&p, "友好名称", r.friendlyName);
-  AddProperty(&p, "设备类", r.className);
-  AddProperty(&p, "类 GUID", r.classGuid);
+  AddProperty(&p, "友好名称", r.friendly_name);
+  AddProperty(&p, "设备类", r.class_name);
+  AddProperty(&p, "类 GUID", r.class_guid);
   AddProperty(&p, "服务", r.service);
-  AddProperty(&p, "驱动键", r.driverKey);
-  AddProperty(&p, "位置信息", r.locationInfo);
-  AddProperty(&p, "父设备实例", r.parentInstanceId);
-  AddProperty(&p, "USB 父实例", r.usbInstanceId);
-  AddProperty(&p, "总线类型", r.busType);
-  AddProperty(&p, "设备状态", r.deviceStatus);
-  AddProperty(&p, "集线器路径", report.hubPath);
+  AddProperty(&p, "驱动键", r.driver_key);
+  AddProperty(&p, "位置信息", r.location_info);
+  AddProperty(&p, "父设备实例", r.parent_instance_id);
+  AddProperty(&p, "USB 父实例", r.usb_instance_id);
+  AddProperty(&p, "总线类型", r.bus_type);
+  AddProperty(&p, "设备状态", r.device_status);
+  AddProperty(&p, "集线器路径", report.hub_path);
   AddProperty(&p, "连接速度", report.speed);
-  if (report.hubPort > 0) AddProperty(&p, "集线器端口", std::to_string(report.hubPort));
-  if (r.problemCode != 0) {
-    AddProperty(&p, "问题代码", std::to_string(r.problemCode) + "（" + r.problemText + "）");
+  if (report.hub_port > 0) AddProperty(&p, "集线器端口", std::to_string(report.hub_port));
+  if (r.problem_code != 0) {
+    AddProperty(&p, "问题代码", std::to_string(r.problem_code) + "（" + r.problem_text + "）");
   }
-  if (r.vendorId != 0 || r.productId != 0) {
-    AddProperty(&p, "VID/PID", FormatVidPid(r.vendorId, r.productId));
+  if (r.vendor_id != 0 || r.product_id != 0) {
+    AddProperty(&p, "VID/PID", FormatVidPid(r.vendor_id, r.product_id));
   }
   return p;
 }
@@ -136,9 +136,9 @@ void AppendDescriptorErrorNotes(const std::vector<UsbHidDescriptorFinding>& find
                     (errors > kErrorsNamedPerNote ? "，前两个：" : "：") + named + "。");
   }
   if (added.empty()) return;
-  if (record.problemCode == kProblemCannotStart || record.problemCode == kProblemDeviceFailed) {
+  if (record.problem_code == kProblemCannotStart || record.problem_code == kProblemDeviceFailed) {
     notes->push_back(
-        "问题代码 " + std::to_string(record.problemCode) + "（" + record.problemText +
+        "问题代码 " + std::to_string(record.problem_code) + "（" + record.problem_text +
         "）很可能由 HID 报告描述符中的错误引起：HID 类驱动无法解析有错误的报告描述符。");
   }
   notes->insert(notes->end(), added.begin(), added.end());
@@ -156,9 +156,9 @@ void InspectHubPort(const UsbDiagnosticsSystem& system, const std::string& usb_i
     report->notes.push_back("该设备不在 USB 集线器端口上，无法用 ETW 抓包或一键复位。");
     return;
   }
-  report->hubPort = port;
+  report->hub_port = port;
   std::string port_node_id;
-  if (tree.NodeInstanceId(port_node, &port_node_id) == 0) report->hubPath = port_node_id;
+  if (tree.NodeInstanceId(port_node, &port_node_id) == 0) report->hub_path = port_node_id;
 
   std::unique_ptr<UsbHub> hub;
   uint32_t hub_port = 0;
@@ -171,23 +171,24 @@ void InspectHubPort(const UsbDiagnosticsSystem& system, const std::string& usb_i
   message.clear();
   if (ReadHubConnectionInfo(*hub, hub_port, &info, &message)) {
     report->speed = std::string(SpeedLabel(info.speed));
-    report->deviceDescriptorLength = info.device_descriptor_length;
+    report->device_descriptor_length = info.device_descriptor_length;
   } else {
     report->notes.push_back(message);
   }
   message.clear();
-  report->configurationDescriptorAvailable = ProbeConfigurationDescriptor(*hub, hub_port, &message);
-  if (!report->configurationDescriptorAvailable && !message.empty()) {
+  report->configuration_descriptor_available =
+      ProbeConfigurationDescriptor(*hub, hub_port, &message);
+  if (!report->configuration_descriptor_available && !message.empty()) {
     report->notes.push_back(message);
   }
-  if (report->configurationDescriptorAvailable) {
-    report->hidDescriptorFindings = ReadHidDescriptorFindings(*hub, hub_port);
+  if (report->configuration_descriptor_available) {
+    report->hid_descriptor_findings = ReadHidDescriptorFindings(*hub, hub_port);
   }
 }
 
 std::string StatusNote(const UsbNodeRecord& r) {
-  return "设备状态：" + r.deviceStatus + "（问题代码 " + std::to_string(r.problemCode) + "：" +
-         r.problemText + "）。" + std::string(ProblemAdvice(r.problemCode));
+  return "设备状态：" + r.device_status + "（问题代码 " + std::to_string(r.problem_code) + "：" +
+         r.problem_text + "）。" + std::string(ProblemAdvice(r.problem_code));
 }
 
 }  // namespace
@@ -307,8 +308,8 @@ void InspectHidCollections(const UsbDiagnosticsSystem& system, const std::string
   bool available = false;
   uint32_t count = 0;
   ProbeHidCollections(system, usb_id, &available, &count, &hid_message);
-  report->reportDescriptorAvailable = available;
-  report->hidCollectionCount = count;
+  report->report_descriptor_available = available;
+  report->hid_collection_count = count;
   if (!available && !hid_message.empty()) report->notes.push_back(hid_message);
 }
 
@@ -316,29 +317,29 @@ void InspectHidCollections(const UsbDiagnosticsSystem& system, const std::string
 // follows them.
 void AppendSummaryNotes(const UsbNodeRecord& record, bool located, UsbDiagnosticsReport* report) {
   std::vector<std::string>& notes = report->notes;
-  if (record.problemCode != 0) notes.insert(notes.begin(), StatusNote(record));
+  if (record.problem_code != 0) notes.insert(notes.begin(), StatusNote(record));
   if (!located) notes.push_back("无法在设备树中定位该节点（设备可能已拔出）。");
-  if (record.busType == "HID") {
-    notes.push_back("该节点是 HID 集合；USB 父设备实例为「" +
-                    (record.usbInstanceId.empty() ? std::string("未知") : record.usbInstanceId) +
-                    "」。");
+  if (record.bus_type == "HID") {
+    notes.push_back(
+        "该节点是 HID 集合；USB 父设备实例为「" +
+        (record.usb_instance_id.empty() ? std::string("未知") : record.usb_instance_id) + "」。");
   }
-  if (report->deviceDescriptorLength > 0) {
-    notes.push_back("USB 设备描述符长度：" + std::to_string(report->deviceDescriptorLength) +
+  if (report->device_descriptor_length > 0) {
+    notes.push_back("USB 设备描述符长度：" + std::to_string(report->device_descriptor_length) +
                     " 字节。");
   }
-  if (report->hidCollectionCount > 0) {
-    notes.push_back("HID 集合数：" + std::to_string(report->hidCollectionCount) +
+  if (report->hid_collection_count > 0) {
+    notes.push_back("HID 集合数：" + std::to_string(report->hid_collection_count) +
                     "（含嵌套 Link Collection）。");
   }
-  if (!report->configurationDescriptorAvailable) {
+  if (!report->configuration_descriptor_available) {
     notes.push_back("USB 配置描述符不可读（设备可能未启动，或集线器拒绝了 GET_DESCRIPTOR 请求）。");
   }
-  if (!report->reportDescriptorAvailable) {
+  if (!report->report_descriptor_available) {
     notes.push_back("HID 报告描述符不可读（没有可用的 HID 集合或 HID 类驱动未加载）。");
   }
   // Before the all-clear, which a broken descriptor must not be followed by.
-  AppendDescriptorErrorNotes(report->hidDescriptorFindings, record, &notes);
+  AppendDescriptorErrorNotes(report->hid_descriptor_findings, record, &notes);
   if (notes.empty()) notes.push_back("未发现问题：设备已启动，USB / HID 描述符可读取。");
 }
 
@@ -360,7 +361,7 @@ bool ReadUsbDiagnostics(const UsbDiagnosticsSystem& system, const std::string& i
   }
   const auto listed =
       std::find_if(listing.begin(), listing.end(), [&instance_id](const UsbNodeRecord& r) {
-        return EqualsIgnoreAsciiCase(r.instanceId, instance_id);
+        return EqualsIgnoreAsciiCase(r.instance_id, instance_id);
       });
   const bool found = listed != listing.end();
   uint32_t node = 0;
@@ -374,14 +375,14 @@ bool ReadUsbDiagnostics(const UsbDiagnosticsSystem& system, const std::string& i
   UsbNodeRecord record =
       found ? std::move(*listed)
             : BuildUsbNodeRecord(*system.nodes.tree, *system.nodes.properties, node, instance_id);
-  if (record.instanceId.empty()) record.instanceId = instance_id;
-  if (!located && !record.instanceId.empty()) {
-    located = LocateDeviceNode(system, record.instanceId, &node);
+  if (record.instance_id.empty()) record.instance_id = instance_id;
+  if (!located && !record.instance_id.empty()) {
+    located = LocateDeviceNode(system, record.instance_id, &node);
   }
   if (located) report->ancestors = ReadAncestors(system, node);
 
   const std::string usb_id =
-      record.usbInstanceId.empty() ? record.instanceId : record.usbInstanceId;
+      record.usb_instance_id.empty() ? record.instance_id : record.usb_instance_id;
   InspectHubPort(system, usb_id, report);
   InspectHidCollections(system, usb_id, report);
   report->properties = BuildProperties(record, *report);
@@ -409,16 +410,17 @@ EncodableValue UsbDiagnosticsMap(const UsbDiagnosticsReport& report) {
   EncodableList notes;
   for (const std::string& note : report.notes) notes.push_back(EncodableValue(note));
   put("notes", EncodableValue(std::move(notes)));
-  put("hubPath", EncodableValue(report.hubPath));
-  put("hubPort", EncodableValue(static_cast<int64_t>(report.hubPort)));
+  put("hubPath", EncodableValue(report.hub_path));
+  put("hubPort", EncodableValue(static_cast<int64_t>(report.hub_port)));
   put("speed", EncodableValue(report.speed));
   put("deviceDescriptorLength",
-      EncodableValue(static_cast<int64_t>(report.deviceDescriptorLength)));
-  put("configurationDescriptorAvailable", EncodableValue(report.configurationDescriptorAvailable));
-  put("reportDescriptorAvailable", EncodableValue(report.reportDescriptorAvailable));
-  put("hidCollectionCount", EncodableValue(static_cast<int64_t>(report.hidCollectionCount)));
+      EncodableValue(static_cast<int64_t>(report.device_descriptor_length)));
+  put("configurationDescriptorAvailable",
+      EncodableValue(report.configuration_descriptor_available));
+  put("reportDescriptorAvailable", EncodableValue(report.report_descriptor_available));
+  put("hidCollectionCount", EncodableValue(static_cast<int64_t>(report.hid_collection_count)));
   EncodableList findings;
-  for (const UsbHidDescriptorFinding& item : report.hidDescriptorFindings) {
+  for (const UsbHidDescriptorFinding& item : report.hid_descriptor_findings) {
     findings.push_back(EncodableValue(EncodableMap{
         {EncodableValue("interfaceNumber"),
          EncodableValue(static_cast<int64_t>(item.interface_number))},

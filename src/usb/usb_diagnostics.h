@@ -42,15 +42,15 @@ struct UsbDiagnosticsReport {
   std::vector<UsbNodeRecord> ancestors;
   std::map<std::string, std::string> properties;
   std::vector<std::string> notes;
-  std::string hubPath;
-  uint32_t hubPort = 0;
+  std::string hub_path;
+  uint32_t hub_port = 0;
   std::string speed;
-  uint32_t deviceDescriptorLength = 0;
-  bool configurationDescriptorAvailable = false;
-  bool reportDescriptorAvailable = false;
-  uint32_t hidCollectionCount = 0;
+  uint32_t device_descriptor_length = 0;
+  bool configuration_descriptor_available = false;
+  bool report_descriptor_available = false;
+  uint32_t hid_collection_count = 0;
   // Interface by interface, in the order of the configuration descriptor.
-  std::vector<UsbHidDescriptorFinding> hidDescriptorFindings;
+  std::vector<UsbHidDescriptorFinding> hid_descriptor_findings;
 };
 
 // Everything the diagnostics talk to.

@@ -117,7 +117,7 @@ bool IsUsbDeviceInstanceId(std::string_view instance_id) {
 }
 
 std::string FindUsbNodeInstanceId(DeviceTree& tree, uint32_t node, const UsbNodeRecord& record) {
-  if (IsUsbDeviceInstanceId(record.instanceId)) return record.instanceId;
+  if (IsUsbDeviceInstanceId(record.instance_id)) return record.instance_id;
   uint32_t current = node;
   for (int examined = 1;; ++examined) {
     std::string id;
@@ -132,28 +132,28 @@ std::string FindUsbNodeInstanceId(DeviceTree& tree, uint32_t node, const UsbNode
 UsbNodeRecord BuildUsbNodeRecord(DeviceTree& tree, DevNodeProperties& properties, uint32_t node,
                                  const std::string& instance_id_hint) {
   UsbNodeRecord record;
-  record.instanceId = instance_id_hint;
-  if (record.instanceId.empty() && tree.NodeInstanceId(node, &record.instanceId) != 0) {
-    record.instanceId.clear();
+  record.instance_id = instance_id_hint;
+  if (record.instance_id.empty() && tree.NodeInstanceId(node, &record.instance_id) != 0) {
+    record.instance_id.clear();
   }
   record.description =
       properties.ReadDevNodeRegistryString(node, DevNodeProperty::kDeviceDescription);
-  record.friendlyName = properties.ReadDevNodeRegistryString(node, DevNodeProperty::kFriendlyName);
-  record.className = properties.ReadDevNodeRegistryString(node, DevNodeProperty::kClass);
+  record.friendly_name = properties.ReadDevNodeRegistryString(node, DevNodeProperty::kFriendlyName);
+  record.class_name = properties.ReadDevNodeRegistryString(node, DevNodeProperty::kClass);
   // A USB instance ID wins over the HID class; anything else is taken as USB.
-  const bool hid_node = !StartsWithIgnoringCase(record.instanceId, "USB\\") &&
-                        (StartsWithIgnoringCase(record.instanceId, "HID\\") ||
-                         AsciiUpper(record.className) == "HIDCLASS");
-  record.busType = hid_node ? "HID" : "USB";
-  record.classGuid = properties.ReadDevNodeRegistryString(node, DevNodeProperty::kClassGuid);
+  const bool hid_node = !StartsWithIgnoringCase(record.instance_id, "USB\\") &&
+                        (StartsWithIgnoringCase(record.instance_id, "HID\\") ||
+                         AsciiUpper(record.class_name) == "HIDCLASS");
+  record.bus_type = hid_node ? "HID" : "USB";
+  record.class_guid = properties.ReadDevNodeRegistryString(node, DevNodeProperty::kClassGuid);
   record.service = properties.ReadDevNodeRegistryString(node, DevNodeProperty::kService);
-  record.driverKey = properties.ReadDevNodeRegistryString(node, DevNodeProperty::kDriver);
-  record.locationInfo =
+  record.driver_key = properties.ReadDevNodeRegistryString(node, DevNodeProperty::kDriver);
+  record.location_info =
       properties.ReadDevNodeRegistryString(node, DevNodeProperty::kLocationInformation);
   uint32_t parent = 0;
   if (tree.ParentNode(node, &parent) == 0) {
     std::string parent_id;
-    if (tree.NodeInstanceId(parent, &parent_id) == 0) record.parentInstanceId = parent_id;
+    if (tree.NodeInstanceId(parent, &parent_id) == 0) record.parent_instance_id = parent_id;
   }
   uint32_t status = 0;
   uint32_t problem = 0;
@@ -163,23 +163,23 @@ UsbNodeRecord BuildUsbNodeRecord(DeviceTree& tree, DevNodeProperties& properties
       problem = kProblemPhantom;
       status = 0;
     }
-    record.problemCode = problem;
-    record.problemText = ProblemText(problem);
+    record.problem_code = problem;
+    record.problem_text = ProblemText(problem);
     if (problem == kProblemDisabled) {
-      record.deviceStatus = "已禁用";
+      record.device_status = "已禁用";
     } else if (problem != 0) {
-      record.deviceStatus = "有问题";
+      record.device_status = "有问题";
     } else if ((status & kDnStarted) != 0) {
-      record.deviceStatus = "已启动";
+      record.device_status = "已启动";
     } else {
-      record.deviceStatus = "未知";
+      record.device_status = "未知";
     }
   } else {
-    record.deviceStatus = "未知";
+    record.device_status = "未知";
   }
-  record.isHidCollection = AsciiUpper(record.instanceId).find("&COL") != std::string::npos;
-  ParseVidPid(record.instanceId, &record.vendorId, &record.productId);
-  record.usbInstanceId = FindUsbNodeInstanceId(tree, node, record);
+  record.is_hid_collection = AsciiUpper(record.instance_id).find("&COL") != std::string::npos;
+  ParseVidPid(record.instance_id, &record.vendor_id, &record.product_id);
+  record.usb_instance_id = FindUsbNodeInstanceId(tree, node, record);
   return record;
 }
 
@@ -188,24 +188,24 @@ EncodableValue UsbNodeMap(const UsbNodeRecord& r) {
   auto put = [&map](const char* key, EncodableValue value) {
     map[EncodableValue(key)] = std::move(value);
   };
-  put("instanceId", EncodableValue(r.instanceId));
+  put("instanceId", EncodableValue(r.instance_id));
   put("description", EncodableValue(r.description));
-  put("friendlyName", EncodableValue(r.friendlyName));
-  put("className", EncodableValue(r.className));
-  put("classGuid", EncodableValue(r.classGuid));
+  put("friendlyName", EncodableValue(r.friendly_name));
+  put("className", EncodableValue(r.class_name));
+  put("classGuid", EncodableValue(r.class_guid));
   put("service", EncodableValue(r.service));
-  put("driverKey", EncodableValue(r.driverKey));
-  put("parentInstanceId", EncodableValue(r.parentInstanceId));
-  put("locationInfo", EncodableValue(r.locationInfo));
-  put("busType", EncodableValue(r.busType));
-  put("problemCode", EncodableValue(static_cast<int64_t>(r.problemCode)));
-  put("problemText", EncodableValue(r.problemText));
-  put("deviceStatus", EncodableValue(r.deviceStatus));
-  put("isHidCollection", EncodableValue(r.isHidCollection));
-  put("vendorId", EncodableValue(static_cast<int64_t>(r.vendorId)));
-  put("productId", EncodableValue(static_cast<int64_t>(r.productId)));
-  put("usbInstanceId", EncodableValue(r.usbInstanceId));
-  put("hasHidCollections", EncodableValue(r.hasHidCollections));
+  put("driverKey", EncodableValue(r.driver_key));
+  put("parentInstanceId", EncodableValue(r.parent_instance_id));
+  put("locationInfo", EncodableValue(r.location_info));
+  put("busType", EncodableValue(r.bus_type));
+  put("problemCode", EncodableValue(static_cast<int64_t>(r.problem_code)));
+  put("problemText", EncodableValue(r.problem_text));
+  put("deviceStatus", EncodableValue(r.device_status));
+  put("isHidCollection", EncodableValue(r.is_hid_collection));
+  put("vendorId", EncodableValue(static_cast<int64_t>(r.vendor_id)));
+  put("productId", EncodableValue(static_cast<int64_t>(r.product_id)));
+  put("usbInstanceId", EncodableValue(r.usb_instance_id));
+  put("hasHidCollections", EncodableValue(r.has_hid_collections));
   return EncodableValue(std::move(map));
 }
 

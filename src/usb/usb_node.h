@@ -40,24 +40,24 @@ class DevNodeProperties {
 };
 
 struct UsbNodeRecord {
-  std::string instanceId;
+  std::string instance_id;
   std::string description;
-  std::string friendlyName;
-  std::string className;
-  std::string classGuid;
+  std::string friendly_name;
+  std::string class_name;
+  std::string class_guid;
   std::string service;
-  std::string driverKey;
-  std::string parentInstanceId;
-  std::string locationInfo;
-  std::string busType;
-  uint32_t problemCode = 0;
-  std::string problemText;
-  std::string deviceStatus;
-  bool isHidCollection = false;
-  uint32_t vendorId = 0;
-  uint32_t productId = 0;
-  std::string usbInstanceId;
-  bool hasHidCollections = false;
+  std::string driver_key;
+  std::string parent_instance_id;
+  std::string location_info;
+  std::string bus_type;
+  uint32_t problem_code = 0;
+  std::string problem_text;
+  std::string device_status;
+  bool is_hid_collection = false;
+  uint32_t vendor_id = 0;
+  uint32_t product_id = 0;
+  std::string usb_instance_id;
+  bool has_hid_collections = false;
 };
 
 // The short text of a problem number ("" for 0).

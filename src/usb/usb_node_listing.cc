@@ -14,7 +14,7 @@ constexpr int kHidMarkSteps = 4;
 
 constexpr uint32_t kInterfaceFlags = kDigcfPresent | kDigcfDeviceInterface;
 
-bool IsHid(const UsbNodeRecord& record) { return record.busType == "HID"; }
+bool IsHid(const UsbNodeRecord& record) { return record.bus_type == "HID"; }
 
 }  // namespace
 
@@ -61,16 +61,16 @@ bool ListUsbDeviceNodes(const UsbNodeSystem& system, bool include_hid_children,
   for (const auto& entry : table) {
     const UsbNodeRecord& record = entry.second;
     if (!IsHid(record)) continue;
-    std::string id = record.parentInstanceId;
+    std::string id = record.parent_instance_id;
     for (int step = 0; step < kHidMarkSteps; ++step) {
       auto above = table.find(AsciiUpper(id));
       if (id.empty() || above == table.end()) break;
-      above->second.hasHidCollections = true;
-      id = above->second.parentInstanceId;
+      above->second.has_hid_collections = true;
+      id = above->second.parent_instance_id;
     }
-    if (!record.usbInstanceId.empty()) {
-      auto usb = table.find(AsciiUpper(record.usbInstanceId));
-      if (usb != table.end()) usb->second.hasHidCollections = true;
+    if (!record.usb_instance_id.empty()) {
+      auto usb = table.find(AsciiUpper(record.usb_instance_id));
+      if (usb != table.end()) usb->second.has_hid_collections = true;
     }
   }
 
@@ -81,7 +81,7 @@ bool ListUsbDeviceNodes(const UsbNodeSystem& system, bool include_hid_children,
   // The table's keys are the upper-cased IDs in byte order already; a stable
   // partition keeps that order inside both groups.
   std::stable_partition(nodes->begin(), nodes->end(),
-                        [](const UsbNodeRecord& r) { return r.problemCode == 0; });
+                        [](const UsbNodeRecord& r) { return r.problem_code == 0; });
   return true;
 }
 

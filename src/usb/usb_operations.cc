@@ -5,9 +5,9 @@ namespace vek_native {
 EncodableValue UsbResetResultMap(const UsbResetResult& result) {
   EncodableMap map;
   map[EncodableValue("success")] = EncodableValue(result.success);
-  map[EncodableValue("elapsedMs")] = EncodableValue(static_cast<int64_t>(result.elapsedMs));
+  map[EncodableValue("elapsedMs")] = EncodableValue(static_cast<int64_t>(result.elapsed_ms));
   map[EncodableValue("message")] = EncodableValue(result.message);
-  map[EncodableValue("vidPid")] = EncodableValue(result.vidPid);
+  map[EncodableValue("vidPid")] = EncodableValue(result.vid_pid);
   return EncodableValue(std::move(map));
 }
 

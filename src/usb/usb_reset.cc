@@ -59,9 +59,9 @@ bool CycleHubPort(UsbHub& hub, uint32_t port, std::string* message) {
 std::string FormatUsbResetResultFile(const UsbResetResult& result) {
   std::string text;
   text += "success=" + std::string(result.success ? "1" : "0") + "\n";
-  text += "elapsedMs=" + std::to_string(result.elapsedMs) + "\n";
+  text += "elapsedMs=" + std::to_string(result.elapsed_ms) + "\n";
   text += "message=" + BlankLineBreaks(result.message) + "\n";
-  text += "vidPid=" + result.vidPid + "\n";
+  text += "vidPid=" + result.vid_pid + "\n";
   return text;
 }
 
@@ -72,7 +72,7 @@ uint32_t RunUsbPortReset(const UsbResetContext& context, const std::string& inst
   if (!ParseUsbInstanceId(instance_id, &parsed)) {
     result.message = kInvalidIdMessage;
   } else {
-    result.vidPid = FormatVidPid(parsed.vendor_id, parsed.product_id);
+    result.vid_pid = FormatVidPid(parsed.vendor_id, parsed.product_id);
     const uint64_t t0 = context.now_micros();
     std::unique_ptr<UsbHub> hub;
     uint32_t port = 0;
@@ -84,7 +84,7 @@ uint32_t RunUsbPortReset(const UsbResetContext& context, const std::string& inst
       const uint64_t t1 = context.now_micros();
       // A clock that stepped back counts as no time rather than wrapping.
       const uint64_t spent = t1 > t0 ? t1 - t0 : 0;
-      result.elapsedMs = (spent + 999) / 1000;
+      result.elapsed_ms = (spent + 999) / 1000;
       hub.reset();
       result.success = cycled;
       result.message = cycled ? kResetSucceededMessage : message;
@@ -123,10 +123,10 @@ bool ResetUsbDevice(const UsbResetContext& context, const std::string& instance_
 
   result->success = MetaValue(text, "success") == "1";
   uint32_t elapsed = 0;
-  if (ParseUnsignedNumber(MetaValue(text, "elapsedMs"), &elapsed)) result->elapsedMs = elapsed;
+  if (ParseUnsignedNumber(MetaValue(text, "elapsedMs"), &elapsed)) result->elapsed_ms = elapsed;
   result->message = MetaValue(text, "message");
-  result->vidPid = MetaValue(text, "vidPid");
-  if (result->vidPid.empty()) result->vidPid = FormatVidPid(parsed.vendor_id, parsed.product_id);
+  result->vid_pid = MetaValue(text, "vidPid");
+  if (result->vid_pid.empty()) result->vid_pid = FormatVidPid(parsed.vendor_id, parsed.product_id);
   if (run.exit_code == 0 && result->success) {
     if (message != nullptr) *message = result->message;
     return true;

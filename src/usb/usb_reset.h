@@ -22,9 +22,9 @@ constexpr uint32_t kResetWaitLimitMs = 30000;
 
 struct UsbResetResult {
   bool success = false;
-  uint64_t elapsedMs = 0;
+  uint64_t elapsed_ms = 0;
   std::string message;
-  std::string vidPid;
+  std::string vid_pid;
 };
 
 // What a reset needs from the system.
@@ -39,8 +39,8 @@ struct UsbResetContext {
 // The port-cycle request. On failure `message` (optional) carries the error.
 bool CycleHubPort(UsbHub& hub, uint32_t port, std::string* message);
 
-// The result file's text: success, elapsedMs, message (line breaks blanked)
-// and vidPid, one line each.
+// The result file's text: success, elapsed_ms, message (line breaks blanked)
+// and vid_pid, one line each.
 std::string FormatUsbResetResultFile(const UsbResetResult& result);
 
 // The reset itself; writes the result file at `result_path` and returns the

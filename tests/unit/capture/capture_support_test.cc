@@ -63,7 +63,7 @@ TEST(CaptureSupportTest, TheReplyMap) {
                                          EncodableValue("Microsoft-Windows-USB-USBXHCI")}));
   // An invalid ID stops first, and its bytes must not make the reply undecodable.
   EXPECT_FALSE(ProbeUsbCaptureSupport(q, "HID\\X\xff", &caps));
-  EXPECT_EQ(caps.systemBuild, 0u);
+  EXPECT_EQ(caps.system_build, 0u);
   EXPECT_EQ(caps.reason, "usbInstanceId 不是有效的 USB 设备实例路径：HID\\X\xEF\xBF\xBD");
 }
 

@@ -62,7 +62,7 @@ TEST(ParseHidDescriptorEventsTest, FixtureGivesTheLastDescriptorPerInterfaceInOr
   EXPECT_TRUE(ParseHidDescriptorEvents(xml, 0x046D, 0xC52B, -1, &captures));
   ASSERT_EQ(captures.size(), 2u);
   EXPECT_EQ(BytesToHex(captures[0].descriptor), kKeyboard);
-  EXPECT_EQ(captures[1].declaredLength, 62);  // "0" is replaced by the byte count
+  EXPECT_EQ(captures[1].declared_length, 62);  // "0" is replaced by the byte count
 }
 
 // The reader's invariants (one record per interface, in order, of the wanted
@@ -83,7 +83,7 @@ TEST(ParseHidDescriptorEventsTest, WhichEventsCount) {
     ParseHidDescriptorEvents(event, 0x046D, 0xC52B, wanted, &captures);
     ASSERT_EQ(captures.size(), expected == -2 ? 0u : 1u) << event;
     if (!captures.empty()) {
-      EXPECT_EQ(captures[0].interfaceNumber, expected);
+      EXPECT_EQ(captures[0].interface_number, expected);
     }
   }
   // A declared length of at least 1 counts; the path is decoded and made valid UTF-8.
@@ -92,9 +92,9 @@ TEST(ParseHidDescriptorEventsTest, WhichEventsCount) {
       HidEvent(kMi0, "0501", "1133", "0x10") + HidEvent(kNoMi, "0501", "1133", "4294967295"),
       0x046D, 0xC52B, -1, &captures);
   ASSERT_EQ(captures.size(), 2u);
-  EXPECT_EQ(captures[0].declaredLength, 2);
-  EXPECT_EQ(captures[1].declaredLength, 16);
-  EXPECT_EQ(captures[1].instancePath, "USB\\VID_046D&PID_C52B&MI_00\\7&1&\xEF\xBF\xBD");
+  EXPECT_EQ(captures[0].declared_length, 2);
+  EXPECT_EQ(captures[1].declared_length, 16);
+  EXPECT_EQ(captures[1].instance_path, "USB\\VID_046D&PID_C52B&MI_00\\7&1&\xEF\xBF\xBD");
 }
 
 TEST(ParseTraceEventsTest, DataFieldsAndThePayload) {
@@ -119,7 +119,7 @@ TEST(ParseTraceEventsTest, DataFieldsAndThePayload) {
   };
   for (const auto& [candidates, expected] : payloads) {
     const PayloadChoice choice = SelectPayloadHex(candidates);
-    EXPECT_EQ(choice.hex + (choice.isSetup ? " setup" : ""), expected);
+    EXPECT_EQ(choice.hex + (choice.is_setup ? " setup" : ""), expected);
   }
 }
 
@@ -128,7 +128,7 @@ TEST(ParseTraceEventsTest, LevelsIdsAndMessages) {
   const auto events =
       Parse(Event("Vendor", "<EventID> 0x3C </EventID><Level>4294967295</Level>", "", "\xFF"));
   ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].eventId, 60u);
+  EXPECT_EQ(events[0].event_id, 60u);
   EXPECT_EQ(events[0].level + " " + events[0].message, "Level -1 Vendor：\xEF\xBF\xBD");
 }
 
@@ -158,21 +158,21 @@ TEST(ParseTraceEventsTest, EnumerationFixture) {
   const int64_t wall = 1714586400000000;   // 18:00:00 local (+08:00)
   const auto events = Parse(xml, true, start, wall);
   ASSERT_EQ(events.size(), 7u);
-  EXPECT_EQ(events[0].offsetMs, 250);
-  EXPECT_EQ(events[0].timestampUs, start + 250000);
+  EXPECT_EQ(events[0].offset_ms, 250);
+  EXPECT_EQ(events[0].timestamp_us, start + 250000);
   EXPECT_EQ(events[0].message, "USB 3.x 集线器（USBHUB3）：Start of USB Device Enumeration");
   // New USB device information: the configuration descriptor one byte per element.
-  EXPECT_EQ(events[1].dataHex,
+  EXPECT_EQ(events[1].data_hex,
             "09023B00020100A0320904000001030101000921110100012241000705810308000A0904010001030102"
             "00092111010001224A000705820308000A");
   EXPECT_EQ(events[1].fields.at("fid_ConfigurationDescriptorLength"), "59");
   // A control transfer with a setup packet: GET_DESCRIPTOR(configuration).
-  EXPECT_EQ(events[2].dataHex, "800600020000FF00");
+  EXPECT_EQ(events[2].data_hex, "800600020000FF00");
   EXPECT_EQ(events[2].fields.at("wValue"), "0x0200");
   EXPECT_EQ(events[4].message, "HID 类驱动发布报告描述符（63 字节）");
-  EXPECT_EQ(events[4].dataHex, kKeyboard);
+  EXPECT_EQ(events[4].data_hex, kKeyboard);
   EXPECT_EQ(events[5].message, "HID 类驱动（HIDCLASS）事件 #2");
-  EXPECT_EQ(events[6].offsetMs, 1500);
+  EXPECT_EQ(events[6].offset_ms, 1500);
   EXPECT_EQ(Parse(xml, false, start, wall).size(), 6u);
 }
 

@@ -14,11 +14,11 @@ const std::string kDirectory = "C:\\Users\\u\\AppData\\Local\\Temp\\vek_tool_usb
 // The meta file's exact text is the helper test's.
 TEST(UsbCaptureTest, MetaFileAndSummary) {
   UsbCaptureMeta meta;
-  meta.capturedAt = "2026-01-02\r\n 03:04";
+  meta.captured_at = "2026-01-02\r\n 03:04";
   meta.error = " bad\nthing";
   // Line breaks go from the texts.
   const UsbCaptureMeta back = ParseUsbCaptureMeta(FormatUsbCaptureMeta(meta));
-  EXPECT_EQ(back.capturedAt + "|" + back.error, "2026-01-02 03:04| badthing");
+  EXPECT_EQ(back.captured_at + "|" + back.error, "2026-01-02 03:04| badthing");
   EXPECT_EQ(BuildUsbCaptureSummary({}, {"A", "B", "C"}, true),
             "抓取到 0 个事件（0 条含数据负载），来自 0 个提供程序；未能启用：A、B、C"
             "；事件数量超过上限 20000，已截断。");
@@ -81,9 +81,9 @@ TEST(UsbCaptureTest, Caller) {
   ASSERT_TRUE(capture(kDevice, support)) << error;
   EXPECT_FALSE(cancelled);
   EXPECT_NE(launcher.started_parameters.find("\" 2000 1 5000 \""), std::string::npos);  // clamped
-  EXPECT_EQ(result.events.at(0).offsetMs, 250);
+  EXPECT_EQ(result.events.at(0).offset_ms, 250);
   EXPECT_EQ(result.summary, "抓取到 1 个事件（1 条含数据负载），来自 1 个提供程序；未能启用：X。");
-  EXPECT_EQ(files.files.count(result.tracePath), 1u);  // kept for the user
+  EXPECT_EQ(files.files.count(result.trace_path), 1u);  // kept for the user
   const EncodableMap map = std::get<EncodableMap>(UsbCaptureResultToValue(result));
   EXPECT_EQ(map.size(), 9u);
   EXPECT_EQ(map.at(EncodableValue("vidPid")), EncodableValue("046d:c52b"));

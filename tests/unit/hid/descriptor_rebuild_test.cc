@@ -35,9 +35,9 @@ TEST(SynthesizeDescriptorTest, ByteForByte) {
   CapabilitySet s = Caps(0x01, 0x02, 5, 0, 0);
   s.buttons[kHidInput] = {Buttons(0x09, 0, 1, 3, 0x02, 3)};
   s.values[kHidInput] = {Value(0x01, 0, 0x30, 8, 2, -127, 127)};
-  s.values[kHidInput][0].IsRange = true;
-  s.values[kHidInput][0].UsageMax = 0x31;
-  s.values[kHidInput][0].IsAbsolute = false;
+  s.values[kHidInput][0].is_range = true;
+  s.values[kHidInput][0].usage_max = 0x31;
+  s.values[kHidInput][0].is_absolute = false;
   // Input length 5 is the zero ID byte and a 4-byte report: 19 bits of
   // fields and 13 of padding.
   cases.emplace_back("a mouse: buttons, relative axes, padding", s,
@@ -67,11 +67,11 @@ TEST(SynthesizeDescriptorTest, ByteForByte) {
   s = Caps(0x0D, 0x04, 0, 0, 0);
   s.values[kHidInput] = {Value(0x0D, 0, 0x30, 32, 1, -129, 100000),
                          Value(0x01, 0, 0x38, 0, 0, -1, 1)};
-  s.values[kHidInput][0].PhysicalMax = -1;
-  s.values[kHidInput][0].HasNull = s.values[kHidInput][1].HasNull = true;
-  s.values[kHidInput][1].IsAbsolute = false;
+  s.values[kHidInput][0].physical_max = -1;
+  s.values[kHidInput][0].has_null = s.values[kHidInput][1].has_null = true;
+  s.values[kHidInput][1].is_absolute = false;
   s.buttons[kHidInput] = {Buttons(0x09, 0, 1, 1, 0x06, 0)};
-  s.buttons[kHidInput][0].IsAbsolute = false;
+  s.buttons[kHidInput][0].is_absolute = false;
   cases.emplace_back("no length limit; null state, physical range, wide values, defaults", s,
                      "05 0D 09 04 A1 01 05 09 15 00 25 01 75 01 95 01 09 01 81 06 "
                      "05 0D 16 7F FF 27 A0 86 01 00 35 00 45 FF 75 20 95 01 09 30 81 42 "

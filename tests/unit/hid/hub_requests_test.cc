@@ -159,9 +159,9 @@ std::vector<uint8_t> Descriptor(const EncodableMap& report) {
 
 TEST_F(UsbSideTest, ReadsARealCompositeKeyboard) {
   const UsbDescriptorRecord record = Read(kCol01);
-  EXPECT_EQ(record.usbError + record.reportDescriptorError, "");
+  EXPECT_EQ(record.usb_error + record.report_descriptor_error, "");
   EXPECT_TRUE(record.valid);
-  EXPECT_EQ(record.usbInstanceId, kDevice);
+  EXPECT_EQ(record.usb_instance_id, kDevice);
   EXPECT_EQ(std::vector<int>({record.idVendor, record.speed, record.address,
                               static_cast<int>(record.configurations.at(0).interfaces.size())}),
             std::vector<int>({0x04d9, 2, 7, 2}));
@@ -169,8 +169,8 @@ TEST_F(UsbSideTest, ReadsARealCompositeKeyboard) {
   // interface (&MI_01, declaring 101 bytes) is asked first, all on port 3.
   EXPECT_EQ(Asked(2), "0/0/9 0/0/59");
   EXPECT_EQ(Asked(kReport), "I0/1/101");
-  EXPECT_EQ(record.reportDescriptorInterface, 1);
-  EXPECT_EQ(record.reportDescriptor, ReportDescriptor(101));
+  EXPECT_EQ(record.report_descriptor_interface, 1);
+  EXPECT_EQ(record.report_descriptor, ReportDescriptor(101));
   EXPECT_EQ(record.strings, (std::map<uint8_t, std::string>{{2, "USB Keyboard"}}));
   for (const auto& request : hub_->requests) EXPECT_EQ(request.port, 3u);
 }
@@ -184,7 +184,7 @@ TEST_F(UsbSideTest, ConfigurationReads) {
   // A 5-byte header is a failed request; the whole is asked for at once.
   SetUp();
   Keyboard().Set(2, 0, 0, 0x80, std::vector<uint8_t>(whole.begin(), whole.begin() + 5));
-  EXPECT_EQ(Read(kPath0).usbError, "读取 USB 配置描述符失败");
+  EXPECT_EQ(Read(kPath0).usb_error, "读取 USB 配置描述符失败");
   EXPECT_EQ(Asked(2), "0/0/9 0/0/4096");
 }
 
@@ -210,13 +210,13 @@ TEST_F(UsbSideTest, ReportDescriptorAttempts) {
   Keyboard().Set(kReport, 0, 0, 0x80, {0x03, 0x00, 0x00, 0x00});
   Keyboard().Set(kReport, 0, 1, 0x80, {0x05, 0x01});
   UsbDescriptorRecord record = Read(kCol01);
-  EXPECT_EQ(record.reportDescriptorInterface, 0);
-  EXPECT_EQ(record.reportDescriptor, ReportDescriptor(62));
+  EXPECT_EQ(record.report_descriptor_interface, 0);
+  EXPECT_EQ(record.report_descriptor, ReportDescriptor(62));
   // Nothing answers: interface 1 (declared 101, then 64 bytes) to the
   // interface, to the device with wIndex 0 and 1; then interface 0.
   SetUp();
   RefuseReportDescriptors();
-  EXPECT_EQ(Read(kCol01).reportDescriptorError,
+  EXPECT_EQ(Read(kCol01).report_descriptor_error,
             "USB GET_DESCRIPTOR(0x22) 请求失败（接口 1、0，0x81 Interface 与 0x80 Device "
             "收件人均失败，GetLastError=31）");
   EXPECT_EQ(Asked(kReport), "I0/1/101 I0/1/64 0/0/101 0/0/64 0/1/101 0/1/64 I0/0/62 0/0/62 0/0/62");
@@ -226,8 +226,8 @@ TEST_F(UsbSideTest, ReportDescriptorAttempts) {
   Keyboard().Set(kReport, 0, 0, 0x81, ReportDescriptor(40));
   Keyboard().descriptors.erase({kReport, 0, 1, 0x81});
   record = Read(kPath0);
-  EXPECT_TRUE(record.reportDescriptor.empty());
-  EXPECT_EQ(record.usbError + record.reportDescriptorError,
+  EXPECT_TRUE(record.report_descriptor.empty());
+  EXPECT_EQ(record.usb_error + record.report_descriptor_error,
             "USB GET_DESCRIPTOR(0x22) 返回被截断（接口 0，40/63 字节）");
 
   const std::pair<uint32_t, std::vector<uint32_t>> lengths[] = {{0, {1024, 255, 64}},
@@ -264,7 +264,7 @@ TEST_F(UsbSideTest, EachStopHasItsMessage) {
     Keyboard().refusal_error = c.first == kRefused ? 5 : 31;
     if (c.first == kShort) Keyboard().Set(1, 0, 0, 0x80, {18, 1, 0, 2, 0, 0, 0, 64});
     const UsbDescriptorRecord record = Read(kPath0);
-    EXPECT_EQ(record.usbError, c.second) << c.first;
+    EXPECT_EQ(record.usb_error, c.second) << c.first;
     EXPECT_EQ(record.valid, c.first == kReadOnly || c.first == kRefused) << c.first;
   }
 }

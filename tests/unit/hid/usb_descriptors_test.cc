@@ -96,7 +96,7 @@ TEST(UsbDescriptorsTest, ConfigurationWalkEdges) {
   for (const auto& c : cases) {
     const UsbConfigurationRecord config = ParseConfiguration(FromHex(c.hex));
     EXPECT_EQ(Outline(config), c.outline) << c.hex;
-    EXPECT_EQ(config.interfaces.back().classDescriptors, c.class_descriptors) << c.hex;
+    EXPECT_EQ(config.interfaces.back().class_descriptors, c.class_descriptors) << c.hex;
   }
   EXPECT_TRUE(ParseConfiguration(FromHex("0902090000010000")).raw.empty());  // no header
 
@@ -108,7 +108,7 @@ TEST(UsbDescriptorsTest, ConfigurationWalkEdges) {
   const UsbConfigurationRecord config = ParseConfiguration(bytes);
   ASSERT_EQ(config.interfaces.size(), kMaxInterfaces);
   EXPECT_EQ(config.interfaces[0].endpoints.size(), kMaxEndpoints);
-  EXPECT_EQ(config.interfaces[0].classDescriptors.size(), kMaxClassDescriptors);
+  EXPECT_EQ(config.interfaces[0].class_descriptors.size(), kMaxClassDescriptors);
   EXPECT_EQ(config.interfaces.back().bInterfaceNumber, 63);
 }
 

@@ -64,10 +64,10 @@ TEST_F(UsbDiagnosticsTest, AHealthyDeviceReportsHubFactsAndCollections) {
                                     {DevNodeProperty::kDriver, "k"},
                                     {DevNodeProperty::kLocationInformation, "l"}};
   const UsbDiagnosticsReport r = Read("usb\\vid_12AB&pid_34cd\\5&2");
-  EXPECT_EQ(r.node.instanceId, kDeviceId);
+  EXPECT_EQ(r.node.instance_id, kDeviceId);
   ASSERT_EQ(r.ancestors.size(), 1u);
-  EXPECT_EQ(r.ancestors[0].instanceId, kHubId);
-  EXPECT_TRUE(r.configurationDescriptorAvailable && r.reportDescriptorAvailable);
+  EXPECT_EQ(r.ancestors[0].instance_id, kHubId);
+  EXPECT_TRUE(r.configuration_descriptor_available && r.report_descriptor_available);
   EXPECT_EQ(r.notes,
             (Notes{"USB 设备描述符长度：18 字节。", "HID 集合数：2（含嵌套 Link Collection）。"}));
   EXPECT_EQ(r.properties, (std::map<std::string, std::string>{{"设备描述", "d"},
@@ -91,8 +91,9 @@ TEST_F(UsbDiagnosticsTest, AHealthyDeviceReportsHubFactsAndCollections) {
 // another bus is HID by its class, and VID/PID shows when either half is known.
 TEST_F(UsbDiagnosticsTest, HidNodesAndVidPid) {
   UsbDiagnosticsReport r = Read(kCollectionId);
-  EXPECT_EQ(std::make_tuple(r.node.busType, r.node.isHidCollection, r.hubPath, r.ancestors.size()),
-            std::make_tuple("HID", true, kDeviceId, 3u));
+  EXPECT_EQ(
+      std::make_tuple(r.node.bus_type, r.node.is_hid_collection, r.hub_path, r.ancestors.size()),
+      std::make_tuple("HID", true, kDeviceId, 3u));
   EXPECT_NE(std::find(r.notes.begin(), r.notes.end(),
                       std::string("该节点是 HID 集合；USB 父设备实例为「") + kDeviceId + "」。"),
             r.notes.end());
@@ -100,7 +101,7 @@ TEST_F(UsbDiagnosticsTest, HidNodesAndVidPid) {
   EXPECT_EQ(Read("USB\\VID_12G4&PID_0001\\1").properties.at("VID/PID"), "0000:0001");
   machine_.Node(machine_.Add("ACPI\\PNP0303\\1", 0)).strings[DevNodeProperty::kClass] = "hidclass";
   r = Read("ACPI\\PNP0303\\1");
-  EXPECT_EQ(std::make_tuple(r.node.busType, r.node.usbInstanceId, r.properties.count("VID/PID")),
+  EXPECT_EQ(std::make_tuple(r.node.bus_type, r.node.usb_instance_id, r.properties.count("VID/PID")),
             std::make_tuple("HID", "", 0u));
 }
 
@@ -226,7 +227,7 @@ std::vector<UsbNodeRecord> List(FakeMachine& machine, bool include_hid = false) 
 
 std::vector<std::string> Ids(const std::vector<UsbNodeRecord>& nodes) {
   std::vector<std::string> ids;
-  for (const UsbNodeRecord& node : nodes) ids.push_back(node.instanceId);
+  for (const UsbNodeRecord& node : nodes) ids.push_back(node.instance_id);
   return ids;
 }
 
@@ -281,10 +282,10 @@ TEST(UsbNodeListingTest, NodesAboveACollectionAreMarked) {
       ASSERT_EQ(nodes.size(), chain.size() + (include_hid ? 1 : 0));
       std::vector<bool> seen(chain.size());
       for (const UsbNodeRecord& node : nodes) {
-        const auto at = static_cast<size_t>(std::find(chain.begin(), chain.end(), node.instanceId) -
-                                            chain.begin());
-        if (at < chain.size()) seen[at] = node.hasHidCollections;
-        EXPECT_TRUE(at < chain.size() || !node.hasHidCollections);  // the collection is not
+        const auto at = static_cast<size_t>(
+            std::find(chain.begin(), chain.end(), node.instance_id) - chain.begin());
+        if (at < chain.size()) seen[at] = node.has_hid_collections;
+        EXPECT_TRUE(at < chain.size() || !node.has_hid_collections);  // the collection is not
       }
       EXPECT_EQ(seen, marked);
     }

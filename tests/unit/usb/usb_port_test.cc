@@ -181,7 +181,7 @@ TEST_F(UsbResetTest, OtherwiseTheHelperAnswersThroughTheResultFile) {
         fs_.files[parameters.substr(quote, parameters.size() - quote - 1)] = c.file;
     };
     EXPECT_EQ(Reset(kDeviceId).substr(0, c.message.size()), c.message);
-    EXPECT_EQ(std::make_pair(ok_, result_.vidPid), std::make_pair(c.message == "ok", c.vid_pid));
+    EXPECT_EQ(std::make_pair(ok_, result_.vid_pid), std::make_pair(c.message == "ok", c.vid_pid));
     EXPECT_TRUE(fs_.files.empty());
   }
 }
