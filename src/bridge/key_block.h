@@ -4,6 +4,7 @@
 #define VEK_BRIDGE_KEY_BLOCK_H_
 
 #include <memory>
+#include <type_traits>
 
 #include "common/detached_thread.h"
 
@@ -32,6 +33,7 @@ class KeyBlock {
  private:
   const std::unique_ptr<State> state_;
 };
+static_assert(!std::is_copy_constructible_v<KeyBlock>, "owns the hook and its thread");
 
 // The process's block, behind "startKeyBlock" and "stopKeyBlock".
 bool StartKeyBlock();

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <type_traits>
 
 #include "bridge/bridge_operations.h"
 #include "bridge/window_poster.h"
@@ -109,6 +110,7 @@ class NativeBridge {
   std::map<int32_t, std::unique_ptr<MethodResult>> pending_replies_;
   int32_t last_request_id_ = 0;
 };
+static_assert(!std::is_copy_constructible_v<NativeBridge>, "owns its jobs' replies");
 
 }  // namespace vek_native
 

@@ -2,6 +2,7 @@
 #define VEK_CHANNELS_ENGINE_METHOD_RESULT_H_
 
 #include <string>
+#include <type_traits>
 
 #include "channels/binary_messenger.h"
 #include "channels/method_result.h"
@@ -34,6 +35,7 @@ class EngineMethodResult : public MethodResult {
   BinaryReply reply_;
   const StandardMethodCodec* codec_;
 };
+static_assert(!std::is_copy_constructible_v<EngineMethodResult>, "answers its reply once");
 
 }  // namespace vek_native
 

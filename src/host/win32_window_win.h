@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <type_traits>
 
 namespace vek_native {
 
@@ -67,6 +68,7 @@ class Win32Window {
   HWND window_handle_ = nullptr;
   HWND child_content_ = nullptr;
 };
+static_assert(!std::is_copy_constructible_v<Win32Window>, "owns its window");
 
 }  // namespace vek_native
 
