@@ -173,26 +173,23 @@ struct DescriptorSearch {
   uint8_t interface_number;  // the interface the found bytes describe
   bool siblings_opened = false;
   std::vector<std::unique_ptr<HidDevice>> siblings{};
-  std::vector<HidDevice*> sibling_handles{};
 };
 
-const std::vector<HidDevice*>& SiblingHandles(DescriptorSearch& search) {
+std::vector<HidDevice*> SiblingHandles(DescriptorSearch& search) {
   if (!search.siblings_opened) {
     search.siblings_opened = true;
     for (const std::string& sibling : FindSiblingCollections(search.interfaces, search.path)) {
       std::unique_ptr<HidDevice> opened = OpenHidDeviceForDescriptors(search.api, sibling);
-      if (!opened) continue;
-      search.sibling_handles.push_back(opened.get());
-      search.siblings.push_back(std::move(opened));
+      if (opened) search.siblings.push_back(std::move(opened));
     }
   }
-  return search.sibling_handles;
+  std::vector<HidDevice*> handles;
+  for (const std::unique_ptr<HidDevice>& sibling : search.siblings)
+    handles.push_back(sibling.get());
+  return handles;
 }
 
-void CloseSiblings(DescriptorSearch& search) {
-  search.sibling_handles.clear();
-  search.siblings.clear();
-}
+void CloseSiblings(DescriptorSearch& search) { search.siblings.clear(); }
 
 RebuildResult FromHidStack(DescriptorSearch& search) {
   return {ReadRawReportDescriptor(search.requests, search.device), 0};
