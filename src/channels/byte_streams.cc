@@ -75,24 +75,9 @@ void ByteStreamWriter::WriteFloat(float value) {
   WriteLittleEndian(*this, bits, 4);
 }
 
-uint8_t ByteBufferStreamReader::ReadByte() {
-  if (location_ >= size_) {
-    ReportInvalidRead();
-    read_past_end_ = true;
-    return 0;
-  }
-  return bytes_[location_++];
-}
-
-void ByteBufferStreamReader::ReadBytes(uint8_t* buffer, size_t length) {
-  if (length > size_ - location_) {
-    ReportInvalidRead();
-    read_past_end_ = true;
-    return;
-  }
-  if (length == 0) return;
-  std::memcpy(buffer, bytes_ + location_, length);
-  location_ += length;
+void ByteBufferStreamReader::ReadPastEnd() {
+  ReportInvalidRead();
+  read_past_end_ = true;
 }
 
 void ByteBufferStreamReader::ReadAlignment(uint8_t alignment) {
@@ -102,8 +87,7 @@ void ByteBufferStreamReader::ReadAlignment(uint8_t alignment) {
   size_t padding = alignment - mod;
   if (padding > size_ - location_) {
     // Padding cut short by the end of the message: nothing meaningful follows.
-    ReportInvalidRead();
-    read_past_end_ = true;
+    ReadPastEnd();
     location_ = size_;
     return;
   }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace vek_native {
@@ -55,19 +56,37 @@ class ByteStreamWriter {
   void WriteFloat(float value);
 };
 
-// Reads a byte span; positions (and so alignment) count from its start.
-class ByteBufferStreamReader : public ByteStreamReader {
+// Reads a byte span; positions (and so alignment) count from its start. Final,
+// with the common reads inline: the codec reads whole messages through it
+// without a virtual call per value.
+class ByteBufferStreamReader final : public ByteStreamReader {
  public:
   ByteBufferStreamReader(const uint8_t* bytes, size_t size) : bytes_(bytes), size_(size) {}
 
-  uint8_t ReadByte() override;
-  void ReadBytes(uint8_t* buffer, size_t length) override;
+  uint8_t ReadByte() override {
+    if (location_ >= size_) {
+      ReadPastEnd();
+      return 0;
+    }
+    return bytes_[location_++];
+  }
+  void ReadBytes(uint8_t* buffer, size_t length) override {
+    if (length > size_ - location_) {
+      ReadPastEnd();
+      return;
+    }
+    if (length == 0) return;
+    std::memcpy(buffer, bytes_ + location_, length);
+    location_ += length;
+  }
   void ReadAlignment(uint8_t alignment) override;
   size_t BytesRemaining() const override { return size_ - location_; }
   // True once any read ran past the end (the message was truncated).
   bool read_past_end() const { return read_past_end_; }
 
  private:
+  void ReadPastEnd();
+
   const uint8_t* bytes_;
   size_t size_;
   size_t location_ = 0;

@@ -1,6 +1,9 @@
 #include "channels/standard_codec.h"
 
+#include <algorithm>
+#include <cstring>
 #include <iostream>
+#include <type_traits>
 #include <utility>
 
 namespace vek_native {
@@ -25,187 +28,127 @@ enum Tag : uint8_t {
   kFloat32List = 14,
 };
 
-// Reads `count` fixed-width elements after the alignment padding. The padding
-// is read even for an empty list: the user interface's codec always writes it,
-// and skipping it would shift every value that follows.
-template <typename T>
-std::vector<T> ReadTypedList(ByteStreamReader* stream, size_t count, uint8_t alignment,
-                             T (ByteStreamReader::*read_element)()) {
-  stream->ReadAlignment(alignment);
-  std::vector<T> list;
-  if (count > stream->BytesRemaining() / sizeof(T)) {
-    ReportInvalidRead();
-    return list;
+// The wire is little-endian. On a little-endian host (every target of this
+// program) a typed list goes as it lies in memory, in one piece; elsewhere
+// element by element.
+bool HostIsLittleEndian() {
+  const uint16_t one = 1;
+  uint8_t first = 0;
+  std::memcpy(&first, &one, 1);
+  return first == 1;
+}
+
+// Writes a whole message into a byte vector through a cursor. The vector is
+// grown ahead of the cursor (doubling; the room past it is zeros) and trimmed
+// to the bytes written by Finish, so a write is a bounds check and a copy
+// rather than a call into the vector per value.
+class MessageWriter {
+ public:
+  // Enough for the frequent events and replies without growing.
+  static constexpr size_t kInitialCapacity = 256;
+
+  MessageWriter() : bytes_(std::make_unique<std::vector<uint8_t>>()) { Grow(kInitialCapacity); }
+
+  void WriteByte(uint8_t byte) {
+    if (position_ == end_) Grow(1);
+    *position_++ = byte;
   }
-  list.reserve(count);
-  for (size_t i = 0; i < count; ++i) list.push_back((stream->*read_element)());
-  return list;
-}
+  void WriteBytes(const uint8_t* bytes, size_t length) {
+    if (length > static_cast<size_t>(end_ - position_)) Grow(length);
+    if (length > 0) std::memcpy(position_, bytes, length);
+    position_ += length;
+  }
+  // Alignment counts from the start of the message.
+  void WriteAlignment(uint8_t alignment) {
+    const size_t mod = Size() % alignment;
+    if (mod == 0) return;
+    const size_t padding = alignment - mod;
+    if (padding > static_cast<size_t>(end_ - position_)) Grow(padding);
+    std::memset(position_, 0, padding);
+    position_ += padding;
+  }
 
-template <typename T>
-void WriteTypedList(const std::vector<T>& list, uint8_t alignment, ByteStreamWriter* stream,
-                    void (ByteStreamWriter::*write_element)(T)) {
-  stream->WriteAlignment(alignment);
-  for (T element : list) (stream->*write_element)(element);
-}
+  std::unique_ptr<std::vector<uint8_t>> Finish() {
+    bytes_->resize(Size());
+    return std::move(bytes_);
+  }
 
-void WriteString(const StandardCodecSerializer& serializer, const std::string& text,
-                 ByteStreamWriter* stream) {
-  serializer.WriteSize(text.size(), stream);
-  stream->WriteBytes(reinterpret_cast<const uint8_t*>(text.data()), text.size());
-}
+ private:
+  size_t Size() const { return static_cast<size_t>(position_ - bytes_->data()); }
 
-}  // namespace
+  void Grow(size_t needed) {
+    const size_t used = bytes_->empty() ? 0 : Size();
+    bytes_->resize(std::max(bytes_->size() * 2, used + needed));
+    position_ = bytes_->data() + used;
+    end_ = bytes_->data() + bytes_->size();
+  }
 
-struct StandardCodecSerializer::ReadState {
-  int depth = 0;
-  // Set when the message was refused part-way; everything after reads null.
-  bool abandoned = false;
+  std::unique_ptr<std::vector<uint8_t>> bytes_;
+  uint8_t* position_ = nullptr;
+  uint8_t* end_ = nullptr;
 };
 
-const StandardCodecSerializer& StandardCodecSerializer::GetInstance() {
-  static const StandardCodecSerializer instance;
-  return instance;
+// The value writer and reader are templates over the stream so that the
+// codecs' own streams (the message writer, the final buffer reader) are called
+// directly, without a virtual call per byte; the serializer's public functions
+// instantiate them for any stream.
+template <typename Writer>
+void WriteFixed(uint64_t value, size_t width, Writer* stream) {
+  uint8_t bytes[8];
+  for (size_t i = 0; i < width; ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * i));
+  stream->WriteBytes(bytes, width);
 }
 
-EncodableValue StandardCodecSerializer::ReadValue(ByteStreamReader* stream) const {
-  ReadState state;
-  return ReadValueAtDepth(stream, &state);
+// The unsigned integer of a 4- or 8-byte number's width.
+template <typename T>
+using Bits = typename std::conditional<sizeof(T) == 8, uint64_t, uint32_t>::type;
+
+template <typename T, typename Writer>
+void WriteNumber(T value, Writer* stream) {
+  static_assert(sizeof(T) == 4 || sizeof(T) == 8, "fixed-width number");
+  Bits<T> bits;
+  std::memcpy(&bits, &value, sizeof value);
+  WriteFixed(bits, sizeof value, stream);
 }
 
-EncodableValue StandardCodecSerializer::ReadValueOfType(uint8_t type,
-                                                        ByteStreamReader* stream) const {
-  ReadState state;
-  return ReadValueOfTypeAtDepth(type, stream, &state);
-}
-
-EncodableValue StandardCodecSerializer::ReadValueAtDepth(ByteStreamReader* stream,
-                                                         ReadState* state) const {
-  if (state->abandoned) return EncodableValue();
-  return ReadValueOfTypeAtDepth(stream->ReadByte(), stream, state);
-}
-
-EncodableValue StandardCodecSerializer::ReadValueOfTypeAtDepth(uint8_t type,
-                                                               ByteStreamReader* stream,
-                                                               ReadState* state) const {
-  switch (type) {
-    case kNull:
-      return EncodableValue();
-    case kTrue:
-      return EncodableValue(true);
-    case kFalse:
-      return EncodableValue(false);
-    case kInt32:
-      return EncodableValue(stream->ReadInt32());
-    case kInt64:
-      return EncodableValue(stream->ReadInt64());
-    case kFloat64:
-      stream->ReadAlignment(8);
-      return EncodableValue(stream->ReadDouble());
-    case kLargeInt:
-    case kString: {
-      size_t size = ReadSize(stream);
-      if (size > stream->BytesRemaining()) {
-        ReportInvalidRead();
-        return EncodableValue(std::string());
-      }
-      std::string text(size, '\0');
-      if (size > 0) stream->ReadBytes(reinterpret_cast<uint8_t*>(&text[0]), size);
-      return EncodableValue(std::move(text));
-    }
-    case kUInt8List: {
-      size_t size = ReadSize(stream);
-      if (size > stream->BytesRemaining()) {
-        ReportInvalidRead();
-        return EncodableValue(std::vector<uint8_t>());
-      }
-      std::vector<uint8_t> bytes(size);
-      stream->ReadBytes(bytes.data(), size);
-      return EncodableValue(std::move(bytes));
-    }
-    case kInt32List: {
-      size_t count = ReadSize(stream);
-      return EncodableValue(ReadTypedList<int32_t>(stream, count, 4, &ByteStreamReader::ReadInt32));
-    }
-    case kInt64List: {
-      size_t count = ReadSize(stream);
-      return EncodableValue(ReadTypedList<int64_t>(stream, count, 8, &ByteStreamReader::ReadInt64));
-    }
-    case kFloat64List: {
-      size_t count = ReadSize(stream);
-      return EncodableValue(ReadTypedList<double>(stream, count, 8, &ByteStreamReader::ReadDouble));
-    }
-    case kFloat32List: {
-      size_t count = ReadSize(stream);
-      return EncodableValue(ReadTypedList<float>(stream, count, 4, &ByteStreamReader::ReadFloat));
-    }
-    case kList:
-    case kMap: {
-      size_t count = ReadSize(stream);
-      if (state->depth >= kMaxNestingDepth) {
-        std::cerr << "Invalid message in StandardCodecSerializer::ReadValue: nesting deeper than "
-                  << kMaxNestingDepth << " levels" << std::endl;
-        state->abandoned = true;
-        return EncodableValue();
-      }
-      // Every element takes at least one byte, every map entry two; a count
-      // the rest of the message cannot hold is a lie, not a reason to loop.
-      size_t min_bytes_per_item = type == kList ? 1 : 2;
-      if (count > stream->BytesRemaining() / min_bytes_per_item) {
-        ReportInvalidRead();
-        return type == kList ? EncodableValue(EncodableList()) : EncodableValue(EncodableMap());
-      }
-      ++state->depth;
-      EncodableValue result;
-      if (type == kList) {
-        EncodableList list;
-        list.reserve(count);
-        for (size_t i = 0; i < count && !state->abandoned; ++i) {
-          list.push_back(ReadValueAtDepth(stream, state));
-        }
-        result = std::move(list);
-      } else {
-        EncodableMap map;
-        for (size_t i = 0; i < count && !state->abandoned; ++i) {
-          EncodableValue key = ReadValueAtDepth(stream, state);
-          EncodableValue value = ReadValueAtDepth(stream, state);
-          map.emplace(std::move(key), std::move(value));
-        }
-        result = std::move(map);
-      }
-      --state->depth;
-      return result;
-    }
-    default:
-      std::cerr << "Unknown type in StandardCodecSerializer::ReadValueOfType: "
-                << static_cast<int>(type) << std::endl;
-      return EncodableValue();
-  }
-}
-
-size_t StandardCodecSerializer::ReadSize(ByteStreamReader* stream) const {
-  uint8_t byte = stream->ReadByte();
-  if (byte < 254) return byte;
-  if (byte == 254) return stream->ReadInt16();
-  return static_cast<uint32_t>(stream->ReadInt32());
-}
-
-void StandardCodecSerializer::WriteSize(size_t size, ByteStreamWriter* stream) const {
+template <typename Writer>
+void WriteSizeTo(size_t size, Writer* stream) {
   if (size < 254) {
     stream->WriteByte(static_cast<uint8_t>(size));
   } else if (size <= 0xFFFF) {
     stream->WriteByte(254);
-    stream->WriteInt16(static_cast<uint16_t>(size));
+    WriteFixed(size, 2, stream);
   } else {
     stream->WriteByte(255);
-    stream->WriteInt32(static_cast<int32_t>(static_cast<uint32_t>(size)));
+    WriteFixed(static_cast<uint32_t>(size), 4, stream);
   }
 }
 
-void StandardCodecSerializer::WriteValue(const EncodableValue& value,
-                                         ByteStreamWriter* stream) const {
-  // The tag follows the alternative only: an int64 that would fit 32 bits is
-  // still written as an int64.
+// The padding is written even for an empty list, as the user interface's
+// codec writes it.
+template <typename T, typename Writer>
+void WriteTypedList(uint8_t tag, const std::vector<T>& list, Writer* stream) {
+  stream->WriteByte(tag);
+  WriteSizeTo(list.size(), stream);
+  stream->WriteAlignment(sizeof(T));
+  if (HostIsLittleEndian()) {
+    stream->WriteBytes(reinterpret_cast<const uint8_t*>(list.data()), list.size() * sizeof(T));
+  } else {
+    for (T element : list) WriteNumber(element, stream);
+  }
+}
+
+template <typename Writer>
+void WriteString(const std::string& text, Writer* stream) {
+  stream->WriteByte(kString);
+  WriteSizeTo(text.size(), stream);
+  stream->WriteBytes(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+}
+
+// The tag follows the alternative only: an int64 that would fit 32 bits is
+// still written as an int64.
+template <typename Writer>
+void WriteValueTo(const EncodableValue& value, Writer* stream) {
   switch (value.index()) {
     case 0:
       stream->WriteByte(kNull);
@@ -215,63 +158,50 @@ void StandardCodecSerializer::WriteValue(const EncodableValue& value,
       break;
     case 2:
       stream->WriteByte(kInt32);
-      stream->WriteInt32(std::get<int32_t>(value));
+      WriteNumber(std::get<int32_t>(value), stream);
       break;
     case 3:
       stream->WriteByte(kInt64);
-      stream->WriteInt64(std::get<int64_t>(value));
+      WriteNumber(std::get<int64_t>(value), stream);
       break;
     case 4:
       stream->WriteByte(kFloat64);
       stream->WriteAlignment(8);
-      stream->WriteDouble(std::get<double>(value));
+      WriteNumber(std::get<double>(value), stream);
       break;
     case 5:
-      stream->WriteByte(kString);
-      WriteString(*this, std::get<std::string>(value), stream);
+      WriteString(std::get<std::string>(value), stream);
       break;
     case 6: {
       const auto& bytes = std::get<std::vector<uint8_t>>(value);
       stream->WriteByte(kUInt8List);
-      WriteSize(bytes.size(), stream);
+      WriteSizeTo(bytes.size(), stream);
       stream->WriteBytes(bytes.data(), bytes.size());
       break;
     }
-    case 7: {
-      const auto& list = std::get<std::vector<int32_t>>(value);
-      stream->WriteByte(kInt32List);
-      WriteSize(list.size(), stream);
-      WriteTypedList<int32_t>(list, 4, stream, &ByteStreamWriter::WriteInt32);
+    case 7:
+      WriteTypedList(kInt32List, std::get<std::vector<int32_t>>(value), stream);
       break;
-    }
-    case 8: {
-      const auto& list = std::get<std::vector<int64_t>>(value);
-      stream->WriteByte(kInt64List);
-      WriteSize(list.size(), stream);
-      WriteTypedList<int64_t>(list, 8, stream, &ByteStreamWriter::WriteInt64);
+    case 8:
+      WriteTypedList(kInt64List, std::get<std::vector<int64_t>>(value), stream);
       break;
-    }
-    case 9: {
-      const auto& list = std::get<std::vector<double>>(value);
-      stream->WriteByte(kFloat64List);
-      WriteSize(list.size(), stream);
-      WriteTypedList<double>(list, 8, stream, &ByteStreamWriter::WriteDouble);
+    case 9:
+      WriteTypedList(kFloat64List, std::get<std::vector<double>>(value), stream);
       break;
-    }
     case 10: {
       const auto& list = std::get<EncodableList>(value);
       stream->WriteByte(kList);
-      WriteSize(list.size(), stream);
-      for (const EncodableValue& element : list) WriteValue(element, stream);
+      WriteSizeTo(list.size(), stream);
+      for (const EncodableValue& element : list) WriteValueTo(element, stream);
       break;
     }
     case 11: {
       const auto& map = std::get<EncodableMap>(value);
       stream->WriteByte(kMap);
-      WriteSize(map.size(), stream);
+      WriteSizeTo(map.size(), stream);
       for (const auto& entry : map) {
-        WriteValue(entry.first, stream);
-        WriteValue(entry.second, stream);
+        WriteValueTo(entry.first, stream);
+        WriteValueTo(entry.second, stream);
       }
       break;
     }
@@ -280,18 +210,205 @@ void StandardCodecSerializer::WriteValue(const EncodableValue& value,
       std::cerr << "Unhandled custom type in StandardCodecSerializer::WriteValue. "
                 << "Custom types require codec extensions." << std::endl;
       break;
-    case 13: {
-      const auto& list = std::get<std::vector<float>>(value);
-      stream->WriteByte(kFloat32List);
-      WriteSize(list.size(), stream);
-      WriteTypedList<float>(list, 4, stream, &ByteStreamWriter::WriteFloat);
+    case 13:
+      WriteTypedList(kFloat32List, std::get<std::vector<float>>(value), stream);
       break;
-    }
     default:
       // valueless_by_exception: nothing sensible to send.
       stream->WriteByte(kNull);
       break;
   }
+}
+
+// Reads values from one message. Malformed input never makes it read,
+// allocate or loop beyond what the stream holds.
+template <typename Reader>
+class ValueReader {
+ public:
+  explicit ValueReader(Reader* stream) : stream_(stream) {}
+
+  EncodableValue Read() {
+    if (abandoned_) return EncodableValue();
+    return ReadOfType(stream_->ReadByte());
+  }
+
+  size_t ReadSize() {
+    uint8_t byte = stream_->ReadByte();
+    if (byte < 254) return byte;
+    if (byte == 254) return static_cast<size_t>(ReadFixed(2));
+    return static_cast<size_t>(ReadFixed(4));
+  }
+
+  EncodableValue ReadOfType(uint8_t type);
+
+ private:
+  // A short read reports itself and leaves the bytes zero, so the value read
+  // is 0 rather than garbage.
+  uint64_t ReadFixed(size_t width) {
+    uint8_t bytes[8] = {};
+    stream_->ReadBytes(bytes, width);
+    uint64_t value = 0;
+    for (size_t i = width; i > 0; --i) value = (value << 8) | bytes[i - 1];
+    return value;
+  }
+
+  template <typename T>
+  T ReadNumber() {
+    const auto bits = static_cast<Bits<T>>(ReadFixed(sizeof(T)));
+    T value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+  }
+
+  // Reads a count of fixed-width elements after the alignment padding. The
+  // padding is read even for an empty list: the user interface's codec always
+  // writes it, and skipping it would shift every value that follows.
+  template <typename T>
+  EncodableValue ReadTypedList() {
+    const size_t count = ReadSize();
+    stream_->ReadAlignment(sizeof(T));
+    std::vector<T> list;
+    if (count > stream_->BytesRemaining() / sizeof(T)) {
+      ReportInvalidRead();
+      return EncodableValue(std::move(list));
+    }
+    list.resize(count);
+    if (HostIsLittleEndian()) {
+      stream_->ReadBytes(reinterpret_cast<uint8_t*>(list.data()), count * sizeof(T));
+    } else {
+      for (T& element : list) element = ReadNumber<T>();
+    }
+    return EncodableValue(std::move(list));
+  }
+
+  Reader* stream_;
+  int depth_ = 0;
+  // Set when the message was refused part-way; everything after reads null.
+  bool abandoned_ = false;
+};
+
+template <typename Reader>
+EncodableValue ValueReader<Reader>::ReadOfType(uint8_t type) {
+  switch (type) {
+    case kNull:
+      return EncodableValue();
+    case kTrue:
+      return EncodableValue(true);
+    case kFalse:
+      return EncodableValue(false);
+    case kInt32:
+      return EncodableValue(ReadNumber<int32_t>());
+    case kInt64:
+      return EncodableValue(ReadNumber<int64_t>());
+    case kFloat64:
+      stream_->ReadAlignment(8);
+      return EncodableValue(ReadNumber<double>());
+    case kLargeInt:
+    case kString: {
+      size_t size = ReadSize();
+      if (size > stream_->BytesRemaining()) {
+        ReportInvalidRead();
+        return EncodableValue(std::string());
+      }
+      std::string text(size, '\0');
+      if (size > 0) stream_->ReadBytes(reinterpret_cast<uint8_t*>(&text[0]), size);
+      return EncodableValue(std::move(text));
+    }
+    case kUInt8List: {
+      size_t size = ReadSize();
+      if (size > stream_->BytesRemaining()) {
+        ReportInvalidRead();
+        return EncodableValue(std::vector<uint8_t>());
+      }
+      std::vector<uint8_t> bytes(size);
+      stream_->ReadBytes(bytes.data(), size);
+      return EncodableValue(std::move(bytes));
+    }
+    case kInt32List:
+      return ReadTypedList<int32_t>();
+    case kInt64List:
+      return ReadTypedList<int64_t>();
+    case kFloat64List:
+      return ReadTypedList<double>();
+    case kFloat32List:
+      return ReadTypedList<float>();
+    case kList:
+    case kMap: {
+      size_t count = ReadSize();
+      if (depth_ >= StandardCodecSerializer::kMaxNestingDepth) {
+        std::cerr << "Invalid message in StandardCodecSerializer::ReadValue: nesting deeper than "
+                  << StandardCodecSerializer::kMaxNestingDepth << " levels" << std::endl;
+        abandoned_ = true;
+        return EncodableValue();
+      }
+      // Every element takes at least one byte, every map entry two; a count
+      // the rest of the message cannot hold is a lie, not a reason to loop.
+      size_t min_bytes_per_item = type == kList ? 1 : 2;
+      if (count > stream_->BytesRemaining() / min_bytes_per_item) {
+        ReportInvalidRead();
+        return type == kList ? EncodableValue(EncodableList()) : EncodableValue(EncodableMap());
+      }
+      ++depth_;
+      EncodableValue result;
+      if (type == kList) {
+        EncodableList list;
+        list.reserve(count);
+        for (size_t i = 0; i < count && !abandoned_; ++i) list.push_back(Read());
+        result = std::move(list);
+      } else {
+        EncodableMap map;
+        for (size_t i = 0; i < count && !abandoned_; ++i) {
+          EncodableValue key = Read();
+          EncodableValue value = Read();
+          // Maps written from a std::map arrive in key order, so the end is
+          // where each key goes and the hint spares a second search. A wrong
+          // hint costs a normal insertion; a repeated key keeps its first value.
+          map.emplace_hint(map.end(), std::move(key), std::move(value));
+        }
+        result = std::move(map);
+      }
+      --depth_;
+      return result;
+    }
+    default:
+      std::cerr << "Unknown type in StandardCodecSerializer::ReadValueOfType: "
+                << static_cast<int>(type) << std::endl;
+      return EncodableValue();
+  }
+}
+
+// One value of a message, read through the codecs' own stream.
+EncodableValue ReadOne(ByteBufferStreamReader* stream) {
+  return ValueReader<ByteBufferStreamReader>(stream).Read();
+}
+
+}  // namespace
+
+const StandardCodecSerializer& StandardCodecSerializer::GetInstance() {
+  static const StandardCodecSerializer instance;
+  return instance;
+}
+
+EncodableValue StandardCodecSerializer::ReadValue(ByteStreamReader* stream) const {
+  return ValueReader<ByteStreamReader>(stream).Read();
+}
+
+EncodableValue StandardCodecSerializer::ReadValueOfType(uint8_t type,
+                                                        ByteStreamReader* stream) const {
+  return ValueReader<ByteStreamReader>(stream).ReadOfType(type);
+}
+
+size_t StandardCodecSerializer::ReadSize(ByteStreamReader* stream) const {
+  return ValueReader<ByteStreamReader>(stream).ReadSize();
+}
+
+void StandardCodecSerializer::WriteSize(size_t size, ByteStreamWriter* stream) const {
+  WriteSizeTo(size, stream);
+}
+
+void StandardCodecSerializer::WriteValue(const EncodableValue& value,
+                                         ByteStreamWriter* stream) const {
+  WriteValueTo(value, stream);
 }
 
 const StandardMessageCodec& StandardMessageCodec::GetInstance() {
@@ -301,18 +418,16 @@ const StandardMessageCodec& StandardMessageCodec::GetInstance() {
 
 std::unique_ptr<std::vector<uint8_t>> StandardMessageCodec::EncodeMessage(
     const EncodableValue& message) const {
-  auto encoded = std::make_unique<std::vector<uint8_t>>();
-  ByteBufferStreamWriter stream(encoded.get());
-  StandardCodecSerializer::GetInstance().WriteValue(message, &stream);
-  return encoded;
+  MessageWriter stream;
+  WriteValueTo(message, &stream);
+  return stream.Finish();
 }
 
 std::unique_ptr<EncodableValue> StandardMessageCodec::DecodeMessage(const uint8_t* message,
                                                                     size_t size) const {
   if (size == 0) return std::make_unique<EncodableValue>();
   ByteBufferStreamReader stream(message, size);
-  return std::make_unique<EncodableValue>(
-      StandardCodecSerializer::GetInstance().ReadValue(&stream));
+  return std::make_unique<EncodableValue>(ReadOne(&stream));
 }
 
 const StandardMethodCodec& StandardMethodCodec::GetInstance() {
@@ -322,66 +437,57 @@ const StandardMethodCodec& StandardMethodCodec::GetInstance() {
 
 std::unique_ptr<MethodCall> StandardMethodCodec::DecodeMethodCall(const uint8_t* message,
                                                                   size_t size) const {
-  const StandardCodecSerializer& serializer = StandardCodecSerializer::GetInstance();
   ByteBufferStreamReader stream(message, size);
-  EncodableValue method_name = serializer.ReadValue(&stream);
+  EncodableValue method_name = ReadOne(&stream);
   auto* name = std::get_if<std::string>(&method_name);
   if (name == nullptr) {
     std::cerr << "Invalid method call; method name is not a string." << std::endl;
     return nullptr;
   }
-  auto arguments = std::make_unique<EncodableValue>(serializer.ReadValue(&stream));
+  auto arguments = std::make_unique<EncodableValue>(ReadOne(&stream));
   return std::make_unique<MethodCall>(std::move(*name), std::move(arguments));
 }
 
 std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeMethodCall(
     const MethodCall& call) const {
-  const StandardCodecSerializer& serializer = StandardCodecSerializer::GetInstance();
-  auto encoded = std::make_unique<std::vector<uint8_t>>();
-  ByteBufferStreamWriter stream(encoded.get());
-  serializer.WriteValue(EncodableValue(call.method_name()), &stream);
+  MessageWriter stream;
+  WriteString(call.method_name(), &stream);
   if (call.arguments() != nullptr) {
-    serializer.WriteValue(*call.arguments(), &stream);
+    WriteValueTo(*call.arguments(), &stream);
   } else {
-    serializer.WriteValue(EncodableValue(), &stream);
+    stream.WriteByte(kNull);
   }
-  return encoded;
+  return stream.Finish();
 }
 
 std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeSuccessEnvelope(
     const EncodableValue* result) const {
-  const StandardCodecSerializer& serializer = StandardCodecSerializer::GetInstance();
-  auto encoded = std::make_unique<std::vector<uint8_t>>();
-  ByteBufferStreamWriter stream(encoded.get());
+  MessageWriter stream;
   stream.WriteByte(0);
   if (result != nullptr) {
-    serializer.WriteValue(*result, &stream);
+    WriteValueTo(*result, &stream);
   } else {
-    serializer.WriteValue(EncodableValue(), &stream);
+    stream.WriteByte(kNull);
   }
-  return encoded;
+  return stream.Finish();
 }
 
 std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeErrorEnvelope(
     const std::string& code, const std::string& message, const EncodableValue* details) const {
-  const StandardCodecSerializer& serializer = StandardCodecSerializer::GetInstance();
-  auto encoded = std::make_unique<std::vector<uint8_t>>();
-  ByteBufferStreamWriter stream(encoded.get());
+  MessageWriter stream;
   stream.WriteByte(1);
-  stream.WriteByte(kString);
-  WriteString(serializer, code, &stream);
+  WriteString(code, &stream);
   if (message.empty()) {
     stream.WriteByte(kNull);
   } else {
-    stream.WriteByte(kString);
-    WriteString(serializer, message, &stream);
+    WriteString(message, &stream);
   }
   if (details != nullptr) {
-    serializer.WriteValue(*details, &stream);
+    WriteValueTo(*details, &stream);
   } else {
     stream.WriteByte(kNull);
   }
-  return encoded;
+  return stream.Finish();
 }
 
 bool StandardMethodCodec::DecodeResponseEnvelope(const uint8_t* response, size_t size,
@@ -395,26 +501,25 @@ bool StandardMethodCodec::DecodeResponseEnvelope(const uint8_t* response, size_t
     return false;
   };
   if (size == 0) return bad_bytes("empty reply (method not implemented)");
-  const StandardCodecSerializer& serializer = StandardCodecSerializer::GetInstance();
   ByteBufferStreamReader stream(response, size);
   uint8_t flag = stream.ReadByte();
   if (flag == 0) {
     if (stream.BytesRemaining() == 0) return bad_bytes("success envelope without a value");
-    EncodableValue value = serializer.ReadValue(&stream);
+    EncodableValue value = ReadOne(&stream);
     if (stream.read_past_end()) return bad_bytes("truncated success envelope");
     if (stream.BytesRemaining() != 0) return bad_bytes("bytes after the success envelope");
     if (result != nullptr) *result = std::move(value);
     return true;
   }
   if (flag != 1) return bad_bytes("unknown reply envelope");
-  EncodableValue code = serializer.ReadValue(&stream);
+  EncodableValue code = ReadOne(&stream);
   if (stream.BytesRemaining() == 0) return bad_bytes("truncated error envelope");
-  EncodableValue message = serializer.ReadValue(&stream);
+  EncodableValue message = ReadOne(&stream);
   if (stream.BytesRemaining() == 0) return bad_bytes("truncated error envelope");
-  EncodableValue details = serializer.ReadValue(&stream);
+  EncodableValue details = ReadOne(&stream);
   // Dart may append the stack trace as a fourth string.
   if (stream.BytesRemaining() > 0) {
-    EncodableValue stack_trace = serializer.ReadValue(&stream);
+    EncodableValue stack_trace = ReadOne(&stream);
     if (!std::holds_alternative<std::string>(stack_trace)) {
       return bad_bytes("bytes after the error envelope");
     }

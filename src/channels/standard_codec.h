@@ -44,10 +44,6 @@ class StandardCodecSerializer {
 
  private:
   StandardCodecSerializer() = default;
-  struct ReadState;
-  EncodableValue ReadValueAtDepth(ByteStreamReader* stream, ReadState* state) const;
-  EncodableValue ReadValueOfTypeAtDepth(uint8_t type, ByteStreamReader* stream,
-                                        ReadState* state) const;
 };
 
 // Whole messages: one value per message.
