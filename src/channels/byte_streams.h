@@ -79,6 +79,18 @@ class ByteBufferStreamReader final : public ByteStreamReader {
     std::memcpy(buffer, bytes_ + location_, length);
     location_ += length;
   }
+  // The next `length` bytes where they lie, moving past them; nullptr (a
+  // short read, reported) when fewer remain. Lets a decoder build a string
+  // from the message without an intermediate copy.
+  const uint8_t* ReadSpan(size_t length) {
+    if (length > size_ - location_) {
+      ReadPastEnd();
+      return nullptr;
+    }
+    const uint8_t* span = bytes_ + location_;
+    location_ += length;
+    return span;
+  }
   void ReadAlignment(uint8_t alignment) override;
   size_t BytesRemaining() const override { return size_ - location_; }
   // True once any read ran past the end (the message was truncated).

@@ -60,6 +60,10 @@ class EncodableValue : public EncodableVariant {
   }
 
   friend bool operator<(const EncodableValue& a, const EncodableValue& b) {
+    // Map keys are nearly always strings: compare those without a visit.
+    const auto* a_text = std::get_if<std::string>(&a);
+    const auto* b_text = std::get_if<std::string>(&b);
+    if (a_text != nullptr && b_text != nullptr) return *a_text < *b_text;
     return static_cast<const EncodableVariant&>(a) < static_cast<const EncodableVariant&>(b);
   }
   friend bool operator==(const EncodableValue& a, const EncodableValue& b) {

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstring>
 #include <iostream>
+#include <tuple>
 #include <type_traits>
 #include <utility>
+#include <variant>
 
 namespace vek_native {
 
@@ -220,16 +222,23 @@ void WriteValueTo(const EncodableValue& value, Writer* stream) {
   }
 }
 
-// Reads values from one message. Malformed input never makes it read,
-// allocate or loop beyond what the stream holds.
+// Reads values from one message, each straight into its place (a list
+// element, a map node) rather than built and moved there. Malformed input
+// never makes it read, allocate or loop beyond what the stream holds.
 template <typename Reader>
 class ValueReader {
  public:
   explicit ValueReader(Reader* stream) : stream_(stream) {}
 
+  // `out` is null on entry and stays null if nothing can be read.
+  void Read(EncodableValue* out) {
+    if (!abandoned_) ReadOfType(stream_->ReadByte(), out);
+  }
+
   EncodableValue Read() {
-    if (abandoned_) return EncodableValue();
-    return ReadOfType(stream_->ReadByte());
+    EncodableValue value;
+    Read(&value);
+    return value;
   }
 
   size_t ReadSize() {
@@ -239,7 +248,7 @@ class ValueReader {
     return static_cast<size_t>(ReadFixed(4));
   }
 
-  EncodableValue ReadOfType(uint8_t type);
+  void ReadOfType(uint8_t type, EncodableValue* out);
 
  private:
   // A short read reports itself and leaves the bytes zero, so the value read
@@ -260,17 +269,47 @@ class ValueReader {
     return value;
   }
 
-  // Reads a count of fixed-width elements after the alignment padding. The
-  // padding is read even for an empty list: the user interface's codec always
-  // writes it, and skipping it would shift every value that follows.
+  // `size` bytes of the message, which the caller has checked it holds: in
+  // place from the codecs' own reader, else through a scratch buffer.
+  const char* Take(size_t size) {
+    if constexpr (std::is_same<Reader, ByteBufferStreamReader>::value) {
+      return reinterpret_cast<const char*>(stream_->ReadSpan(size));
+    } else {
+      scratch_.resize(size);
+      if (size > 0) stream_->ReadBytes(reinterpret_cast<uint8_t*>(&scratch_[0]), size);
+      return scratch_.data();
+    }
+  }
+
+  // A size, then that many bytes of the message; none if it does not hold
+  // them.
+  std::pair<const char*, size_t> ReadSizedBytes() {
+    const size_t size = ReadSize();
+    if (size > stream_->BytesRemaining()) {
+      ReportInvalidRead();
+      return {"", 0};
+    }
+    return {Take(size), size};
+  }
+
+  // A string or a byte vector.
+  template <typename Bytes>
+  void ReadSized(EncodableValue* out) {
+    const auto [bytes, size] = ReadSizedBytes();
+    out->emplace<Bytes>(bytes, bytes + size);
+  }
+
+  // A count of fixed-width elements after the alignment padding. The padding
+  // is read even for an empty list: the user interface's codec always writes
+  // it, and skipping it would shift every value that follows.
   template <typename T>
-  EncodableValue ReadTypedList() {
+  void ReadTypedList(EncodableValue* out) {
     const size_t count = ReadSize();
     stream_->ReadAlignment(sizeof(T));
-    std::vector<T> list;
+    std::vector<T>& list = out->emplace<std::vector<T>>();
     if (count > stream_->BytesRemaining() / sizeof(T)) {
       ReportInvalidRead();
-      return EncodableValue(std::move(list));
+      return;
     }
     list.resize(count);
     if (HostIsLittleEndian()) {
@@ -278,60 +317,87 @@ class ValueReader {
     } else {
       for (T& element : list) element = ReadNumber<T>();
     }
-    return EncodableValue(std::move(list));
+  }
+
+  void ReadList(size_t count, EncodableList* list) {
+    list->reserve(count);
+    for (size_t i = 0; i < count && !abandoned_; ++i) {
+      list->emplace_back();
+      Read(&list->back());
+    }
+  }
+
+  void ReadMap(size_t count, EncodableMap* map) {
+    for (size_t i = 0; i < count && !abandoned_; ++i) {
+      const size_t size_before = map->size();
+      const auto entry = InsertKey(map);
+      if (map->size() != size_before) {
+        Read(&entry->second);
+      } else {
+        Read();  // a repeated key keeps its first value
+      }
+    }
+  }
+
+  // Reads a key and inserts it with a null value, or finds it if repeated.
+  // Maps written from a std::map arrive in key order, so the end is where each
+  // key goes and the hint spares a second search; a wrong hint costs a normal
+  // insertion. A string key, the usual kind, is built in its node straight
+  // from the message.
+  EncodableMap::iterator InsertKey(EncodableMap* map) {
+    const uint8_t type = stream_->ReadByte();
+    if (type == kString) {
+      const auto [text, size] = ReadSizedBytes();
+      return map->emplace_hint(map->end(), std::piecewise_construct,
+                               std::forward_as_tuple(std::in_place_type<std::string>, text, size),
+                               std::forward_as_tuple());
+    }
+    EncodableValue key;
+    ReadOfType(type, &key);
+    return map->emplace_hint(map->end(), std::move(key), EncodableValue());
   }
 
   Reader* stream_;
+  std::string scratch_;
   int depth_ = 0;
   // Set when the message was refused part-way; everything after reads null.
   bool abandoned_ = false;
 };
 
 template <typename Reader>
-EncodableValue ValueReader<Reader>::ReadOfType(uint8_t type) {
+void ValueReader<Reader>::ReadOfType(uint8_t type, EncodableValue* out) {
   switch (type) {
     case kNull:
-      return EncodableValue();
+      return;
     case kTrue:
-      return EncodableValue(true);
+      *out = true;
+      return;
     case kFalse:
-      return EncodableValue(false);
+      *out = false;
+      return;
     case kInt32:
-      return EncodableValue(ReadNumber<int32_t>());
+      *out = ReadNumber<int32_t>();
+      return;
     case kInt64:
-      return EncodableValue(ReadNumber<int64_t>());
+      *out = ReadNumber<int64_t>();
+      return;
     case kFloat64:
       stream_->ReadAlignment(8);
-      return EncodableValue(ReadNumber<double>());
+      *out = ReadNumber<double>();
+      return;
     case kLargeInt:
-    case kString: {
-      size_t size = ReadSize();
-      if (size > stream_->BytesRemaining()) {
-        ReportInvalidRead();
-        return EncodableValue(std::string());
-      }
-      std::string text(size, '\0');
-      if (size > 0) stream_->ReadBytes(reinterpret_cast<uint8_t*>(&text[0]), size);
-      return EncodableValue(std::move(text));
-    }
-    case kUInt8List: {
-      size_t size = ReadSize();
-      if (size > stream_->BytesRemaining()) {
-        ReportInvalidRead();
-        return EncodableValue(std::vector<uint8_t>());
-      }
-      std::vector<uint8_t> bytes(size);
-      stream_->ReadBytes(bytes.data(), size);
-      return EncodableValue(std::move(bytes));
-    }
+    case kString:
+      return ReadSized<std::string>(out);
+    case kUInt8List:
+      return ReadSized<std::vector<uint8_t>>(out);
     case kInt32List:
-      return ReadTypedList<int32_t>();
+      return ReadTypedList<int32_t>(out);
     case kInt64List:
-      return ReadTypedList<int64_t>();
+      return ReadTypedList<int64_t>(out);
     case kFloat64List:
-      return ReadTypedList<double>();
+      return ReadTypedList<double>(out);
     case kFloat32List:
-      return ReadTypedList<float>();
+      return ReadTypedList<float>(out);
     case kList:
     case kMap: {
       size_t count = ReadSize();
@@ -339,41 +405,28 @@ EncodableValue ValueReader<Reader>::ReadOfType(uint8_t type) {
         std::cerr << "Invalid message in StandardCodecSerializer::ReadValue: nesting deeper than "
                   << StandardCodecSerializer::kMaxNestingDepth << " levels" << std::endl;
         abandoned_ = true;
-        return EncodableValue();
+        return;
       }
       // Every element takes at least one byte, every map entry two; a count
       // the rest of the message cannot hold is a lie, not a reason to loop.
       size_t min_bytes_per_item = type == kList ? 1 : 2;
       if (count > stream_->BytesRemaining() / min_bytes_per_item) {
         ReportInvalidRead();
-        return type == kList ? EncodableValue(EncodableList()) : EncodableValue(EncodableMap());
+        count = 0;
       }
       ++depth_;
-      EncodableValue result;
       if (type == kList) {
-        EncodableList list;
-        list.reserve(count);
-        for (size_t i = 0; i < count && !abandoned_; ++i) list.push_back(Read());
-        result = std::move(list);
+        ReadList(count, &out->emplace<EncodableList>());
       } else {
-        EncodableMap map;
-        for (size_t i = 0; i < count && !abandoned_; ++i) {
-          EncodableValue key = Read();
-          EncodableValue value = Read();
-          // Maps written from a std::map arrive in key order, so the end is
-          // where each key goes and the hint spares a second search. A wrong
-          // hint costs a normal insertion; a repeated key keeps its first value.
-          map.emplace_hint(map.end(), std::move(key), std::move(value));
-        }
-        result = std::move(map);
+        ReadMap(count, &out->emplace<EncodableMap>());
       }
       --depth_;
-      return result;
+      return;
     }
     default:
       std::cerr << "Unknown type in StandardCodecSerializer::ReadValueOfType: "
                 << static_cast<int>(type) << std::endl;
-      return EncodableValue();
+      return;
   }
 }
 
@@ -395,7 +448,9 @@ EncodableValue StandardCodecSerializer::ReadValue(ByteStreamReader* stream) cons
 
 EncodableValue StandardCodecSerializer::ReadValueOfType(uint8_t type,
                                                         ByteStreamReader* stream) const {
-  return ValueReader<ByteStreamReader>(stream).ReadOfType(type);
+  EncodableValue value;
+  ValueReader<ByteStreamReader>(stream).ReadOfType(type, &value);
+  return value;
 }
 
 size_t StandardCodecSerializer::ReadSize(ByteStreamReader* stream) const {
