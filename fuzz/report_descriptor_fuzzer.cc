@@ -2,11 +2,18 @@
 // the report decoder. The first byte picks the context (packet size, boot
 // protocol, caps); of the rest, the last quarter is a report decoded with the
 // descriptor the first three quarters make. Items must tile the descriptor,
-// findings point into it, texts stay UTF-8 and decoding stays within the report.
+// findings point into it, texts stay UTF-8, decoding stays within the report,
+// no length wraps or reads as negative, the decoder measures a report by the
+// analysis's length, and the encoded replies stay within a fixed factor of
+// the input.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <algorithm>
+#include <limits>
+#include <string>
 
+#include "channels/standard_codec.h"
 #include "common/text.h"
 #include "hid/report_analysis_map.h"
 #include "hid/report_descriptor.h"
@@ -15,6 +22,16 @@ namespace {
 
 void Check(bool condition) {
   if (!condition) std::abort();
+}
+
+// Encoded reply bytes per input byte, beyond a fixed allowance: a two-byte
+// "81 02" costs two item maps and a field map, a report byte up to eight
+// one-bit values.
+constexpr size_t kReplyPerByte = 400;
+constexpr size_t kReplyAllowance = 64 * 1024;
+
+size_t EncodedSize(const vek_native::EncodableValue& value) {
+  return vek_native::StandardMethodCodec::GetInstance().EncodeSuccessEnvelope(&value)->size();
 }
 
 }  // namespace
@@ -43,19 +60,59 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(covered == descriptor.size);
   for (const HidFinding& finding : analysis.findings) {
     Check(finding.offset < descriptor.size && IsValidUtf8(finding.message));
+    Check(finding.count >= 1 && finding.offsets.size() <= kHidFoldedOffsets);
   }
+  // Lengths never wrap: every report fits its collection's length, and the
+  // impossible ones are told.
+  bool impossible = false;
+  for (const HidReportLayout& layout : analysis.reports) {
+    Check(layout.bit_length <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max()));
+    Check(layout.ByteLength() >= 1 && layout.ByteLength() > layout.bit_length / 8);
+    impossible = impossible || layout.ByteLength() > kHidMaxReportBytes;
+    if (layout.top_level >= 0) {
+      const uint64_t stack = analysis.collections[static_cast<size_t>(layout.top_level)]
+                                 .report_byte_length[static_cast<size_t>(layout.kind)];
+      Check(stack >= std::min<uint64_t>(layout.ByteLength(), 0xFFFFFFFFu));
+    }
+  }
+  bool told = false;
+  for (const HidFinding& finding : analysis.findings) {
+    told = told || std::string(finding.code) == "impossible-report-length";
+  }
+  Check(told == impossible);
   // Maps of long inputs only slow the search down (std::map under the sanitizers).
   const bool maps = descriptor.size <= 512;
   if (maps) {
     for (const HidItem& item : analysis.items) Check(IsValidUtf8(HidItemText(item)));
-    HidReportAnalysisMap(analysis, descriptor, (mode & 0x80) != 0);
+    const size_t reply =
+        EncodedSize(HidReportAnalysisMap(analysis, descriptor, (mode & 0x80) != 0));
+    Check(reply <= kReplyPerByte * descriptor.size + kReplyAllowance);
   }
   HidDecodedReport decoded;
   for (HidReportKind kind :
        {HidReportKind::kInput, HidReportKind::kOutput, HidReportKind::kFeature}) {
     DecodeHidReport(analysis, kind, report, &decoded);
-    Check(decoded.values.size() <= report.size * 8 && decoded.findings.size() <= 1);
-    if (maps) HidDecodedReportMap(decoded);
+    Check(decoded.values.size() <= report.size * 8 && decoded.findings.size() <= 3);
+    Check(decoded.values.size() <= kHidDecodeMaxElements &&
+          decoded.raw_bytes.size() <= report.size);
+    Check(decoded.refused == (report.size > HidLongestReport(analysis, kind) &&
+                              HidLongestReport(analysis, kind) != 0));
+    if (decoded.layout) {
+      // The decoder's "should have N bytes" is the analysis's length.
+      const uint64_t expected = decoded.layout->ByteLength() - 1;
+      const bool zero_in_front =
+          !analysis.uses_report_ids && report.size == expected + 1 && report.data[0] == 0;
+      const uint64_t payload = report.size - (analysis.uses_report_ids || zero_in_front ? 1 : 0);
+      bool short_told = false;
+      for (const HidFinding& finding : decoded.findings) {
+        short_told = short_told || std::string(finding.code) == "report-too-short";
+      }
+      Check(short_told == (payload < expected));
+    }
+    if (maps) {
+      const size_t reply = EncodedSize(HidDecodedReportMap(decoded));
+      Check(reply <= kReplyPerByte * (descriptor.size + report.size) + kReplyAllowance);
+    }
   }
   return 0;
 }

@@ -360,6 +360,80 @@ TEST_P(WindowsReportLengths, EqualTheHidStacksCaps) {
   }
 }
 
+// The caps of a .pp_data dump ("pp_data->cap[N]->Key = value") by key, with
+// their report kind from the caps_info ranges as "kind".
+std::vector<std::map<std::string, uint32_t>> Caps(const std::string& path) {
+  std::vector<std::map<std::string, uint32_t>> caps;
+  std::array<unsigned, kHidReportKinds> first{};
+  for (const std::string& line : Lines(path)) {
+    unsigned kind = 0, cap = 0;
+    if (std::sscanf(line.c_str(), "pp_data->caps_info[%u]->FirstCap = %u", &kind, &cap) == 2) {
+      first.at(kind) = cap;
+    }
+    const size_t arrow = line.find("]->"), equals = line.find('=');
+    if (line.rfind("pp_data->cap[", 0) != 0 || equals == std::string::npos) continue;
+    cap = static_cast<unsigned>(std::stoul(line.substr(13)));
+    if (caps.size() <= cap) caps.resize(cap + 1);
+    caps[cap][Trim(line.substr(arrow + 3, equals - arrow - 3))] =
+        static_cast<uint32_t>(std::stoul(line.substr(equals + 1), nullptr, 0));
+    caps[cap]["kind"] = static_cast<uint32_t>(std::upper_bound(first.begin(), first.end(), cap) -
+                                              first.begin() - 1);
+  }
+  return caps;
+}
+
+// The usage the stack gave each element of a variable field (the last one
+// repeating), and each array's usages in data index order, against the
+// layout's declared order.
+TEST_P(WindowsReportLengths, UsagesEqualTheHidStacksCaps) {
+  const std::string name = GetParam();
+  const uint32_t top = static_cast<uint32_t>(std::stoul(name.substr(15, 4), nullptr, 16) << 16 |
+                                             std::stoul(name.substr(10, 4), nullptr, 16));
+  const HidReportAnalysis analysis = AnalyzeHidReportDescriptor(
+      ReadListing(DataPath("hidapi_pp_data/" + name + "_real.rpt_desc")), HidAnalysisContext());
+  std::map<const HidField*, std::map<uint32_t, HidUsageSpan>> arrays;  // by data index
+  for (auto& cap : Caps(DataPath("hidapi_pp_data/" + name + ".pp_data"))) {
+    if (!cap.count("BytePosition") || cap["IsPadding"] || cap["IsAlias"]) continue;
+    const uint64_t bit = (cap["BytePosition"] - 1) * 8 + cap["BitPosition"];
+    const HidField* field = nullptr;
+    for (const HidReportLayout& report : analysis.reports) {
+      for (const HidField& f : report.fields) {
+        if (static_cast<uint32_t>(report.kind) == cap["kind"] && report.id == cap["ReportID"] &&
+            analysis.collections[static_cast<size_t>(report.top_level)].usage == top &&
+            f.bit_size == cap["BitSize"] && bit >= f.bit_offset &&
+            bit < f.bit_offset + uint64_t{f.bit_size} * f.count) {
+          field = &f;
+        }
+      }
+    }
+    ASSERT_NE(field, nullptr) << name << " bit " << bit;
+    const bool range = cap["IsRange"] != 0;
+    const uint32_t page = cap["UsagePage"] << 16;
+    const HidUsageSpan usages{page | cap[range ? "Range.UsageMin" : "NotRange.Usage"],
+                              page | cap[range ? "Range.UsageMax" : "NotRange.Usage"]};
+    if (!field->IsVariable()) {
+      arrays[field][cap[range ? "Range.DataIndexMin" : "NotRange.DataIndex"]] = usages;
+      continue;
+    }
+    const uint32_t first = static_cast<uint32_t>((bit - field->bit_offset) / field->bit_size);
+    const uint32_t n = range ? std::min(cap["ReportCount"], usages.maximum - usages.minimum + 1)
+                             : cap["ReportCount"];
+    for (uint32_t i = 0; i < n; ++i) {
+      EXPECT_EQ(HidVariableUsage(*field, first + i), std::min(usages.minimum + i, usages.maximum))
+          << name << " bit " << bit;
+    }
+  }
+  const auto text = [](const HidUsageSpan& span) {
+    return std::to_string(span.minimum) + "-" + std::to_string(span.maximum) + " ";
+  };
+  for (const auto& [field, by_index] : arrays) {
+    std::string stack, mine;
+    for (const auto& entry : by_index) stack += text(entry.second);
+    for (const HidUsageSpan& span : field->usage_spans) mine += text(span);
+    EXPECT_EQ(mine, stack) << name << " array at " << field->offset;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(RealDevices, WindowsReportLengths, ::testing::ValuesIn(kPpDataCases));
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -77,9 +78,12 @@ TEST(ReportDescriptorFindings, OneBrokenDescriptorPerFinding) {
       {"+85 00 15 00 25 01 75 08 95 01 09 30 81 02", {}, {"error report-id-zero@6"}},
       {"+86 00 01 15 00 25 01 75 08 95 01 09 30 81 02", {}, {"error report-id-out-of-range@6"}},
       {"+15 00 25 01 75 08 95 01 09 30 81 02 85 02 09 31 81 02", {}, {"error mixed-report-ids@16"}},
-      {"+85 01 15 00 25 01 75 08 95 01 09 30 81 02 C0 09 06 A1 01 85 01 09 31 81 02",
+      // ID 1 in three collections: told once.
+      {"+85 01 15 00 25 01 75 08 95 01 09 30 81 02 C0 09 06 A1 01 85 01 09 31 81 02 C0 09 06 A1 "
+       "01 85 01 09 31 81 02",
        {},
-       {"info redundant-global@25", "error report-id-in-two-collections@29"}},
+       {"info redundant-global@25", "error report-id-in-two-collections@29",
+        "info redundant-global@36"}},
       {"05 01 15 00 25 01 75 08 95 01 09 30 81 02", {}, {"error main-item-outside-collection@12"}},
       {"+A9 01 09 30 09 31 15 00 25 01 75 08 95 01 81 02", {}, {"error unbalanced-delimiter@6"}},
       {kMouseWithId, {4}, {"warning report-exceeds-packet@26"}},  // 5 bytes with the ID
@@ -88,6 +92,23 @@ TEST(ReportDescriptorFindings, OneBrokenDescriptorPerFinding) {
       {kMouseWithId, {0, false, 0, 0, {}, 2}, {"warning boot-layout-mismatch@26"}},
       {kMouse, {0, false, 0, 0, {}, 1}, {"warning boot-layout-mismatch@24"}},
       {kKeyboard, {0, false, 0, 0, {}, 2}, {"warning boot-layout-mismatch@20"}},
+      {"05 01 09 02 A1 01 C0", {0, false, 0, 0, {}, 2}, {"warning boot-layout-mismatch@0"}},
+      // A maximum without a minimum, half a usage range: nothing to say.
+      {"+05 09 19 01 25 FF 75 08 95 01 81 02", {}, {}},
+      // From the ninth finding of a code on, one finding stands for the rest.
+      {"+F4 F4 F4 F4 F4 F4 F4 F4 F4 F4",
+       {},
+       {"warning reserved-item@6", "warning reserved-item@7", "warning reserved-item@8",
+        "warning reserved-item@9", "warning reserved-item@10", "warning reserved-item@11",
+        "warning reserved-item@12", "warning reserved-item@13", "warning reserved-item@14x2"}},
+      // 2^64 - 2^33 + 1 bits: not wrapped to a short report, refused as impossible.
+      {"+15 00 25 01 77 FF FF FF FF 97 FF FF FF FF 09 30 81 02",
+       {},
+       {"error impossible-report-length@22"}},
+      // Extended usages: Button 1 to Generic Desktop 3.
+      {"+1B 01 00 09 00 2B 03 00 01 00 15 00 25 01 75 01 95 03 81 02",
+       {},
+       {"error usage-range-across-pages@24"}},
   };
   for (const auto& row : rows) {
     std::string descriptor = row.descriptor;
@@ -96,7 +117,8 @@ TEST(ReportDescriptorFindings, OneBrokenDescriptorPerFinding) {
     std::vector<std::string> findings;
     for (const HidFinding& finding : analysis.findings) {
       findings.push_back(std::string(HidSeverityName(finding.severity)) + " " + finding.code + "@" +
-                         std::to_string(finding.offset));
+                         std::to_string(finding.offset) +
+                         (finding.count > 1 ? "x" + std::to_string(finding.count) : ""));
     }
     EXPECT_EQ(findings, row.findings) << row.descriptor;
   }
@@ -131,6 +153,8 @@ TEST(ReportDescriptorItems, TextsInTheConventionalForm) {
       {"", "F4", "Reserved Global (tag 15)"},
       {"", "26 FF", "Logical Maximum (truncated)"},
       {"", "FE 05 10 AA", "Long Item (truncated)"},
+      {"05 07", "09 E0", "Usage (Left Control)"},
+      {"05 07", "09 90", "Usage (LANG1)"},
   };
   for (const auto& row : rows) {
     std::vector<uint8_t> bytes = Bytes(row.before);
@@ -184,6 +208,15 @@ TEST(ReportDescriptorDecoding, ReportsIntoUsagesAndValues) {
       {kMouse, kIn, "", "-1: empty-report"},
       // A hat switch beside Cnst,Var padding.
       {"05 01 09 05 A1 01 09 39 15 00 25 07 75 04 95 01 81 42 81 03 C0", kIn, "F3", "0: 10039=3"},
+      // A Usage before a range: in declared order, the range in place.
+      {"05 01 09 02 A1 01 05 09 09 05 19 01 29 03 75 01 95 04 15 00 25 01 81 02 C0", kIn, "0F",
+       "0: 90005=1 90001=1 90002=1 90003=1"},
+      // 65 bits, and 2^31 elements: raw bits.
+      {"05 01 09 02 A1 01 75 41 95 01 09 30 81 02 C0", kIn, "FF FF FF FF FF FF FF FF FF",
+       "0: raw=65b:ffffffff..01 fields-as-raw-bits"},
+      {"05 01 09 02 A1 01 75 01 97 00 00 00 80 09 30 81 02 C0", kIn, "x600 5A",
+       "0: raw=4800b:5a5a5a5a..5a report-too-short fields-as-raw-bits"},
+      {kMouse, kIn, "00 00 00 00 00 00", "-1: report-longer-than-descriptor"},
   };
   for (const auto& row : rows) {
     const HidReportAnalysis analysis =
@@ -191,12 +224,23 @@ TEST(ReportDescriptorDecoding, ReportsIntoUsagesAndValues) {
     HidDecodedReport decoded;
     decoded.values.push_back({});  // left over from an earlier report
     decoded.findings.push_back({});
-    DecodeHidReport(analysis, row.kind, Bytes(row.report), &decoded);
+    // "xN B": N bytes B.
+    const std::vector<uint8_t> report =
+        row.report[0] == 'x' ? std::vector<uint8_t>(std::stoul(row.report + 1),
+                                                    Bytes(std::strchr(row.report, ' ') + 1)[0])
+                             : Bytes(row.report);
+    DecodeHidReport(analysis, row.kind, report, &decoded);
     std::string text = std::to_string(decoded.report_id) + ":";
     for (const HidDecodedValue& value : decoded.values) {
       char usage[16];
       std::snprintf(usage, sizeof(usage), " %x=", value.usage);
       text += usage + std::to_string(value.value);
+    }
+    for (const HidRawField& raw : decoded.raw_fields) {  // its first 4 bytes and its last
+      const auto bytes = decoded.raw_bytes.begin() + static_cast<std::ptrdiff_t>(raw.begin);
+      text += " raw=" + std::to_string(raw.bits) +
+              "b:" + vek_test::ToHex(std::vector<uint8_t>(bytes, bytes + 4)) + ".." +
+              vek_test::ToHex({bytes[static_cast<std::ptrdiff_t>(raw.size) - 1]});
     }
     for (const HidFinding& finding : decoded.findings) text += std::string(" ") + finding.code;
     EXPECT_EQ(text, row.decoded) << row.report;
