@@ -24,7 +24,7 @@ namespace vek_native {
 constexpr size_t kHidMapMaxItems = 4096;
 constexpr size_t kHidMapMaxCollections = 1024;
 constexpr size_t kHidMapMaxReports = 1024;
-constexpr size_t kHidMapMaxFields = 2048;  // over all listed reports
+constexpr size_t kHidMapMaxFields = 1024;  // over all listed reports
 constexpr size_t kHidMapMaxUsages = 4096;  // over all listed fields
 EncodableValue HidReportAnalysisMap(const HidReportAnalysis& analysis, ByteSpan descriptor,
                                     bool of_reconstruction);

@@ -93,7 +93,8 @@ TEST(ReportDescriptorFindings, OneBrokenDescriptorPerFinding) {
       {kMouse, {0, false, 0, 0, {}, 1}, {"warning boot-layout-mismatch@24"}},
       {kKeyboard, {0, false, 0, 0, {}, 2}, {"warning boot-layout-mismatch@20"}},
       {"05 01 09 02 A1 01 C0", {0, false, 0, 0, {}, 2}, {"warning boot-layout-mismatch@0"}},
-      // A maximum without a minimum, half a usage range: nothing to say.
+      // A Logical Maximum without a minimum, and a Usage Minimum without a
+      // maximum (half a range): nothing to say.
       {"+05 09 19 01 25 FF 75 08 95 01 81 02", {}, {}},
       // From the ninth finding of a code on, one finding stands for the rest.
       {"+F4 F4 F4 F4 F4 F4 F4 F4 F4 F4",
