@@ -185,9 +185,12 @@ void DecodeHidReport(const HidReportAnalysis& analysis, HidReportKind kind, Byte
   if (!analysis.uses_report_ids && report.size == expected + 1 && report.data[0] == 0) start = 1;
   const uint64_t payload = report.size - start;
   if (payload < expected) {
+    // As the analysis says: a saturated length is no number of bytes.
+    const std::string wanted = layout->bit_length == kHidSaturatedBitLength
+                                   ? "的长度超出 64 位整数的范围"
+                                   : "应有 " + std::to_string(expected) + " 字节数据";
     out->findings.push_back({HidSeverity::kError, 0, "report-too-short",
-                             kind_text + "报告应有 " + std::to_string(expected) +
-                                 " 字节数据，实际只有 " + std::to_string(payload) +
+                             kind_text + "报告" + wanted + "，实际只有 " + std::to_string(payload) +
                                  " 字节，超出部分的字段没有解码"});
   } else if (payload > expected) {
     out->findings.push_back(

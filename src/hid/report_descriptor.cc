@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 #include <set>
 #include <unordered_map>
 #include <utility>
@@ -18,9 +17,6 @@ constexpr uint8_t kLongItemPrefix = 0xFE;
 constexpr uint32_t kShortDataSizes[4] = {0, 1, 2, 4};
 constexpr size_t kGlobalValueTags = 10;  // Usage Page ... Report Count carry a value
 constexpr int32_t kIdUnseen = -2;
-// Report bit lengths saturate here, so that they never wrap and their
-// signed 64-bit form on the channel is never negative.
-constexpr uint64_t kMaxBitLength = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
 
 // Two's complement of the low `size` bytes, without implementation-defined
 // narrowing.
@@ -434,8 +430,9 @@ class Analyzer {
     field.bit_offset = report.bit_length;
     // Two 32-bit globals multiply without overflow; the sum saturates.
     const uint64_t bits = static_cast<uint64_t>(field.bit_size) * field.count;
-    report.bit_length =
-        bits > kMaxBitLength - report.bit_length ? kMaxBitLength : report.bit_length + bits;
+    report.bit_length = bits > kHidSaturatedBitLength - report.bit_length
+                            ? kHidSaturatedBitLength
+                            : report.bit_length + bits;
     report.fields.push_back(std::move(field));
   }
 
@@ -647,7 +644,7 @@ class Analyzer {
     static const char* const kKindTexts[] = {"输入", "输出", "特性"};
     for (const HidReportLayout& report : out_.reports) {
       if (report.ByteLength() <= kHidMaxReportBytes) continue;
-      const std::string length = report.bit_length == kMaxBitLength
+      const std::string length = report.bit_length == kHidSaturatedBitLength
                                      ? std::string("超出 64 位整数的范围")
                                      : "为 " + Number(static_cast<int64_t>(report.ByteLength())) +
                                            " 字节（含报告 ID 字节）";

@@ -149,6 +149,11 @@ uint32_t HidVariableUsage(const HidField& field, uint32_t index);
 // finding ("impossible-report-length"), and the decoder refuses longer reports.
 constexpr uint64_t kHidMaxReportBytes = 65535;
 
+// Report bit lengths saturate here, so that they never wrap and their signed
+// 64-bit form on the channel is never negative; a layout this long has no
+// length that can be told as a number.
+constexpr uint64_t kHidSaturatedBitLength = 0x7FFFFFFFFFFFFFFF;
+
 struct HidReportLayout {
   HidReportKind kind = HidReportKind::kInput;
   uint8_t id = 0;
