@@ -47,9 +47,10 @@ struct BridgeOperations {
   std::function<EncodableValue(const std::vector<uint8_t>& descriptor, uint32_t max_packet_size)>
       analyze_hid_report_descriptor;
   // "decodeHidReport": one report of kind 0 input, 1 output, 2 feature (the
-  // HID stack's numbering) decoded with a descriptor of 1 to 65535 bytes.
-  std::function<EncodableValue(const std::vector<uint8_t>& descriptor,
-                               const std::vector<uint8_t>& report, int kind)>
+  // HID stack's numbering) decoded with a descriptor of 1 to 65535 bytes;
+  // false with a message for a report longer than the descriptor allows.
+  std::function<bool(const std::vector<uint8_t>& descriptor, const std::vector<uint8_t>& report,
+                     int kind, EncodableValue* value, std::string* message)>
       decode_hid_report;
   // "captureHidReportDescriptors" (job).
   std::function<bool(const std::string& usb_instance_id, int32_t interface_number,

@@ -150,8 +150,11 @@ void DecodeHidReport(CallContext& c) {
     return c.result->Error("hid-invalid-argument", "kind 参数只能是 input、output 或 feature");
   }
   if (!c.ops.decode_hid_report) return NotImplemented(c);
-  c.result->Success(
-      c.ops.decode_hid_report(descriptor, report, static_cast<int>(found - std::begin(kKinds))));
+  EncodableValue value;
+  std::string message;
+  const bool ok = c.ops.decode_hid_report(
+      descriptor, report, static_cast<int>(found - std::begin(kKinds)), &value, &message);
+  ReplyValue(c, ok, value, "hid-invalid-report", message);
 }
 
 void CaptureHidReportDescriptors(CallContext& c) {

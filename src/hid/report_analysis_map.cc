@@ -1,5 +1,7 @@
 #include "hid/report_analysis_map.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <string>
 #include <utility>
 
@@ -91,10 +93,18 @@ EncodableValue CollectionMap(const HidCollection& collection) {
   return map.Build();
 }
 
-EncodableValue FieldMap(const HidField& field) {
+// How many entries of each bounded kind the map may still list.
+struct ListBudget {
+  size_t fields = kHidMapMaxFields;
+  size_t usages = kHidMapMaxUsages;
+};
+
+EncodableValue FieldMap(const HidField& field, ListBudget* budget) {
   EncodableList usages;
-  usages.reserve(field.usages.size());
-  for (uint32_t usage : field.usages) usages.push_back(UsageMap(usage));
+  const size_t listed = std::min(field.usages.size(), budget->usages);
+  budget->usages -= listed;
+  usages.reserve(listed);
+  for (size_t i = 0; i < listed; ++i) usages.push_back(UsageMap(field.usages[i]));
   return MapBuilder()
       .Add("offset", Int(field.offset))
       .Add("bitOffset", Int(static_cast<int64_t>(field.bit_offset)))
@@ -104,6 +114,7 @@ EncodableValue FieldMap(const HidField& field) {
       .Add("flagsText", EncodableValue(HidMainFlagsText(field.main_tag, field.flags)))
       .Add("usagePage", Int(field.usage_page))
       .Add("usages", EncodableValue(std::move(usages)))
+      .Add("usageCount", Int(static_cast<int64_t>(field.usages.size())))
       .Add("usageMinimum", field.has_usage_range ? UsageMap(field.usage_minimum) : EncodableValue())
       .Add("usageMaximum", field.has_usage_range ? UsageMap(field.usage_maximum) : EncodableValue())
       .Add("logicalMinimum", Int(field.logical_minimum))
@@ -117,10 +128,12 @@ EncodableValue FieldMap(const HidField& field) {
       .Build();
 }
 
-EncodableValue ReportMap(const HidReportLayout& report) {
+EncodableValue ReportMap(const HidReportLayout& report, ListBudget* budget) {
   EncodableList fields;
-  fields.reserve(report.fields.size());
-  for (const HidField& field : report.fields) fields.push_back(FieldMap(field));
+  const size_t listed = std::min(report.fields.size(), budget->fields);
+  budget->fields -= listed;
+  fields.reserve(listed);
+  for (size_t i = 0; i < listed; ++i) fields.push_back(FieldMap(report.fields[i], budget));
   return MapBuilder()
       .Add("kind", EncodableValue(HidReportKindName(report.kind)))
       .Add("reportId", Int(report.id))
@@ -128,6 +141,7 @@ EncodableValue ReportMap(const HidReportLayout& report) {
       .Add("bitLength", Int(static_cast<int64_t>(report.bit_length)))
       .Add("byteLength", Int(static_cast<int64_t>(report.ByteLength())))
       .Add("fields", EncodableValue(std::move(fields)))
+      .Add("fieldCount", Int(static_cast<int64_t>(report.fields.size())))
       .Build();
 }
 
@@ -135,11 +149,16 @@ EncodableValue FindingsList(const std::vector<HidFinding>& findings) {
   EncodableList list;
   list.reserve(findings.size());
   for (const HidFinding& finding : findings) {
+    EncodableList offsets;
+    if (finding.offsets.empty()) offsets.push_back(Int(finding.offset));
+    for (uint32_t offset : finding.offsets) offsets.push_back(Int(offset));
     list.push_back(MapBuilder()
                        .Add("severity", EncodableValue(HidSeverityName(finding.severity)))
                        .Add("offset", Int(finding.offset))
                        .Add("code", EncodableValue(finding.code))
                        .Add("message", EncodableValue(finding.message))
+                       .Add("count", Int(finding.count))
+                       .Add("offsets", EncodableValue(std::move(offsets)))
                        .Build());
   }
   return EncodableValue(std::move(list));
@@ -150,20 +169,29 @@ EncodableValue FindingsList(const std::vector<HidFinding>& findings) {
 EncodableValue HidReportAnalysisMap(const HidReportAnalysis& analysis, ByteSpan descriptor,
                                     bool of_reconstruction) {
   EncodableList items;
-  items.reserve(analysis.items.size());
-  for (const HidItem& item : analysis.items) items.push_back(ItemMap(item, descriptor));
+  const size_t item_count = std::min(analysis.items.size(), kHidMapMaxItems);
+  items.reserve(item_count);
+  for (size_t i = 0; i < item_count; ++i) items.push_back(ItemMap(analysis.items[i], descriptor));
   EncodableList collections;
-  collections.reserve(analysis.collections.size());
-  for (const HidCollection& collection : analysis.collections) {
-    collections.push_back(CollectionMap(collection));
+  const size_t collection_count = std::min(analysis.collections.size(), kHidMapMaxCollections);
+  collections.reserve(collection_count);
+  for (size_t i = 0; i < collection_count; ++i) {
+    collections.push_back(CollectionMap(analysis.collections[i]));
   }
   EncodableList reports;
-  reports.reserve(analysis.reports.size());
-  for (const HidReportLayout& report : analysis.reports) reports.push_back(ReportMap(report));
+  const size_t report_count = std::min(analysis.reports.size(), kHidMapMaxReports);
+  reports.reserve(report_count);
+  ListBudget budget;
+  for (size_t i = 0; i < report_count; ++i) {
+    reports.push_back(ReportMap(analysis.reports[i], &budget));
+  }
   return MapBuilder()
       .Add("items", EncodableValue(std::move(items)))
+      .Add("itemCount", Int(static_cast<int64_t>(analysis.items.size())))
       .Add("collections", EncodableValue(std::move(collections)))
+      .Add("collectionCount", Int(static_cast<int64_t>(analysis.collections.size())))
       .Add("reports", EncodableValue(std::move(reports)))
+      .Add("reportCount", Int(static_cast<int64_t>(analysis.reports.size())))
       .Add("findings", FindingsList(analysis.findings))
       .Add("ofReconstruction", EncodableValue(of_reconstruction))
       .Build();
@@ -172,15 +200,25 @@ EncodableValue HidReportAnalysisMap(const HidReportAnalysis& analysis, ByteSpan 
 EncodableValue HidDecodedReportMap(const HidDecodedReport& report) {
   EncodableList fields;
   if (report.layout) {
-    size_t next = 0;  // values are in field order
-    for (size_t f = 0; f < report.layout->fields.size(); ++f) {
+    size_t next = 0;      // values are in field order
+    size_t next_raw = 0;  // and so are the raw fields
+    size_t listed = 0;
+    for (size_t f = 0; f < report.layout->fields.size() && listed < report.decoded_fields; ++f) {
       const HidField& field = report.layout->fields[f];
       if (field.IsConstant()) continue;
+      ++listed;
       EncodableList values;
       for (; next < report.values.size() && report.values[next].field == f; ++next) {
         EncodableMap value = std::get<EncodableMap>(UsageMap(report.values[next].usage));
         value[Key("value")] = Int(report.values[next].value);
         values.emplace_back(std::move(value));
+      }
+      EncodableValue raw;
+      if (next_raw < report.raw_fields.size() && report.raw_fields[next_raw].field == f) {
+        const HidRawField& bits = report.raw_fields[next_raw++];
+        const auto begin = report.raw_bytes.begin() + static_cast<std::ptrdiff_t>(bits.begin);
+        raw = EncodableValue(
+            std::vector<uint8_t>(begin, begin + static_cast<std::ptrdiff_t>(bits.size)));
       }
       fields.push_back(MapBuilder()
                            .Add("offset", Int(field.offset))
@@ -190,6 +228,7 @@ EncodableValue HidDecodedReportMap(const HidDecodedReport& report) {
                            .Add("usagePage", Int(field.usage_page))
                            .Add("array", EncodableValue(!field.IsVariable()))
                            .Add("values", EncodableValue(std::move(values)))
+                           .Add("raw", std::move(raw))
                            .Build());
     }
   }
@@ -231,12 +270,19 @@ void BindHidAnalysisOperations(BridgeOperations& ops) {
     return HidReportAnalysisMap(AnalyzeHidReportDescriptor(descriptor, context), descriptor, false);
   };
   ops.decode_hid_report = [](const std::vector<uint8_t>& descriptor,
-                             const std::vector<uint8_t>& report, int kind_index) {
+                             const std::vector<uint8_t>& report, int kind_index,
+                             EncodableValue* value, std::string* message) {
     const HidReportKind kind = static_cast<HidReportKind>(kind_index);
     const HidReportAnalysis analysis = AnalyzeHidReportDescriptor(descriptor, HidAnalysisContext());
     HidDecodedReport decoded;
     DecodeHidReport(analysis, kind, report, &decoded);
-    return HidDecodedReportMap(decoded);
+    // A report no layout of the descriptor can hold is refused, not decoded.
+    if (decoded.refused) {
+      *message = decoded.findings.front().message;
+      return false;
+    }
+    *value = HidDecodedReportMap(decoded);
+    return true;
   };
 }
 

@@ -16,11 +16,21 @@ namespace vek_native {
 // The analysis as a map: "items", "collections", "reports", "findings" (lists
 // of maps) and "ofReconstruction" (the descriptor was rebuilt, so findings
 // about its form are about the rebuilt bytes). `descriptor` is the analysed
-// descriptor, for the items' bytes.
+// descriptor, for the items' bytes. So that a reply stays in proportion to a
+// hostile descriptor, each kind of entry is listed up to its bound below (the
+// first ones, in order), with the totals beside: "itemCount",
+// "collectionCount", "reportCount", and each report's "fieldCount" and each
+// field's "usageCount".
+constexpr size_t kHidMapMaxItems = 4096;
+constexpr size_t kHidMapMaxCollections = 1024;
+constexpr size_t kHidMapMaxReports = 1024;
+constexpr size_t kHidMapMaxFields = 1024;  // over all listed reports
+constexpr size_t kHidMapMaxUsages = 4096;  // over all listed fields
 EncodableValue HidReportAnalysisMap(const HidReportAnalysis& analysis, ByteSpan descriptor,
                                     bool of_reconstruction);
 
-// A decoded report as {"reportId", "fields", "findings"}.
+// A decoded report as {"reportId", "fields", "findings"}; a field given as
+// raw bits has them in "raw" (else null).
 EncodableValue HidDecodedReportMap(const HidDecodedReport& report);
 
 // The endpoint and boot context of the interface numbered `interface_number`

@@ -1,7 +1,7 @@
 #include "hid/report_descriptor.h"
 
 #include <algorithm>
-#include <limits>
+#include <cstring>
 #include <set>
 #include <unordered_map>
 #include <utility>
@@ -143,23 +143,43 @@ struct Globals {
 };
 
 struct LocalUsage {
-  uint32_t value = 0;
-  bool extended = false;
+  uint32_t value;
+  bool extended;  // 4 bytes long: the page is its own
+};
+
+// A Usage, or a Usage Minimum/Maximum pair as far as it has come.
+struct LocalSpan {
+  LocalUsage minimum;
+  LocalUsage maximum;
+  bool range;  // from Usage Minimum/Maximum
+  bool has_minimum;
+  bool has_maximum;
 };
 
 struct Locals {
-  std::vector<LocalUsage> usages;
-  bool has_minimum = false;
-  bool has_maximum = false;
-  LocalUsage minimum;
-  LocalUsage maximum;
+  std::vector<LocalSpan> spans;  // in the order declared
+  int64_t open_range = -1;       // the range item waiting for its other end
   bool in_delimiter = false;
   bool delimiter_usage_taken = false;
   uint32_t delimiter_offset = 0;
 
   void Clear() {
-    usages.clear();
-    has_minimum = has_maximum = false;
+    spans.clear();
+    open_range = -1;
+  }
+  // Usage Minimum (`minimum`) or Maximum: the other end of the open range
+  // when it lacks this one, else the start of a new range.
+  void AddRangeEnd(const LocalUsage& usage, bool minimum) {
+    LocalSpan* open = open_range >= 0 ? &spans[static_cast<size_t>(open_range)] : nullptr;
+    if (!open || (minimum ? open->has_minimum : open->has_maximum)) {
+      open_range = static_cast<int64_t>(spans.size());
+      spans.push_back({LocalUsage{}, LocalUsage{}, true, false, false});
+      open = &spans.back();
+    } else {
+      open_range = -1;
+    }
+    (minimum ? open->minimum : open->maximum) = usage;
+    (minimum ? open->has_minimum : open->has_maximum) = true;
   }
 };
 
@@ -229,8 +249,34 @@ class Analyzer {
     return item;
   }
 
+  // Findings beyond kHidFindingsPerCode of one code fold into one more.
   void Add(HidSeverity severity, uint32_t offset, const char* code, std::string message) {
+    auto tally = std::find_if(tallies_.begin(), tallies_.end(), [code](const CodeTally& t) {
+      return std::strcmp(t.code, code) == 0;
+    });
+    if (tally == tallies_.end()) tally = tallies_.insert(tallies_.end(), {code, 0, -1});
+    if (++tally->seen > kHidFindingsPerCode && tally->folded >= 0) {
+      HidFinding& folded = out_.findings[static_cast<size_t>(tally->folded)];
+      ++folded.count;
+      if (folded.offsets.size() < kHidFoldedOffsets) folded.offsets.push_back(offset);
+      return;
+    }
+    if (tally->seen > kHidFindingsPerCode) {
+      tally->folded = static_cast<int64_t>(out_.findings.size());
+    }
     out_.findings.push_back({severity, offset, code, std::move(message)});
+    if (tally->folded >= 0) out_.findings.back().offsets.push_back(offset);
+  }
+
+  // Only once a finding stops growing can its text say how many it stands for.
+  void WordFoldedFindings() {
+    for (const CodeTally& tally : tallies_) {
+      if (tally.folded < 0) continue;
+      HidFinding& folded = out_.findings[static_cast<size_t>(tally.folded)];
+      folded.message += "（同类问题从这里起共 " + Number(folded.count) + " 处，前 " +
+                        Number(static_cast<int64_t>(kHidFindingsPerCode)) +
+                        " 处已逐条列出，其余合并为这一条）";
+    }
   }
 
   void Process(const HidItem& item) {
@@ -295,11 +341,13 @@ class Analyzer {
 
   bool NeedsUsagePage() const {
     if (globals_.Has(kGlobalUsagePage)) return false;
-    for (const LocalUsage& usage : locals_.usages) {
-      if (!usage.extended) return true;
+    for (const LocalSpan& span : locals_.spans) {
+      if ((span.has_minimum && !span.minimum.extended) ||
+          (span.has_maximum && !span.maximum.extended)) {
+        return true;
+      }
     }
-    return (locals_.has_minimum && !locals_.minimum.extended) ||
-           (locals_.has_maximum && !locals_.maximum.extended);
+    return false;
   }
 
   void OpenCollection(const HidItem& item) {
@@ -310,7 +358,11 @@ class Analyzer {
     HidCollection collection;
     collection.offset = item.offset;
     collection.kind = item.data;
-    if (!locals_.usages.empty()) collection.usage = Resolve(locals_.usages.front());
+    for (const LocalSpan& span : locals_.spans) {
+      if (span.range) continue;
+      collection.usage = Resolve(span.minimum);
+      break;
+    }
     collection.parent = open_.empty() ? -1 : open_.back();
     collection.depth = static_cast<uint32_t>(open_.size());
     open_.push_back(static_cast<int32_t>(out_.collections.size()));
@@ -349,18 +401,7 @@ class Analyzer {
     field.bit_size = static_cast<uint32_t>(globals_.value[kGlobalReportSize]);
     field.count = static_cast<uint32_t>(globals_.value[kGlobalReportCount]);
     field.usage_page = static_cast<uint16_t>(globals_.value[kGlobalUsagePage]);
-    field.usages.reserve(locals_.usages.size());
-    for (const LocalUsage& usage : locals_.usages) field.usages.push_back(Resolve(usage));
-    if (locals_.has_minimum && locals_.has_maximum) {
-      field.has_usage_range = true;
-      field.usage_minimum = Resolve(locals_.minimum);
-      field.usage_maximum = Resolve(locals_.maximum);
-      if (field.usage_minimum > field.usage_maximum) {
-        Add(HidSeverity::kError, item.offset, "usage-minimum-above-maximum",
-            "Usage Minimum（" + ExtendedUsageText(field.usage_minimum) + "）大于 Usage Maximum（" +
-                ExtendedUsageText(field.usage_maximum) + "），该用法范围是空的");
-      }
-    }
+    Usages(item, &field);
     Extents(item, name, &field);
     field.unit = static_cast<uint32_t>(globals_.value[kGlobalUnit]);
     field.unit_exponent = static_cast<int32_t>(globals_.value[kGlobalUnitExponent]);
@@ -387,11 +428,39 @@ class Analyzer {
 
     HidReportLayout& report = ReportFor(top_level, kind, id, item.offset);
     field.bit_offset = report.bit_length;
+    // Two 32-bit globals multiply without overflow; the sum saturates.
     const uint64_t bits = static_cast<uint64_t>(field.bit_size) * field.count;
-    report.bit_length = bits > std::numeric_limits<uint64_t>::max() - report.bit_length
-                            ? std::numeric_limits<uint64_t>::max()
+    report.bit_length = bits > kHidSaturatedBitLength - report.bit_length
+                            ? kHidSaturatedBitLength
                             : report.bit_length + bits;
     report.fields.push_back(std::move(field));
+  }
+
+  // The field's usages in declared order, and the findings about its ranges.
+  void Usages(const HidItem& item, HidField* field) {
+    field->usage_spans.reserve(locals_.spans.size());
+    for (const LocalSpan& span : locals_.spans) {
+      if (!span.has_minimum || !span.has_maximum) continue;  // half a range names nothing
+      const HidUsageSpan usages{Resolve(span.minimum), Resolve(span.maximum)};
+      field->usage_spans.push_back(usages);
+      if (!span.range) {
+        field->usages.push_back(usages.minimum);
+        continue;
+      }
+      field->has_usage_range = true;
+      field->usage_minimum = usages.minimum;
+      field->usage_maximum = usages.maximum;
+      if ((usages.minimum >> 16) != (usages.maximum >> 16)) {
+        Add(HidSeverity::kError, item.offset, "usage-range-across-pages",
+            "Usage Minimum（" + ExtendedUsageText(usages.minimum) + "）与 Usage Maximum（" +
+                ExtendedUsageText(usages.maximum) +
+                "）不在同一个用法页：一个用法范围不能跨页，主机无法确定它包含哪些用法");
+      } else if (usages.minimum > usages.maximum) {
+        Add(HidSeverity::kError, item.offset, "usage-minimum-above-maximum",
+            "Usage Minimum（" + ExtendedUsageText(usages.minimum) + "）大于 Usage Maximum（" +
+                ExtendedUsageText(usages.maximum) + "），该用法范围是空的");
+      }
+    }
   }
 
   // Logical and physical extents, and the findings about them.
@@ -512,15 +581,11 @@ class Analyzer {
           if (locals_.delimiter_usage_taken) return;
           locals_.delimiter_usage_taken = true;
         }
-        locals_.usages.push_back(usage);
+        locals_.spans.push_back({usage, usage, false, true, true});
         break;
       case kLocalUsageMinimum:
-        locals_.minimum = usage;
-        locals_.has_minimum = true;
-        break;
       case kLocalUsageMaximum:
-        locals_.maximum = usage;
-        locals_.has_maximum = true;
+        locals_.AddRangeEnd(usage, item.tag == kLocalUsageMinimum);
         break;
       case kLocalDelimiter:
         if (item.data != 0) {
@@ -568,9 +633,28 @@ class Analyzer {
       const uint64_t bytes = std::min<uint64_t>(report.ByteLength(), 0xFFFFFFFFu);
       length = std::max(length, static_cast<uint32_t>(bytes));
     }
+    CheckReportLengths();
     CheckPacketSize();
     CheckCaps();
     CheckBootLayout();
+    WordFoldedFindings();
+  }
+
+  void CheckReportLengths() {
+    static const char* const kKindTexts[] = {"输入", "输出", "特性"};
+    for (const HidReportLayout& report : out_.reports) {
+      if (report.ByteLength() <= kHidMaxReportBytes) continue;
+      const std::string length = report.bit_length == kHidSaturatedBitLength
+                                     ? std::string("超出 64 位整数的范围")
+                                     : "为 " + Number(static_cast<int64_t>(report.ByteLength())) +
+                                           " 字节（含报告 ID 字节）";
+      Add(HidSeverity::kError, report.first_offset, "impossible-report-length",
+          std::string(kKindTexts[static_cast<size_t>(report.kind)]) + "报告" +
+              (out_.uses_report_ids ? "（ID " + Number(report.id) + "）" : std::string()) +
+              "的长度" + length + "，超过 HID 协议栈能表示的 " +
+              Number(static_cast<int64_t>(kHidMaxReportBytes)) +
+              " 字节（Windows 的报告长度只有 16 位）：这样的报告无法传送");
+    }
   }
 
   void CheckPacketSize() {
@@ -694,6 +778,12 @@ class Analyzer {
   std::array<int32_t, 256> id_top_level_{};
   std::array<bool, 256> id_reported_{};
   int64_t first_without_id_ = -1;
+  struct CodeTally {
+    const char* code;
+    size_t seen;
+    int64_t folded;  // index of the finding later ones fold into, -1 none yet
+  };
+  std::vector<CodeTally> tallies_;
 };
 
 }  // namespace
@@ -827,6 +917,18 @@ const char* HidSeverityName(HidSeverity severity) {
 }
 
 uint32_t HidVariableUsage(const HidField& field, uint32_t index) {
+  if (!field.usage_spans.empty()) {
+    uint64_t left = index;
+    const HidUsageSpan* last = nullptr;
+    for (const HidUsageSpan& span : field.usage_spans) {
+      if (span.minimum > span.maximum) continue;  // an empty range
+      const uint64_t size = uint64_t{span.maximum} - span.minimum + 1;
+      if (left < size) return span.minimum + static_cast<uint32_t>(left);
+      left -= size;
+      last = &span;
+    }
+    return last ? last->maximum : 0;
+  }
   if (field.has_usage_range) {
     const uint64_t usage = static_cast<uint64_t>(field.usage_minimum) + index;
     return usage > field.usage_maximum ? field.usage_maximum : static_cast<uint32_t>(usage);

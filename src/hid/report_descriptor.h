@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "hid/usb_descriptors.h"
@@ -99,6 +100,13 @@ struct HidCollection {
   std::array<uint32_t, kHidReportKinds> report_byte_length{};
 };
 
+// One Usage (minimum == maximum) or Usage Minimum/Maximum range of a field,
+// extended (page << 16 | id).
+struct HidUsageSpan {
+  uint32_t minimum = 0;
+  uint32_t maximum = 0;
+};
+
 struct HidField {
   uint32_t offset = 0;  // of the main item
   uint8_t main_tag = 0;
@@ -118,6 +126,11 @@ struct HidField {
   uint32_t unit = 0;
   int32_t unit_exponent = 0;
   int32_t collection = -1;  // innermost collection around the field
+  // Every local usage and usage range in the order declared. The elements
+  // take them in that order, ranges expanded in place, the last usage
+  // repeating (as the Windows HID stack assigns them); `usages` and the range
+  // above are the same usages split by form.
+  std::vector<HidUsageSpan> usage_spans;
 
   bool IsConstant() const { return (flags & kFlagConstant) != 0; }
   bool IsVariable() const { return (flags & kFlagVariable) != 0; }
@@ -125,31 +138,61 @@ struct HidField {
   bool IsSigned() const { return logical_minimum < 0; }
 };
 
-// The usage of element `index` of a variable field: the range's next usage
-// up to its maximum, else the listed usages with the last one repeated.
+// The usage of element `index` of a variable field: the declared usages
+// with ranges expanded in place, the last one repeated (without
+// `usage_spans`: the range's next usage up to its maximum, else the listed
+// usages with the last one repeated).
 uint32_t HidVariableUsage(const HidField& field, uint32_t index);
+
+// The longest report any HID stack hands over: the report lengths of the
+// Windows HID stack's caps are 16-bit. A layout longer than this is an error
+// finding ("impossible-report-length"), and the decoder refuses longer reports.
+constexpr uint64_t kHidMaxReportBytes = 65535;
+
+// Report bit lengths saturate here, so that they never wrap and their signed
+// 64-bit form on the channel is never negative; a layout this long has no
+// length that can be told as a number.
+constexpr uint64_t kHidSaturatedBitLength = 0x7FFFFFFFFFFFFFFF;
 
 struct HidReportLayout {
   HidReportKind kind = HidReportKind::kInput;
   uint8_t id = 0;
   int32_t top_level = -1;     // index of its top-level collection
   uint32_t first_offset = 0;  // of its first main item
-  uint64_t bit_length = 0;    // after the ID byte
+  // After the ID byte; saturates at INT64_MAX, so it never wraps nor reads
+  // as negative.
+  uint64_t bit_length = 0;
   std::vector<HidField> fields;
   // As Windows hands the report over: the data bytes after the ID byte, which
   // comes first also when the descriptor has no IDs (then 0).
-  uint64_t ByteLength() const { return (bit_length + 7) / 8 + 1; }
+  uint64_t ByteLength() const { return bit_length / 8 + (bit_length % 8 != 0 ? 1 : 0) + 1; }
 };
 
 enum class HidSeverity : uint8_t { kError, kWarning, kInfo };
 const char* HidSeverityName(HidSeverity severity);  // "error", "warning", "info"
 
 struct HidFinding {
+  HidFinding() = default;
+  HidFinding(HidSeverity severity_in, uint32_t offset_in, const char* code_in,
+             std::string message_in)
+      : severity(severity_in), offset(offset_in), code(code_in), message(std::move(message_in)) {}
+
   HidSeverity severity = HidSeverity::kInfo;
   uint32_t offset = 0;  // into the descriptor
   const char* code = "";
   std::string message;
+  // Occurrences this finding stands for: 1, or more when later findings of
+  // the same code were folded into it; `offsets` then holds the first
+  // kHidFoldedOffsets of them (its own first), else it is empty.
+  uint32_t count = 1;
+  std::vector<uint32_t> offsets;
 };
+
+// A descriptor of 64 KB can repeat one fault thousands of times. The first
+// kHidFindingsPerCode findings of a code are kept as they are; every later one
+// of that code is folded into one more finding of that code.
+constexpr size_t kHidFindingsPerCode = 8;
+constexpr size_t kHidFoldedOffsets = 16;
 
 // What is known around the descriptor; every part is optional.
 struct HidAnalysisContext {
@@ -193,16 +236,45 @@ struct HidDecodedValue {
   int64_t value = 0;
 };
 
+// A field given as its bits instead of values: `bytes` [begin, begin + size)
+// of HidDecodedReport::raw_bytes hold `bits` bits from the field's first,
+// packed little-endian from bit 0 (the last byte's high bits are 0).
+struct HidRawField {
+  uint32_t field = 0;  // index in the layout's fields
+  uint64_t bits = 0;
+  size_t begin = 0;
+  size_t size = 0;
+};
+
+// Bounds of one decoded report, so that a report of any accepted length
+// decodes in proportion to its size: values for at most kHidDecodeMaxElements
+// elements; a field whose elements do not fit in what is left of that, or
+// whose elements are wider than 64 bits, comes as raw bits; the fields after
+// the first kHidDecodeMaxFields non-constant ones are not decoded.
+constexpr uint64_t kHidDecodeMaxElements = 4096;
+constexpr size_t kHidDecodeMaxFields = 1024;
+
 struct HidDecodedReport {
   int32_t report_id = -1;                   // the ID read (0 without IDs)
   const HidReportLayout* layout = nullptr;  // null when the ID is unknown
   std::vector<HidDecodedValue> values;      // in field order
   std::vector<HidFinding> findings;
+  std::vector<HidRawField> raw_fields;  // in field order
+  std::vector<uint8_t> raw_bytes;
+  size_t decoded_fields = 0;        // non-constant fields decoded (or given raw)
+  bool refused = false;             // longer than any report of the kind: nothing decoded
+  std::vector<uint64_t> span_ends;  // scratch of the array lookup
 };
+
+// The longest report of `kind` the decoder accepts: the longest layout of that
+// kind with its ID byte (the leading 0 without IDs), at most kHidMaxReportBytes.
+uint64_t HidLongestReport(const HidReportAnalysis& analysis, HidReportKind kind);
 
 // Decodes one report of `kind` (with its ID byte when the descriptor has IDs;
 // the leading 0 that Windows puts in front of a report without ID is
 // recognised and passed over). `out` is cleared first; its buffers are reused.
+// A report longer than HidLongestReport is refused: `refused`, one error
+// finding "report-longer-than-descriptor", nothing decoded.
 void DecodeHidReport(const HidReportAnalysis& analysis, HidReportKind kind, ByteSpan report,
                      HidDecodedReport* out);
 

@@ -78,6 +78,9 @@ TEST_F(AnalysisBridgeTest, BadArgumentsAnswerAtOnceWithTheirCodes) {
       {"decodeHidReport", mouse, Blob({}), none, none, "hid-invalid-report", "报告数据为空"},
       {"decodeHidReport", mouse, Blob({1}), EncodableValue("Input"), none, "hid-invalid-argument",
        "kind 参数只能是 input、output 或 feature"},
+      {"decodeHidReport", mouse, Blob(std::vector<uint8_t>(6)), none, none, "hid-invalid-report",
+       "报告长 6 字节，超过描述符中最长的输入报告（5 字节，含报告 ID "
+       "字节）：它不可能是这个描述符的报告"},
   };
   for (const auto& row : rows) {
     EncodableMap arguments;
@@ -124,6 +127,15 @@ TEST_F(AnalysisBridgeTest, Base64DescriptorAndReportKind) {
   EXPECT_EQ(At(Nth(At(analysis, "findings"), 0), "message"),
             EncodableValue("输入报告在总线上长 4 字节，超过中断输入端点的最大包长 3 "
                            "字节，一个报告要分成多个事务传输"));
+  EXPECT_EQ(At(analysis, "ofReconstruction"), EncodableValue(false));
+  // 65,535 reserved items: the first 4096 listed, 8 findings and one that
+  // stands for the rest.
+  auto zeros = Call("analyzeHidReportDescriptor",
+                    {{EncodableValue("descriptor"), Blob(std::vector<uint8_t>(65535))}});
+  EXPECT_EQ(std::get<EncodableList>(At(zeros->value, "items")).size(), kHidMapMaxItems);
+  EXPECT_EQ(At(zeros->value, "itemCount"), EncodableValue(int64_t{65535}));
+  const EncodableValue& folded = Nth(At(zeros->value, "findings"), kHidFindingsPerCode);
+  EXPECT_EQ(At(folded, "count"), EncodableValue(int64_t{65535 - kHidFindingsPerCode}));
   auto feature = Call("decodeHidReport", {{EncodableValue("descriptor"), Blob(Bytes(kMouse))},
                                           {EncodableValue("report"), Blob({0x01})},
                                           {EncodableValue("kind"), EncodableValue("feature")}});

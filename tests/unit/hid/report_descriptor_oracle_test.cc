@@ -62,19 +62,16 @@ std::vector<uint8_t> ReadListing(const std::string& path) {
   return bytes;
 }
 
-// caps_info[0..2]->ReportByteLength of a .pp_data dump: what HidP_GetCaps
-// returned as the input, output and feature report byte lengths.
-std::array<uint32_t, kHidReportKinds> CapsLengths(const std::string& path) {
-  std::array<uint32_t, kHidReportKinds> lengths{};
+// A .pp_data dump's "pp_data->KEY = value" lines by KEY ("caps_info[0]->FirstCap",
+// "cap[3]->UsagePage"): what HidP_GetCaps and the value and button caps returned.
+std::map<std::string, int64_t> PpData(const std::string& path) {
+  std::map<std::string, int64_t> values;
   for (const std::string& line : Lines(path)) {
-    unsigned kind = 0, length = 0;
-    if (std::sscanf(line.c_str(), "pp_data->caps_info[%u]->ReportByteLength = %u", &kind,
-                    &length) == 2 &&
-        kind < kHidReportKinds) {
-      lengths[kind] = length;
-    }
+    char key[96];
+    long long value = 0;
+    if (std::sscanf(line.c_str(), "pp_data->%95s = %lli", key, &value) == 2) values[key] = value;
   }
-  return lengths;
+  return values;
 }
 
 const HidCollection* TopLevel(const HidReportAnalysis& analysis, uint32_t usage) {
@@ -333,6 +330,10 @@ TEST(UsbDumps, InterfacesGiveTheirBootProtocolAndPacketSize) {
             (std::array<uint32_t, kHidReportKinds>{65, 65, 0}));
 }
 
+std::string Span(int64_t minimum, int64_t maximum) {
+  return std::to_string(minimum) + "-" + std::to_string(maximum) + " ";
+}
+
 class WindowsReportLengths : public ::testing::TestWithParam<const char*> {};
 
 // File names are VID_PID_USAGE_USAGEPAGE; the .pp_data is one top-level
@@ -349,7 +350,11 @@ TEST_P(WindowsReportLengths, EqualTheHidStacksCaps) {
   context.has_caps = true;
   context.caps_usage_page = static_cast<uint16_t>(page);
   context.caps_usage = static_cast<uint16_t>(usage);
-  context.caps_report_byte_length = CapsLengths(DataPath("hidapi_pp_data/" + name + ".pp_data"));
+  std::map<std::string, int64_t> pp = PpData(DataPath("hidapi_pp_data/" + name + ".pp_data"));
+  for (size_t kind = 0; kind < kHidReportKinds; ++kind) {
+    context.caps_report_byte_length[kind] =
+        static_cast<uint32_t>(pp["caps_info[" + std::to_string(kind) + "]->ReportByteLength"]);
+  }
   const HidReportAnalysis analysis = AnalyzeHidReportDescriptor(descriptor, context);
   const HidCollection* collection = TopLevel(analysis, page << 16 | usage);
   ASSERT_NE(collection, nullptr);
@@ -357,6 +362,41 @@ TEST_P(WindowsReportLengths, EqualTheHidStacksCaps) {
   EXPECT_EQ(Codes(analysis.findings, HidSeverity::kError), std::vector<std::string>());
   for (const HidFinding& finding : analysis.findings) {
     EXPECT_NE(std::string(finding.code).rfind("caps-", 0), 0u) << finding.message;
+  }
+  // The usages the stack gave each field, a variable field's by element and an
+  // array's in data index order, are the field's declared usages in declared
+  // order (the last one repeating over the elements left).
+  std::map<const HidField*, std::map<int64_t, std::string>> stack;
+  for (size_t kind = 0; kind < kHidReportKinds; ++kind) {
+    const std::string info = "caps_info[" + std::to_string(kind) + "]->";
+    for (int64_t n = pp[info + "FirstCap"]; n < pp[info + "LastCap"]; ++n) {
+      const auto cap = [&](const std::string& key) {
+        return pp["cap[" + std::to_string(n) + "]->" + key];
+      };
+      if (cap("IsPadding") || cap("IsAlias")) continue;
+      const int64_t bit = (cap("BytePosition") - 1) * 8 + cap("BitPosition");
+      for (const HidReportLayout& report : analysis.reports) {
+        for (const HidField& f : report.fields) {
+          if (static_cast<size_t>(report.kind) == kind && report.id == cap("ReportID") &&
+              &analysis.collections[static_cast<size_t>(report.top_level)] == collection &&
+              bit >= int64_t(f.bit_offset) &&
+              bit < int64_t(f.bit_offset + uint64_t{f.bit_size} * f.count)) {
+            const std::string r = cap("IsRange") ? "Range." : "NotRange.";
+            stack[&f][f.IsVariable() ? bit
+                                     : cap(r + (cap("IsRange") ? "DataIndexMin" : "DataIndex"))] =
+                Span(cap("UsagePage") << 16 | cap(r + (cap("IsRange") ? "UsageMin" : "Usage")),
+                     cap("UsagePage") << 16 | cap(r + (cap("IsRange") ? "UsageMax" : "Usage")));
+          }
+        }
+      }
+    }
+  }
+  for (const auto& [field, by_index] : stack) {
+    std::string theirs, ours;
+    for (const auto& entry : by_index) theirs += entry.second;
+    for (const HidUsageSpan& span : field->usage_spans) ours += Span(span.minimum, span.maximum);
+    if (field->IsVariable()) ours.resize(theirs.size());  // usages no element takes go unused
+    EXPECT_EQ(ours, theirs) << name << " field at " << field->offset;
   }
 }
 

@@ -77,9 +77,12 @@ TEST(ReportDescriptorFindings, OneBrokenDescriptorPerFinding) {
       {"+85 00 15 00 25 01 75 08 95 01 09 30 81 02", {}, {"error report-id-zero@6"}},
       {"+86 00 01 15 00 25 01 75 08 95 01 09 30 81 02", {}, {"error report-id-out-of-range@6"}},
       {"+15 00 25 01 75 08 95 01 09 30 81 02 85 02 09 31 81 02", {}, {"error mixed-report-ids@16"}},
-      {"+85 01 15 00 25 01 75 08 95 01 09 30 81 02 C0 09 06 A1 01 85 01 09 31 81 02",
+      // ID 1 in three collections: told once.
+      {"+85 01 15 00 25 01 75 08 95 01 09 30 81 02 C0 09 06 A1 01 85 01 09 31 81 02 C0 09 06 A1 "
+       "01 85 01 09 31 81 02",
        {},
-       {"info redundant-global@25", "error report-id-in-two-collections@29"}},
+       {"info redundant-global@25", "error report-id-in-two-collections@29",
+        "info redundant-global@36"}},
       {"05 01 15 00 25 01 75 08 95 01 09 30 81 02", {}, {"error main-item-outside-collection@12"}},
       {"+A9 01 09 30 09 31 15 00 25 01 75 08 95 01 81 02", {}, {"error unbalanced-delimiter@6"}},
       {kMouseWithId, {4}, {"warning report-exceeds-packet@26"}},  // 5 bytes with the ID
@@ -88,6 +91,14 @@ TEST(ReportDescriptorFindings, OneBrokenDescriptorPerFinding) {
       {kMouseWithId, {0, false, 0, 0, {}, 2}, {"warning boot-layout-mismatch@26"}},
       {kMouse, {0, false, 0, 0, {}, 1}, {"warning boot-layout-mismatch@24"}},
       {kKeyboard, {0, false, 0, 0, {}, 2}, {"warning boot-layout-mismatch@20"}},
+      {"05 01 09 02 A1 01 C0", {0, false, 0, 0, {}, 2}, {"warning boot-layout-mismatch@0"}},
+      // A Logical Maximum without a minimum, and a Usage Minimum without a
+      // maximum (half a range): nothing to say.
+      {"+05 09 19 01 25 FF 75 08 95 01 81 02", {}, {}},
+      // 2^64 - 2^33 + 1 bits: not wrapped to a short report, refused as impossible.
+      {"+77 FF FF FF FF 97 FF FF FF FF 09 30 81 02", {}, {"error impossible-report-length@18"}},
+      // Button 1 as an extended usage up to Generic Desktop 3.
+      {"+1B 01 00 09 00 29 03 75 01 95 03 81 02", {}, {"error usage-range-across-pages@17"}},
   };
   for (const auto& row : rows) {
     std::string descriptor = row.descriptor;
@@ -131,6 +142,7 @@ TEST(ReportDescriptorItems, TextsInTheConventionalForm) {
       {"", "F4", "Reserved Global (tag 15)"},
       {"", "26 FF", "Logical Maximum (truncated)"},
       {"", "FE 05 10 AA", "Long Item (truncated)"},
+      {"05 07", "09 90", "Usage (LANG1)"},
   };
   for (const auto& row : rows) {
     std::vector<uint8_t> bytes = Bytes(row.before);
@@ -162,7 +174,7 @@ TEST(ReportDescriptorDecoding, ReportsIntoUsagesAndValues) {
   const struct {
     const char* descriptor;
     HidReportKind kind;
-    const char* report;
+    std::string report;
     const char* decoded;
   } rows[] = {
       // As Windows hands it over, with the 0 in front.
@@ -184,6 +196,14 @@ TEST(ReportDescriptorDecoding, ReportsIntoUsagesAndValues) {
       {kMouse, kIn, "", "-1: empty-report"},
       // A hat switch beside Cnst,Var padding.
       {"05 01 09 05 A1 01 09 39 15 00 25 07 75 04 95 01 81 42 81 03 C0", kIn, "F3", "0: 10039=3"},
+      // A Usage before a range: in declared order, the range in place.
+      {"05 01 09 02 A1 01 05 09 09 05 19 01 29 03 75 01 95 04 15 00 25 01 81 02 C0", kIn, "0F",
+       "0: 90005=1 90001=1 90002=1 90003=1"},
+      // 65 bits, and 2^31 elements: raw bits.
+      {"05 01 09 02 A1 01 75 41 95 01 09 30 81 02 C0", kIn, "FF FF FF FF FF FF FF FF FF",
+       "0: raw=65b:ff01 fields-as-raw-bits"},
+      {"05 01 09 02 A1 01 75 01 97 00 00 00 80 09 30 81 02 C0", kIn, std::string(1200, '5'),
+       "0: raw=4800b:5555 report-too-short fields-as-raw-bits"},
   };
   for (const auto& row : rows) {
     const HidReportAnalysis analysis =
@@ -197,6 +217,10 @@ TEST(ReportDescriptorDecoding, ReportsIntoUsagesAndValues) {
       char usage[16];
       std::snprintf(usage, sizeof(usage), " %x=", value.usage);
       text += usage + std::to_string(value.value);
+    }
+    for (const HidRawField& raw : decoded.raw_fields) {  // its first byte and its last
+      text += " raw=" + std::to_string(raw.bits) +
+              "b:" + vek_test::ToHex({decoded.raw_bytes[raw.begin], decoded.raw_bytes.back()});
     }
     for (const HidFinding& finding : decoded.findings) text += std::string(" ") + finding.code;
     EXPECT_EQ(text, row.decoded) << row.report;
