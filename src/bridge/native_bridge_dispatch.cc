@@ -48,7 +48,8 @@ bool WindowsTextArgument(CallContext& c, const char* key, const char* code, cons
   }
   if (FitsWindowsText(*value)) return true;
   static_assert(kMaxWindowsTextUnits == 32767, "the message names the limit");
-  c.result->Error(code, std::string(key) + " 参数超过 32767 个 UTF-16 码元（Windows 能处理的最大长度）");
+  c.result->Error(code,
+                  std::string(key) + " 参数超过 32767 个 UTF-16 码元（Windows 能处理的最大长度）");
   return false;
 }
 

@@ -108,7 +108,8 @@ bool ResetUsbDevice(const UsbResetContext& context, const std::string& instance_
   if (cancelled != nullptr) *cancelled = false;
   UsbInstanceId parsed;
   if (!ParseUsbInstanceId(instance_id, &parsed)) {
-    return Fail(message, "usbInstanceId 不是有效的 USB 设备实例路径：" + EchoedInstanceId(instance_id));
+    return Fail(message,
+                "usbInstanceId 不是有效的 USB 设备实例路径：" + EchoedInstanceId(instance_id));
   }
   const HelperLaunchValues values = ResetLaunchValues(context, instance_id);
   HelperRunResult run;

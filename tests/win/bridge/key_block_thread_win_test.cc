@@ -32,12 +32,14 @@ TEST(KeyBlockThreadTest, AStartWithoutARunningThreadFailsInTimeAndLeavesNoBlock)
     std::string message;
     bool started = true;
     // The ready wait, then the bounded join of a thread that never reported.
-    EXPECT_TRUE(ReturnsWithin(std::chrono::seconds(30), [&] { started = block.Start(&message); },
-                              [&] { StartDetachedThread(parked); }));
+    EXPECT_TRUE(ReturnsWithin(
+        std::chrono::seconds(30), [&] { started = block.Start(&message); },
+        [&] { StartDetachedThread(parked); }));
     EXPECT_FALSE(started);
     EXPECT_EQ(message, row.message);
     EXPECT_FALSE(block.Active());
-    EXPECT_TRUE(ReturnsWithin(std::chrono::seconds(30), [&] { block.Stop(); }, [] {}));
+    EXPECT_TRUE(ReturnsWithin(
+        std::chrono::seconds(30), [&] { block.Stop(); }, [] {}));
   }
   // The parked thread, run late, finds itself given up: it removes the hook
   // it installs instead of blocking the keyboard for ever.
