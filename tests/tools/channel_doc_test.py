@@ -162,7 +162,7 @@ class Program:
                     end = block_end(blank, m.end() - 1)
                     self.bindings.setdefault(m.group(1), []).append(
                         (folder, code[m.end():end], blank[m.end():end]))
-        self.constants = dict(re.findall(r"constexpr\s+[\w:]+\s+(k\w+)\s*=\s*(-?\d+)\s*;",
+        self.constants = dict(re.findall(r"constexpr\s+[\w:]+\s+(k\w+)\s*=\s*(-?\d+)[uUlL]*\s*;",
                                          "\n".join(files.values())))
         in_bridge = {name: "".join(f[2] for f in found if f[0] == os.path.dirname(BRIDGE))
                      for name, found in self.functions.items()}
@@ -331,7 +331,10 @@ def default_matches(page_default, code_default):
     if page_default == "required" or code_default == "required":
         return page_default == code_default
     m = re.match(r'-?\d+|true|false|"[^"]*"|\[[^\]]*\]', page_default)
-    return m is not None and json.loads(m.group(0)) == json.loads(code_default)
+    try:
+        return m is not None and json.loads(m.group(0)) == json.loads(code_default)
+    except ValueError:  # a default this reader cannot evaluate: said as a difference
+        return False
 
 
 def both_ways(what, program, page):
