@@ -164,14 +164,16 @@ const char kMaps[] =
     "ok {{declaredLength=-2,instancePath=HID\\X,interfaceNumber=1,productId=22136,"
     "reportDescriptor=0x0501,vendorId=4660,},}";
 const char kCancelled[] = "用户取消了管理员授权";
-// Texts as long as Windows takes (32767 UTF-16 units) and one unit longer, in
-// surrogate pairs: the limit counts UTF-16 units, not bytes or characters.
-const std::string kLongest(32767, 'a');
-std::string TooLong() {
+// The limit counts UTF-16 units, not bytes or characters: 32767 "é" (two
+// bytes, one unit each) are as long as Windows takes, 16384 U+1F600 (a
+// surrogate pair each) one unit longer.
+std::string Repeat(const char* unit, int count) {
   std::string text;
-  for (int i = 0; i < 16384; ++i) text += "\xF0\x9F\x98\x80";  // U+1F600
+  while (count-- > 0) text += unit;
   return text;
 }
+const std::string kLongest = Repeat("\xC3\xA9", 32767);
+std::string TooLong() { return Repeat("\xF0\x9F\x98\x80", 16384); }
 const char kTooLong[] = " 参数超过 32767 个 UTF-16 码元（Windows 能处理的最大长度）";
 
 struct Row {
