@@ -4,6 +4,8 @@
 #include <limits>
 #include <variant>
 
+#include "common/text.h"
+
 namespace vek_native {
 
 namespace {
@@ -26,6 +28,12 @@ int Base64Value(char c) {
 }
 
 }  // namespace
+
+bool FitsWindowsText(std::string_view text) {
+  // A UTF-8 byte never makes more than one UTF-16 unit, so short texts need
+  // no conversion.
+  return text.size() <= kMaxWindowsTextUnits || Utf8ToUtf16(text).size() <= kMaxWindowsTextUnits;
+}
 
 std::string StringArgument(const EncodableValue* arguments, const char* key) {
   const EncodableValue* value = Lookup(arguments, key);

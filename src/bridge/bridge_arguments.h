@@ -4,8 +4,10 @@
 #ifndef VEK_BRIDGE_BRIDGE_ARGUMENTS_H_
 #define VEK_BRIDGE_BRIDGE_ARGUMENTS_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "channels/encodable_value.h"
@@ -34,6 +36,13 @@ std::vector<std::string> StringListArgument(const EncodableValue* arguments, con
 // Base64 that never fails: characters outside the alphabet ("=", spaces,
 // "-", "_", anything) are skipped and trailing bits short of a byte dropped.
 std::vector<uint8_t> DecodeBase64Lenient(const std::string& text);
+
+// The longest path or device instance ID any Windows call takes: 32767 UTF-16
+// units (a "\\?\" path; UNICODE_STRING counts bytes in 16 bits).
+constexpr size_t kMaxWindowsTextUnits = 32767;
+
+// Whether `text` converts to at most kMaxWindowsTextUnits UTF-16 units.
+bool FitsWindowsText(std::string_view text);
 
 // The low 32 bits of `value` as a signed 32-bit number, without relying on
 // implementation-defined narrowing.

@@ -100,8 +100,9 @@ struct BridgeOperations {
       write_serial;
   std::function<void(int64_t handle)> close_serial;
   std::function<void()> close_all_serial;
-  // "startKeyBlock" / "stopKeyBlock".
-  std::function<bool()> start_key_block;
+  // "startKeyBlock" / "stopKeyBlock". A start that fails without a message
+  // could not install the hook.
+  std::function<bool(std::string* message)> start_key_block;
   std::function<void()> stop_key_block;
   // "pickSaveFile" (job): an empty path means the user cancelled.
   std::function<bool(WindowHandle owner, const std::string& suggested_name,

@@ -6,7 +6,7 @@
 namespace vek_native {
 
 void PlugBridgeOwnOperations(BridgeOperations& ops) {
-  ops.start_key_block = [] { return StartKeyBlock(); };
+  ops.start_key_block = [](std::string* message) { return StartKeyBlock(message); };
   ops.stop_key_block = [] { StopKeyBlock(); };
   ops.pick_save_file = ShowSaveDialog;
 }

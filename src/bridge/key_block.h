@@ -4,11 +4,20 @@
 #define VEK_BRIDGE_KEY_BLOCK_H_
 
 #include <memory>
+#include <string>
 #include <type_traits>
 
 #include "common/detached_thread.h"
 
 namespace vek_native {
+
+// How long a start waits for the hook thread to report its install attempt.
+constexpr int kKeyBlockReadyWaitMs = 5000;
+// How long a stop (or a failed start) waits for the hook thread to end, as
+// the HID and serial closes wait for their readers: a thread that does not
+// end in time must not hold the window thread; it ends by itself (a thread
+// that installs its hook after being given up removes it again at once).
+constexpr int kKeyBlockStopWaitMs = 500;
 
 class KeyBlock {
  public:
@@ -21,14 +30,16 @@ class KeyBlock {
 
   // Installs the hook (once; a second start while blocking changes nothing).
   // False when the hook cannot be installed or its thread does not report in
-  // time.
-  bool Start();
+  // time. A thread that cannot be started is said so in `message`, with the
+  // system's code; the other failures leave `message` alone.
+  bool Start(std::string* message = nullptr);
   // Removes the hook and ends its thread; does nothing when not blocking.
   void Stop();
   // Whether the hook is installed right now (for diagnostics and tests).
   bool Active() const;
 
-  struct State;  // the hook thread's share, defined with it
+  struct State;    // guarded by the block's mutex
+  struct HookRun;  // one hook thread's share, kept alive by the thread too
 
  private:
   const std::unique_ptr<State> state_;
@@ -36,7 +47,7 @@ class KeyBlock {
 static_assert(!std::is_copy_constructible_v<KeyBlock>, "owns the hook and its thread");
 
 // The process's block, behind "startKeyBlock" and "stopKeyBlock".
-bool StartKeyBlock();
+bool StartKeyBlock(std::string* message = nullptr);
 void StopKeyBlock();
 bool KeyBlockActive();
 

@@ -1,16 +1,32 @@
 #include <windows.h>
 
 #include <atomic>
+#include <chrono>
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <utility>
 
 #include "bridge/key_block.h"
 #include "common/completion_latch.h"
+#include "common/format.h"
 #include "common/scoped_win.h"
 
 namespace vek_native {
+
+// What one hook thread shares with its starter. The thread holds it too, so a
+// thread given up on by a bounded wait never touches freed state or a closed
+// event.
+struct KeyBlock::HookRun {
+  std::atomic<DWORD> thread_id{0};
+  std::atomic<HHOOK> hook{nullptr};
+  // Set once the run is no longer wanted; a thread that installs its hook
+  // after that removes it at once instead of entering its loop.
+  std::atomic<bool> cancelled{false};
+  ScopedHandle ready_event;  // manual reset: the install attempt is over
+  CompletionLatch ended;     // the thread has let go of the hook
+};
 
 // Start, stop and teardown hold the mutex throughout.
 struct KeyBlock::State {
@@ -18,19 +34,14 @@ struct KeyBlock::State {
 
   std::mutex mutex;
   std::atomic<bool> running{false};
-  std::atomic<DWORD> hook_thread_id{0};
-  std::atomic<HHOOK> hook{nullptr};
-  ScopedHandle ready_event;
   const ThreadStarter start_thread;
-  // Signalled when the hook thread has ended; null when there is none to wait
-  // for (the join of a thread nobody else joins).
-  std::shared_ptr<CompletionLatch> thread_ended;
+  // The current hook thread's run; null when there is none to wait for.
+  std::shared_ptr<HookRun> run;
 };
 
 namespace {
 
-// How long a start waits for the hook thread to report its install attempt.
-constexpr DWORD kReadyWaitMs = 5000;
+using HookRun = KeyBlock::HookRun;
 
 LRESULT CALLBACK SwallowKeys(int code, WPARAM wparam, LPARAM lparam) {
   // Returning non-zero discards the event before any window sees it.
@@ -38,40 +49,49 @@ LRESULT CALLBACK SwallowKeys(int code, WPARAM wparam, LPARAM lparam) {
   return CallNextHookEx(nullptr, code, wparam, lparam);
 }
 
-void HookThread(KeyBlock::State& s, HANDLE ready_event) {
-  s.hook_thread_id = GetCurrentThreadId();
-  // Create this thread's message queue before the hook exists and before
-  // anyone posts WM_QUIT to it.
+// Removes the run's hook unless someone already has: exactly one caller gets it.
+void Unhook(HookRun& run) {
+  HHOOK hook = run.hook.exchange(nullptr);
+  if (hook != nullptr) UnhookWindowsHookEx(hook);
+}
+
+void HookThread(HookRun& run) {
+  // Create this thread's message queue before the hook exists and before its
+  // ID is published: whoever reads a non-zero ID can post WM_QUIT to it.
   MSG msg;
   PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
-  HHOOK hook = SetWindowsHookExW(WH_KEYBOARD_LL, SwallowKeys, GetModuleHandleW(nullptr), 0);
-  s.hook = hook;
-  SetEvent(ready_event);
-  if (hook == nullptr) return;
-  // A low-level hook is called through this thread's message loop.
-  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
+  run.thread_id = GetCurrentThreadId();
+  run.hook = SetWindowsHookExW(WH_KEYBOARD_LL, SwallowKeys, GetModuleHandleW(nullptr), 0);
+  SetEvent(run.ready_event.Get());
+  if (run.hook.load() == nullptr) return;
+  // A canceller sets `cancelled` before it reads the ID: either it saw the ID
+  // and its WM_QUIT is queued, or this read sees the flag.
+  if (!run.cancelled.load()) {
+    // A low-level hook is called through this thread's message loop.
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
   }
-  UnhookWindowsHookEx(hook);
-  s.hook = nullptr;
+  Unhook(run);
 }
 
-void JoinHookThread(KeyBlock::State& s) {
-  if (!s.thread_ended) return;
-  s.thread_ended->Wait();
-  s.thread_ended.reset();
-}
-
-// Ends a hook thread that has reported its install attempt, then joins it.
-void EndHookThread(KeyBlock::State& s) {
-  const DWORD thread_id = s.hook_thread_id.load();
+// Ends the run's thread and waits for it at most kKeyBlockStopWaitMs; the hook
+// is gone on return either way.
+void EndRun(std::shared_ptr<HookRun>& slot) {
+  if (!slot) return;
+  HookRun& run = *slot;
+  run.cancelled = true;
+  const DWORD thread_id = run.thread_id.load();
   if (thread_id != 0) PostThreadMessageW(thread_id, WM_QUIT, 0, 0);
-  JoinHookThread(s);
+  run.ended.WaitFor(std::chrono::milliseconds(kKeyBlockStopWaitMs));
+  // A thread stuck past the wait keeps running, but not with our hook.
+  Unhook(run);
+  slot.reset();
 }
 
 // The process's block. Never destroyed: at exit its hook thread may already
-// be gone without having signalled, and a stop would wait for it forever.
+// be gone without having signalled.
 KeyBlock& ProcessKeyBlock() {
   static KeyBlock* const block = new KeyBlock();
   return *block;
@@ -82,66 +102,56 @@ KeyBlock& ProcessKeyBlock() {
 KeyBlock::KeyBlock(ThreadStarter start_thread)
     : state_(std::make_unique<State>(std::move(start_thread))) {}
 
-// A failed start keeps its event for the next one; the state closes it.
 KeyBlock::~KeyBlock() { Stop(); }
 
-bool KeyBlock::Start() {
+bool KeyBlock::Start(std::string* message) {
   State& s = *state_;
   std::lock_guard<std::mutex> lock(s.mutex);
-  if (s.running && s.hook.load() != nullptr) return true;
-  JoinHookThread(s);
-  if (!s.ready_event.IsValid()) {
-    s.ready_event.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!s.ready_event.IsValid()) return false;
-  }
-  ResetEvent(s.ready_event.Get());
-  s.hook_thread_id = 0;
-  s.running = true;
-  auto ended = std::make_shared<CompletionLatch>();
+  if (s.running && s.run && s.run->hook.load() != nullptr) return true;
+  EndRun(s.run);  // an earlier thread, still ending
+  auto run = std::make_shared<HookRun>();
+  run->ready_event.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!run->ready_event.IsValid()) return false;
   try {
-    s.start_thread([&s, ready = s.ready_event.Get(), ended] {
-      HookThread(s, ready);
-      ended->Signal();
+    s.start_thread([run] {
+      HookThread(*run);
+      run->ended.Signal();
     });
+  } catch (const std::system_error& e) {
+    // No thread, no hook: the block stays off, and the caller learns why.
+    if (message) {
+      *message = "启动键盘钩子线程失败" + ErrorCodeSuffix(static_cast<uint32_t>(e.code().value()));
+    }
+    return false;
   } catch (const std::exception&) {
-    // No thread, no hook: the state is as if the block had never started,
-    // and the caller answers the start failure.
-    s.running = false;
+    if (message) *message = "启动键盘钩子线程失败";
     return false;
   }
-  s.thread_ended = std::move(ended);
-  if (WaitForSingleObject(s.ready_event.Get(), kReadyWaitMs) == WAIT_OBJECT_0 &&
-      s.hook.load() != nullptr) {
+  s.run = run;
+  s.running = true;
+  if (WaitForSingleObject(run->ready_event.Get(), kKeyBlockReadyWaitMs) == WAIT_OBJECT_0 &&
+      run->hook.load() != nullptr) {
     return true;
   }
   s.running = false;
-  // A thread that reports late may still install the hook and enter its
-  // loop; wait for its report so WM_QUIT finds it, or the join would never
-  // return and the keyboard would stay blocked.
-  WaitForSingleObject(s.ready_event.Get(), INFINITE);
-  EndHookThread(s);
-  s.hook_thread_id = 0;
+  EndRun(s.run);
   return false;
 }
 
 void KeyBlock::Stop() {
   State& s = *state_;
   std::lock_guard<std::mutex> lock(s.mutex);
-  if (!s.running) {
-    JoinHookThread(s);
-    return;
-  }
   s.running = false;
-  EndHookThread(s);
-  s.hook_thread_id = 0;
-  HHOOK hook = s.hook.exchange(nullptr);
-  if (hook != nullptr) UnhookWindowsHookEx(hook);
-  s.ready_event.Reset();
+  EndRun(s.run);
 }
 
-bool KeyBlock::Active() const { return state_->hook.load() != nullptr; }
+bool KeyBlock::Active() const {
+  State& s = *state_;
+  std::lock_guard<std::mutex> lock(s.mutex);
+  return s.run && s.run->hook.load() != nullptr;
+}
 
-bool StartKeyBlock() { return ProcessKeyBlock().Start(); }
+bool StartKeyBlock(std::string* message) { return ProcessKeyBlock().Start(message); }
 
 void StopKeyBlock() { ProcessKeyBlock().Stop(); }
 

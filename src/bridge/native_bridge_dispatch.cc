@@ -35,6 +35,24 @@ constexpr int64_t kMaxPacketSizeArgument = 65535;
 
 void NotImplemented(CallContext& c) { c.result->NotImplemented(); }
 
+// A path, port name or instance ID that goes on to a Windows call. Missing
+// (or ""), when `missing` is given: `code` with `missing`. Longer than any
+// Windows call takes: refused under the same code, before a system call (or a
+// message echoing it) sees it. False once an error has been answered.
+bool WindowsTextArgument(CallContext& c, const char* key, const char* code, const char* missing,
+                         std::string* value) {
+  *value = StringArgument(c.args, key);
+  if (missing != nullptr && value->empty()) {
+    c.result->Error(code, missing);
+    return false;
+  }
+  if (FitsWindowsText(*value)) return true;
+  static_assert(kMaxWindowsTextUnits == 32767, "the message names the limit");
+  c.result->Error(code,
+                  std::string(key) + " 参数超过 32767 个 UTF-16 码元（Windows 能处理的最大长度）");
+  return false;
+}
+
 // A synchronous operation's reply: the value, or the code with whatever
 // message the operation wrote (possibly none).
 void ReplyValue(CallContext& c, bool ok, const EncodableValue& value, const char* code,
@@ -99,8 +117,8 @@ void ListHidDevices(CallContext& c) {
 }
 
 void ReadHidDescriptors(CallContext& c) {
-  const std::string path = StringArgument(c.args, "path");
-  if (path.empty()) return c.result->Error("hid-invalid-path", "缺少 path 参数");
+  std::string path;
+  if (!WindowsTextArgument(c, "path", "hid-invalid-path", "缺少 path 参数", &path)) return;
   if (!c.ops.read_hid_descriptors) return NotImplemented(c);
   RunReadJob(c, c.ops.read_hid_descriptors, path, "hid-descriptors-failed", "");
 }
@@ -158,8 +176,11 @@ void DecodeHidReport(CallContext& c) {
 }
 
 void CaptureHidReportDescriptors(CallContext& c) {
-  const std::string id = StringArgument(c.args, "usbInstanceId");
-  if (id.empty()) return c.result->Error("capture-invalid-device", "缺少 usbInstanceId 参数");
+  std::string id;
+  if (!WindowsTextArgument(c, "usbInstanceId", "capture-invalid-device", "缺少 usbInstanceId 参数",
+                           &id)) {
+    return;
+  }
   const int32_t interface_number = LowInt32(IntegerArgument(c.args, "interfaceNumber", -1));
   const int32_t timeout_ms = LowInt32(std::clamp(IntegerArgument(c.args, "timeoutMs", 35000),
                                                  kHidCaptureTimeoutMinMs, kHidCaptureTimeoutMaxMs));
@@ -192,16 +213,18 @@ void ListUsbDeviceNodes(CallContext& c) {
 }
 
 void ReadUsbDeviceDiagnostics(CallContext& c) {
-  const std::string id = StringArgument(c.args, "instanceId");
-  if (id.empty()) return c.result->Error("no-diagnostics", "缺少 instanceId 参数");
+  std::string id;
+  if (!WindowsTextArgument(c, "instanceId", "no-diagnostics", "缺少 instanceId 参数", &id)) return;
   if (!c.ops.read_usb_device_diagnostics) return NotImplemented(c);
   RunReadJob(c, c.ops.read_usb_device_diagnostics, id, "no-diagnostics",
              "读取 USB 设备诊断信息失败");
 }
 
 void ResetHidDevice(CallContext& c) {
-  const std::string id = StringArgument(c.args, "usbInstanceId");
-  if (id.empty()) return c.result->Error("reset-failed", "缺少 usbInstanceId 参数");
+  std::string id;
+  if (!WindowsTextArgument(c, "usbInstanceId", "reset-failed", "缺少 usbInstanceId 参数", &id)) {
+    return;
+  }
   if (!c.ops.reset_usb_device) return NotImplemented(c);
   auto op = c.ops.reset_usb_device;
   c.bridge.RunAsync(
@@ -218,15 +241,19 @@ void ResetHidDevice(CallContext& c) {
 }
 
 void UsbCaptureCapabilities(CallContext& c) {
-  const std::string id = StringArgument(c.args, "usbInstanceId");
-  if (id.empty()) return c.result->Error("capture-failed", "缺少 usbInstanceId 参数");
+  std::string id;
+  if (!WindowsTextArgument(c, "usbInstanceId", "capture-failed", "缺少 usbInstanceId 参数", &id)) {
+    return;
+  }
   if (!c.ops.usb_capture_capabilities) return NotImplemented(c);
   c.result->Success(c.ops.usb_capture_capabilities(id));
 }
 
 void CaptureUsbEnumeration(CallContext& c) {
-  const std::string id = StringArgument(c.args, "usbInstanceId");
-  if (id.empty()) return c.result->Error("capture-failed", "缺少 usbInstanceId 参数");
+  std::string id;
+  if (!WindowsTextArgument(c, "usbInstanceId", "capture-failed", "缺少 usbInstanceId 参数", &id)) {
+    return;
+  }
   const int32_t duration_ms = LowInt32(IntegerArgument(c.args, "durationMs", 6000));
   const bool include_hid_reports = BoolArgument(c.args, "includeHidReports", true);
   const int32_t timeout_ms = LowInt32(IntegerArgument(c.args, "timeoutMs", 90000));
@@ -247,8 +274,8 @@ void CaptureUsbEnumeration(CallContext& c) {
 }
 
 void OpenHidInput(CallContext& c) {
-  const std::string path = StringArgument(c.args, "path");
-  if (path.empty()) return c.result->Error("hid-invalid-path", "缺少 path 参数");
+  std::string path;
+  if (!WindowsTextArgument(c, "path", "hid-invalid-path", "缺少 path 参数", &path)) return;
   if (!c.ops.open_hid_input) return NotImplemented(c);
   std::string message;
   const bool ok = c.ops.open_hid_input(path, &message);
@@ -264,8 +291,8 @@ void CloseHidInput(CallContext& c) {
 }
 
 void WriteHidReport(CallContext& c, bool feature) {
-  const std::string path = StringArgument(c.args, "path");
-  if (path.empty()) return c.result->Error("hid-invalid-path", "缺少 path 参数");
+  std::string path;
+  if (!WindowsTextArgument(c, "path", "hid-invalid-path", "缺少 path 参数", &path)) return;
   std::vector<uint8_t> data;
   if (!BytesArgument(c.args, "data", &data)) {
     return c.result->Error("hid-invalid-data", "缺少 data 参数");
@@ -309,8 +336,8 @@ void ListSerialPorts(CallContext& c) {
 }
 
 void OpenSerial(CallContext& c) {
-  const std::string port = StringArgument(c.args, "port");
-  if (port.empty()) return c.result->Error("serial-invalid-port", "缺少 port 参数");
+  std::string port;
+  if (!WindowsTextArgument(c, "port", "serial-invalid-port", "缺少 port 参数", &port)) return;
   const int64_t baud_rate = IntegerArgument(c.args, "baudRate", 9600);
   if (!c.ops.open_serial) return NotImplemented(c);
   int64_t handle = 0;
@@ -344,11 +371,10 @@ void NowMicrosMethod(CallContext& c) {
 
 void StartKeyBlock(CallContext& c) {
   if (!c.ops.start_key_block) return NotImplemented(c);
-  if (c.ops.start_key_block()) {
-    c.result->Success(EncodableValue(true));
-  } else {
-    c.result->Error("key-block-start-failed", "无法安装键盘钩子（WH_KEYBOARD_LL）");
-  }
+  std::string message;
+  const bool ok = c.ops.start_key_block(&message);
+  ReplyValue(c, ok, EncodableValue(true), "key-block-start-failed",
+             MessageOr(message, "无法安装键盘钩子（WH_KEYBOARD_LL）"));
 }
 
 void StopKeyBlock(CallContext& c) {
@@ -358,8 +384,13 @@ void StopKeyBlock(CallContext& c) {
 }
 
 void PickSaveFile(CallContext& c) {
-  const std::string suggested_name = StringArgument(c.args, "suggestedName");
-  const std::string default_directory = StringArgument(c.args, "defaultDirectory");
+  std::string suggested_name;
+  std::string default_directory;
+  if (!WindowsTextArgument(c, "suggestedName", "file-dialog-failed", nullptr, &suggested_name) ||
+      !WindowsTextArgument(c, "defaultDirectory", "file-dialog-failed", nullptr,
+                           &default_directory)) {
+    return;
+  }
   std::string filter_name = StringArgument(c.args, "filterName");
   if (filter_name.empty()) filter_name = "HTML 报告";
   std::vector<std::string> extensions = StringListArgument(c.args, "filterExtensions");

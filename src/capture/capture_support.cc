@@ -18,7 +18,7 @@ void SetError(std::string* error, const std::string& text) {
 }  // namespace
 
 std::string InvalidUsbInstanceIdMessage(const std::string& usb_instance_id) {
-  return "usbInstanceId 不是有效的 USB 设备实例路径：" + RepairUtf8(usb_instance_id);
+  return "usbInstanceId 不是有效的 USB 设备实例路径：" + EchoedInstanceId(usb_instance_id);
 }
 
 bool ParseFakeBuildValue(const std::u16string& value, uint32_t length, uint32_t* build) {

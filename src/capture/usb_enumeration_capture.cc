@@ -135,7 +135,8 @@ EncodableValue UsbCaptureResultToValue(const UsbCaptureResult& result) {
     for (const auto& [key, value] : event.fields)
       fields[EncodableValue(key)] = EncodableValue(value);
     EncodableMap map;
-    map[EncodableValue("offsetMs")] = EncodableValue(event.offset_ms);
+    // Integers the program sends are 64-bit, whatever width the record keeps.
+    map[EncodableValue("offsetMs")] = EncodableValue(int64_t{event.offset_ms});
     map[EncodableValue("timestampUs")] = EncodableValue(event.timestamp_us);
     map[EncodableValue("provider")] = EncodableValue(event.provider);
     map[EncodableValue("eventId")] = EncodableValue(static_cast<int64_t>(event.event_id));

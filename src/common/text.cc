@@ -149,6 +149,25 @@ std::string RepairUtf8(std::string_view text) {
   return out;
 }
 
+std::string EchoedInstanceId(std::string_view id) {
+  constexpr size_t kMaxEchoedCharacters = 200;
+  std::string out;
+  size_t pos = 0;
+  for (size_t count = 0; pos < id.size() && count < kMaxEchoedCharacters; ++count) {
+    char32_t cp = 0;
+    bool ok = false;
+    const size_t used = DecodeOne(id, pos, &cp, &ok);
+    if (ok) {
+      out.append(id.substr(pos, used));
+    } else {
+      AppendUtf8(out, kReplacement);
+    }
+    pos += used;
+  }
+  if (pos < id.size()) out += "…";
+  return out;
+}
+
 std::string AsciiLower(std::string_view text) {
   std::string lower(text);
   for (char& c : lower) {

@@ -27,6 +27,11 @@ bool IsValidUtf8(std::string_view text);
 // whole message otherwise.
 std::string RepairUtf8(std::string_view text);
 
+// An instance ID as a message or a note quotes it: valid UTF-8, cut after 200
+// characters (MAX_DEVICE_ID_LEN: no device has a longer one) with "…", so a
+// caller's 100,000-character "ID" is not echoed whole.
+std::string EchoedInstanceId(std::string_view id);
+
 // ASCII-only case mapping and comparison, every other byte kept: how Windows
 // device paths and instance IDs, which differ only in ASCII letter case, are
 // compared.

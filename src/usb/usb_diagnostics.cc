@@ -367,7 +367,7 @@ bool ReadUsbDiagnostics(const UsbDiagnosticsSystem& system, const std::string& i
   uint32_t node = 0;
   bool located = !instance_id.empty() && LocateDeviceNode(system, instance_id, &node);
   if (!found && !located) {
-    report->notes.push_back("未找到设备节点「" + instance_id +
+    report->notes.push_back("未找到设备节点「" + EchoedInstanceId(instance_id) +
                             "」：设备可能已拔出，或实例 ID 不属于 USB / HID 设备树。");
     return true;
   }

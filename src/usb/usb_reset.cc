@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "capture/capture_support.h"
 #include "capture/trace_text.h"
 #include "common/format.h"
 #include "usb/usb_port.h"
@@ -107,7 +108,7 @@ bool ResetUsbDevice(const UsbResetContext& context, const std::string& instance_
   if (cancelled != nullptr) *cancelled = false;
   UsbInstanceId parsed;
   if (!ParseUsbInstanceId(instance_id, &parsed)) {
-    return Fail(message, "usbInstanceId 不是有效的 USB 设备实例路径：" + instance_id);
+    return Fail(message, InvalidUsbInstanceIdMessage(instance_id));
   }
   const HelperLaunchValues values = ResetLaunchValues(context, instance_id);
   HelperRunResult run;

@@ -107,7 +107,7 @@ BridgeOperations FakeOperations(FakeState* s) {
   };
   ops.close_serial = [s](int64_t handle) { s->Log("closeSerial " + N(handle)); };
   ops.close_all_serial = [s] { s->Log("closeAllSerial"); };
-  ops.start_key_block = [s] { return s->Done("startKeyBlock", nullptr); };
+  ops.start_key_block = [s](Msg m) { return s->Done("startKeyBlock", m); };
   ops.stop_key_block = [s] { s->Log("stopKeyBlock"); };
   ops.pick_save_file = [s](WindowHandle owner, T name, T dir, T filter,
                            const std::vector<std::string>& extensions, std::string* path, Msg m) {
@@ -164,6 +164,17 @@ const char kMaps[] =
     "ok {{declaredLength=-2,instancePath=HID\\X,interfaceNumber=1,productId=22136,"
     "reportDescriptor=0x0501,vendorId=4660,},}";
 const char kCancelled[] = "用户取消了管理员授权";
+// The limit counts UTF-16 units, not bytes or characters: 32767 "é" (two
+// bytes, one unit each) are as long as Windows takes, 16384 U+1F600 (a
+// surrogate pair each) one unit longer.
+std::string Repeat(const char* unit, int count) {
+  std::string text;
+  while (count-- > 0) text += unit;
+  return text;
+}
+const std::string kLongest = Repeat("\xC3\xA9", 32767);
+std::string TooLong() { return Repeat("\xF0\x9F\x98\x80", 16384); }
+const char kTooLong[] = " 参数超过 32767 个 UTF-16 码元（Windows 能处理的最大长度）";
 
 struct Row {
   const char* method;
@@ -177,6 +188,9 @@ const std::vector<Row>& Rows() {
   static const auto* rows = new std::vector<Row>{
       {"listHidDevices", kNone, kFailMsg, "error hid-list-failed m", "listHid"},
       {"readHidDescriptors", kP, kFail, "error hid-descriptors-failed ", "readHid p"},
+      {"readHidDescriptors", Arg("path", kLongest.c_str()), kOk, "ok v", "readHid " + kLongest},
+      {"analyzeHidReportDescriptor", Map({{"descriptor", kBytes}, {"maxPacketSize", Int(65535)}}),
+       kOk, "not implemented", ""},
       {"captureHidReportDescriptors", Map({{"usbInstanceId", V("U")}, {"timeoutMs", Int(10)}}), kOk,
        kMaps, "captureHid U -1 5000"},
       {"captureHidReportDescriptors",
@@ -190,6 +204,8 @@ const std::vector<Row>& Rows() {
        kHid},
       {"listUsbDeviceNodes", Map({{"includeHidChildren", EncodableValue(true)}}), kFailMsg,
        "error hid-list-failed m", "listUsb 1"},
+      {"readUsbDeviceDiagnostics", Arg("instanceId", std::string(100000, 'I').c_str()), kOk,
+       std::string("error no-diagnostics instanceId") + kTooLong, ""},
       {"readUsbDeviceDiagnostics", kI, kFail, "error no-diagnostics 读取 USB 设备诊断信息失败",
        "diag I"},
       {"resetHidDevice", kU, kCancel, "error reset-failed 复位 USB 设备失败", "reset U"},
@@ -215,6 +231,8 @@ const std::vector<Row>& Rows() {
       {"startRawInput", Arg("chatterThresholdMs", "20"), kOk, "ok null", "startRaw 30"},
       {"listSerialPorts", kNone, kFailMsg, "error serial-list-failed m", "listSerial"},
       {"openSerial", Arg("port", "COM3"), kOk, "ok 1", "openSerial COM3 9600"},
+      {"openSerial", Arg("port", TooLong().c_str()), kOk,
+       std::string("error serial-invalid-port port") + kTooLong, ""},
       {"openSerial", Map({{"port", V("COM3")}, {"baudRate", EncodableValue(115200)}}), kFailMsg,
        "error serial-open-failed m", "openSerial COM3 115200"},
       {"writeSerial", Map({{"handle", Int(7)}, {"data", kBytes}}), kFailMsg,
@@ -222,6 +240,7 @@ const std::vector<Row>& Rows() {
       {"closeSerial", Map({{"handle", EncodableValue(3)}}), kOk, "ok null", "closeSerial 3"},
       {"startKeyBlock", kNone, kFail,
        "error key-block-start-failed 无法安装键盘钩子（WH_KEYBOARD_LL）", "startKeyBlock"},
+      {"startKeyBlock", kNone, kFailMsg, "error key-block-start-failed m", "startKeyBlock"},
       {"pickSaveFile",
        Map({{"suggestedName", V("r.html")},
             {"defaultDirectory", V("C:\\d")},
@@ -230,6 +249,8 @@ const std::vector<Row>& Rows() {
              EncodableValue(EncodableList{V("htm"), EncodableValue(1), V("txt")})}}),
        kOk, "ok v", "pick r.html|C:\\d|F|htm,txt,"},
       {"pickSaveFile", kNone, kCancel, "ok null", "pick ||HTML 报告|html,"},
+      {"pickSaveFile", Arg("defaultDirectory", TooLong().c_str()), kOk,
+       std::string("error file-dialog-failed defaultDirectory") + kTooLong, ""},
       {"pickSaveFile", kNone, kFailMsg, "error file-dialog-failed m", "pick ||HTML 报告|html,"},
   };
   return *rows;
@@ -257,9 +278,9 @@ TEST_F(DispatchTest, EveryMethodOfTheTable) {
     state_.mode = row.mode;
     state_.log.clear();
     auto record = Call(row.method, row.args);
-    // Sync methods answer before the call returns; a job's reply waits for the
-    // window thread's drain.
-    EXPECT_EQ(record->replies, IsJob(row.method) ? 0 : 1);
+    // Sync methods and refused arguments answer before the call returns; a
+    // job's reply waits for the window thread's drain.
+    EXPECT_EQ(record->replies, IsJob(row.method) && !row.log.empty() ? 0 : 1);
     ASSERT_TRUE(PumpUntil(poster_, bridge_, [&] { return record->replies > 0; }));
     ASSERT_TRUE(testing_support::WaitForJobs(bridge_));
     EXPECT_EQ(record->replies, 1);
@@ -287,12 +308,13 @@ TEST_F(DispatchTest, DetachStopsTheFeaturesInOrderAndAttachDetachesFirst) {
 }
 
 // Without operations every method answers not-implemented, after its
-// argument checks.
+// argument checks (rows that reach no operation answer as they did).
 using NoOperationsTest = testing_support::AttachedBridgeTest<>;
 
 TEST_F(NoOperationsTest, ArgumentChecksThenNotImplemented) {
   for (const Row& row : Rows()) {
-    EXPECT_EQ(Text(*Call(row.method, row.args)), "not implemented") << row.method;
+    EXPECT_EQ(Text(*Call(row.method, row.args)), row.log.empty() ? row.reply : "not implemented")
+        << row.method;
   }
   EXPECT_EQ(Call("openSerial", kNone)->code, "serial-invalid-port");
 }

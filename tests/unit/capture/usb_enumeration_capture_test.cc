@@ -87,6 +87,10 @@ TEST(UsbCaptureTest, Caller) {
   const EncodableMap map = std::get<EncodableMap>(UsbCaptureResultToValue(result));
   EXPECT_EQ(map.size(), 9u);
   EXPECT_EQ(map.at(EncodableValue("vidPid")), EncodableValue("046d:c52b"));
+  const auto& event =
+      std::get<EncodableMap>(std::get<EncodableList>(map.at(EncodableValue("events"))).at(0));
+  EXPECT_EQ(event.at(EncodableValue("offsetMs")),
+            EncodableValue(int64_t{250}));  // 64-bit on the wire
   // Failures remove the directory.
   files.files.clear();
   files.directories.clear();

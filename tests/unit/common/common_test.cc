@@ -44,6 +44,10 @@ TEST(TextTest, IllFormedSequencesBecomeReplacementCharacters) {
   EXPECT_EQ(Utf16ToUtf8(unpaired),
             "a\xEF\xBF\xBD"
             "b\xEF\xBF\xBD");
+  // An echoed ID keeps 200 characters, repaired, and marks the cut.
+  const std::string a199(199, 'a');
+  EXPECT_EQ(EchoedInstanceId(a199 + "\xFF"), a199 + "\xEF\xBF\xBD");
+  EXPECT_EQ(EchoedInstanceId(a199 + "\xC3\xA9\xFF"), a199 + "\xC3\xA9…");
   std::string out;
   AppendUtf8(out, 0xD800);
   AppendUtf8(out, 0x110000);

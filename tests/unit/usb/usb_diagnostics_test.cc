@@ -97,6 +97,10 @@ TEST_F(UsbDiagnosticsTest, HidNodesAndVidPid) {
   EXPECT_NE(std::find(r.notes.begin(), r.notes.end(),
                       std::string("该节点是 HID 集合；USB 父设备实例为「") + kDeviceId + "」。"),
             r.notes.end());
+  // An absent node's note quotes the caller's ID cut short, never whole.
+  EXPECT_EQ(Read(std::string(100000, 'X')).notes,
+            Notes{"未找到设备节点「" + std::string(200, 'X') +
+                  "…」：设备可能已拔出，或实例 ID 不属于 USB / HID 设备树。"});
   machine_.Add("USB\\VID_12G4&PID_0001\\1", device_);
   EXPECT_EQ(Read("USB\\VID_12G4&PID_0001\\1").properties.at("VID/PID"), "0000:0001");
   machine_.Node(machine_.Add("ACPI\\PNP0303\\1", 0)).strings[DevNodeProperty::kClass] = "hidclass";
