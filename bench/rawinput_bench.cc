@@ -47,6 +47,9 @@ class BenchPlatform : public RawInputPlatform {
            "00a0c91405dd}" +
            std::to_string(device);
   }
+  WindowHandle OpenThreadWindow(RawInputThreadHandlers, std::string*) override { return nullptr; }
+  void ServeThreadWindow(WindowHandle) override {}
+  void CloseThreadWindow(WindowHandle) override {}
   std::vector<std::vector<uint8_t>> records;
 };
 
