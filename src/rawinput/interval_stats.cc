@@ -114,9 +114,8 @@ IntervalSpread ComputeIntervalSpread(const IntervalStats& stats) {
       static_cast<uint64_t>(std::llround(std::sqrt(squares / static_cast<double>(n))));
   const uint64_t offered = stats.SpreadIntervalCount();
   if (n < offered) {
-    gaps = static_cast<uint64_t>(std::llround(static_cast<double>(gaps) *
-                                              static_cast<double>(offered) /
-                                              static_cast<double>(n)));
+    gaps = static_cast<uint64_t>(std::llround(
+        static_cast<double>(gaps) * static_cast<double>(offered) / static_cast<double>(n)));
   }
   spread.gap_count = gaps;
   return spread;

@@ -501,9 +501,9 @@ void RawInputState::RememberSilent(const std::string& key, const IntervalStats& 
   if (!stats.has_previous) return;
   if (silent_devices_.size() >= kSilentDeviceLimit) {
     // The one silent the longest gives way.
-    auto oldest = std::min_element(
-        silent_devices_.begin(), silent_devices_.end(),
-        [](const auto& a, const auto& b) { return a.second < b.second; });
+    auto oldest =
+        std::min_element(silent_devices_.begin(), silent_devices_.end(),
+                         [](const auto& a, const auto& b) { return a.second < b.second; });
     silent_devices_.erase(oldest);
   }
   silent_devices_[key] = stats.previous_us;

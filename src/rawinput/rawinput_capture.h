@@ -102,8 +102,7 @@ class RawInputPlatform {
   // window whose messages go to handlers, with the flush timer started on it
   // and the thread raised to the capture's priority. Null, with the failed
   // step and the system's code in *message, when it cannot be made.
-  virtual WindowHandle OpenThreadWindow(RawInputThreadHandlers handlers,
-                                        std::string* message) = 0;
+  virtual WindowHandle OpenThreadWindow(RawInputThreadHandlers handlers, std::string* message) = 0;
   // The window's message loop, on the same thread, until the window is
   // closed; the window is gone when it returns.
   virtual void ServeThreadWindow(WindowHandle window) = 0;

@@ -15,15 +15,20 @@ Found by experiment with Wine 8 and Xvfb:
 - A message is counted in the first summary sent after it. Wine's 8 ms timer
   fires about every 10 ms, so no rate is asserted.
 
+- Moves injected with SendInput by vek_inject_mouse (a second Wine process)
+  are queued straight to the thread of the window raw input is registered
+  for, so they tell the two capture modes apart, as X input cannot.
+
 Exits with 77 (skipped) when xdotool is missing.
 """
 
 import os
 import shutil
 import subprocess
+import threading
 import time
 
-from e2e_support import CALL_TIMEOUT, ProgramTest, main, vekdriver
+from e2e_support import CALL_TIMEOUT, WINE_RUN, ProgramTest, main, vekdriver
 
 # Generous: a step's input normally comes back within a few timer ticks.
 ARRIVAL_TIMEOUT = 15
@@ -68,8 +73,29 @@ class RawInputEndToEndTest(ProgramTest):
             cls.tool.kill()
             raise
 
+    @classmethod
+    def tearDownClass(cls):
+        # The close detaches the bridge with a capture thread running; the
+        # program must still end normally.
+        cls.tool.call("startRawInput", {"ownThread": True}, timeout=CALL_TIMEOUT)
+        super().tearDownClass()
+
     def tearDown(self):
         self.ok("stopRawInput")
+
+    def inject(self, *arguments):
+        """Starts vek_inject_mouse (HZ SECONDS [PAUSE_AT_MS PAUSE_MS]) in our Wine session."""
+        injector = os.path.join(vekdriver.find_build(), "bin", "vek_inject_mouse.exe")
+        if not os.path.exists(injector):
+            self.skipTest("vek_inject_mouse.exe is not built")
+        return subprocess.Popen([WINE_RUN, injector] + [str(a) for a in arguments],
+                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
+
+    def summary_after_now(self):
+        now = self.ok("nowMicros")
+        self.receive_until(lambda: any(s["timestampUs"] > now
+                                       for s in self.of_channel("rawInputStats")),
+                           "a summary", ARRIVAL_TIMEOUT)
 
     def of_channel(self, channel):
         return [e for e in self.received if e["channel"] == channel]
@@ -203,6 +229,45 @@ class RawInputEndToEndTest(ProgramTest):
         self.assertEqual([(e["kind"], e["vk"], e["down"]) for e in self.inputs()],
                          [("keyboard", 0x43, True), ("keyboard", 0x43, False)])
         self.assertEqual(self.summed("keyboard"), 2)
+
+    def test_injected_moves_and_a_pause_in_either_mode(self):
+        # Each start switches from the capture running before it.
+        for own_thread in (True, False, True):
+            self.received = []
+            self.assertIsNone(self.ok("startRawInput", {"ownThread": own_thread}))
+            self.assertEqual(self.inject(200, 1.6, 500, 600).wait(60), 0)
+            self.summary_after_now()
+            self.assertTrue([e for e in self.inputs() if e["kind"] == "mouse"], own_thread)
+            summaries = self.of_channel("rawInputStats")
+            maps = [m for s in summaries for m in [s["mouse"], s["keyboard"]] + s["devices"]]
+            self.assertTrue(all("carriedIntervalUs" in m for m in maps))
+            # The 600 ms pause, in whichever window it fell or across two.
+            self.assertTrue(any(s["mouse"]["gapCount"] >= 1 and
+                                max(s["mouse"]["carriedIntervalUs"],
+                                    s["mouse"]["maxIntervalUs"]) >= 500000 for s in summaries),
+                            [s["mouse"] for s in summaries])
+
+    def test_own_thread_summaries_keep_coming_while_the_window_thread_is_held(self):
+        self.assertIsNone(self.ok("startRawInput", {"ownThread": True}))
+        injector = self.inject(200, 3)
+        start = self.ok("nowMicros")
+        # Four callers keep a synchronous call waiting for the window thread.
+        until = time.monotonic() + 2
+
+        def hold():
+            while time.monotonic() < until:
+                self.ok("listHidDevices")
+        holders = [threading.Thread(target=hold) for _ in range(4)]
+        for holder in holders:
+            holder.start()
+        for holder in holders:
+            holder.join()
+        end = self.ok("nowMicros")
+        self.assertEqual(injector.wait(60), 0)
+        self.settle()
+        held = [s for s in self.of_channel("rawInputStats") if start <= s["timestampUs"] <= end]
+        self.assertGreaterEqual(len(held), 4)
+        self.assertTrue(any(s["mouse"]["count"] for s in held))
 
 
 if __name__ == "__main__":

@@ -4,7 +4,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
-#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -34,7 +33,7 @@ class FakePlatform : public RawInputPlatform {
  public:
   struct ThreadWindow {
     RawInputThreadHandlers handlers;
-    std::deque<std::function<void()>> queue;
+    std::deque<intptr_t> queue;  // WM_INPUT lParams; 0 is a timer tick
     bool closed = false;
   };
 
@@ -82,41 +81,29 @@ class FakePlatform : public RawInputPlatform {
   void ServeThreadWindow(WindowHandle window) override {
     auto& w = *static_cast<ThreadWindow*>(window);
     std::unique_lock<std::mutex> lock(mutex);
-    for (;;) {
-      changed.wait(lock, [&w] { return w.closed || !w.queue.empty(); });
-      if (w.queue.empty()) break;
-      std::function<void()> message = std::move(w.queue.front());
-      w.queue.pop_front();
+    while (changed.wait(lock, [&w] { return w.closed || !w.queue.empty(); }), !w.queue.empty()) {
+      const intptr_t input = w.queue.front();
       lock.unlock();
-      message();
+      input != 0 ? w.handlers.input(window, kRimInputSink, input) : w.handlers.timer(window);
       lock.lock();
+      w.queue.pop_front();
+      changed.notify_all();
     }
     --threads_serving;
-    changed.notify_all();
   }
   void CloseThreadWindow(WindowHandle window) override {
     std::lock_guard<std::mutex> lock(mutex);
     static_cast<ThreadWindow*>(window)->closed = true;
     changed.notify_all();
   }
-  // Hands WM_INPUT with `input`, or a timer tick when it is 0, to the
+  // Hands WM_INPUT with `input`, or a timer tick for 0, to the registered
   // window's thread; returns once it was handled there.
-  void Send(WindowHandle window, intptr_t input) {
-    auto& w = *static_cast<ThreadWindow*>(window);
-    bool handled = false;
+  void Send(intptr_t input) {
     std::unique_lock<std::mutex> lock(mutex);
-    w.queue.push_back([&, window, input] {
-      if (input != 0) {
-        w.handlers.input(window, kRimInputSink, input);
-      } else {
-        w.handlers.timer(window);
-      }
-      std::lock_guard<std::mutex> done(mutex);
-      handled = true;
-      changed.notify_all();
-    });
+    auto& w = *static_cast<ThreadWindow*>(registered);
+    w.queue.push_back(input);
     changed.notify_all();
-    changed.wait(lock, [&] { return handled; });
+    changed.wait(lock, [&w] { return w.queue.empty(); });
   }
   WindowHandle Registered() {
     std::lock_guard<std::mutex> lock(mutex);
@@ -152,11 +139,12 @@ constexpr RawInputOptions kOwnThread{30, true};
 class RawInputCaptureTest : public ::testing::Test {
  protected:
   RawInputCaptureTest()
-      : state_(&platform_, [this] { return now_.load(); },
-               [this](std::function<void()> work) {
-                 if (refuse_thread_) throw std::system_error(11, std::generic_category());
-                 std::thread(std::move(work)).detach();
-               }) {
+      : state_(
+            &platform_, [this] { return now_.load(); },
+            [this](std::function<void()> work) {
+              if (refuse_thread_) throw std::system_error(11, std::generic_category());
+              std::thread(std::move(work)).detach();
+            }) {
     state_.SetEventSink([this](EncodableMap&& event) { sent_.emplace_back(std::move(event)); },
                         [] { return uint64_t{17}; });
     state_.SetWindow(reinterpret_cast<WindowHandle>(0x1234));
@@ -189,11 +177,11 @@ class RawInputCaptureTest : public ::testing::Test {
       platform_.inputs[input = ++last_input_] = std::move(bytes);
     }
     now_ = t;
-    platform_.Send(platform_.Registered(), input);
+    platform_.Send(input);
   }
   void TickThread(uint64_t t) {
     now_ = t;
-    platform_.Send(platform_.Registered(), 0);
+    platform_.Send(0);
   }
   int Serving() {
     std::lock_guard<std::mutex> lock(platform_.mutex);
@@ -471,8 +459,8 @@ TEST(IntervalStatsTest, Maps) {
     for (uint64_t t : times) stats.Update(t);
     EncodableMap built = BuildStatsMap(stats, window);
     // The spread figures have tests of their own.
-    for (const char* key : {"p50IntervalUs", "p99IntervalUs", "stdDevIntervalUs", "gapCount",
-                            "carriedIntervalUs"}) {
+    for (const char* key :
+         {"p50IntervalUs", "p99IntervalUs", "stdDevIntervalUs", "gapCount", "carriedIntervalUs"}) {
       EXPECT_EQ(built.erase(EncodableValue(key)), 1u) << key;
     }
     EXPECT_EQ(built, map) << times.size();

@@ -1,0 +1,53 @@
+// vek_inject_mouse: relative mouse moves with SendInput at a fixed rate, as a
+// device would make them, for raw input measurements under Wine (an X
+// injector is no good there: Wine reads X input on the window thread, so it
+// starves with it). SendInput from another process queues straight to the
+// thread of the window raw input is registered for.
+//
+//   vek_inject_mouse HZ SECONDS [PAUSE_AT_MS PAUSE_MS]
+//
+// Each move is due at an absolute time (start + n / HZ), so a late one does
+// not shift the ones after it; moves whose time fell into the pause are not
+// sent. Prints "sent N late M" (M: moves sent more than one period late).
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+  if (argc != 3 && argc != 5) {
+    std::fprintf(stderr, "usage: vek_inject_mouse HZ SECONDS [PAUSE_AT_MS PAUSE_MS]\n");
+    return 2;
+  }
+  const double hz = std::atof(argv[1]);
+  const double seconds = std::atof(argv[2]);
+  const double pause_at = argc == 5 ? std::atof(argv[3]) / 1000.0 : -1.0;
+  const double pause_end = argc == 5 ? pause_at + std::atof(argv[4]) / 1000.0 : -1.0;
+  if (hz <= 0 || seconds <= 0) return 2;
+  LARGE_INTEGER frequency, start, now;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&start);
+  const auto elapsed = [&] {
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart - start.QuadPart) / frequency.QuadPart;
+  };
+  long sent = 0, late = 0;
+  const long moves = static_cast<long>(hz * seconds);
+  for (long n = 0; n < moves; ++n) {
+    const double due = n / hz;
+    if (due >= pause_at && due < pause_end) continue;
+    // Sleep while more than 1.5 ms remain (Sleep(1) takes about 1.1 ms
+    // under Wine), then spin to the deadline.
+    for (double left = due - elapsed(); left > 0; left = due - elapsed()) {
+      if (left > 0.0015) Sleep(1);
+    }
+    if (elapsed() - due > 1.0 / hz) ++late;
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = (n % 2) ? 1 : -1;  // back and forth: the pointer stays put
+    input.mi.dwFlags = MOUSEEVENTF_MOVE;
+    if (SendInput(1, &input, sizeof(input)) == 1) ++sent;
+  }
+  std::printf("sent %ld late %ld\n", sent, late);
+  return 0;
+}
