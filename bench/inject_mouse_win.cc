@@ -31,6 +31,13 @@ int main(int argc, char** argv) {
     QueryPerformanceCounter(&now);
     return static_cast<double>(now.QuadPart - start.QuadPart) / frequency.QuadPart;
   };
+  // The pointer held in place: under Wine every move of it is echoed back
+  // from the X server as a second raw input message, read on the window
+  // thread of the receiving program; held, only the injected moves remain.
+  POINT at;
+  GetCursorPos(&at);
+  const RECT hold = {at.x, at.y, at.x + 1, at.y + 1};
+  ClipCursor(&hold);
   long sent = 0, late = 0;
   const long moves = static_cast<long>(hz * seconds);
   for (long n = 0; n < moves; ++n) {
@@ -48,6 +55,7 @@ int main(int argc, char** argv) {
     input.mi.dwFlags = MOUSEEVENTF_MOVE;
     if (SendInput(1, &input, sizeof(input)) == 1) ++sent;
   }
+  ClipCursor(nullptr);
   std::printf("sent %ld late %ld\n", sent, late);
   return 0;
 }

@@ -89,7 +89,7 @@ class RawInputEndToEndTest(ProgramTest):
         if not os.path.exists(injector):
             self.skipTest("vek_inject_mouse.exe is not built")
         return subprocess.Popen([WINE_RUN, injector] + [str(a) for a in arguments],
-                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
 
     def summary_after_now(self):
         now = self.ok("nowMicros")
