@@ -7,10 +7,13 @@
 //   vek_inject_mouse HZ SECONDS [PAUSE_AT_MS PAUSE_MS]
 //
 // Each move is due at an absolute time (start + n / HZ), so a late one does
-// not shift the ones after it; moves whose time fell into the pause are not
-// sent. Prints "sent N late M" (M: moves sent more than one period late).
+// not shift the ones after it. The pause is a real silence of PAUSE_MS after
+// the last move due before PAUSE_AT_MS, however late that one went out; the
+// moves due in the pause are not sent and the schedule resumes after it.
+// Prints "sent N late M" (M: moves sent more than one period late).
 #include <windows.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -21,8 +24,8 @@ int main(int argc, char** argv) {
   }
   const double hz = std::atof(argv[1]);
   const double seconds = std::atof(argv[2]);
-  const double pause_at = argc == 5 ? std::atof(argv[3]) / 1000.0 : -1.0;
-  const double pause_end = argc == 5 ? pause_at + std::atof(argv[4]) / 1000.0 : -1.0;
+  const double pause_at = argc == 5 ? std::atof(argv[3]) / 1000.0 : seconds;
+  const DWORD pause_ms = argc == 5 ? static_cast<DWORD>(std::atol(argv[4])) : 0;
   if (hz <= 0 || seconds <= 0) return 2;
   LARGE_INTEGER frequency, start, now;
   QueryPerformanceFrequency(&frequency);
@@ -40,9 +43,17 @@ int main(int argc, char** argv) {
   ClipCursor(&hold);
   long sent = 0, late = 0;
   const long moves = static_cast<long>(hz * seconds);
+  double shift = 0;  // the schedule's delay by the pause
+  bool paused = false;
   for (long n = 0; n < moves; ++n) {
-    const double due = n / hz;
-    if (due >= pause_at && due < pause_end) continue;
+    if (!paused && n / hz >= pause_at) {
+      paused = true;
+      Sleep(pause_ms);
+      n = static_cast<long>(std::ceil((pause_at + pause_ms / 1000.0) * hz));
+      shift = elapsed() - n / hz;
+      if (n >= moves) break;
+    }
+    const double due = n / hz + shift;
     // Sleep while more than 1.5 ms remain (Sleep(1) takes about 1.1 ms
     // under Wine), then spin to the deadline.
     for (double left = due - elapsed(); left > 0; left = due - elapsed()) {
