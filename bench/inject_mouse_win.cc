@@ -10,7 +10,10 @@
 // not shift the ones after it. The pause is a real silence of PAUSE_MS after
 // the last move due before PAUSE_AT_MS, however late that one went out; the
 // moves due in the pause are not sent and the schedule resumes after it.
-// Prints "sent N late M" (M: moves sent more than one period late).
+// Prints "sent N late M even E gap G" (M: moves sent more than one period
+// late; E: moves sent within 25 % of a period after the one before, the
+// source's own evenness, which a loaded machine lowers before any receiver
+// sees it; G: the longest time between two moves sent, in microseconds).
 #include <windows.h>
 
 #include <cmath>
@@ -41,7 +44,8 @@ int main(int argc, char** argv) {
   GetCursorPos(&at);
   const RECT hold = {at.x, at.y, at.x + 1, at.y + 1};
   ClipCursor(&hold);
-  long sent = 0, late = 0;
+  long sent = 0, late = 0, even = 0;
+  double last_sent = -1, gap = 0;
   const long moves = static_cast<long>(hz * seconds);
   double shift = 0;  // the schedule's delay by the pause
   bool paused = false;
@@ -64,9 +68,16 @@ int main(int argc, char** argv) {
     input.type = INPUT_MOUSE;
     input.mi.dx = (n % 2) ? 1 : -1;  // back and forth: the pointer stays put
     input.mi.dwFlags = MOUSEEVENTF_MOVE;
-    if (SendInput(1, &input, sizeof(input)) == 1) ++sent;
+    if (SendInput(1, &input, sizeof(input)) != 1) continue;
+    ++sent;
+    const double at_send = elapsed();
+    if (last_sent >= 0) {
+      if (std::fabs((at_send - last_sent) * hz - 1.0) <= 0.25) ++even;
+      if (at_send - last_sent > gap) gap = at_send - last_sent;
+    }
+    last_sent = at_send;
   }
   ClipCursor(nullptr);
-  std::printf("sent %ld late %ld\n", sent, late);
+  std::printf("sent %ld late %ld even %ld gap %.0f\n", sent, late, even, gap * 1e6);
   return 0;
 }
