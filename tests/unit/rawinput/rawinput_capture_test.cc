@@ -323,7 +323,8 @@ TEST_F(RawInputCaptureTest, OwnThreadLifetimes) {
   Mouse(kStart + 3, Move(2, 0));
   Tick(kStart + 10000);                // the thread's timer sends it
   Start(kStart + 300000, kOwnThread);  // afresh, on a new thread; the old one has ended
-  EXPECT_EQ(platform_.serving, 1);
+  EXPECT_EQ(std::make_pair(platform_.serving.load(), platform_.timers_killed),
+            std::make_pair(1, 1));
   Mouse(kStart + 300001, Move(3, 0));
   state_.Stop();
   state_.Stop();  // stop without start
