@@ -1,4 +1,6 @@
-// Per-message cost of raw input capture on the window thread: read and decode
+// Per-message cost of raw input capture, on the window thread or on a capture
+// thread of its own ("OwnThread": through the thread window's handlers and the
+// state's lock, uncontended as it is but for start and stop): read and decode
 // the record, path cache, statistics, event build, append, batch flush into
 // the bridge's event stream (EmitEvent: queue under the state mutex and a
 // posted wake-up), the drain the wake-up triggers (the event channel's sink
@@ -10,8 +12,10 @@
 // every other press is chatter.
 #include <benchmark/benchmark.h>
 
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -47,7 +51,26 @@ class BenchPlatform : public RawInputPlatform {
            "00a0c91405dd}" +
            std::to_string(device);
   }
+  // The capture thread's window: its handlers are called by the benchmark's
+  // loop, which plays that thread; the thread itself only waits to be closed.
+  WindowHandle OpenThreadWindow(RawInputThreadHandlers h, std::string*) override {
+    handlers = std::move(h);
+    return &handlers;
+  }
+  void ServeThreadWindow(WindowHandle) override {
+    std::unique_lock<std::mutex> lock(mutex);
+    closed_changed.wait(lock, [this] { return closed; });
+  }
+  void CloseThreadWindow(WindowHandle) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    closed = true;
+    closed_changed.notify_all();
+  }
   std::vector<std::vector<uint8_t>> records;
+  RawInputThreadHandlers handlers;
+  std::mutex mutex;
+  std::condition_variable closed_changed;
+  bool closed = false;
 };
 
 // Remembers the wake-up the window thread would receive.
@@ -62,7 +85,9 @@ class FlagPoster : public WindowPoster {
 
 enum class Load { kMotion, kStatsOnly, kMotionAndClicks };
 
-void RunCapture(benchmark::State& state, Load load) {
+// own_thread: the messages and ticks come to the capture thread's window
+// (through its handlers and the state's lock) instead of the host window's.
+void RunCapture(benchmark::State& state, Load load, bool own_thread = false) {
   static int window;
   CountingMessenger messenger;
   FlagPoster poster;
@@ -87,17 +112,27 @@ void RunCapture(benchmark::State& state, Load load) {
                        [&bridge] { return bridge.DroppedEventCount(); });
   capture.SetWindow(&window);
   std::string message;
-  capture.Start(&message);
+  if (!capture.Start(RawInputOptions{30, own_thread}, &message))
+    state.SkipWithError(message.c_str());
+  const WindowHandle thread_window = own_thread ? &platform.handlers : nullptr;
 
   const uint64_t step_ns = static_cast<uint64_t>(1e9 / kMessagesPerSecond);  // 31250 ns
   uint64_t next_tick_ns = now_ns + 8000000;
   intptr_t input = 1;
   for (auto _ : state) {
     now_ns += step_ns;
-    capture.HandleMessage(kRimInputSink, input);
+    if (own_thread) {
+      platform.handlers.input(thread_window, kRimInputSink, input);
+    } else {
+      capture.HandleMessage(kRimInputSink, input);
+    }
     input = input == record_count ? 1 : input + 1;
     if (now_ns >= next_tick_ns) {
-      capture.HandleTimer();
+      if (own_thread) {
+        platform.handlers.timer(thread_window);
+      } else {
+        capture.HandleTimer();
+      }
       next_tick_ns += 8000000;
     }
     // The window thread's next message: the wake-up an emitted event posted.
@@ -128,7 +163,16 @@ void BM_RawInputMouseMessageClicking(benchmark::State& state) {
   RunCapture(state, Load::kMotionAndClicks);
 }
 
+void BM_RawInputMouseMessageOwnThread(benchmark::State& state) {
+  RunCapture(state, Load::kMotion, true);
+}
+void BM_RawInputMouseMessageClickingOwnThread(benchmark::State& state) {
+  RunCapture(state, Load::kMotionAndClicks, true);
+}
+
 BENCHMARK(BM_RawInputMouseMessage);
+BENCHMARK(BM_RawInputMouseMessageOwnThread);
+BENCHMARK(BM_RawInputMouseMessageClickingOwnThread);
 BENCHMARK(BM_RawInputMouseMessageStatsOnly);
 BENCHMARK(BM_RawInputMouseMessageClicking);
 

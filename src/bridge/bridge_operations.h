@@ -26,6 +26,15 @@ inline constexpr int64_t kDefaultChatterThresholdMs = 30;
 inline constexpr int64_t kMinChatterThresholdMs = 1;
 inline constexpr int64_t kMaxChatterThresholdMs = 500;
 
+// The arguments of "startRawInput".
+struct RawInputOptions {
+  // Presses closer than this (clamped to the range above) after a release
+  // count as chatter.
+  int32_t chatter_threshold_ms = static_cast<int32_t>(kDefaultChatterThresholdMs);
+  // "ownThread": capture on a thread of its own rather than the window's.
+  bool own_thread = false;
+};
+
 // One report descriptor seen during a HID descriptor capture.
 struct CapturedHidDescriptor {
   std::string instance_path;
@@ -85,9 +94,7 @@ struct BridgeOperations {
   // "listRawInputDevices": always succeeds.
   std::function<EncodableValue()> list_raw_input_devices;
   // Raw input capture, and the window it registers with (null at detach).
-  // Presses closer than chatter_threshold_ms (clamped to the range above)
-  // after a release count as chatter.
-  std::function<bool(int32_t chatter_threshold_ms, std::string* message)> start_raw_input;
+  std::function<bool(const RawInputOptions& options, std::string* message)> start_raw_input;
   std::function<void()> stop_raw_input;
   std::function<void(WindowHandle window)> set_raw_input_window;
   // "listSerialPorts", "openSerial", "writeSerial", "closeSerial", and closing

@@ -312,12 +312,14 @@ void ListRawInputDevices(CallContext& c) {
 }
 
 void StartRawInput(CallContext& c) {
-  const int32_t chatter_threshold_ms =
+  RawInputOptions options;
+  options.chatter_threshold_ms =
       LowInt32(std::clamp(IntegerArgument(c.args, "chatterThresholdMs", kDefaultChatterThresholdMs),
                           kMinChatterThresholdMs, kMaxChatterThresholdMs));
+  options.own_thread = BoolArgument(c.args, "ownThread", false);
   if (!c.ops.start_raw_input) return NotImplemented(c);
   std::string message;
-  const bool ok = c.ops.start_raw_input(chatter_threshold_ms, &message);
+  const bool ok = c.ops.start_raw_input(options, &message);
   ReplyNull(c, ok, "raw-input-start-failed", message);
 }
 

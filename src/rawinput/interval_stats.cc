@@ -17,10 +17,10 @@ uint64_t NextRandom(uint64_t* state) {
   return z ^ (z >> 31);
 }
 
-void HoldInterval(IntervalStats& stats, uint64_t interval) {
+// `before`: the intervals offered before this one.
+void HoldInterval(IntervalStats& stats, uint64_t interval, uint64_t before) {
   constexpr uint64_t kMaxHeld = std::numeric_limits<uint32_t>::max();
   const auto held = static_cast<uint32_t>(std::min(interval, kMaxHeld));
-  const uint64_t before = stats.interval_count;  // intervals of the window before this one
   if (before < kHeldIntervalLimit) {
     stats.held_intervals.push_back(held);
     return;
@@ -49,6 +49,11 @@ void IntervalStats::Update(uint64_t t) {
   if (count == 0) {
     count = 1;
     first_us = last_us = prev_us = t;
+    if (has_previous) {
+      has_carried = true;
+      carried_interval_us = t >= previous_us ? t - previous_us : 0;
+      HoldInterval(*this, carried_interval_us, 0);
+    }
     return;
   }
   const uint64_t interval = t >= prev_us ? t - prev_us : 0;
@@ -58,7 +63,7 @@ void IntervalStats::Update(uint64_t t) {
   // of 0 and must stay the minimum.
   if (interval_count == 0 || interval < min_interval_us) min_interval_us = interval;
   if (interval > max_interval_us) max_interval_us = interval;
-  HoldInterval(*this, interval);
+  HoldInterval(*this, interval, SpreadIntervalCount());
   interval_count += 1;
   buckets[IntervalBucket(interval)] += 1;
   count += 1;
@@ -70,6 +75,14 @@ void IntervalStats::Reset() {
   held.clear();
   *this = IntervalStats();
   held_intervals = std::move(held);
+}
+
+void IntervalStats::NextWindow() {
+  const bool carries = count != 0 || has_previous;
+  const uint64_t carried_from = count != 0 ? last_us : previous_us;
+  Reset();
+  has_previous = carries;
+  previous_us = carried_from;
 }
 
 IntervalSpread ComputeIntervalSpread(const IntervalStats& stats) {
@@ -99,10 +112,10 @@ IntervalSpread ComputeIntervalSpread(const IntervalStats& stats) {
   }
   spread.std_dev_us =
       static_cast<uint64_t>(std::llround(std::sqrt(squares / static_cast<double>(n))));
-  if (n < stats.interval_count) {
-    gaps = static_cast<uint64_t>(
-        std::llround(static_cast<double>(gaps) * static_cast<double>(stats.interval_count) /
-                     static_cast<double>(n)));
+  const uint64_t offered = stats.SpreadIntervalCount();
+  if (n < offered) {
+    gaps = static_cast<uint64_t>(std::llround(
+        static_cast<double>(gaps) * static_cast<double>(offered) / static_cast<double>(n)));
   }
   spread.gap_count = gaps;
   return spread;
@@ -139,6 +152,8 @@ EncodableMap BuildStatsMap(const IntervalStats& stats, uint64_t window_us) {
   map[EncodableValue("p99IntervalUs")] = EncodableValue(static_cast<int64_t>(spread.p99_us));
   map[EncodableValue("stdDevIntervalUs")] = EncodableValue(static_cast<int64_t>(spread.std_dev_us));
   map[EncodableValue("gapCount")] = EncodableValue(static_cast<int64_t>(spread.gap_count));
+  map[EncodableValue("carriedIntervalUs")] =
+      EncodableValue(static_cast<int64_t>(stats.carried_interval_us));
   return map;
 }
 

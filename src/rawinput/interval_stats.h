@@ -28,7 +28,12 @@ inline constexpr size_t kHeldIntervalLimit = 16384;
 
 size_t IntervalBucket(uint64_t interval_us);
 
-// A value-initialised record is the empty state.
+// A value-initialised record is the empty state. Besides the window's own
+// intervals, a subject carries the interval from its last message of an
+// earlier window to its first of this one: a stall that spans a summary
+// boundary is then seen by the window it ends in. It counts in the spread
+// (and so in the gaps), never in count, rate, mean, minimum, maximum or
+// histogram, which describe the window's own intervals.
 struct IntervalStats {
   uint64_t count = 0;
   uint64_t first_us = 0;
@@ -45,14 +50,27 @@ struct IntervalStats {
   // UINT32_MAX (71 minutes).
   std::vector<uint32_t> held_intervals;
   uint64_t sample_state = 0;  // the sampler's random state
+  // The last message of an earlier window, when there was one.
+  bool has_previous = false;
+  uint64_t previous_us = 0;
+  // The carried interval, once this window's first message came after one.
+  bool has_carried = false;
+  uint64_t carried_interval_us = 0;
 
   // Counts one message at time t; a clock that steps back gives interval 0.
   void Update(uint64_t t);
-  // The empty state; the held intervals keep their memory for the next window.
+  // The empty state, with nothing carried; the held intervals keep their
+  // memory for the next window.
   void Reset();
+  // The next window: empty, carrying the latest message (of this window, or
+  // of an earlier one when this one had none).
+  void NextWindow();
+  // Intervals offered to the spread: the window's and the carried one.
+  uint64_t SpreadIntervalCount() const { return interval_count + (has_carried ? 1 : 0); }
 };
 
-// The spread of a window's intervals, from the held intervals: exact while
+// The spread of a window's intervals, the carried one included, from the
+// held intervals: exact while
 // they are all held, an estimate from the sample beyond.
 struct IntervalSpread {
   uint64_t p50_us = 0;  // nearest rank: a held interval, the lower middle of an even count
@@ -72,7 +90,7 @@ double IntervalHz(const IntervalStats& stats, uint64_t window_us);
 
 // The statistics map: "count", "hz", "meanIntervalUs", "minIntervalUs",
 // "maxIntervalUs", "buckets", "p50IntervalUs", "p99IntervalUs",
-// "stdDevIntervalUs", "gapCount".
+// "stdDevIntervalUs", "gapCount", "carriedIntervalUs" (0 when none).
 EncodableMap BuildStatsMap(const IntervalStats& stats, uint64_t window_us);
 
 }  // namespace vek_native

@@ -1,6 +1,9 @@
 #include "rawinput/rawinput_capture.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <system_error>
 #include <utility>
 
 #include "common/format.h"
@@ -62,29 +65,69 @@ EncodableMap EventTemplate::Make(const int64_t* numbers, bool flag) const {
   return event;
 }
 
-RawInputState::RawInputState(RawInputPlatform* platform, Clock now)
-    : platform_(platform), now_(std::move(now)) {}
+// What a starting capture thread reports to the start that waits for it.
+// A start that gives up marks it abandoned, under its mutex, so a thread that
+// reports late registers nothing and leaves the capture as it was.
+struct RawInputState::ThreadStart {
+  RawInputThreadHandlers handlers;
+  std::mutex mutex;
+  std::condition_variable reported_changed;
+  bool reported = false;
+  bool abandoned = false;
+  WindowHandle window = nullptr;  // registered and served; null on failure
+  std::string message;
+};
+
+RawInputState::RawInputState(RawInputPlatform* platform, Clock now, ThreadStarter start_thread)
+    : platform_(platform), now_(std::move(now)), start_thread_(std::move(start_thread)) {}
+
+RawInputState::~RawInputState() { Stop(); }
 
 void RawInputState::SetEventSink(EventEmitter emit, std::function<uint64_t()> dropped_count) {
+  std::lock_guard<std::mutex> lock(mutex_);
   emit_ = std::move(emit);
   dropped_count_ = std::move(dropped_count);
 }
 
-bool RawInputState::Start(std::string* message) {
-  return Start(static_cast<int32_t>(kDefaultChatterThresholdMs), message);
-}
+bool RawInputState::Start(std::string* message) { return Start(RawInputOptions(), message); }
 
-bool RawInputState::Start(int32_t chatter_threshold_ms, std::string* message) {
-  if (window_ == nullptr) {
+bool RawInputState::Start(const RawInputOptions& options, std::string* message) {
+  if (host_window_ == nullptr) {
     *message = "Raw Input 窗口尚未创建";
     return false;
   }
-  uint32_t error = 0;
-  if (!platform_->RegisterInput(window_, &error)) {
-    *message = FormatWin32Failure("RegisterRawInputDevices ", error);
-    return false;
+  // The registration moves first (a registration names one window per
+  // usage); only once it has, the previous capture is given up.
+  OwnThread started;
+  if (options.own_thread) {
+    if (!StartThread(&started, message)) return false;
+  } else {
+    uint32_t error = 0;
+    if (!platform_->RegisterInput(host_window_, &error)) {
+      *message = FormatWin32Failure("RegisterRawInputDevices ", error);
+      return false;
+    }
   }
+  const WindowHandle target = options.own_thread ? started.window : host_window_;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const bool host_timer_runs = active_ && target_ == host_window_;
+    Begin(target, options.chatter_threshold_ms);
+    // Same identifier each time: a second start replaces the timer.
+    if (!options.own_thread) {
+      platform_->SetFlushTimer(host_window_);
+    } else if (host_timer_runs) {
+      platform_->KillFlushTimer(host_window_);
+    }
+  }
+  EndThread(own_);
+  own_ = std::move(started);
+  return true;
+}
+
+void RawInputState::Begin(WindowHandle target, int32_t chatter_threshold_ms) {
   active_ = true;
+  target_ = target;
   buttons_down_mask_ = 0;
   pending_.clear();
   mouse_stats_.Reset();
@@ -92,19 +135,94 @@ bool RawInputState::Start(int32_t chatter_threshold_ms, std::string* message) {
   ForgetDevices();
   quality_.Reset(static_cast<uint64_t>(chatter_threshold_ms > 0 ? chatter_threshold_ms : 0) * 1000);
   last_flush_us_ = last_stats_us_ = now_();
-  // Same identifier each time: a second start replaces the timer.
-  platform_->SetFlushTimer(window_);
+}
+
+bool RawInputState::StartThread(OwnThread* thread, std::string* message) {
+  auto start = std::make_shared<ThreadStart>();
+  start->handlers.input = [this](WindowHandle window, uintptr_t wparam, intptr_t lparam) {
+    HandleMessageFrom(window, wparam, lparam);
+  };
+  start->handlers.timer = [this](WindowHandle window) { HandleTimerFrom(window); };
+  auto ended = std::make_shared<CompletionLatch>();
+  try {
+    start_thread_([this, start, ended] {
+      RunThread(*start);
+      ended->Signal();
+    });
+  } catch (const std::system_error& e) {
+    *message = FormatWin32Failure("创建 Raw Input 线程", static_cast<uint32_t>(e.code().value()));
+    return false;
+  }
+  std::unique_lock<std::mutex> lock(start->mutex);
+  if (!start->reported_changed.wait_for(lock,
+                                        std::chrono::milliseconds(kRawInputThreadReadyLimitMs),
+                                        [&start] { return start->reported; })) {
+    start->abandoned = true;
+    *message = "Raw Input 线程未在 " + std::to_string(kRawInputThreadReadyLimitMs) + " 毫秒内就绪";
+    return false;
+  }
+  if (start->window == nullptr) {
+    *message = start->message;
+    lock.unlock();
+    // The thread closes its window and ends by itself; wait so that a
+    // failed start leaves no thread behind.
+    ended->WaitFor(std::chrono::milliseconds(kRawInputThreadEndLimitMs));
+    return false;
+  }
+  thread->window = start->window;
+  thread->ended = std::move(ended);
   return true;
 }
 
+// On the capture thread: its window, the registration for it, and its loop.
+void RawInputState::RunThread(ThreadStart& start) {
+  std::string message;
+  const WindowHandle window = platform_->OpenThreadWindow(start.handlers, &message);
+  bool serve = false;
+  {
+    std::lock_guard<std::mutex> lock(start.mutex);
+    if (window != nullptr && !start.abandoned) {
+      uint32_t error = 0;
+      serve = platform_->RegisterInput(window, &error);
+      if (!serve) message = FormatWin32Failure("RegisterRawInputDevices ", error);
+    }
+    start.window = serve ? window : nullptr;
+    start.message = message;
+    start.reported = true;
+    start.reported_changed.notify_all();
+  }
+  if (window == nullptr) return;
+  if (!serve) platform_->CloseThreadWindow(window);
+  platform_->ServeThreadWindow(window);
+}
+
+void RawInputState::EndThread(OwnThread& thread) {
+  if (thread.window == nullptr) return;
+  platform_->CloseThreadWindow(thread.window);
+  // A thread that overruns the limit stays harmless: its window is no
+  // longer the capture's, so whatever it still receives is ignored.
+  thread.ended->WaitFor(std::chrono::milliseconds(kRawInputThreadEndLimitMs));
+  thread = OwnThread();
+}
+
 void RawInputState::Stop() {
+  OwnThread thread = std::move(own_);
+  own_ = OwnThread();
+  if (thread.window != nullptr) {
+    // No more input, then no more thread: what it handled is all pending now.
+    platform_->UnregisterInput();
+    EndThread(thread);
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
   if (!active_) return;
-  if (window_ != nullptr) platform_->KillFlushTimer(window_);
+  const bool on_host = target_ == host_window_;
+  if (on_host && host_window_ != nullptr) platform_->KillFlushTimer(host_window_);
   Flush();
-  platform_->UnregisterInput();
+  if (on_host) platform_->UnregisterInput();
   mouse_stats_.Reset();
   keyboard_stats_.Reset();
   active_ = false;
+  target_ = nullptr;
   ForgetDevices();
   quality_.Reset(0);
   last_stats_us_ = 0;
@@ -112,8 +230,44 @@ void RawInputState::Stop() {
   pending_.clear();
 }
 
+bool RawInputState::active() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return active_;
+}
+
+bool RawInputState::own_thread() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return active_ && target_ != host_window_;
+}
+
+uint32_t RawInputState::buttons_down_mask() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return buttons_down_mask_;
+}
+
+size_t RawInputState::pending_size() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return pending_.size();
+}
+
+size_t RawInputState::input_buffer_size() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return input_buffer_.size();
+}
+
+size_t RawInputState::device_entry_count() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return devices_.size();
+}
+
+size_t RawInputState::cached_path_count() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return slots_.size();
+}
+
 void RawInputState::ForgetDevices() {
   devices_.clear();
+  silent_devices_.clear();
   slots_.clear();
   null_slot_ = DeviceSlot();
 }
@@ -131,7 +285,13 @@ RawInputState::DeviceSlot& RawInputState::Slot(uint64_t device) {
 }
 
 void RawInputState::HandleMessage(uintptr_t wparam, intptr_t lparam) {
-  if (!active_ || (wparam != kRimInput && wparam != kRimInputSink) || lparam == 0) return;
+  HandleMessageFrom(host_window_, wparam, lparam);
+}
+
+void RawInputState::HandleMessageFrom(WindowHandle window, uintptr_t wparam, intptr_t lparam) {
+  if ((wparam != kRimInput && wparam != kRimInputSink) || lparam == 0) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!active_ || window != target_) return;
   const uint32_t size = platform_->InputSize(lparam);
   if (size == 0) return;
   if (input_buffer_.size() < size) input_buffer_.resize(size);
@@ -161,6 +321,13 @@ RawInputState::DeviceEntry& RawInputState::Entry(Kind kind, const std::string& p
     DeviceEntry entry;
     entry.path = path;
     entry.kind = kind;
+    // Back after silent windows: the silence is its next interval.
+    auto silent = silent_devices_.find(key);
+    if (silent != silent_devices_.end()) {
+      entry.stats.has_previous = true;
+      entry.stats.previous_us = silent->second;
+      silent_devices_.erase(silent);
+    }
     it = devices_.emplace(key, std::move(entry)).first;
   }
   return it->second;
@@ -266,8 +433,11 @@ void RawInputState::Flush() {
   last_flush_us_ = now_();
 }
 
-void RawInputState::HandleTimer() {
-  if (!active_) return;
+void RawInputState::HandleTimer() { HandleTimerFrom(host_window_); }
+
+void RawInputState::HandleTimerFrom(WindowHandle window) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!active_ || window != target_) return;
   const uint64_t now = now_();
   if (!pending_.empty() && now >= last_flush_us_ &&
       now - last_flush_us_ >= kRawInputFlushIntervalUs) {
@@ -303,15 +473,17 @@ void RawInputState::SendSummary() {
   summary[EncodableValue("chatter")] = EncodableValue(quality_.ChatterList());
   summary[EncodableValue("rollover")] = EncodableValue(quality_.RolloverList());
   Emit(std::move(summary));
-  // Devices silent for a whole window leave the table; every window starts
-  // empty, so no interval spans two windows.
+  // Devices silent for a whole window leave the table, their last message
+  // kept aside. Every window starts empty but for the interval it carries
+  // from the previous one.
   bool erased = false;
   for (auto it = devices_.begin(); it != devices_.end();) {
     if (it->second.stats.count == 0) {
+      RememberSilent(it->first, it->second.stats);
       it = devices_.erase(it);
       erased = true;
     } else {
-      it->second.stats.Reset();
+      it->second.stats.NextWindow();
       ++it;
     }
   }
@@ -320,9 +492,21 @@ void RawInputState::SendSummary() {
     for (auto& [device, slot] : slots_) slot.entries = {};
     null_slot_.entries = {};
   }
-  mouse_stats_.Reset();
-  keyboard_stats_.Reset();
+  mouse_stats_.NextWindow();
+  keyboard_stats_.NextWindow();
   last_stats_us_ = s;
+}
+
+void RawInputState::RememberSilent(const std::string& key, const IntervalStats& stats) {
+  if (!stats.has_previous) return;
+  if (silent_devices_.size() >= kSilentDeviceLimit) {
+    // The one silent the longest gives way.
+    auto oldest =
+        std::min_element(silent_devices_.begin(), silent_devices_.end(),
+                         [](const auto& a, const auto& b) { return a.second < b.second; });
+    silent_devices_.erase(oldest);
+  }
+  silent_devices_[key] = stats.previous_us;
 }
 
 void RawInputState::Emit(EncodableMap&& event) {

@@ -1,5 +1,6 @@
 // The process-wide raw input capture, as the host window and the bridge reach
-// it. Every function runs on the host window's thread. Windows only.
+// it. Every function runs on the host window's thread (a capture started with
+// "ownThread" runs on a thread of its own besides). Windows only.
 //
 // The host window's message handler:
 //   case WM_INPUT:  HandleRawInputMessage(wparam, lparam);  then default processing
@@ -22,7 +23,7 @@ void HandleRawInputTimer();
 // detach). Nothing else happens.
 void SetRawInputWindow(WindowHandle window);
 // "startRawInput": false with the message for "raw-input-start-failed".
-bool StartRawInput(int32_t chatter_threshold_ms, std::string* message);
+bool StartRawInput(const RawInputOptions& options, std::string* message);
 // "stopRawInput" and the bridge's detach: pending events go out as a last batch.
 void StopRawInput();
 

@@ -15,15 +15,20 @@ Found by experiment with Wine 8 and Xvfb:
 - A message is counted in the first summary sent after it. Wine's 8 ms timer
   fires about every 10 ms, so no rate is asserted.
 
+- Moves injected with SendInput by vek_inject_mouse (a second Wine process)
+  are queued to the thread of the window raw input is registered for, so
+  they tell the two capture modes apart, as X input cannot.
+
 Exits with 77 (skipped) when xdotool is missing.
 """
 
 import os
 import shutil
 import subprocess
+import threading
 import time
 
-from e2e_support import CALL_TIMEOUT, ProgramTest, main, vekdriver
+from e2e_support import CALL_TIMEOUT, WINE_RUN, ProgramTest, main, vekdriver
 
 # Generous: a step's input normally comes back within a few timer ticks.
 ARRIVAL_TIMEOUT = 15
@@ -68,8 +73,28 @@ class RawInputEndToEndTest(ProgramTest):
             cls.tool.kill()
             raise
 
+    @classmethod
+    def tearDownClass(cls):
+        # The close detaches the bridge with a capture thread running; the
+        # program must still end normally.
+        cls.tool.call("startRawInput", {"ownThread": True}, timeout=CALL_TIMEOUT)
+        super().tearDownClass()
+
     def tearDown(self):
         self.ok("stopRawInput")
+
+    def inject(self, *arguments):
+        """Starts vek_inject_mouse (HZ SECONDS [PAUSE_AT_MS PAUSE_MS]) in our Wine session."""
+        injector = os.path.join(vekdriver.find_build(), "bin", "vek_inject_mouse.exe")
+        if not os.path.exists(injector):
+            self.skipTest("vek_inject_mouse.exe is not built")
+        return subprocess.Popen([WINE_RUN, injector] + [str(a) for a in arguments],
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+
+    def hold(self, until):
+        """Keeps a synchronous call waiting for the window thread until `until`."""
+        while time.monotonic() < until:
+            self.ok("listHidDevices")
 
     def of_channel(self, channel):
         return [e for e in self.received if e["channel"] == channel]
@@ -203,6 +228,37 @@ class RawInputEndToEndTest(ProgramTest):
         self.assertEqual([(e["kind"], e["vk"], e["down"]) for e in self.inputs()],
                          [("keyboard", 0x43, True), ("keyboard", 0x43, False)])
         self.assertEqual(self.summed("keyboard"), 2)
+
+    def test_injected_moves_and_a_pause_in_either_mode(self):
+        # Each start switches from the capture running before it. With
+        # ownThread the window thread is held by synchronous calls for 2 s,
+        # the pause among them, and summaries keep coming.
+        for own_thread in (True, False, True):
+            self.received = []
+            self.assertIsNone(self.ok("startRawInput", {"ownThread": own_thread}))
+            injector = self.inject(200, 2.5, 800, 600)
+            start, until = self.ok("nowMicros"), time.monotonic() + 2
+            holders = [threading.Thread(target=self.hold, args=(until,))
+                       for _ in range(4 if own_thread else 0)]
+            for holder in holders:
+                holder.start()
+            for holder in holders:
+                holder.join()
+            end = self.ok("nowMicros")
+            self.assertEqual(injector.wait(60), 0)
+            now = self.ok("nowMicros")
+            self.receive_until(lambda: any(s["timestampUs"] > now
+                                           for s in self.of_channel("rawInputStats")),
+                               "a summary", ARRIVAL_TIMEOUT)
+            self.assertTrue([e for e in self.inputs() if e["kind"] == "mouse"], own_thread)
+            summaries = self.of_channel("rawInputStats")
+            held = [s for s in summaries if start <= s["timestampUs"] <= end]
+            self.assertGreaterEqual(len(held), 4 if own_thread else 0)
+            # The 600 ms pause, in whichever window it fell or across two.
+            self.assertTrue(any(s["mouse"]["gapCount"] >= 1 and
+                                max(s["mouse"]["carriedIntervalUs"],
+                                    s["mouse"]["maxIntervalUs"]) >= 500000 for s in summaries),
+                            [s["mouse"] for s in summaries])
 
 
 if __name__ == "__main__":

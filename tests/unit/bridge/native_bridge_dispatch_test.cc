@@ -92,8 +92,8 @@ BridgeOperations FakeOperations(FakeState* s) {
   ops.write_hid_report = [s](T p, Bytes data, bool feature, Msg m) {
     return s->Done("writeHid " + p + " " + ToHex(data) + " " + N(feature), m);
   };
-  ops.start_raw_input = [s](int32_t threshold, Msg m) {
-    return s->Done("startRaw " + N(threshold), m);
+  ops.start_raw_input = [s](const RawInputOptions& o, Msg m) {
+    return s->Done("startRaw " + N(o.chatter_threshold_ms) + " " + N(o.own_thread), m);
   };
   ops.stop_raw_input = [s] { s->Log("stopRaw"); };
   ops.set_raw_input_window = [s](WindowHandle w) { s->Log(w ? "rawWindow" : "rawWindow null"); };
@@ -223,12 +223,14 @@ const std::vector<Row>& Rows() {
        "error hid-write-output-failed m", "writeHid p 010203 0"},
       {"writeHidFeature", Map({{"path", V("p")}, {"data", V("AQID")}}), kFailMsg,
        "error hid-write-feature-failed m", "writeHid p 010203 1"},
-      {"startRawInput", kNone, kFailMsg, "error raw-input-start-failed m", "startRaw 30"},
+      {"startRawInput", kNone, kFailMsg, "error raw-input-start-failed m", "startRaw 30 0"},
       // The chatter threshold: clamped to 1..500 ms, 30 when not an integer.
-      {"startRawInput", Map({{"chatterThresholdMs", Int(0)}}), kOk, "ok null", "startRaw 1"},
+      {"startRawInput", Map({{"chatterThresholdMs", Int(0)}}), kOk, "ok null", "startRaw 1 0"},
       {"startRawInput", Map({{"chatterThresholdMs", Int(int64_t{1} << 40)}}), kOk, "ok null",
-       "startRaw 500"},
-      {"startRawInput", Arg("chatterThresholdMs", "20"), kOk, "ok null", "startRaw 30"},
+       "startRaw 500 0"},
+      {"startRawInput", Arg("chatterThresholdMs", "20"), kOk, "ok null", "startRaw 30 0"},
+      {"startRawInput", Map({{"ownThread", EncodableValue(true)}}), kOk, "ok null",
+       "startRaw 30 1"},
       {"listSerialPorts", kNone, kFailMsg, "error serial-list-failed m", "listSerial"},
       {"openSerial", Arg("port", "COM3"), kOk, "ok 1", "openSerial COM3 9600"},
       {"openSerial", Arg("port", TooLong().c_str()), kOk,

@@ -1,8 +1,11 @@
 #include "rawinput/rawinput_capture.h"
 #include "rawinput/interval_stats.h"
 
+#include <atomic>
+#include <deque>
 #include <map>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -20,14 +23,20 @@ constexpr uint64_t kNameless = 0x301;
 constexpr uint64_t kStart = 1000000;
 
 // The system as capture sees it: inputs waiting under their lParam, device
-// names by handle, and a log of unregistrations and timers.
+// names by handle, a log of unregistrations and timers, and capture threads'
+// windows: their handlers, which the test's thread calls in the capture
+// thread's stead, while that thread only waits for its window to be closed.
 class FakePlatform : public RawInputPlatform {
  public:
-  bool RegisterInput(WindowHandle, uint32_t* error) override {
+  bool RegisterInput(WindowHandle window, uint32_t* error) override {
     *error = register_error;
+    if (register_error == 0) registered = window;
     return register_error == 0;
   }
-  void UnregisterInput() override { ++unregistrations; }
+  void UnregisterInput() override {
+    ++unregistrations;
+    registered = nullptr;
+  }
   void SetFlushTimer(WindowHandle) override { ++timers_set; }
   void KillFlushTimer(WindowHandle) override { ++timers_killed; }
   uint32_t InputSize(intptr_t input) override {
@@ -37,12 +46,30 @@ class FakePlatform : public RawInputPlatform {
     const std::vector<uint8_t>& bytes = inputs.at(input);
     if (bytes.size() > capacity) return false;
     std::copy(bytes.begin(), bytes.end(), buffer);
-    *written = static_cast<uint32_t>(short_read ? 23 : bytes.size());
+    *written = short_read ? 4 : static_cast<uint32_t>(bytes.size());
     return true;
   }
   std::string ReadDevicePath(uint64_t device) override {
     ++path_reads;
     return paths.count(device) != 0 ? paths[device] : "";
+  }
+  struct ThreadWindow {
+    RawInputThreadHandlers handlers;
+    CompletionLatch closed;
+  };
+  WindowHandle OpenThreadWindow(RawInputThreadHandlers handlers, std::string* message) override {
+    *message = window_error;
+    if (!window_error.empty()) return nullptr;
+    ++serving;
+    windows.emplace_back().handlers = std::move(handlers);
+    return &windows.back();
+  }
+  void ServeThreadWindow(WindowHandle window) override {
+    static_cast<ThreadWindow*>(window)->closed.Wait();
+    --serving;
+  }
+  void CloseThreadWindow(WindowHandle window) override {
+    static_cast<ThreadWindow*>(window)->closed.Signal();
   }
 
   std::map<intptr_t, std::vector<uint8_t>> inputs;
@@ -50,8 +77,12 @@ class FakePlatform : public RawInputPlatform {
                                            {kMouseB, "\\\\?\\HID#mouseB"},
                                            {kKeyboard, "\\\\?\\HID#kbd"}};
   uint32_t register_error = 0;
+  std::string window_error;
   bool short_read = false;  // fewer bytes than a header
   int unregistrations = 0, timers_set = 0, timers_killed = 0, path_reads = 0;
+  WindowHandle registered = nullptr;
+  std::deque<ThreadWindow> windows;
+  std::atomic<int> serving{0};  // capture threads in their window's loop
 };
 
 const EncodableValue& At(const EncodableValue& map, const char* key) {
@@ -62,21 +93,38 @@ EncodableList List(const EncodableValue& map, const char* key) {
   return std::get<EncodableList>(At(map, key));
 }
 
+constexpr RawInputOptions kOwnThread{30, true};
+WindowHandle const kHost = reinterpret_cast<WindowHandle>(0x1234);
+
 class RawInputCaptureTest : public ::testing::Test {
  protected:
-  RawInputCaptureTest() : state_(&platform_, [this] { return now_; }) {
+  RawInputCaptureTest()
+      : state_(
+            &platform_, [this] { return now_; },
+            [this](std::function<void()> work) {
+              if (refuse_thread_) throw std::system_error(11, std::generic_category());
+              StartDetachedThread(std::move(work));
+            }) {
     state_.SetEventSink([this](EncodableMap&& event) { sent_.emplace_back(std::move(event)); },
                         [] { return uint64_t{17}; });
-    state_.SetWindow(reinterpret_cast<WindowHandle>(0x1234));
+    state_.SetWindow(kHost);
   }
-  void Start(uint64_t t = kStart) {
+  void Start(uint64_t t = kStart, const RawInputOptions& options = {}) {
     now_ = t;
     std::string message;
-    ASSERT_TRUE(state_.Start(&message)) << message;
+    ASSERT_TRUE(state_.Start(options, &message)) << message;
   }
+  // A capture thread's window when the capture is registered with one.
+  RawInputThreadHandlers* Thread() const {
+    const WindowHandle w = platform_.registered;
+    return w != nullptr && w != kHost ? &static_cast<FakePlatform::ThreadWindow*>(w)->handlers
+                                      : nullptr;
+  }
+  // Messages and ticks go to the window the capture is registered with.
   void Deliver(uint64_t t, std::vector<uint8_t> bytes, uintptr_t wparam = kRimInputSink) {
     now_ = t;
     platform_.inputs[++last_input_] = std::move(bytes);
+    if (Thread() != nullptr) return Thread()->input(platform_.registered, wparam, last_input_);
     state_.HandleMessage(wparam, last_input_);
   }
   void Mouse(uint64_t t, const RawMouseInput& m, uint64_t device = kMouseA) {
@@ -87,6 +135,7 @@ class RawInputCaptureTest : public ::testing::Test {
   }
   void Tick(uint64_t t) {
     now_ = t;
+    if (Thread() != nullptr) return Thread()->timer(platform_.registered);
     state_.HandleTimer();
   }
   EncodableList Sent(const char* channel) const {
@@ -109,10 +158,11 @@ class RawInputCaptureTest : public ::testing::Test {
   uint64_t now_ = 0;
   intptr_t last_input_ = 0x5000;
   EncodableList sent_;
+  bool refuse_thread_ = false;
   RawInputState state_;
 };
 
-// A failed start changes nothing. A restart discards what is pending and
+// A start without a window fails. A restart discards what is pending and
 // starts every count, cache and clock afresh; stop sends what is pending but
 // no summary, even one that is due, and lets go of everything.
 TEST_F(RawInputCaptureTest, StartAndStop) {
@@ -120,12 +170,7 @@ TEST_F(RawInputCaptureTest, StartAndStop) {
   std::string message;
   EXPECT_FALSE(state_.Start(&message));
   EXPECT_EQ(message, "Raw Input 窗口尚未创建");
-  state_.SetWindow(reinterpret_cast<WindowHandle>(0x1234));
-  platform_.register_error = 87;
-  EXPECT_FALSE(state_.Start(&message));
-  EXPECT_EQ(message, "RegisterRawInputDevices 失败（Win32 错误码 87）");
-  EXPECT_EQ(std::make_pair(state_.active(), platform_.timers_set), std::make_pair(false, 0));
-  platform_.register_error = 0;
+  state_.SetWindow(kHost);
   Start();
   Mouse(kStart + 1, RawMouseInput{0, 0x0001});  // left held
   Start(kStart + 10);
@@ -263,6 +308,64 @@ TEST_F(RawInputCaptureTest, Summaries) {
   EXPECT_EQ(state_.device_entry_count(), 0u);
 }
 
+// With ownThread a capture thread's window takes the input and its timer
+// sends batches and summaries; what still reaches the host window is not
+// counted. Either mode starts afresh from the other, and stop sends the last
+// batch before it returns, leaving no thread, window or registration.
+TEST_F(RawInputCaptureTest, OwnThreadLifetimes) {
+  Start();
+  Mouse(kStart + 1, Move(1, 0));
+  Start(kStart + 2, kOwnThread);
+  EXPECT_EQ(std::make_tuple(state_.own_thread(), state_.pending_size(), platform_.timers_killed),
+            std::make_tuple(true, size_t{0}, 1));
+  platform_.inputs[++last_input_] = MouseBytes(kMouseA, Move(9, 0));
+  state_.HandleMessage(kRimInputSink, last_input_);  // queued for the host before the switch
+  Mouse(kStart + 3, Move(2, 0));
+  Tick(kStart + 10000);                // the thread's timer sends it
+  Start(kStart + 300000, kOwnThread);  // afresh, on a new thread; the old one has ended
+  EXPECT_EQ(std::make_pair(platform_.serving.load(), platform_.timers_killed),
+            std::make_pair(1, 1));
+  Mouse(kStart + 300001, Move(3, 0));
+  state_.Stop();
+  state_.Stop();  // stop without start
+  EXPECT_EQ(std::make_tuple(platform_.serving.load(), platform_.registered, state_.active()),
+            std::make_tuple(0, WindowHandle{nullptr}, false));
+  EXPECT_EQ(Inputs().size(), 2u);  // 2 and 3: 1 was discarded, 9 never counted
+  Start(kStart + 400000, kOwnThread);
+  Start(kStart + 400000);  // and back to the host window
+  EXPECT_EQ(std::make_tuple(platform_.serving.load(), platform_.registered, state_.own_thread()),
+            std::make_tuple(0, kHost, false));
+}
+
+// A start whose thread, window or registration fails says which step, with
+// the system's code, and leaves the running capture as it was.
+TEST_F(RawInputCaptureTest, StartFailures) {
+  Start();
+  const struct {
+    bool own_thread, refuse_thread;
+    const char* window_error;
+    uint32_t register_error;
+    const char* message;
+  } rows[] = {
+      {false, false, "", 87, "RegisterRawInputDevices 失败（Win32 错误码 87）"},
+      {true, true, "", 0, "创建 Raw Input 线程失败（Win32 错误码 11）"},
+      {true, false, "创建 Raw Input 消息窗口失败（Win32 错误码 1400）", 0,
+       "创建 Raw Input 消息窗口失败（Win32 错误码 1400）"},
+      {true, false, "", 5, "RegisterRawInputDevices 失败（Win32 错误码 5）"},
+  };
+  for (const auto& row : rows) {
+    refuse_thread_ = row.refuse_thread;
+    platform_.window_error = row.window_error;
+    platform_.register_error = row.register_error;
+    std::string message;
+    EXPECT_FALSE(state_.Start(RawInputOptions{30, row.own_thread}, &message));
+    EXPECT_EQ(message, row.message);
+    EXPECT_EQ(std::make_tuple(platform_.serving.load(), platform_.registered, state_.active(),
+                              state_.own_thread(), platform_.timers_set, platform_.timers_killed),
+              std::make_tuple(0, kHost, true, false, 1, 0));
+  }
+}
+
 // A statistics map; `intervals` names each interval's bucket.
 EncodableMap Map(int64_t count, double hz, int64_t mean, int64_t min, int64_t max,
                  std::vector<size_t> intervals = {}) {
@@ -279,7 +382,8 @@ EncodableMap Map(int64_t count, double hz, int64_t mean, int64_t min, int64_t ma
 // The rate comes from the span of the window's messages, or from the window
 // when they all came at one instant; a window's first message has no
 // interval, the first interval is the minimum however long, a real zero
-// interval stays the minimum, and a clock stepping back counts 0.
+// interval stays the minimum, and a clock stepping back counts 0. An interval
+// carried from an earlier window changes none of these figures.
 TEST(IntervalStatsTest, Maps) {
   const std::tuple<std::vector<uint64_t>, uint64_t, EncodableMap> cases[] = {
       {{0, 1000, 3000}, 250000, Map(3, 2.0 * 1000000.0 / 3000.0, 1500, 1000, 2000, {3, 4})},
@@ -288,15 +392,74 @@ TEST(IntervalStatsTest, Maps) {
       {{100, 100, 600}, 250000, Map(3, 2.0 * 1000000.0 / 500.0, 250, 0, 500, {0, 2})},
       {{5000, 4000, 4500}, 250000, Map(3, 3 * 1000000.0 / 250000, 250, 0, 500, {0, 2})}};
   for (const auto& [times, window, map] : cases) {
-    IntervalStats stats;
-    for (uint64_t t : times) stats.Update(t);
-    EncodableMap built = BuildStatsMap(stats, window);
-    // The spread figures have tests of their own.
-    for (const char* key : {"p50IntervalUs", "p99IntervalUs", "stdDevIntervalUs", "gapCount"}) {
-      EXPECT_EQ(built.erase(EncodableValue(key)), 1u) << key;
+    for (const bool carried : {false, true}) {
+      IntervalStats stats;
+      stats.has_previous = carried;
+      for (uint64_t t : times) stats.Update(t);
+      EncodableMap built = BuildStatsMap(stats, window);
+      // The spread figures have tests of their own.
+      for (const char* key : {"p50IntervalUs", "p99IntervalUs", "stdDevIntervalUs", "gapCount",
+                              "carriedIntervalUs"}) {
+        EXPECT_EQ(built.erase(EncodableValue(key)), 1u) << key;
+      }
+      EXPECT_EQ(built, map) << times.size() << carried;
     }
-    EXPECT_EQ(built, map) << times.size();
   }
+}
+
+// The count, the carried interval and the spread figures it counts in.
+std::vector<int64_t> Carried(const EncodableValue& map) {
+  return {Long(map, "count"), Long(map, "carriedIntervalUs"), Long(map, "gapCount"),
+          Long(map, "p99IntervalUs")};
+}
+
+// A stall that spans summaries is carried into the window it ends in, for
+// the kind and for a device back after silent windows, in either mode.
+TEST_F(RawInputCaptureTest, StallsAcrossSummaries) {
+  for (const RawInputOptions& options : {RawInputOptions{}, kOwnThread}) {
+    sent_.clear();
+    Start(kStart, options);
+    for (uint64_t t = 1000; t <= 240000; t += 1000) Mouse(kStart + t, Move(1, 0), kMouseA);
+    Mouse(kStart + 245000, Move(1, 0), kMouseB);
+    Tick(kStart + 250000);
+    Mouse(kStart + 300000, Move(1, 0), kMouseB);  // mouse A silent from here
+    Tick(kStart + 500000);
+    Tick(kStart + 750000);  // no mouse at all
+    for (uint64_t t = 900000; t <= 910000; t += 1000) Mouse(kStart + t, Move(1, 0), kMouseA);
+    Tick(kStart + 1000000);
+    Tick(kStart + 1250000);
+    const EncodableList s = Sent("rawInputStats");
+    std::vector<std::vector<int64_t>> mouse;
+    for (const EncodableValue& summary : s) mouse.push_back(Carried(At(summary, "mouse")));
+    ASSERT_EQ(mouse, (std::vector<std::vector<int64_t>>{{241, 0, 1, 1000},
+                                                        {1, 55000, 0, 55000},
+                                                        {0, 0, 0, 0},
+                                                        {11, 600000, 1, 600000},
+                                                        {0, 0, 0, 0}}));
+    ASSERT_EQ(List(s[3], "devices").size(), 1u);
+    EXPECT_EQ(Carried(List(s[3], "devices")[0]), (std::vector<int64_t>{11, 660000, 1, 660000}));
+  }
+}
+
+// Silent devices are remembered up to the bound; the one silent the longest
+// gives way.
+TEST_F(RawInputCaptureTest, SilentDevicesWithinTheBound) {
+  const uint64_t n = kSilentDeviceLimit + 1;
+  Start();
+  for (uint64_t d = 1; d <= n; ++d) {
+    platform_.paths[0x9000 + d] = "m" + std::to_string(d);
+    Mouse(kStart + d, Move(1, 0), 0x9000 + d);
+  }
+  Tick(kStart + 250000);
+  Tick(kStart + 500000);
+  for (uint64_t d = 1; d <= n; ++d) Mouse(kStart + 600000 + d, Move(1, 0), 0x9000 + d);
+  Tick(kStart + 750000);
+  std::map<std::string, int64_t> carried;
+  for (const EncodableValue& d : List(Sent("rawInputStats")[2], "devices")) {
+    carried[std::get<std::string>(At(d, "path"))] = Long(d, "carriedIntervalUs");
+  }
+  EXPECT_EQ(std::make_tuple(carried.size(), carried["m1"], carried["m2"], carried["m65"]),
+            std::make_tuple(size_t{n}, 0, 600000, 600000));
 }
 
 }  // namespace
