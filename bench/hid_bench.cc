@@ -131,6 +131,11 @@ class BenchDevice : public HidDevice {
   bool WriteReport(const std::vector<uint8_t>&, uint32_t*, uint32_t*) override { return false; }
   bool SetOutputReport(std::vector<uint8_t>*, uint32_t*) override { return false; }
   bool SetFeature(std::vector<uint8_t>*, uint32_t*) override { return false; }
+  bool GetFeature(std::vector<uint8_t>*, uint32_t, uint32_t*, uint32_t*) override { return false; }
+  bool GetInputReport(std::vector<uint8_t>*, uint32_t, uint32_t*, uint32_t*) override {
+    return false;
+  }
+  bool SetNumInputBuffers(uint32_t, uint32_t*) override { return true; }
   std::unique_ptr<HidReadChannel> CreateReadChannel(uint32_t*) override {
     return std::make_unique<BenchChannel>(period_);
   }

@@ -38,6 +38,16 @@ constexpr DWORD kGetCollectionInformation =
 static_assert(kGetCollectionInformation == 0x000B01A8, "collection information IOCTL");
 constexpr size_t kCollectionInformationSize = 12;
 
+// IOCTL_HID_GET_FEATURE and IOCTL_HID_GET_INPUT_REPORT (hidclass.h): the
+// requests HidD_GetFeature and HidD_GetInputReport send. Sent directly, they
+// also tell how many bytes the driver answered, which the hid.dll calls keep
+// to themselves.
+constexpr DWORD kGetFeature =
+    CTL_CODE(FILE_DEVICE_KEYBOARD, 100, METHOD_OUT_DIRECT, FILE_ANY_ACCESS);
+constexpr DWORD kGetInputReport =
+    CTL_CODE(FILE_DEVICE_KEYBOARD, 104, METHOD_OUT_DIRECT, FILE_ANY_ACCESS);
+static_assert(kGetFeature == 0x000B0192 && kGetInputReport == 0x000B01A2, "HID report IOCTLs");
+
 // HIDP_BUTTON_CAPS.ReportCount: newer SDKs name the USHORT right after
 // IsAbsolute ReportCount, MinGW-w64 still calls that area Reserved[10].
 uint16_t ButtonReportCount(const HIDP_BUTTON_CAPS& caps) {
@@ -283,6 +293,22 @@ class WinHidDevice : public HidDevice {
     return ok != FALSE;
   }
 
+  bool GetFeature(std::vector<uint8_t>* report, uint32_t timeout_ms, uint32_t* transferred,
+                  uint32_t* error) override {
+    return GetReport(kGetFeature, report, timeout_ms, transferred, error);
+  }
+
+  bool GetInputReport(std::vector<uint8_t>* report, uint32_t timeout_ms, uint32_t* transferred,
+                      uint32_t* error) override {
+    return GetReport(kGetInputReport, report, timeout_ms, transferred, error);
+  }
+
+  bool SetNumInputBuffers(uint32_t count, uint32_t* error) override {
+    const BOOLEAN ok = HidD_SetNumInputBuffers(handle_.Get(), count);
+    *error = ok ? 0 : GetLastError();
+    return ok != FALSE;
+  }
+
   std::unique_ptr<HidReadChannel> CreateReadChannel(uint32_t* error) override {
     ScopedHandle stop_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!stop_event.IsValid()) {
@@ -295,6 +321,35 @@ class WinHidDevice : public HidDevice {
   void* NativeHandle() const override { return handle_.Get(); }
 
  private:
+  bool GetReport(DWORD code, std::vector<uint8_t>* report, uint32_t timeout_ms,
+                 uint32_t* transferred, uint32_t* error) {
+    ScopedHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!event.IsValid()) {
+      *error = GetLastError();
+      return false;
+    }
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = event.Get();
+    DWORD count = 0;
+    const DWORD size = static_cast<DWORD>(report->size());
+    BOOL ok = DeviceIoControl(handle_.Get(), code, report->data(), size, report->data(), size,
+                              &count, &overlapped);
+    if (!ok && GetLastError() == ERROR_IO_PENDING) {
+      if (WaitForSingleObject(event.Get(), timeout_ms) != WAIT_OBJECT_0) {
+        // The device does not answer: cancel, then wait until the system has
+        // let go of the buffer and the OVERLAPPED.
+        CancelIoEx(handle_.Get(), &overlapped);
+        GetOverlappedResult(handle_.Get(), &overlapped, &count, TRUE);
+        *error = ERROR_TIMEOUT;
+        return false;
+      }
+      ok = GetOverlappedResult(handle_.Get(), &overlapped, &count, FALSE);
+    }
+    *error = ok ? 0 : GetLastError();
+    *transferred = count;
+    return ok != FALSE;
+  }
+
   ScopedHandle handle_;
 };
 static_assert(!std::is_copy_constructible_v<WinHidDevice>, "owns the device handle");

@@ -5,7 +5,9 @@
 
 #include "hid/hid_devices.h"
 #include "hid/hid_input.h"
+#include "hid/hid_report_read.h"
 #include "hid/hid_write.h"
+#include "hid/report_encode.h"
 
 namespace vek_native {
 
@@ -13,7 +15,8 @@ void BindHidOperations(BridgeOperations& ops, HidDeviceApi& api, DeviceTree& tre
                        EventEmitter emit) {
   HidDeviceApi* api_ptr = &api;
   DeviceTree* tree_ptr = &tree;
-  auto readers = std::make_shared<HidInputReaders>(api, std::move(emit));
+  auto readers = std::make_shared<HidInputReaders>(api, std::move(emit), StartDetachedThread,
+                                                   MakeHidInputDecoder);
 
   ops.list_hid_devices = [api_ptr, tree_ptr](EncodableValue* value, std::string* message) {
     std::vector<HidDeviceRecord> records;
@@ -24,8 +27,9 @@ void BindHidOperations(BridgeOperations& ops, HidDeviceApi& api, DeviceTree& tre
     *value = EncodableValue(std::move(list));
     return true;
   };
-  ops.open_hid_input = [readers](const std::string& path, std::string* message) {
-    return readers->Open(path, message);
+  ops.open_hid_input = [readers](const std::string& path, const HidInputOptions& options,
+                                 std::string* message) {
+    return readers->Open(path, options, message);
   };
   ops.close_hid_input = [readers](const std::string& path) { readers->Close(path); };
   ops.close_all_hid_inputs = [readers] { readers->CloseAll(); };
@@ -33,6 +37,23 @@ void BindHidOperations(BridgeOperations& ops, HidDeviceApi& api, DeviceTree& tre
                                    bool feature, std::string* message) {
     return WriteHidReport(*api_ptr, path, data,
                           feature ? HidReportKind::kFeature : HidReportKind::kOutput, message);
+  };
+  ops.read_hid_report = [api_ptr](const std::string& path, int kind, uint8_t report_id, bool decode,
+                                  EncodableValue* value, std::string* message) {
+    return ReadHidReport(*api_ptr, path, static_cast<HidReportKind>(kind), report_id, decode, value,
+                         message);
+  };
+  ops.encode_hid_report = [](const std::vector<uint8_t>& descriptor, int kind, uint8_t report_id,
+                             const std::vector<HidUsageValue>& values, EncodableValue* value,
+                             std::string* message) {
+    const HidReportAnalysis analysis = AnalyzeHidReportDescriptor(descriptor, HidAnalysisContext());
+    std::vector<uint8_t> report;
+    if (!EncodeHidReport(analysis, static_cast<HidReportKind>(kind), report_id, values, &report,
+                         message)) {
+      return false;
+    }
+    *value = EncodableValue(std::move(report));
+    return true;
   };
 }
 

@@ -86,7 +86,22 @@ BridgeOperations FakeOperations(FakeState* s) {
     return s->Answer("captureUsb " + id + " " + N(duration) + " " + N(reports) + " " + N(timeout),
                      v, m, c);
   };
-  ops.open_hid_input = [s](T p, Msg m) { return s->Done("openHid " + p, m); };
+  ops.open_hid_input = [s](T p, const HidInputOptions& o, Msg m) {
+    return s->Done("openHid " + p + (o.decode ? " decode" : "") +
+                       (o.input_buffers ? " buffers " + N(o.input_buffers) : ""),
+                   m);
+  };
+  ops.read_hid_report = [s](T p, int kind, uint8_t id, bool decode, Out v, Msg m) {
+    return s->Answer("readReport " + p + " " + N(kind) + " " + N(id) + " " + N(decode), v, m);
+  };
+  ops.encode_hid_report = [s](Bytes d, int kind, uint8_t id,
+                              const std::vector<HidUsageValue>& values, Out v, Msg m) {
+    std::string entry = "encode " + ToHex(d) + " " + N(kind) + " " + N(id);
+    for (const HidUsageValue& u : values) {
+      entry += " " + N(u.usage_page) + ":" + N(u.usage) + "=" + N(u.value);
+    }
+    return s->Answer(entry, v, m);
+  };
   ops.close_hid_input = [s](T p) { s->Log("closeHid " + p); };
   ops.close_all_hid_inputs = [s] { s->Log("closeAllHid"); };
   ops.write_hid_report = [s](T p, Bytes data, bool feature, Msg m) {
@@ -202,6 +217,20 @@ const std::vector<Row>& Rows() {
        kOk, "ok v", "captureUsb U 1 0 -1"},
       {"captureUsbEnumeration", kU, kFail, "error capture-failed 抓取 USB 枚举事件失败", kUsb},
       {"openHidInput", kP, kFailMsg, "error hid-open-input-failed m", "openHid p"},
+      {"openHidInput",
+       Map({{"path", V("p")}, {"decode", EncodableValue(true)}, {"inputBuffers", Int(512)}}), kOk,
+       "ok null", "openHid p decode buffers 512"},
+      {"readHidFeature", Map({{"path", V("p")}, {"reportId", Int(255)}, {"decode", V("yes")}}), kOk,
+       "ok v", "readReport p 2 255 0"},
+      {"readHidInputReport", Map({{"path", V("p")}, {"decode", EncodableValue(true)}}), kFail,
+       "error hid-read-input-failed ", "readReport p 0 0 1"},
+      {"encodeHidReport",
+       Map({{"descriptor", EncodableValue(std::vector<uint8_t>{5, 1})},
+            {"values",
+             EncodableValue(EncodableList{
+                 Map({{"usagePage", Int(8)}, {"usage", Int(2)}}),
+                 Map({{"usagePage", Int(1)}, {"usage", Int(0x30)}, {"value", Int(-5)}})})}}),
+       kFailMsg, "error hid-encode-failed m", "encode 0501 1 0 8:2=1 1:48=-5"},
       {"closeHidInput", kNone, kOk, "ok null", "closeHid "},  // not validated
       {"writeHidOutput", Map({{"path", V("p")}, {"data", kBytes}}), kFailMsg,
        "error hid-write-output-failed m", "writeHid p 010203 0"},
@@ -237,9 +266,9 @@ const std::vector<Row>& Rows() {
 
 // The methods that hand their reply to a job once their arguments pass.
 bool IsJob(const std::string& method) {
-  for (const char* name :
-       {"readHidDescriptors", "captureHidReportDescriptors", "readUsbDeviceDiagnostics",
-        "resetHidDevice", "captureUsbEnumeration", "pickSaveFile"}) {
+  for (const char* name : {"readHidDescriptors", "captureHidReportDescriptors",
+                           "readUsbDeviceDiagnostics", "resetHidDevice", "captureUsbEnumeration",
+                           "pickSaveFile", "readHidFeature", "readHidInputReport"}) {
     if (method == name) return true;
   }
   return false;
@@ -284,6 +313,28 @@ TEST_F(DispatchTest, DetachStopsTheFeaturesInOrderAndAttachDetachesFirst) {
   bridge_.Detach();
   const std::string detach = "stopKeyBlock; stopRaw; rawWindow null; closeAllHid; closeAllSerial";
   EXPECT_EQ(state_.log, detach + "; rawWindow; " + detach);
+}
+
+TEST_F(DispatchTest, OutOfRangeArgumentsAreRefusedBeforeTheOperation) {
+  const EncodableValue kDescriptor(std::vector<uint8_t>{5, 1});
+  const std::pair<const char*, EncodableValue> cases[] = {
+      {"openHidInput", Map({{"path", V("p")}, {"inputBuffers", Int(1)}})},
+      {"openHidInput", Map({{"path", V("p")}, {"inputBuffers", Int(513)}})},
+      {"readHidFeature", Map({{"path", V("p")}, {"reportId", Int(256)}})},
+      {"readHidInputReport", Map({{"path", V("p")}, {"reportId", Int(-1)}})},
+      {"encodeHidReport", Map({{"descriptor", kDescriptor}, {"kind", V("both")}})},
+      {"encodeHidReport",
+       Map({{"descriptor", kDescriptor},
+            {"values", EncodableValue(EncodableList{
+                           Map({{"usagePage", Int(0x10000)}, {"usage", Int(1)}})})}})},
+      {"encodeHidReport",
+       Map({{"descriptor", kDescriptor}, {"values", EncodableValue(EncodableList{V("x")})}})},
+  };
+  state_.log.clear();
+  for (const auto& c : cases) EXPECT_EQ(Call(c.first, c.second)->code, "hid-invalid-argument");
+  EXPECT_EQ(Call("readHidFeature", kNone)->code, "hid-invalid-path");
+  EXPECT_EQ(Call("encodeHidReport", kNone)->code, "hid-invalid-descriptor");
+  EXPECT_EQ(state_.log, "");
 }
 
 // Without operations every method answers not-implemented, after its
