@@ -87,10 +87,16 @@ bool ArrayValueOf(const HidField& field, uint32_t usage, int64_t* value) {
 }
 
 // What a free array element holds: a value that selects nothing, preferring
-// 0, then the values just outside the logical extent.
+// 0, then the values just outside the logical extent, then the first index
+// past the usages. Vendor arrays whose every value selects a control (bytes
+// declared as an array) have none; their free elements hold 0.
 int64_t ArrayNothing(const HidField& field) {
+  const uint64_t usages = field.has_usage_range && field.usage_maximum >= field.usage_minimum
+                              ? uint64_t{field.usage_maximum} - field.usage_minimum + 1
+                              : field.usages.size();
   const int64_t candidates[] = {0, field.logical_minimum - 1, field.logical_maximum + 1,
-                                field.logical_minimum};
+                                field.logical_minimum,
+                                field.logical_minimum + static_cast<int64_t>(usages)};
   for (int64_t candidate : candidates) {
     if (FitsBits(field, candidate) && ArrayElementUsage(field, candidate) == 0) return candidate;
   }
@@ -114,7 +120,7 @@ bool EncodeHidReport(const HidReportAnalysis& analysis, HidReportKind kind, uint
   }
   const HidReportLayout* layout = analysis.FindReport(kind, report_id);
   if (!layout) {
-    *message = "描述符中没有" + ReportName(analysis, kind, report_id);
+    *message = "描述符中没有 " + ReportName(analysis, kind, report_id);
     return false;
   }
   if (layout->ByteLength() > kMaxReportBytes) {

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "common/clock.h"
+#include "hid/hid_report_read.h"
 #include "support/hid/fake_hid_device_api.h"
 
 namespace vek_native {
@@ -87,30 +88,46 @@ TEST(HidInputReadersTest, FailedOpensLeaveNothingBehind) {
   refuses.opens = {HidAccess::kAttributesOnly};
   FakeHidDeviceSpec no_event = Device("no-event");
   no_event.stop_event_fails = true;
-  FakeHidDeviceApi api({refuses, no_event, Device("no-thread")});
+  FakeHidDeviceSpec no_buffers = Device("no-buffers");
+  no_buffers.input_buffers_fails = true;
+  FakeHidDeviceSpec no_descriptor = Device("no-descriptor");
+  no_descriptor.has_preparsed_data = false;
+  FakeHidDeviceApi api({refuses, no_event, Device("no-thread"), no_buffers, no_descriptor});
   bool refuse_threads = false;
-  HidInputReaders readers(api, nullptr, [&](std::function<void()> body) {
-    if (refuse_threads) {
-      throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
-    }
-    std::thread(std::move(body)).detach();
-  });
-  const std::pair<const char*, std::string> cases[] = {
-      {"refuses", "打开 HID 输入设备失败（Win32 错误码 5）"},
-      {"no-event", "创建 HID 读取停止事件失败（Win32 错误码 1450）"},
+  HidInputReaders readers(
+      api, nullptr,
+      [&](std::function<void()> body) {
+        if (refuse_threads) {
+          throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+        }
+        std::thread(std::move(body)).detach();
+      },
+      MakeHidInputDecoder);
+  const struct {
+    const char* path;
+    HidInputOptions options;
+    std::string message;
+  } cases[] = {
+      {"refuses", {}, "打开 HID 输入设备失败（Win32 错误码 5）"},
+      {"no-event", {}, "创建 HID 读取停止事件失败（Win32 错误码 1450）"},
       {"no-thread",
+       {},
        "启动 HID 读取线程失败（错误码 " +
            std::to_string(static_cast<int>(std::errc::resource_unavailable_try_again)) + "）"},
+      {"no-buffers",
+       {false, 8},
+       "HidD_SetNumInputBuffers 设置输入缓冲区数量失败（Win32 错误码 87）"},
+      {"no-descriptor",
+       {true, 0},
+       "HID 类驱动给不出该集合的报告描述符（预解析数据与 caps 都不可用），无法解码"},
   };
   for (const auto& c : cases) {
-    refuse_threads = std::string(c.first) == "no-thread";
+    refuse_threads = std::string(c.path) == "no-thread";
     std::string message;
-    EXPECT_FALSE(readers.Open(c.first, &message)) << c.first;
-    EXPECT_EQ(message, c.second);
+    EXPECT_FALSE(readers.Open(c.path, c.options, &message)) << c.path;
+    EXPECT_EQ(message, c.message);
     EXPECT_EQ(readers.ReaderCount(), 0u);
-    if (*c.first) {
-      EXPECT_EQ(api.OpenHandles(c.first), 0) << c.first;
-    }
+    EXPECT_EQ(api.OpenHandles(c.path), 0) << c.path;
   }
 }
 
