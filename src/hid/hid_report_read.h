@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "channels/encodable_value.h"
 #include "hid/hid_device_api.h"
@@ -39,6 +40,8 @@ bool ReadHidReport(HidDeviceApi& api, const std::string& path, HidReportKind kin
 // rebuilt and laid out here, once. Null with the message when the collection
 // gives no descriptor.
 std::unique_ptr<HidInputDecoder> MakeHidInputDecoder(HidDevice& device, std::string* message);
+// The same for a descriptor at hand.
+std::unique_ptr<HidInputDecoder> MakeDescriptorInputDecoder(const std::vector<uint8_t>& descriptor);
 
 }  // namespace vek_native
 

@@ -164,8 +164,15 @@ TEST(DecodedHidInput, OptInPerPathAndFindingsForReportsOffTheLayout) {
     std::string text =
         std::get<std::string>(At(map, "devicePath")) + " " + std::to_string(event.size()) + ":";
     if (event.count(EncodableValue("fields"))) {
+      const auto& pairs = std::get<std::vector<int64_t>>(At(map, "fields"));
+      for (size_t i = 0; i + 1 < pairs.size(); i += 2) {
+        char usage[24];
+        std::snprintf(usage, sizeof(usage), " %llx=", static_cast<unsigned long long>(pairs[i]));
+        text += usage + std::to_string(pairs[i + 1]);
+      }
       const auto findings = event.find(EncodableValue("findings"));
-      text += Summary(At(map, "fields"), findings == event.end() ? nullptr : &findings->second);
+      if (findings != event.end())
+        text += Summary(EncodableValue(EncodableList()), &findings->second);
     }
     texts.push_back(text);
   }
