@@ -7,7 +7,6 @@
 #include "hid/hid_input.h"
 #include "hid/hid_report_read.h"
 #include "hid/hid_write.h"
-#include "hid/report_encode.h"
 
 namespace vek_native {
 
@@ -42,18 +41,6 @@ void BindHidOperations(BridgeOperations& ops, HidDeviceApi& api, DeviceTree& tre
                                   EncodableValue* value, std::string* message) {
     return ReadHidReport(*api_ptr, path, static_cast<HidReportKind>(kind), report_id, decode, value,
                          message);
-  };
-  ops.encode_hid_report = [](const std::vector<uint8_t>& descriptor, int kind, uint8_t report_id,
-                             const std::vector<HidUsageValue>& values, EncodableValue* value,
-                             std::string* message) {
-    const HidReportAnalysis analysis = AnalyzeHidReportDescriptor(descriptor, HidAnalysisContext());
-    std::vector<uint8_t> report;
-    if (!EncodeHidReport(analysis, static_cast<HidReportKind>(kind), report_id, values, &report,
-                         message)) {
-      return false;
-    }
-    *value = EncodableValue(std::move(report));
-    return true;
   };
 }
 

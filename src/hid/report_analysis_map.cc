@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "hid/hid_usage_names.h"
+#include "hid/report_encode.h"
 
 namespace vek_native {
 
@@ -237,6 +238,18 @@ void BindHidAnalysisOperations(BridgeOperations& ops) {
     HidDecodedReport decoded;
     DecodeHidReport(analysis, kind, report, &decoded);
     return HidDecodedReportMap(decoded);
+  };
+  ops.encode_hid_report = [](const std::vector<uint8_t>& descriptor, int kind, uint8_t report_id,
+                             const std::vector<HidUsageValue>& values, EncodableValue* value,
+                             std::string* message) {
+    const HidReportAnalysis analysis = AnalyzeHidReportDescriptor(descriptor, HidAnalysisContext());
+    std::vector<uint8_t> report;
+    if (!EncodeHidReport(analysis, static_cast<HidReportKind>(kind), report_id, values, &report,
+                         message)) {
+      return false;
+    }
+    *value = EncodableValue(std::move(report));
+    return true;
   };
 }
 

@@ -44,8 +44,9 @@ int64_t SignExtendBits(uint64_t value, uint32_t bits) {
                         : static_cast<int64_t>(value);
 }
 
-// The usage an array element's value selects, or 0 when no control is on.
-uint32_t ArrayUsage(const HidField& field, int64_t value) {
+}  // namespace
+
+uint32_t HidArrayUsage(const HidField& field, int64_t value) {
   if (value < field.logical_minimum || value > field.logical_maximum) return 0;
   const uint64_t index = static_cast<uint64_t>(value - field.logical_minimum);
   uint32_t usage = 0;
@@ -61,8 +62,6 @@ uint32_t ArrayUsage(const HidField& field, int64_t value) {
   // Usage 0 of every page means "nothing" (the keyboard's no-event code).
   return (usage & 0xFFFF) == 0 ? 0 : usage;
 }
-
-}  // namespace
 
 void DecodeHidReport(const HidReportAnalysis& analysis, HidReportKind kind, ByteSpan report,
                      HidDecodedReport* out) {
@@ -121,7 +120,7 @@ void DecodeHidReport(const HidReportAnalysis& analysis, HidReportKind kind, Byte
             {static_cast<uint32_t>(f), HidVariableUsage(field, static_cast<uint32_t>(e)), value});
         continue;
       }
-      const uint32_t usage = ArrayUsage(field, value);
+      const uint32_t usage = HidArrayUsage(field, value);
       if (usage != 0) out->values.push_back({static_cast<uint32_t>(f), usage, value});
     }
   }

@@ -128,6 +128,9 @@ struct HidField {
 // The usage of element `index` of a variable field: the range's next usage
 // up to its maximum, else the listed usages with the last one repeated.
 uint32_t HidVariableUsage(const HidField& field, uint32_t index);
+// The usage an array field's element value selects, or 0 when no control is
+// on (out of the logical extent, past the usages, or a page's usage 0).
+uint32_t HidArrayUsage(const HidField& field, int64_t value);
 
 struct HidReportLayout {
   HidReportKind kind = HidReportKind::kInput;

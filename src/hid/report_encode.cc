@@ -43,25 +43,6 @@ void PutBits(uint8_t* data, uint64_t bit, uint32_t bits, uint64_t value) {
   }
 }
 
-// The usage an array element's value selects, 0 for none: as DecodeHidReport
-// reads it (the round trip over the recorded descriptors keeps the two in
-// step).
-uint32_t ArrayElementUsage(const HidField& field, int64_t value) {
-  if (value < field.logical_minimum || value > field.logical_maximum) return 0;
-  const uint64_t index = static_cast<uint64_t>(value - field.logical_minimum);
-  uint32_t usage = 0;
-  if (field.has_usage_range) {
-    if (field.usage_minimum > field.usage_maximum ||
-        index > field.usage_maximum - field.usage_minimum) {
-      return 0;
-    }
-    usage = field.usage_minimum + static_cast<uint32_t>(index);
-  } else if (index < field.usages.size()) {
-    usage = field.usages[static_cast<size_t>(index)];
-  }
-  return (usage & 0xFFFF) == 0 ? 0 : usage;
-}
-
 // The element value that selects `usage`; false when the array has none.
 bool ArrayValueOf(const HidField& field, uint32_t usage, int64_t* value) {
   if ((usage & 0xFFFF) == 0) return false;  // "nothing" is not a control
@@ -83,7 +64,7 @@ bool ArrayValueOf(const HidField& field, uint32_t usage, int64_t* value) {
     return false;
   }
   *value = field.logical_minimum + static_cast<int64_t>(index);
-  return FitsBits(field, *value) && ArrayElementUsage(field, *value) == usage;
+  return FitsBits(field, *value) && HidArrayUsage(field, *value) == usage;
 }
 
 // What a free array element holds: a value that selects nothing, preferring
@@ -98,7 +79,7 @@ int64_t ArrayNothing(const HidField& field) {
                                 field.logical_minimum,
                                 field.logical_minimum + static_cast<int64_t>(usages)};
   for (int64_t candidate : candidates) {
-    if (FitsBits(field, candidate) && ArrayElementUsage(field, candidate) == 0) return candidate;
+    if (FitsBits(field, candidate) && HidArrayUsage(field, candidate) == 0) return candidate;
   }
   return 0;
 }

@@ -1,7 +1,5 @@
 #include "unit/hid/hid_test_data.h"
 
-#include <algorithm>
-#include <cctype>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -62,34 +60,6 @@ std::vector<std::map<std::string, std::string>> SysfsDevices() {
     if (!devices.empty()) devices.back().emplace((*it)[1], (*it)[2]);
   }
   return devices;
-}
-
-std::vector<uint8_t> ReadListing(const std::string& relative) {
-  std::vector<std::string> lines;
-  std::istringstream text(ReadTestData(relative));
-  for (std::string line; std::getline(text, line);) lines.push_back(line);
-  const auto code = [](const std::string& line) {
-    const size_t at = line.find_first_not_of("# \t");
-    return at != std::string::npos && line.compare(at, 2, "0x") == 0;
-  };
-  const bool c_style = std::any_of(lines.begin(), lines.end(), code);
-  std::vector<uint8_t> bytes;
-  for (const std::string& line : lines) {
-    const size_t start = std::min(line.find_first_not_of("# \t"), line.size());
-    std::istringstream words(line.substr(start, line.find("//") - start));
-    std::vector<std::string> tokens;
-    for (std::string token; words >> token;) tokens.push_back(token);
-    size_t first = tokens.size();
-    const auto hex = [](const std::string& t) {
-      return t.size() == 2 && std::isxdigit(static_cast<unsigned char>(t[0])) &&
-             std::isxdigit(static_cast<unsigned char>(t[1]));
-    };
-    while (first > 0 && !c_style && hex(tokens[first - 1])) --first;
-    for (size_t i = c_style && code(line) ? 0 : first; i < tokens.size(); ++i) {
-      bytes.push_back(static_cast<uint8_t>(std::stoi(tokens[i], nullptr, 16)));
-    }
-  }
-  return bytes;
 }
 
 vek_native::fake::FakeHidDeviceSpec RecordedCollection(const std::string& name) {

@@ -28,13 +28,6 @@ std::vector<std::map<std::string, std::string>> SysfsDevices();
 // text dump.
 vek_native::fake::FakeHidDeviceSpec RecordedCollection(const std::string& name);
 
-// The bytes of a "_real.rpt_desc" listing under tests/data. Contributors
-// dumped them in two forms: where a file has "0x05, 0x01, // Usage Page"
-// lines those are the descriptor (some files also carry a raw dump of the
-// whole device), else each line ends with the item's bytes ("Usage Page
-// (Generic Desktop) 05 01").
-std::vector<uint8_t> ReadListing(const std::string& relative);
-
 // hidapi's expected rebuilds of recorded collections, one after the other.
 std::vector<uint8_t> HidapiRebuild(std::initializer_list<const char*> names);
 

@@ -16,7 +16,6 @@
 #include "hid/report_descriptor.h"
 #include "reconstruct_pp_data_cases.h"
 #include "support/hex.h"
-#include "unit/hid/hid_test_data.h"
 
 namespace vek_native {
 namespace {
@@ -31,6 +30,36 @@ std::vector<std::string> Lines(const std::string& path) {
   std::vector<std::string> lines;
   for (std::string line; std::getline(file, line);) lines.push_back(line);
   return lines;
+}
+
+// The bytes of a "_real.rpt_desc" listing. Contributors dumped them in two
+// forms: where a file has "0x05, 0x01, // Usage Page" lines those are the
+// descriptor (some files also carry a raw dump of the whole device), else each
+// line ends with the item's bytes ("Usage Page (Generic Desktop) 05 01").
+std::vector<uint8_t> ReadListing(const std::string& path) {
+  const std::vector<std::string> lines = Lines(path);
+  const auto code = [](const std::string& line) {
+    const size_t at = line.find_first_not_of("# \t");
+    return at != std::string::npos && line.compare(at, 2, "0x") == 0;
+  };
+  const bool c_style = std::any_of(lines.begin(), lines.end(), code);
+  std::vector<uint8_t> bytes;
+  for (const std::string& line : lines) {
+    const size_t start = std::min(line.find_first_not_of("# \t"), line.size());
+    std::istringstream words(line.substr(start, line.find("//") - start));
+    std::vector<std::string> tokens;
+    for (std::string token; words >> token;) tokens.push_back(token);
+    size_t first = tokens.size();
+    const auto hex = [](const std::string& t) {
+      return t.size() == 2 && std::isxdigit(static_cast<unsigned char>(t[0])) &&
+             std::isxdigit(static_cast<unsigned char>(t[1]));
+    };
+    while (first > 0 && !c_style && hex(tokens[first - 1])) --first;
+    for (size_t i = c_style && code(line) ? 0 : first; i < tokens.size(); ++i) {
+      bytes.push_back(static_cast<uint8_t>(std::stoi(tokens[i], nullptr, 16)));
+    }
+  }
+  return bytes;
 }
 
 // caps_info[0..2]->ReportByteLength of a .pp_data dump: what HidP_GetCaps
@@ -313,7 +342,7 @@ TEST_P(WindowsReportLengths, EqualTheHidStacksCaps) {
   const uint32_t usage = static_cast<uint32_t>(std::stoul(name.substr(10, 4), nullptr, 16));
   const uint32_t page = static_cast<uint32_t>(std::stoul(name.substr(15, 4), nullptr, 16));
   const std::vector<uint8_t> descriptor =
-      vek_test::ReadListing("hidapi_pp_data/" + name + "_real.rpt_desc");
+      ReadListing(DataPath("hidapi_pp_data/" + name + "_real.rpt_desc"));
   // With the same caps as context the agreement check finds nothing to say,
   // and these working devices have no error in their descriptors' form.
   HidAnalysisContext context;
