@@ -87,30 +87,22 @@ class RunningProgramTest(ProgramTest):
         if WINE_MOUSE not in devices:
             self.skipTest("this Wine shows no virtual HID mouse")
         path = devices[WINE_MOUSE]["path"]
-        # Whatever Wine answers: a report (decoded as documented) or an error
-        # naming the failed call; the call timeout bounds it, so no hang.
-        for method, call, code in [("readHidFeature", "HidD_GetFeature", "hid-read-feature-failed"),
-                                   ("readHidInputReport", "HidD_GetInputReport",
-                                    "hid-read-input-failed")]:
+        # A report, decoded, or an error naming the call; never a hang.
+        for method, call, code in [("readHidFeature", "GetFeature", "feature"),
+                                   ("readHidInputReport", "GetInputReport", "input")]:
             reply = self.call(method, {"path": path, "reportId": 0, "decode": True})
             if reply.kind == "error":
-                self.assertEqual(reply.code, code, reply)
-                self.assertTrue(call in reply.message or "该集合没有" in reply.message, reply)
+                self.assertEqual(reply.code, "hid-read-%s-failed" % code, reply)
+                self.assertRegex(reply.message, "HidD_" + call + "|该集合没有", reply)
             else:
                 self.assertEqual(set(reply.value), documented_keys("readHidFeature"), reply)
-                self.assertEqual(bytes(reply.value["data"])[:1], b"\x00")
-        # Both optional arguments on a real reader; it opens and closes cleanly.
         self.assertIsNone(self.ok("openHidInput", {"path": path, "decode": True,
                                                    "inputBuffers": 64}))
         self.assertIsNone(self.ok("closeHidInput", {"path": path}))
-        self.error("openHidInput", {"path": path, "inputBuffers": 1}, "hid-invalid-argument")
-        # Caps Lock on a boot keyboard's LED report.
         keyboard = bytes.fromhex("05010906a101050719e029e7150025017501950881029501750881019506"
                                  "26ff0019002aff008100050819012905250175019505910295039101c0")
         self.assertEqual(bytes(self.ok("encodeHidReport", {
             "descriptor": keyboard, "values": [{"usagePage": 8, "usage": 2}]})), b"\x00\x02")
-        self.error("encodeHidReport", {"descriptor": keyboard, "values": [
-            {"usagePage": 8, "usage": 2, "value": 2}]}, "hid-encode-failed")
 
     def test_report_descriptor_analysis_and_decoding(self):
         mouse = bytes.fromhex("05010902a1010901a1000509190129031500250195037501810295017505"

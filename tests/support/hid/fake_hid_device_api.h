@@ -49,8 +49,7 @@ struct FakeHidDeviceSpec {
   // Reports read on request, by the ID asked for: the bytes the driver writes
   // from the buffer's start, ID byte included. Other IDs are refused
   // (ERROR_GEN_FAILURE).
-  std::map<uint8_t, std::vector<uint8_t>> feature_answers;
-  std::map<uint8_t, std::vector<uint8_t>> input_answers;
+  std::map<uint8_t, std::vector<uint8_t>> feature_answers, input_answers;
   bool input_buffers_fails = false;  // with ERROR_INVALID_PARAMETER
   bool stop_event_fails = false;     // with ERROR_NO_SYSTEM_RESOURCES
   bool read_event_fails = false;
@@ -204,13 +203,10 @@ class FakeHidDevice : public HidDevice {
     return Answer(spec_.input_answers, report, transferred, error);
   }
   bool SetNumInputBuffers(uint32_t count, uint32_t* error) override {
-    if (spec_.input_buffers_fails) {
-      *error = 87;
-      return false;
-    }
     std::lock_guard<std::mutex> lock(state_.mutex);
-    state_.input_buffers = count;
-    return true;
+    if (!spec_.input_buffers_fails) state_.input_buffers = count;
+    *error = 87;
+    return !spec_.input_buffers_fails;
   }
   std::unique_ptr<HidReadChannel> CreateReadChannel(uint32_t* error) override {
     if (spec_.stop_event_fails) {
@@ -226,15 +222,12 @@ class FakeHidDevice : public HidDevice {
   // part of the answer.
   static bool Answer(const std::map<uint8_t, std::vector<uint8_t>>& answers,
                      std::vector<uint8_t>* report, uint32_t* transferred, uint32_t* error) {
-    const uint8_t id = report->empty() ? 0 : (*report)[0];
-    auto it = answers.find(id);
-    if (it == answers.end()) {
-      *error = 31;
-      return false;
-    }
+    const auto it = answers.find((*report)[0]);
+    *error = 31;
+    if (it == answers.end()) return false;
     const size_t n = std::min(it->second.size(), report->size());
-    std::copy(it->second.begin(), it->second.begin() + n, report->begin());
-    *transferred = static_cast<uint32_t>(id == 0 && n > 0 ? n - 1 : n);
+    std::copy_n(it->second.begin(), n, report->begin());
+    *transferred = static_cast<uint32_t>((*report)[0] == 0 && n > 0 ? n - 1 : n);
     return true;
   }
   bool Log(const char* kind, const std::vector<uint8_t>& report, bool ok, uint32_t* error) {

@@ -78,6 +78,8 @@ TEST_F(AnalysisBridgeTest, BadArgumentsAnswerAtOnceWithTheirCodes) {
       {"decodeHidReport", mouse, Blob({}), none, none, "hid-invalid-report", "报告数据为空"},
       {"decodeHidReport", mouse, Blob({1}), EncodableValue("Input"), none, "hid-invalid-argument",
        "kind 参数只能是 input、output 或 feature"},
+      {"encodeHidReport", mouse, none, EncodableValue("both"), none, "hid-invalid-argument",
+       "kind 参数只能是 input、output 或 feature"},
   };
   for (const auto& row : rows) {
     EncodableMap arguments;
