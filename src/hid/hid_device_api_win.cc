@@ -47,6 +47,8 @@ constexpr DWORD kGetFeature =
 constexpr DWORD kGetInputReport =
     CTL_CODE(FILE_DEVICE_KEYBOARD, 104, METHOD_OUT_DIRECT, FILE_ANY_ACCESS);
 static_assert(kGetFeature == 0x000B0192 && kGetInputReport == 0x000B01A2, "HID report IOCTLs");
+// How long a cancelled report request may take to be given back.
+constexpr DWORD kCancelWaitMs = 500;
 
 // HIDP_BUTTON_CAPS.ReportCount: newer SDKs name the USHORT right after
 // IsAbsolute ReportCount, MinGW-w64 still calls that area Reserved[10].
@@ -321,32 +323,45 @@ class WinHidDevice : public HidDevice {
   void* NativeHandle() const override { return handle_.Get(); }
 
  private:
+  // The request's buffer, event and OVERLAPPED, kept apart from the caller's
+  // report: a driver that completes neither the request nor its cancellation
+  // still owns them, and then they are left to it rather than freed.
+  struct PendingRequest {
+    std::vector<uint8_t> buffer;
+    OVERLAPPED overlapped = {};
+    ScopedHandle event;
+  };
+
   bool GetReport(DWORD code, std::vector<uint8_t>* report, uint32_t timeout_ms,
                  uint32_t* transferred, uint32_t* error) {
-    ScopedHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!event.IsValid()) {
+    auto request = std::make_unique<PendingRequest>();
+    request->buffer = *report;
+    request->event.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!request->event.IsValid()) {
       *error = GetLastError();
       return false;
     }
-    OVERLAPPED overlapped = {};
-    overlapped.hEvent = event.Get();
+    request->overlapped.hEvent = request->event.Get();
     DWORD count = 0;
-    const DWORD size = static_cast<DWORD>(report->size());
-    BOOL ok = DeviceIoControl(handle_.Get(), code, report->data(), size, report->data(), size,
-                              &count, &overlapped);
+    const DWORD size = static_cast<DWORD>(request->buffer.size());
+    BOOL ok = DeviceIoControl(handle_.Get(), code, request->buffer.data(), size,
+                              request->buffer.data(), size, &count, &request->overlapped);
     if (!ok && GetLastError() == ERROR_IO_PENDING) {
-      if (WaitForSingleObject(event.Get(), timeout_ms) != WAIT_OBJECT_0) {
-        // The device does not answer: cancel, then wait until the system has
-        // let go of the buffer and the OVERLAPPED.
-        CancelIoEx(handle_.Get(), &overlapped);
-        GetOverlappedResult(handle_.Get(), &overlapped, &count, TRUE);
+      if (WaitForSingleObject(request->event.Get(), timeout_ms) != WAIT_OBJECT_0) {
+        // The device does not answer: cancel, and wait (bounded) until the
+        // system has let go of the request.
+        CancelIoEx(handle_.Get(), &request->overlapped);
+        if (WaitForSingleObject(request->event.Get(), kCancelWaitMs) != WAIT_OBJECT_0) {
+          request.release();  // still the driver's: never freed
+        }
         *error = ERROR_TIMEOUT;
         return false;
       }
-      ok = GetOverlappedResult(handle_.Get(), &overlapped, &count, FALSE);
+      ok = GetOverlappedResult(handle_.Get(), &request->overlapped, &count, FALSE);
     }
     *error = ok ? 0 : GetLastError();
     *transferred = count;
+    if (ok) *report = std::move(request->buffer);
     return ok != FALSE;
   }
 
