@@ -17,6 +17,7 @@
 #include "counting_messenger.h"
 #include "hid/hid_device_api.h"
 #include "hid/hid_input.h"
+#include "hid/hid_report_read.h"
 
 namespace vek_native {
 namespace {
@@ -83,11 +84,12 @@ class EventStream : public WindowPoster {
   uint64_t wakes_ = 0;
 };
 
-// A device delivering a 64-byte report per read, either at once or every
-// `period` (a device's report interval).
+// A device delivering a report of `report_bytes` (64 unless told) per read,
+// either at once or every `period` (a device's report interval).
 class BenchChannel : public HidReadChannel {
  public:
-  explicit BenchChannel(std::chrono::nanoseconds period) : period_(period) {}
+  explicit BenchChannel(std::chrono::nanoseconds period, uint32_t report_bytes = kReportBytes)
+      : period_(period), report_bytes_(report_bytes) {}
   bool PrepareReads() override {
     next_ = std::chrono::steady_clock::now();
     return true;
@@ -98,14 +100,17 @@ class BenchChannel : public HidReadChannel {
       next_ += period_;
       std::this_thread::sleep_until(next_);
     }
-    const uint32_t n = size < kReportBytes ? size : kReportBytes;
+    const uint32_t n = size < report_bytes_ ? size : report_bytes_;
     std::memset(buffer, static_cast<int>(sequence_++), n);
+    if (id_ != 0) buffer[0] = id_;
     *transferred = n;
     if (limit_ != 0 && sequence_ >= limit_ && running_) *running_ = false;
     return HidReadStatus::kData;
   }
   void Stop() override { stopped_ = true; }
 
+  // Every report carries this ID byte first.
+  void SetReportId(uint8_t id) { id_ = id; }
   // For the unpaced loop: stop after `limit` reads.
   void StopAfter(uint64_t limit, std::atomic<bool>* running) {
     limit_ = limit;
@@ -114,6 +119,8 @@ class BenchChannel : public HidReadChannel {
 
  private:
   const std::chrono::nanoseconds period_;
+  const uint32_t report_bytes_;
+  uint8_t id_ = 0;
   std::chrono::steady_clock::time_point next_;
   std::atomic<bool> stopped_{false};
   uint64_t sequence_ = 0;
@@ -131,6 +138,11 @@ class BenchDevice : public HidDevice {
   bool WriteReport(const std::vector<uint8_t>&, uint32_t*, uint32_t*) override { return false; }
   bool SetOutputReport(std::vector<uint8_t>*, uint32_t*) override { return false; }
   bool SetFeature(std::vector<uint8_t>*, uint32_t*) override { return false; }
+  bool GetFeature(std::vector<uint8_t>*, uint32_t, uint32_t*, uint32_t*) override { return false; }
+  bool GetInputReport(std::vector<uint8_t>*, uint32_t, uint32_t*, uint32_t*) override {
+    return false;
+  }
+  bool SetNumInputBuffers(uint32_t, uint32_t*) override { return true; }
   std::unique_ptr<HidReadChannel> CreateReadChannel(uint32_t*) override {
     return std::make_unique<BenchChannel>(period_);
   }
@@ -182,6 +194,43 @@ void BM_HidReadToEvent(benchmark::State& state) {
   state.counters["dropped"] = static_cast<double>(stream.Dropped());
 }
 BENCHMARK(BM_HidReadToEvent)->Unit(benchmark::kMillisecond);
+
+// A gaming mouse with report ID 1: 16 buttons, X and Y of 16 bits, wheel
+// and AC Pan of 8 bits (9 bytes with the ID, 20 values).
+const std::vector<uint8_t> kGamingMouse = {
+    0x05, 0x01, 0x09, 0x02, 0xA1, 0x01, 0x85, 0x01, 0x09, 0x01, 0xA1, 0x00, 0x05, 0x09,
+    0x19, 0x01, 0x29, 0x10, 0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x10, 0x81, 0x02,
+    0x05, 0x01, 0x09, 0x30, 0x09, 0x31, 0x16, 0x01, 0x80, 0x26, 0xFF, 0x7F, 0x75, 0x10,
+    0x95, 0x02, 0x81, 0x06, 0x09, 0x38, 0x15, 0x81, 0x25, 0x7F, 0x75, 0x08, 0x95, 0x01,
+    0x81, 0x06, 0x05, 0x0C, 0x0A, 0x38, 0x02, 0x95, 0x01, 0x81, 0x06, 0xC0, 0xC0};
+constexpr uint32_t kGamingMouseReportBytes = 9;
+
+// The read-to-event cost of the gaming mouse's reports, as they are (0) and
+// with every report decoded into "fields" (1), in one run: the difference is
+// what decoding adds per report.
+void BM_HidReadToEventDecode(benchmark::State& state) {
+  constexpr uint64_t kReportsPerRun = 10000;
+  const bool decode = state.range(0) != 0;
+  EventStream stream;
+  EventEmitter emit = stream.Emitter();
+  std::unique_ptr<HidInputDecoder> decoder =
+      decode ? MakeDescriptorInputDecoder(kGamingMouse) : nullptr;
+  const std::string path = "mouse";
+  for (auto _ : state) {
+    BenchChannel channel(std::chrono::nanoseconds(0), kGamingMouseReportBytes);
+    channel.SetReportId(1);
+    std::atomic<bool> running{true};
+    channel.StopAfter(kReportsPerRun, &running);
+    RunHidReadLoop(path, &channel, kGamingMouseReportBytes, running, emit, decoder.get());
+    stream.DrainIfWoken();
+  }
+  const double reports = static_cast<double>(state.iterations() * kReportsPerRun);
+  state.SetItemsProcessed(static_cast<int64_t>(reports));
+  state.counters["per_report"] =
+      benchmark::Counter(reports, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["dropped"] = static_cast<double>(stream.Dropped());
+}
+BENCHMARK(BM_HidReadToEventDecode)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // Four readers through the reader table, each device reporting 8000 times a
 // second (a 125 us interval), for one second of wall time, with a window

@@ -8,7 +8,8 @@ every event kind with its keys.
 Keys are map keys written in the sources (EncodableValue("k") as a map key,
 Key("k"), .Add("k", ...), put("k", ...), an EventTemplate's list). A call goes
 to the functions of its name that take its number of arguments, in the
-caller's folder first, so a feature's Open is not mistaken for another's.
+caller's folder first (the functions a feature calls further down only there),
+so a feature's Open is not mistaken for another's.
 
   python3 tools/channel_contract.py [NAME...]   prints it as JSON (only the
                                                 named methods and events)
@@ -131,7 +132,7 @@ class Program:
         while todo:
             (name, count), caller, direct = todo.pop()
             found = [f for f in self.functions.get(name, []) if takes(f[1], count)]
-            for f in [f for f in found if f[0] == caller] or found[:len(found) == 1]:
+            for f in [f for f in found if f[0] == caller] or found[:direct and len(found) == 1]:
                 if (name,) + f[:2] not in seen and (direct or follow(f[1])):
                     seen.add((name,) + f[:2])
                     bodies.append(f[2])
@@ -170,12 +171,13 @@ class Program:
                 found[key] = "required"
             elif reader in ("Integer", "Bool"):
                 value = rest.split(",")[-1].strip()
-                found[key] = self.constants.get(value, value)
+                # A sentinel default (kAbsentInteger) means "not given".
+                found[key] = "absent" if value.startswith("kAbsent") else self.constants.get(value, value)
             else:  # "" or [], unless the next statement replaces an empty value
                 fill = re.match(r'[^;]*;\s*if \(\w+\.empty\(\)\) \w+(?: = |\.push_back\()("[^"]*")',
                                 body[m.end():])
                 value = fill.group(1) if fill else ""
-                found[key] = "[%s]" % value if reader == "StringList" else value or '""'
+                found[key] = "[%s]" % value if reader in ("StringList", "List") else value or '""'
         return found
 
     def events(self):

@@ -60,6 +60,11 @@ int64_t IntegerArgument(const EncodableValue* arguments, const char* key, int64_
   return default_value;
 }
 
+const EncodableList* ListArgument(const EncodableValue* arguments, const char* key) {
+  const EncodableValue* value = Lookup(arguments, key);
+  return value == nullptr ? nullptr : std::get_if<EncodableList>(value);
+}
+
 bool BoolArgument(const EncodableValue* arguments, const char* key, bool default_value) {
   const EncodableValue* value = Lookup(arguments, key);
   if (value == nullptr) return default_value;

@@ -33,6 +33,9 @@ bool BytesArgument(const EncodableValue* arguments, const char* key, std::vector
 // an empty list.
 std::vector<std::string> StringListArgument(const EncodableValue* arguments, const char* key);
 
+// The list under `key`, else null (absent or another type).
+const EncodableList* ListArgument(const EncodableValue* arguments, const char* key);
+
 // Base64 that never fails: characters outside the alphabet ("=", spaces,
 // "-", "_", anything) are skipped and trailing bits short of a byte dropped.
 std::vector<uint8_t> DecodeBase64Lenient(const std::string& text);

@@ -35,6 +35,11 @@ struct RawInputOptions {
   bool own_thread = false;
 };
 
+// "inputBuffers" of "openHidInput": the HID class driver refuses fewer than
+// 2, and 512 reports hold the reader's stalls of well over 50 ms at 8 kHz.
+inline constexpr int64_t kMinHidInputBuffers = 2;
+inline constexpr int64_t kMaxHidInputBuffers = 512;
+
 // One report descriptor seen during a HID descriptor capture.
 struct CapturedHidDescriptor {
   std::string instance_path;
@@ -43,6 +48,21 @@ struct CapturedHidDescriptor {
   int32_t interface_number = -1;
   int32_t vendor_id = 0;
   int32_t product_id = 0;
+};
+
+// The optional arguments of "openHidInput": whether every report of the path
+// is decoded with its collection's descriptor, and the driver's input buffer
+// count to set before the first read (0: left as it is).
+struct HidInputOptions {
+  bool decode = false;
+  uint32_t input_buffers = 0;
+};
+
+// One entry of "encodeHidReport"'s "values".
+struct HidUsageValue {
+  uint16_t usage_page = 0;
+  uint16_t usage = 0;
+  int64_t value = 0;
 };
 
 struct BridgeOperations {
@@ -84,13 +104,26 @@ struct BridgeOperations {
                      bool* cancelled, std::string* message)>
       capture_usb_enumeration;
   // "openHidInput" / "closeHidInput", and closing every reader at detach.
-  std::function<bool(const std::string& path, std::string* message)> open_hid_input;
+  std::function<bool(const std::string& path, const HidInputOptions& options, std::string* message)>
+      open_hid_input;
   std::function<void(const std::string& path)> close_hid_input;
   std::function<void()> close_all_hid_inputs;
   // "writeHidOutput" (feature false) / "writeHidFeature" (feature true).
   std::function<bool(const std::string& path, const std::vector<uint8_t>& data, bool feature,
                      std::string* message)>
       write_hid_report;
+  // "readHidFeature" (kind 2) / "readHidInputReport" (kind 0), jobs: the report
+  // of one ID read on request, decoded with the collection's descriptor when
+  // asked.
+  std::function<bool(const std::string& path, int kind, uint8_t report_id, bool decode,
+                     EncodableValue* value, std::string* message)>
+      read_hid_report;
+  // "encodeHidReport": the bytes of one report of kind 0 input, 1 output, 2
+  // feature built from usage values, with a descriptor of 1 to 65535 bytes.
+  std::function<bool(const std::vector<uint8_t>& descriptor, int kind, uint8_t report_id,
+                     const std::vector<HidUsageValue>& values, EncodableValue* value,
+                     std::string* message)>
+      encode_hid_report;
   // "listRawInputDevices": always succeeds.
   std::function<EncodableValue()> list_raw_input_devices;
   // Raw input capture, and the window it registers with (null at detach).

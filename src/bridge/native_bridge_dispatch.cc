@@ -1,6 +1,7 @@
 // The method table of "vek_tool/native": argument checks, defaults and
 // clamping, the feature operation each method calls, and the replies.
 #include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <iterator>
 #include <string>
@@ -273,13 +274,98 @@ void CaptureUsbEnumeration(CallContext& c) {
       std::move(c.result));
 }
 
+// An integer argument that is absent reads as this.
+constexpr int64_t kAbsentInteger = INT64_MIN;
+
 void OpenHidInput(CallContext& c) {
   std::string path;
   if (!WindowsTextArgument(c, "path", "hid-invalid-path", "缺少 path 参数", &path)) return;
+  HidInputOptions options;
+  options.decode = BoolArgument(c.args, "decode", false);
+  const int64_t buffers = IntegerArgument(c.args, "inputBuffers", kAbsentInteger);
+  if (buffers != kAbsentInteger) {
+    if (buffers < kMinHidInputBuffers || buffers > kMaxHidInputBuffers) {
+      return c.result->Error("hid-invalid-argument", "inputBuffers 参数必须在 2 到 512 之间");
+    }
+    options.input_buffers = static_cast<uint32_t>(buffers);
+  }
   if (!c.ops.open_hid_input) return NotImplemented(c);
   std::string message;
-  const bool ok = c.ops.open_hid_input(path, &message);
+  const bool ok = c.ops.open_hid_input(path, options, &message);
   ReplyNull(c, ok, "hid-open-input-failed", message);
+}
+
+// "reportId": 0 to 255, default 0. False once an error has been answered.
+bool ReadReportIdArgument(CallContext& c, uint8_t* report_id) {
+  const int64_t id = IntegerArgument(c.args, "reportId", 0);
+  if (id < 0 || id > 255) {
+    c.result->Error("hid-invalid-argument", "reportId 参数必须在 0 到 255 之间");
+    return false;
+  }
+  *report_id = static_cast<uint8_t>(id);
+  return true;
+}
+
+// The HID stack's report kinds, in its order (HidP_Input, HidP_Output,
+// HidP_Feature).
+constexpr int kInputKind = 0;
+constexpr int kFeatureKind = 2;
+
+void ReadHidReport(CallContext& c, int kind) {
+  std::string path;
+  if (!WindowsTextArgument(c, "path", "hid-invalid-path", "缺少 path 参数", &path)) return;
+  uint8_t report_id = 0;
+  if (!ReadReportIdArgument(c, &report_id)) return;
+  const bool decode = BoolArgument(c.args, "decode", false);
+  if (!c.ops.read_hid_report) return NotImplemented(c);
+  auto read = c.ops.read_hid_report;
+  // A job: a device may take its time to answer a control request.
+  RunReadJob(
+      c,
+      [read, kind, report_id, decode](const std::string& id, EncodableValue* value,
+                                      std::string* message) {
+        return read(id, kind, report_id, decode, value, message);
+      },
+      path, kind == kFeatureKind ? "hid-read-feature-failed" : "hid-read-input-failed", "");
+}
+
+void ReadHidFeature(CallContext& c) { ReadHidReport(c, kFeatureKind); }
+void ReadHidInputReport(CallContext& c) { ReadHidReport(c, kInputKind); }
+
+void EncodeHidReport(CallContext& c) {
+  std::vector<uint8_t> descriptor;
+  if (!ReadDescriptorArgument(c, &descriptor)) return;
+  std::string kind = StringArgument(c.args, "kind");
+  if (kind.empty()) kind = "output";
+  static const char* const kKinds[] = {"input", "output", "feature"};
+  const auto found = std::find(std::begin(kKinds), std::end(kKinds), kind);
+  if (found == std::end(kKinds)) {
+    return c.result->Error("hid-invalid-argument", "kind 参数只能是 input、output 或 feature");
+  }
+  uint8_t report_id = 0;
+  if (!ReadReportIdArgument(c, &report_id)) return;
+  std::vector<HidUsageValue> values;
+  if (const EncodableList* list = ListArgument(c.args, "values")) {
+    for (size_t i = 0; i < list->size(); ++i) {
+      const EncodableValue* entry = &(*list)[i];
+      const int64_t page = IntegerArgument(entry, "usagePage", -1);
+      const int64_t usage = IntegerArgument(entry, "usage", -1);
+      if (page < 0 || page > 0xFFFF || usage < 0 || usage > 0xFFFF) {
+        return c.result->Error("hid-invalid-argument",
+                               "values 的第 " + std::to_string(i + 1) +
+                                   " 项要有 usagePage 与 usage（0 到 65535 的整数）");
+      }
+      // A usage given without a value is pressed.
+      values.push_back({static_cast<uint16_t>(page), static_cast<uint16_t>(usage),
+                        IntegerArgument(entry, "value", 1)});
+    }
+  }
+  if (!c.ops.encode_hid_report) return NotImplemented(c);
+  EncodableValue value;
+  std::string message;
+  const bool ok = c.ops.encode_hid_report(descriptor, static_cast<int>(found - std::begin(kKinds)),
+                                          report_id, values, &value, &message);
+  ReplyValue(c, ok, value, "hid-encode-failed", message);
 }
 
 void CloseHidInput(CallContext& c) {
@@ -426,6 +512,7 @@ const std::unordered_map<std::string, Handler>& MethodTable() {
       {"captureHidReportDescriptors", CaptureHidReportDescriptors},
       {"analyzeHidReportDescriptor", AnalyzeHidReportDescriptor},
       {"decodeHidReport", DecodeHidReport},
+      {"encodeHidReport", EncodeHidReport},
       {"listUsbDeviceNodes", ListUsbDeviceNodes},
       {"readUsbDeviceDiagnostics", ReadUsbDeviceDiagnostics},
       {"resetHidDevice", ResetHidDevice},
@@ -435,6 +522,8 @@ const std::unordered_map<std::string, Handler>& MethodTable() {
       {"closeHidInput", CloseHidInput},
       {"writeHidOutput", WriteHidOutput},
       {"writeHidFeature", WriteHidFeature},
+      {"readHidFeature", ReadHidFeature},
+      {"readHidInputReport", ReadHidInputReport},
       {"listRawInputDevices", ListRawInputDevices},
       {"startRawInput", StartRawInput},
       {"stopRawInput", StopRawInput},

@@ -124,6 +124,20 @@ class HidDevice {
   // HidD_SetOutputReport / HidD_SetFeature.
   virtual bool SetOutputReport(std::vector<uint8_t>* report, uint32_t* error) = 0;
   virtual bool SetFeature(std::vector<uint8_t>* report, uint32_t* error) = 0;
+  // A report read on request, as HidD_GetFeature / HidD_GetInputReport make
+  // it: `report` is both the request (its first byte the report ID) and the
+  // answer. Sent as the request those calls send, so the count the driver
+  // answered is known: *transferred, which for report ID 0 leaves out the ID
+  // byte in front. A device that does not answer within `timeout_ms` has the
+  // request cancelled; the call returns only once the system is done with
+  // `report`. False with *error.
+  virtual bool GetFeature(std::vector<uint8_t>* report, uint32_t timeout_ms, uint32_t* transferred,
+                          uint32_t* error) = 0;
+  virtual bool GetInputReport(std::vector<uint8_t>* report, uint32_t timeout_ms,
+                              uint32_t* transferred, uint32_t* error) = 0;
+  // HidD_SetNumInputBuffers: the depth of the driver's ring of input reports
+  // for this handle.
+  virtual bool SetNumInputBuffers(uint32_t count, uint32_t* error) = 0;
   // Creates the stop event of an input reader (manual reset, not signalled)
   // bound to this device, which must have been opened for overlapped I/O.
   // Null with *error when the event cannot be created.

@@ -38,6 +38,18 @@ constexpr DWORD kGetCollectionInformation =
 static_assert(kGetCollectionInformation == 0x000B01A8, "collection information IOCTL");
 constexpr size_t kCollectionInformationSize = 12;
 
+// IOCTL_HID_GET_FEATURE and IOCTL_HID_GET_INPUT_REPORT (hidclass.h): the
+// requests HidD_GetFeature and HidD_GetInputReport send. Sent directly, they
+// also tell how many bytes the driver answered, which the hid.dll calls keep
+// to themselves.
+constexpr DWORD kGetFeature =
+    CTL_CODE(FILE_DEVICE_KEYBOARD, 100, METHOD_OUT_DIRECT, FILE_ANY_ACCESS);
+constexpr DWORD kGetInputReport =
+    CTL_CODE(FILE_DEVICE_KEYBOARD, 104, METHOD_OUT_DIRECT, FILE_ANY_ACCESS);
+static_assert(kGetFeature == 0x000B0192 && kGetInputReport == 0x000B01A2, "HID report IOCTLs");
+// How long a cancelled report request may take to be given back.
+constexpr DWORD kCancelWaitMs = 500;
+
 // HIDP_BUTTON_CAPS.ReportCount: newer SDKs name the USHORT right after
 // IsAbsolute ReportCount, MinGW-w64 still calls that area Reserved[10].
 uint16_t ButtonReportCount(const HIDP_BUTTON_CAPS& caps) {
@@ -283,6 +295,22 @@ class WinHidDevice : public HidDevice {
     return ok != FALSE;
   }
 
+  bool GetFeature(std::vector<uint8_t>* report, uint32_t timeout_ms, uint32_t* transferred,
+                  uint32_t* error) override {
+    return GetReport(kGetFeature, report, timeout_ms, transferred, error);
+  }
+
+  bool GetInputReport(std::vector<uint8_t>* report, uint32_t timeout_ms, uint32_t* transferred,
+                      uint32_t* error) override {
+    return GetReport(kGetInputReport, report, timeout_ms, transferred, error);
+  }
+
+  bool SetNumInputBuffers(uint32_t count, uint32_t* error) override {
+    const BOOLEAN ok = HidD_SetNumInputBuffers(handle_.Get(), count);
+    *error = ok ? 0 : GetLastError();
+    return ok != FALSE;
+  }
+
   std::unique_ptr<HidReadChannel> CreateReadChannel(uint32_t* error) override {
     ScopedHandle stop_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!stop_event.IsValid()) {
@@ -295,6 +323,48 @@ class WinHidDevice : public HidDevice {
   void* NativeHandle() const override { return handle_.Get(); }
 
  private:
+  // The request's buffer, event and OVERLAPPED, kept apart from the caller's
+  // report: a driver that completes neither the request nor its cancellation
+  // still owns them, and then they are left to it rather than freed.
+  struct PendingRequest {
+    std::vector<uint8_t> buffer;
+    OVERLAPPED overlapped = {};
+    ScopedHandle event;
+  };
+
+  bool GetReport(DWORD code, std::vector<uint8_t>* report, uint32_t timeout_ms,
+                 uint32_t* transferred, uint32_t* error) {
+    auto request = std::make_unique<PendingRequest>();
+    request->buffer = *report;
+    request->event.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!request->event.IsValid()) {
+      *error = GetLastError();
+      return false;
+    }
+    request->overlapped.hEvent = request->event.Get();
+    DWORD count = 0;
+    const DWORD size = static_cast<DWORD>(request->buffer.size());
+    BOOL ok = DeviceIoControl(handle_.Get(), code, request->buffer.data(), size,
+                              request->buffer.data(), size, &count, &request->overlapped);
+    if (!ok && GetLastError() == ERROR_IO_PENDING) {
+      if (WaitForSingleObject(request->event.Get(), timeout_ms) != WAIT_OBJECT_0) {
+        // The device does not answer: cancel, and wait (bounded) until the
+        // system has let go of the request.
+        CancelIoEx(handle_.Get(), &request->overlapped);
+        if (WaitForSingleObject(request->event.Get(), kCancelWaitMs) != WAIT_OBJECT_0) {
+          request.release();  // still the driver's: never freed
+        }
+        *error = ERROR_TIMEOUT;
+        return false;
+      }
+      ok = GetOverlappedResult(handle_.Get(), &request->overlapped, &count, FALSE);
+    }
+    *error = ok ? 0 : GetLastError();
+    *transferred = count;
+    if (ok) *report = std::move(request->buffer);
+    return ok != FALSE;
+  }
+
   ScopedHandle handle_;
 };
 static_assert(!std::is_copy_constructible_v<WinHidDevice>, "owns the device handle");

@@ -33,10 +33,10 @@ int HexValue(char c) {
 }  // namespace
 
 std::unique_ptr<HidDevice> OpenHidDevice(HidDeviceApi& api, const std::string& path,
-                                         std::string* message) {
+                                         std::string* message, bool overlapped) {
   uint32_t error = 0;
-  auto device = api.Open(path, HidAccess::kReadWrite, false, &error);
-  if (!device) device = api.Open(path, HidAccess::kRead, false, &error);
+  auto device = api.Open(path, HidAccess::kReadWrite, overlapped, &error);
+  if (!device) device = api.Open(path, HidAccess::kRead, overlapped, &error);
   if (!device && message) *message = FormatWin32Failure("打开 HID 设备", error);
   return device;
 }

@@ -17,9 +17,10 @@
 namespace vek_native {
 
 // Read/write, then read-only. When both fail and `message` is given, it
-// receives FormatWin32Failure of "打开 HID 设备". Used for report writes.
+// receives FormatWin32Failure of "打开 HID 设备". Used for report writes, and
+// (overlapped, so that a request can be given up) for reports read on request.
 std::unique_ptr<HidDevice> OpenHidDevice(HidDeviceApi& api, const std::string& path,
-                                         std::string* message);
+                                         std::string* message, bool overlapped = false);
 // OpenHidDevice, then attribute-only access. For reading identity and caps.
 std::unique_ptr<HidDevice> OpenHidDeviceForQuery(HidDeviceApi& api, const std::string& path);
 // Attribute-only access, then read-only. For descriptor requests.

@@ -31,6 +31,8 @@ struct HidInputReaders::Reader {
   std::unique_ptr<HidReadChannel> channel;
   std::atomic<bool> running{false};
   uint16_t input_report_length = 0;
+  HidInputOptions options;
+  std::unique_ptr<HidInputDecoder> decoder;  // when options.decode
   // Signalled by the thread once it has let go of the reader.
   std::shared_ptr<CompletionLatch> ended = std::make_shared<CompletionLatch>();
 };
@@ -46,7 +48,8 @@ EncodableMap MakeHidInputEvent(const std::string& path, const uint8_t* data, siz
 }
 
 void RunHidReadLoop(const std::string& path, HidReadChannel* channel, uint16_t input_report_length,
-                    const std::atomic<bool>& running, const EventEmitter& emit) {
+                    const std::atomic<bool>& running, const EventEmitter& emit,
+                    HidInputDecoder* decoder) {
   if (!channel || !channel->PrepareReads()) return;
   std::vector<uint8_t> buffer(input_report_length != 0 ? input_report_length : kFallbackReadBytes);
   const uint32_t size = static_cast<uint32_t>(buffer.size());
@@ -58,23 +61,39 @@ void RunHidReadLoop(const std::string& path, HidReadChannel* channel, uint16_t i
     // A count beyond the buffer would be a platform fault; never read past it.
     transferred = std::min(transferred, size);
     if (transferred > 0 && emit) {
-      emit(MakeHidInputEvent(path, buffer.data(), transferred, NowMicros()));
+      EncodableMap event = MakeHidInputEvent(path, buffer.data(), transferred, NowMicros());
+      if (decoder) decoder->AddFields(buffer.data(), transferred, &event);
+      emit(std::move(event));
     }
   }
 }
 
-HidInputReaders::HidInputReaders(HidDeviceApi& api, EventEmitter emit, ThreadStarter start_thread)
-    : api_(api), emit_(std::move(emit)), start_thread_(std::move(start_thread)) {}
+HidInputReaders::HidInputReaders(HidDeviceApi& api, EventEmitter emit, ThreadStarter start_thread,
+                                 HidInputDecoderFactory decoders)
+    : api_(api),
+      emit_(std::move(emit)),
+      start_thread_(std::move(start_thread)),
+      decoders_(std::move(decoders)) {}
 
 HidInputReaders::~HidInputReaders() { CloseAll(); }
 
-bool HidInputReaders::Open(const std::string& path, std::string* message) {
+bool HidInputReaders::Open(const std::string& path, const HidInputOptions& options,
+                           std::string* message) {
   if (path.empty()) {
     *message = "HID 设备路径为空";
     return false;
   }
   std::lock_guard<std::mutex> lock(mutex_);
-  if (readers_.count(path) != 0) return true;
+  auto existing = readers_.find(path);
+  if (existing != readers_.end()) {
+    const HidInputOptions& running = existing->second->options;
+    if ((options.decode && !running.decode) ||
+        (options.input_buffers != 0 && options.input_buffers != running.input_buffers)) {
+      *message = "该路径已在读取，且用的是另一套 decode / inputBuffers 设置：请先 closeHidInput";
+      return false;
+    }
+    return true;
+  }
 
   uint32_t error = 0;
   std::unique_ptr<HidDevice> device = api_.Open(path, HidAccess::kReadWrite, true, &error);
@@ -85,7 +104,21 @@ bool HidInputReaders::Open(const std::string& path, std::string* message) {
   }
   if (!ConfirmHidCollection(*device, message)) return false;
 
+  // Before the first read, so the deeper ring is there from the start.
+  if (options.input_buffers != 0 && !device->SetNumInputBuffers(options.input_buffers, &error)) {
+    *message = FormatWin32Failure("HidD_SetNumInputBuffers 设置输入缓冲区数量", error);
+    return false;
+  }
   auto reader = std::make_shared<Reader>();
+  reader->options = options;
+  if (options.decode) {
+    // The layout is built here, once, not per report.
+    if (decoders_) reader->decoder = decoders_(*device, message);
+    if (!reader->decoder) {
+      if (!decoders_ || message->empty()) *message = "无法解码该集合的报告";
+      return false;
+    }
+  }
   reader->path = path;
   reader->event_path = RepairUtf8(path);
   HidCaps caps;
@@ -102,7 +135,7 @@ bool HidInputReaders::Open(const std::string& path, std::string* message) {
   try {
     start_thread_([reader, ended = reader->ended, emit = emit_]() mutable {
       RunHidReadLoop(reader->event_path, reader->channel.get(), reader->input_report_length,
-                     reader->running, emit);
+                     reader->running, emit, reader->decoder.get());
       // The last read has ended: nothing of the reader is in use any more.
       reader.reset();
       ended->Signal();

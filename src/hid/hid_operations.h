@@ -9,7 +9,8 @@
 namespace vek_native {
 
 // Fills list_hid_devices, open_hid_input, close_hid_input,
-// close_all_hid_inputs and write_hid_report over the given platform. The
+// close_all_hid_inputs, write_hid_report and read_hid_report over the given
+// platform. The
 // reader table is owned by the filled operations: it lives as long as a copy
 // of them does, and closes its readers when the last copy goes. `api` and
 // `tree` must outlive the operations.

@@ -8,10 +8,9 @@
 #include <vector>
 
 #include "hid/hid_device_api.h"
+#include "hid/report_descriptor.h"  // HidReportKind
 
 namespace vek_native {
-
-enum class HidReportKind { kOutput, kFeature };
 
 // The report as sent: `data` extended with zero bytes up to `report_length`;
 // longer data is sent unchanged. No report-ID byte is added.
@@ -19,6 +18,7 @@ std::vector<uint8_t> PadHidReport(const std::vector<uint8_t>& data, uint16_t rep
 
 // "writeHidOutput" / "writeHidFeature". False with the message when the
 // arguments are empty, the device does not open or the report is refused.
+// `kind` is kOutput or kFeature.
 bool WriteHidReport(HidDeviceApi& api, const std::string& path, const std::vector<uint8_t>& data,
                     HidReportKind kind, std::string* message);
 

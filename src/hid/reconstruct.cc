@@ -1,6 +1,7 @@
 #include "hid/reconstruct.h"
 
 #include <memory>
+#include <utility>
 
 #include "hid/usb_descriptors.h"
 
@@ -115,6 +116,12 @@ RebuildResult SynthesizeFromCaps(const std::vector<HidDevice*>& collections) {
     ++result.collections;
   }
   return result;
+}
+
+std::vector<uint8_t> CollectionReportDescriptor(HidDevice& collection) {
+  RebuildResult rebuilt = ReconstructFromPreparsed({&collection});
+  if (!rebuilt.bytes.empty()) return std::move(rebuilt.bytes);
+  return SynthesizeFromCapsSingle(&collection);
 }
 
 }  // namespace vek_native

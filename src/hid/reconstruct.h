@@ -44,6 +44,11 @@ bool GatherCaps(HidDevice* collection, CapabilitySet* set);
 RebuildResult SynthesizeFromCaps(const std::vector<HidDevice*>& collections);
 std::vector<uint8_t> SynthesizeFromCapsSingle(HidDevice* collection);
 
+// The report descriptor of one open collection as the HID stack sees it:
+// rebuilt from its preparsed data, else synthesised from its caps; empty when
+// neither gives bytes.
+std::vector<uint8_t> CollectionReportDescriptor(HidDevice& collection);
+
 }  // namespace vek_native
 
 #endif  // VEK_HID_RECONSTRUCT_H_

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "hid/hid_usage_names.h"
+#include "hid/report_encode.h"
 
 namespace vek_native {
 
@@ -282,6 +283,18 @@ void BindHidAnalysisOperations(BridgeOperations& ops) {
       return false;
     }
     *value = HidDecodedReportMap(decoded);
+    return true;
+  };
+  ops.encode_hid_report = [](const std::vector<uint8_t>& descriptor, int kind, uint8_t report_id,
+                             const std::vector<HidUsageValue>& values, EncodableValue* value,
+                             std::string* message) {
+    const HidReportAnalysis analysis = AnalyzeHidReportDescriptor(descriptor, HidAnalysisContext());
+    std::vector<uint8_t> report;
+    if (!EncodeHidReport(analysis, static_cast<HidReportKind>(kind), report_id, values, &report,
+                         message)) {
+      return false;
+    }
+    *value = EncodableValue(std::move(report));
     return true;
   };
 }

@@ -39,8 +39,8 @@ EncodableValue HidDecodedReportMap(const HidDecodedReport& report);
 HidAnalysisContext UsbInterfaceAnalysisContext(
     const std::vector<UsbConfigurationRecord>& configurations, uint8_t interface_number);
 
-// Fills analyze_hid_report_descriptor and decode_hid_report (pure
-// computations: they need no platform).
+// Fills analyze_hid_report_descriptor, decode_hid_report and
+// encode_hid_report (pure computations: they need no platform).
 void BindHidAnalysisOperations(BridgeOperations& ops);
 
 }  // namespace vek_native

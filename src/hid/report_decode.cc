@@ -141,6 +141,12 @@ uint64_t HidLongestReport(const HidReportAnalysis& analysis, HidReportKind kind)
   return std::min(longest, kHidMaxReportBytes);
 }
 
+uint32_t HidArrayUsage(const HidField& field, int64_t value) {
+  std::vector<uint64_t> ends;
+  SpanEnds(field, &ends);
+  return ArrayUsage(field, value, &ends);
+}
+
 void DecodeHidReport(const HidReportAnalysis& analysis, HidReportKind kind, ByteSpan report,
                      HidDecodedReport* out) {
   out->report_id = -1;

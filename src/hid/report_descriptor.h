@@ -143,6 +143,9 @@ struct HidField {
 // `usage_spans`: the range's next usage up to its maximum, else the listed
 // usages with the last one repeated).
 uint32_t HidVariableUsage(const HidField& field, uint32_t index);
+// The usage an array field's element value selects, or 0 when no control is
+// on (out of the logical extent, past the usages, or a page's usage 0).
+uint32_t HidArrayUsage(const HidField& field, int64_t value);
 
 // The longest report any HID stack hands over: the report lengths of the
 // Windows HID stack's caps are 16-bit. A layout longer than this is an error

@@ -82,6 +82,28 @@ class RunningProgramTest(ProgramTest):
         self.error("readHidDescriptors", {"path": "\\\\?\\hid#no_such_device"},
                    "hid-descriptors-failed")
 
+    def test_hid_workbench_on_wines_mouse(self):
+        devices = {(d["vendorId"], d["productId"]): d for d in self.ok("listHidDevices")}
+        if WINE_MOUSE not in devices:
+            self.skipTest("this Wine shows no virtual HID mouse")
+        path = devices[WINE_MOUSE]["path"]
+        # A report, decoded, or an error naming the call; never a hang.
+        for method, call, code in [("readHidFeature", "GetFeature", "feature"),
+                                   ("readHidInputReport", "GetInputReport", "input")]:
+            reply = self.call(method, {"path": path, "reportId": 0, "decode": True})
+            if reply.kind == "error":
+                self.assertEqual(reply.code, "hid-read-%s-failed" % code, reply)
+                self.assertRegex(reply.message, "HidD_" + call + "|该集合没有", reply)
+            else:
+                self.assertEqual(set(reply.value), documented_keys("readHidFeature"), reply)
+        self.assertIsNone(self.ok("openHidInput", {"path": path, "decode": True,
+                                                   "inputBuffers": 64}))
+        self.assertIsNone(self.ok("closeHidInput", {"path": path}))
+        keyboard = bytes.fromhex("05010906a101050719e029e7150025017501950881029501750881019506"
+                                 "26ff0019002aff008100050819012905250175019505910295039101c0")
+        self.assertEqual(bytes(self.ok("encodeHidReport", {
+            "descriptor": keyboard, "values": [{"usagePage": 8, "usage": 2}]})), b"\x00\x02")
+
     def test_report_descriptor_analysis_and_decoding(self):
         mouse = bytes.fromhex("05010902a1010901a1000509190129031500250195037501810295017505"
                               "810105010930093109381581257f750895038106c0c0")

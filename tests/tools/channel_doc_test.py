@@ -16,7 +16,7 @@ import channel_contract  # noqa: E402
 
 NAME = re.compile(r"`([A-Za-z]\w*)`")
 CODE = re.compile(r"`([a-z]+(?:-[a-z]+)+)`")
-DEFAULT = re.compile(r'required|-?\d+|true|false|"[^"]*"|\[[^\]]*\]')
+DEFAULT = re.compile(r'required|absent|-?\d+|true|false|"[^"]*"|\[[^\]]*\]')
 
 
 def part(text, title):

@@ -46,7 +46,12 @@ struct FakeHidDeviceSpec {
   // and HidD_SetFeature fail.
   bool write_file_fails = false;
   bool set_fails = false;
-  bool stop_event_fails = false;  // with ERROR_NO_SYSTEM_RESOURCES
+  // Reports read on request, by the ID asked for: the bytes the driver writes
+  // from the buffer's start, ID byte included. Other IDs are refused
+  // (ERROR_GEN_FAILURE).
+  std::map<uint8_t, std::vector<uint8_t>> feature_answers, input_answers;
+  bool input_buffers_fails = false;  // with ERROR_INVALID_PARAMETER
+  bool stop_event_fails = false;     // with ERROR_NO_SYSTEM_RESOURCES
   bool read_event_fails = false;
 };
 
@@ -64,6 +69,7 @@ struct FakeHidDeviceState {
   // The writes in call order, as "write|output|feature <hex>" words.
   std::string sent;
   int preparsed_live = 0;
+  uint32_t input_buffers = 0;  // the last HidD_SetNumInputBuffers
 };
 
 class FakeHidPreparsedData : public HidPreparsedData {
@@ -188,6 +194,20 @@ class FakeHidDevice : public HidDevice {
   bool SetFeature(std::vector<uint8_t>* report, uint32_t* error) override {
     return Log("feature", *report, !spec_.set_fails, error);
   }
+  bool GetFeature(std::vector<uint8_t>* report, uint32_t, uint32_t* transferred,
+                  uint32_t* error) override {
+    return Answer(spec_.feature_answers, report, transferred, error);
+  }
+  bool GetInputReport(std::vector<uint8_t>* report, uint32_t, uint32_t* transferred,
+                      uint32_t* error) override {
+    return Answer(spec_.input_answers, report, transferred, error);
+  }
+  bool SetNumInputBuffers(uint32_t count, uint32_t* error) override {
+    std::lock_guard<std::mutex> lock(state_.mutex);
+    if (!spec_.input_buffers_fails) state_.input_buffers = count;
+    *error = 87;
+    return !spec_.input_buffers_fails;
+  }
   std::unique_ptr<HidReadChannel> CreateReadChannel(uint32_t* error) override {
     if (spec_.stop_event_fails) {
       *error = 1450;
@@ -198,6 +218,18 @@ class FakeHidDevice : public HidDevice {
   void* NativeHandle() const override { return nullptr; }
 
  private:
+  // As the HID class driver counts: without report IDs the 0 in front is not
+  // part of the answer.
+  static bool Answer(const std::map<uint8_t, std::vector<uint8_t>>& answers,
+                     std::vector<uint8_t>* report, uint32_t* transferred, uint32_t* error) {
+    const auto it = answers.find((*report)[0]);
+    *error = 31;
+    if (it == answers.end()) return false;
+    const size_t n = std::min(it->second.size(), report->size());
+    std::copy_n(it->second.begin(), n, report->begin());
+    *transferred = static_cast<uint32_t>((*report)[0] == 0 && n > 0 ? n - 1 : n);
+    return true;
+  }
   bool Log(const char* kind, const std::vector<uint8_t>& report, bool ok, uint32_t* error) {
     std::lock_guard<std::mutex> lock(state_.mutex);
     state_.sent +=

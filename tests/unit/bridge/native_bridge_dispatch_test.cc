@@ -86,7 +86,14 @@ BridgeOperations FakeOperations(FakeState* s) {
     return s->Answer("captureUsb " + id + " " + N(duration) + " " + N(reports) + " " + N(timeout),
                      v, m, c);
   };
-  ops.open_hid_input = [s](T p, Msg m) { return s->Done("openHid " + p, m); };
+  ops.open_hid_input = [s](T p, const HidInputOptions& o, Msg m) {
+    return s->Done("openHid " + p + (o.decode ? " decode" : "") +
+                       (o.input_buffers ? " buffers " + N(o.input_buffers) : ""),
+                   m);
+  };
+  ops.read_hid_report = [s](T p, int kind, uint8_t id, bool decode, Out v, Msg m) {
+    return s->Answer("readReport " + p + " " + N(kind) + " " + N(id) + " " + N(decode), v, m);
+  };
   ops.close_hid_input = [s](T p) { s->Log("closeHid " + p); };
   ops.close_all_hid_inputs = [s] { s->Log("closeAllHid"); };
   ops.write_hid_report = [s](T p, Bytes data, bool feature, Msg m) {
@@ -218,6 +225,11 @@ const std::vector<Row>& Rows() {
        kOk, "ok v", "captureUsb U 1 0 -1"},
       {"captureUsbEnumeration", kU, kFail, "error capture-failed 抓取 USB 枚举事件失败", kUsb},
       {"openHidInput", kP, kFailMsg, "error hid-open-input-failed m", "openHid p"},
+      {"openHidInput",
+       Map({{"path", V("p")}, {"decode", EncodableValue(true)}, {"inputBuffers", Int(512)}}), kOk,
+       "ok null", "openHid p decode buffers 512"},
+      {"readHidFeature", Map({{"path", V("p")}, {"reportId", Int(255)}, {"decode", V("yes")}}), kOk,
+       "ok v", "readReport p 2 255 0"},
       {"closeHidInput", kNone, kOk, "ok null", "closeHid "},  // not validated
       {"writeHidOutput", Map({{"path", V("p")}, {"data", kBytes}}), kFailMsg,
        "error hid-write-output-failed m", "writeHid p 010203 0"},
@@ -260,9 +272,9 @@ const std::vector<Row>& Rows() {
 
 // The methods that hand their reply to a job once their arguments pass.
 bool IsJob(const std::string& method) {
-  for (const char* name :
-       {"readHidDescriptors", "captureHidReportDescriptors", "readUsbDeviceDiagnostics",
-        "resetHidDevice", "captureUsbEnumeration", "pickSaveFile"}) {
+  for (const char* name : {"readHidDescriptors", "captureHidReportDescriptors",
+                           "readUsbDeviceDiagnostics", "resetHidDevice", "captureUsbEnumeration",
+                           "pickSaveFile", "readHidFeature", "readHidInputReport"}) {
     if (method == name) return true;
   }
   return false;
@@ -319,6 +331,12 @@ TEST_F(NoOperationsTest, ArgumentChecksThenNotImplemented) {
         << row.method;
   }
   EXPECT_EQ(Call("openSerial", kNone)->code, "serial-invalid-port");
+  for (const auto& [method, args] : std::vector<std::pair<const char*, EncodableValue>>{
+           {"openHidInput", Map({{"path", V("p")}, {"inputBuffers", Int(1)}})},
+           {"readHidFeature", Map({{"path", V("p")}, {"reportId", Int(256)}})},
+           {"encodeHidReport", Map({{"descriptor", kBytes}, {"values", EncodableList{V("x")}}})}}) {
+    EXPECT_EQ(Call(method, args)->code, "hid-invalid-argument") << method;
+  }
 }
 
 constexpr char kMethods[] = "vek_tool/native";

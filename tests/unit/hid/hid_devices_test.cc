@@ -190,13 +190,13 @@ TEST(HidDevicesTest, BoundOperations) {
     ASSERT_TRUE(ops.write_hid_report("p", {1}, false, &message));
     ASSERT_TRUE(ops.write_hid_report("p", {1}, true, &message));
     EXPECT_EQ(api.State("p").sent, "write 0100 feature 010000");
-    ASSERT_TRUE(ops.open_hid_input("p", &message)) << message;
+    ASSERT_TRUE(ops.open_hid_input("p", HidInputOptions(), &message)) << message;
     ops.close_hid_input("p");
     EXPECT_EQ(api.OpenHandles("p"), 0);
-    ASSERT_TRUE(ops.open_hid_input("p", &message));
+    ASSERT_TRUE(ops.open_hid_input("p", HidInputOptions(), &message));
     ops.close_all_hid_inputs();
     EXPECT_EQ(api.OpenHandles("p"), 0);
-    ASSERT_TRUE(ops.open_hid_input("p", &message));
+    ASSERT_TRUE(ops.open_hid_input("p", HidInputOptions(), &message));
     const BridgeOperations copy = ops;
     ops = BridgeOperations();
     EXPECT_EQ(api.OpenHandles("p"), 1);

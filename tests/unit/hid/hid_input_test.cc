@@ -7,6 +7,8 @@
 #include <thread>
 
 #include "common/clock.h"
+#include "hid/hid_report_read.h"
+#include "support/hex.h"
 #include "support/hid/fake_hid_device_api.h"
 
 namespace vek_native {
@@ -23,12 +25,18 @@ FakeHidDeviceSpec Device(const std::string& path) {
 }
 
 // Reads use the input report length; each event carries exactly the bytes
-// one read returned. A reader
-// emits before it reads again, so once the fake is drained every event is in.
+// one read returned, and on a path opened with decoding also its values (for
+// a report off the layout, its findings instead). A reader emits before it
+// reads again, so once the fake is drained every event is in.
 TEST(HidInputReadersTest, EventsCarryExactlyTheBytesRead) {
-  FakeHidDeviceApi api({Device("a")});
+  FakeHidDeviceApi api({Device("a"), Device("d")});
   std::vector<EncodableMap> events;
-  HidInputReaders readers(api, [&](EncodableMap&& event) { events.push_back(std::move(event)); });
+  // Three buttons, five bits of padding, X and Y of a signed byte each.
+  const std::vector<uint8_t> mouse = vek_test::FromHex(
+      "05010902A101050919012903150025017501950381027505950181010501093009311581257F750895028106C0");
+  HidInputReaders readers(
+      api, [&](EncodableMap&& event) { events.push_back(std::move(event)); }, StartDetachedThread,
+      [&](HidDevice&, std::string*) { return MakeDescriptorInputDecoder(mouse); });
   std::string message;
   const int64_t before = static_cast<int64_t>(NowMicros());
   ASSERT_TRUE(readers.Open("a", &message)) << message;
@@ -45,6 +53,19 @@ TEST(HidInputReadersTest, EventsCarryExactlyTheBytesRead) {
                                        {EncodableValue("devicePath"), EncodableValue("a")},
                                        {EncodableValue("data"), EncodableValue(data[i])}}));
   }
+  ASSERT_TRUE(readers.Open("d", {true, 64}, &message)) << message;
+  EXPECT_EQ(api.State("d").input_buffers, 64u);
+  EXPECT_FALSE(readers.Open("a", {true, 0}, &message));  // a plain reader does not decode
+  api.PushReport("d", {0, 1, 0xFB, 5});  // Windows' 0 in front: the descriptor has no IDs
+  api.PushReport("d", {0, 1});
+  api.WaitUntilDrained("d");
+  ASSERT_EQ(events.size(), 4u);
+  EXPECT_EQ(events[2][EncodableValue("fields")],
+            EncodableValue(
+                std::vector<int64_t>{0x90001, 1, 0x90002, 0, 0x90003, 0, 0x10030, -5, 0x10031, 5}));
+  EXPECT_EQ(events[3][EncodableValue("fields")], EncodableValue(std::vector<int64_t>{}));
+  EXPECT_EQ(events[2].count(EncodableValue("findings")), 0u);
+  EXPECT_EQ(std::get<EncodableList>(events[3][EncodableValue("findings")]).size(), 1u);
 }
 
 // One reader per path (case-sensitive) until it is closed. A loop that ends
@@ -87,30 +108,39 @@ TEST(HidInputReadersTest, FailedOpensLeaveNothingBehind) {
   refuses.opens = {HidAccess::kAttributesOnly};
   FakeHidDeviceSpec no_event = Device("no-event");
   no_event.stop_event_fails = true;
-  FakeHidDeviceApi api({refuses, no_event, Device("no-thread")});
+  FakeHidDeviceSpec no_buffers = Device("no-buffers");
+  no_buffers.input_buffers_fails = true;
+  FakeHidDeviceSpec no_descriptor = Device("no-descriptor");
+  no_descriptor.has_preparsed_data = false;
+  FakeHidDeviceApi api({refuses, no_event, Device("no-thread"), no_buffers, no_descriptor});
   bool refuse_threads = false;
-  HidInputReaders readers(api, nullptr, [&](std::function<void()> body) {
-    if (refuse_threads) {
-      throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
-    }
-    std::thread(std::move(body)).detach();
-  });
-  const std::pair<const char*, std::string> cases[] = {
+  HidInputReaders readers(
+      api, nullptr,
+      [&](std::function<void()> body) {
+        if (refuse_threads) {
+          throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+        }
+        std::thread(std::move(body)).detach();
+      },
+      MakeHidInputDecoder);
+  const std::pair<std::string, std::string> cases[] = {
       {"refuses", "打开 HID 输入设备失败（Win32 错误码 5）"},
       {"no-event", "创建 HID 读取停止事件失败（Win32 错误码 1450）"},
       {"no-thread",
        "启动 HID 读取线程失败（错误码 " +
            std::to_string(static_cast<int>(std::errc::resource_unavailable_try_again)) + "）"},
+      {"no-buffers", "HidD_SetNumInputBuffers 设置输入缓冲区数量失败（Win32 错误码 87）"},
+      {"no-descriptor",
+       "HID 类驱动给不出该集合的报告描述符（预解析数据与 caps 都不可用），无法解码"},
   };
-  for (const auto& c : cases) {
-    refuse_threads = std::string(c.first) == "no-thread";
+  for (const auto& [path, expected] : cases) {
+    refuse_threads = path == "no-thread";
     std::string message;
-    EXPECT_FALSE(readers.Open(c.first, &message)) << c.first;
-    EXPECT_EQ(message, c.second);
+    // Buffers asked of every device, decoding of the one without a descriptor.
+    EXPECT_FALSE(readers.Open(path, {path == "no-descriptor", 8}, &message)) << path;
+    EXPECT_EQ(message, expected);
     EXPECT_EQ(readers.ReaderCount(), 0u);
-    if (*c.first) {
-      EXPECT_EQ(api.OpenHandles(c.first), 0) << c.first;
-    }
+    EXPECT_EQ(api.OpenHandles(path), 0) << path;
   }
 }
 

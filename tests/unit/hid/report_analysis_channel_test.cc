@@ -81,6 +81,8 @@ TEST_F(AnalysisBridgeTest, BadArgumentsAnswerAtOnceWithTheirCodes) {
       {"decodeHidReport", mouse, Blob(std::vector<uint8_t>(6)), none, none, "hid-invalid-report",
        "报告长 6 字节，超过描述符中最长的输入报告（5 字节，含报告 ID "
        "字节）：它不可能是这个描述符的报告"},
+      {"encodeHidReport", mouse, none, EncodableValue("both"), none, "hid-invalid-argument",
+       "kind 参数只能是 input、output 或 feature"},
   };
   for (const auto& row : rows) {
     EncodableMap arguments;
