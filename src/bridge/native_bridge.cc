@@ -198,13 +198,10 @@ void NativeBridge::Detach() {
 }
 
 void NativeBridge::RunAsync(AsyncJob job, std::unique_ptr<MethodResult> result) {
-  WindowHandle window = nullptr;
-  uint64_t generation = 0;
-  {
-    std::lock_guard<std::mutex> lock(core_->state_mutex);
-    window = core_->window;
-    generation = core_->window_generation;
-  }
+  std::unique_lock<std::mutex> state_lock(core_->state_mutex);
+  WindowHandle window = core_->window;
+  const uint64_t generation = core_->window_generation;
+  state_lock.unlock();
   if (window == nullptr) {
     result->Error("native-async-unavailable", "原生窗口尚未就绪");
     return;

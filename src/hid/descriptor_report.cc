@@ -210,10 +210,8 @@ RebuildResult FromSiblingCaps(DescriptorSearch& search) {
   return SynthesizeFromCaps(SiblingHandles(search));
 }
 
-// The last resort: the path's own collection alone, once the siblings, which
-// gave nothing, are closed.
+// The last resort: the path's own collection alone.
 RebuildResult FromOwnCaps(DescriptorSearch& search) {
-  CloseSiblings(search);
   std::vector<uint8_t> bytes = SynthesizeFromCapsSingle(&search.device);
   const int collections = bytes.empty() ? 0 : 1;
   return {std::move(bytes), collections};

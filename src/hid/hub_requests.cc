@@ -334,11 +334,10 @@ UsbDescriptorRecord ReadUsbDescriptorsForHidPath(const std::vector<HidInterfaceE
                            kDeviceDescriptorLength, &device_error);
   const bool from_connection = device.empty();
   if (from_connection) device = location.device_descriptor;
-  if (device.size() < kDeviceDescriptorLength) {
+  if (!DecodeDeviceDescriptor(device, &record)) {
     record.usb_error = "USB 设备描述符长度异常（" + std::to_string(device.size()) + " 字节）";
     return record;
   }
-  DecodeDeviceDescriptor(device, &record);
   record.valid = true;
 
   const size_t count = std::min<size_t>(

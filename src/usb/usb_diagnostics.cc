@@ -305,12 +305,11 @@ std::vector<UsbNodeRecord> ReadAncestors(const UsbDiagnosticsSystem& system, uin
 void InspectHidCollections(const UsbDiagnosticsSystem& system, const std::string& usb_id,
                            UsbDiagnosticsReport* report) {
   std::string hid_message;
-  bool available = false;
-  uint32_t count = 0;
-  ProbeHidCollections(system, usb_id, &available, &count, &hid_message);
-  report->report_descriptor_available = available;
-  report->hid_collection_count = count;
-  if (!available && !hid_message.empty()) report->notes.push_back(hid_message);
+  ProbeHidCollections(system, usb_id, &report->report_descriptor_available,
+                      &report->hid_collection_count, &hid_message);
+  if (!report->report_descriptor_available && !hid_message.empty()) {
+    report->notes.push_back(hid_message);
+  }
 }
 
 // The device's status leads the notes the inspections left; the summary
