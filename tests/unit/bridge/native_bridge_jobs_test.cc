@@ -148,6 +148,26 @@ TEST(JobsWakeTest, WakeUpStillBeingPostedDoesNotCoverAnOutcome) {
   bridge.Detach();
 }
 
+// A refusal that comes after a drain ended its claim leaves the wake-up
+// posted since then alone: that one still covers the next event.
+TEST(JobsWakeTest, AStaleRefusalLeavesANewerWakeUpAlone) {
+  HeldEventPoster poster;
+  NullMessenger messenger;
+  NativeBridge bridge;
+  bridge.SetPoster(&poster);
+  bridge.Attach(&messenger, FakeWindow());
+  std::thread emitter([&bridge] { bridge.EmitEvent(Event(0)); });
+  poster.entered_.get_future().wait();
+  bridge.DrainEvents();
+  bridge.EmitEvent(Event(1));
+  poster.release_.set_value();
+  emitter.join();
+  const size_t attempts = poster.Attempts();
+  bridge.EmitEvent(Event(2));
+  EXPECT_EQ(poster.Attempts(), attempts);
+  bridge.Detach();
+}
+
 TEST(RequestIdTest, WrapsToOneWithoutOverflow) {
   EXPECT_EQ(NextRequestId(41), 42);
   EXPECT_EQ(NextRequestId(std::numeric_limits<int32_t>::max()), 1);

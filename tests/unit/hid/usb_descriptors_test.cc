@@ -50,11 +50,12 @@ TEST(UsbDescriptorsTest, RealDevicesMatchTheKernelsDecoding) {
                   std::vector<int>({5, e.bEndpointAddress, e.bInterval}));
       }
     }
-    EXPECT_EQ(std::vector<int>({c.bConfigurationValue, c.bmAttributes,
-                                c.bMaxPower * (kernel.at("speed") == "5000" ? 8 : 2),
-                                static_cast<int>(interfaces.size())}),
-              std::vector<int>({dec("bConfigurationValue"), hex("bmAttributes"), dec("bMaxPower"),
-                                dec("bNumInterfaces")}));
+    EXPECT_EQ(
+        std::vector<int>({c.bConfigurationValue, c.bmAttributes,
+                          c.bMaxPower * (kernel.at("speed") == "5000" ? 8 : 2),
+                          static_cast<int>(interfaces.size()), static_cast<int>(c.raw.size())}),
+        std::vector<int>({dec("bConfigurationValue"), hex("bmAttributes"), dec("bMaxPower"),
+                          dec("bNumInterfaces"), ReadLe16(bytes.data(), 20)}));
   }
 }
 
