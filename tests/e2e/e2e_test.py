@@ -89,14 +89,10 @@ class RunningProgramTest(ProgramTest):
         analysis = self.ok("analyzeHidReportDescriptor", {"descriptor": mouse, "maxPacketSize": 3})
         self.assertEqual([(f["severity"], f["offset"], f["code"]) for f in analysis["findings"]],
                          [("warning", 24, "report-exceeds-packet")])
-        self.error("analyzeHidReportDescriptor", {"descriptor": b""}, "hid-invalid-descriptor",
-                   "报告描述符为空")
         decoded = self.ok("decodeHidReport", {"descriptor": mouse, "report": b"\x01\x05\xfb\xff"})
         values = {v["name"]: v["value"] for f in decoded["fields"] for v in f["values"]}
         self.assertEqual((decoded["reportId"], values["Button 1"], values["X"], values["Y"],
                           values["Wheel"]), (0, 1, 5, -5, -1))
-        self.error("decodeHidReport", {"descriptor": mouse, "report": b"\x01", "kind": "Input"},
-                   "hid-invalid-argument")
 
     def test_captures_fail_cleanly_without_hubs(self):
         # Wine keeps Windows 7's version number and has no hubs: both

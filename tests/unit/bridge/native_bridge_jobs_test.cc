@@ -107,6 +107,7 @@ TEST_F(JobsTest, RefusedOutcomeWakeUpIsRetriedUntilOneGetsThrough) {
     ASSERT_TRUE(WaitForJobs(bridge_));
     poster_.Pump(bridge_);
     EXPECT_EQ(record->replies, 1);
+    EXPECT_EQ(bridge_.PendingReplyCount(), 0u);
   }
 }
 

@@ -166,6 +166,7 @@ TEST_F(UsbSideTest, ReadsARealCompositeKeyboard) {
   const UsbDescriptorRecord record = Read(kCol01);
   EXPECT_EQ(record.usb_error + record.report_descriptor_error, "");
   EXPECT_TRUE(record.valid);
+  EXPECT_EQ(record.device_descriptor_raw, Keyboard().device_descriptor);
   EXPECT_EQ(record.usb_instance_id, kDevice);
   EXPECT_EQ(std::vector<int>({record.idVendor, record.speed, record.address,
                               static_cast<int>(record.configurations.at(0).interfaces.size())}),
@@ -299,6 +300,11 @@ TEST_F(UsbSideTest, ReportOfTwoCollectionsWhoseHubRefusesTheReportDescriptor) {
                 " 字节 / 声明 101 字节（非逐字节还原：Windows 用户态拿不到原始描述符）");
   // One raw read: Wine's error 50 ends it.
   EXPECT_EQ(requests_.sizes, (std::vector<size_t>{4096}));
+  // A collection without caps of its own is not rebuilt from its siblings'.
+  fake::FakeHidDeviceSpec bare = Collection(kCol01, kInterface1, "046D_C534_0002_0001");
+  bare.has_preparsed_data = false;
+  hid_ = fake::FakeHidDeviceApi({bare, Collection(kCol02, kInterface1, "046D_C534_0001_000C")});
+  EXPECT_EQ(Descriptor(Report(kCol01)), std::vector<uint8_t>());
 }
 
 TEST_F(UsbSideTest, ReportStringsByIndexThenHidThenIndexedWithoutRepeats) {

@@ -87,16 +87,20 @@ TEST_F(UsbDiagnosticsTest, AHealthyDeviceReportsHubFactsAndCollections) {
                                                               {"VID/PID", "12ab:34cd"}}));
 }
 
-// A HID collection names the USB device above its interface; a node of
-// another bus is HID by its class, and VID/PID shows when either half is known.
+// A HID collection, named in any case, names the USB device above its
+// interface, and five ancestors at most; a node of another bus is HID by its
+// class, and VID/PID shows when either half is known.
 TEST_F(UsbDiagnosticsTest, HidNodesAndVidPid) {
-  UsbDiagnosticsReport r = Read(kCollectionId);
+  UsbDiagnosticsReport r = Read(AsciiLower(kCollectionId));
   EXPECT_EQ(
       std::make_tuple(r.node.bus_type, r.node.is_hid_collection, r.hub_path, r.ancestors.size()),
       std::make_tuple("HID", true, kDeviceId, 3u));
   EXPECT_NE(std::find(r.notes.begin(), r.notes.end(),
                       std::string("该节点是 HID 集合；USB 父设备实例为「") + kDeviceId + "」。"),
             r.notes.end());
+  uint32_t deep = machine_.hid_interfaces[0].node;
+  for (const char* id : {"HID\\D\\1", "HID\\D\\2", "HID\\D\\3"}) deep = machine_.Add(id, deep);
+  EXPECT_EQ(Read("HID\\D\\3").ancestors.size(), 5u);
   machine_.Add("USB\\VID_12G4&PID_0001\\1", device_);
   EXPECT_EQ(Read("USB\\VID_12G4&PID_0001\\1").properties.at("VID/PID"), "0000:0001");
   machine_.Node(machine_.Add("ACPI\\PNP0303\\1", 0)).strings[DevNodeProperty::kClass] = "hidclass";
@@ -203,6 +207,7 @@ TEST(UsbDiagnosticsProbeTest, HubRequests) {
   growing.error = 31;  // the first request now fails outright
   EXPECT_FALSE(ReadHubConnectionInfo(growing, 7, &info, &message));
   EXPECT_EQ(message, "读取 USB 集线器端口连接信息失败（错误码 31）");
+  EXPECT_EQ(growing.requests.size(), 3u);  // not asked again
   vek_test::FakeHubState state;
   state.ports[2].Set(2, 0, 0, kRecipientDevice, {});
   vek_test::FakeUsbHub hub(&state);
