@@ -52,6 +52,10 @@ EncodableMap InterfaceMap(const UsbInterfaceRecord& interface) {
 
 }  // namespace
 
+void PutPortNumber(std::vector<uint8_t>* block, uint32_t port) {
+  for (int i = 0; i < 4; ++i) (*block)[i] = static_cast<uint8_t>(port >> (8 * i));
+}
+
 std::vector<uint8_t> BuildDescriptorRequest(uint32_t port, uint8_t descriptor_type,
                                             uint8_t descriptor_index, uint16_t w_index,
                                             uint8_t bm_request, uint32_t length) {

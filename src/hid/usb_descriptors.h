@@ -30,9 +30,7 @@ inline uint16_t ReadLe16(const uint8_t* bytes, size_t offset) {
 
 // The port number that starts every hub request block, little-endian; the
 // block holds at least four bytes.
-inline void PutPortNumber(std::vector<uint8_t>* block, uint32_t port) {
-  for (int i = 0; i < 4; ++i) (*block)[i] = static_cast<uint8_t>(port >> (8 * i));
-}
+void PutPortNumber(std::vector<uint8_t>* block, uint32_t port);
 
 // Descriptor types (bDescriptorType) of USB 2.0 chapter 9 and HID 1.11.
 constexpr uint8_t kDeviceDescriptorType = 1;
