@@ -108,6 +108,12 @@ struct NativeBridge::Core {
     return PostClaimed(target, target_poster, ticket, kOutcomesReadyMessage);
   }
 
+  // Whether the bridge is still on the window a job of `generation` started with.
+  bool Current(uint64_t generation) {
+    std::lock_guard<std::mutex> lock(state_mutex);
+    return window != nullptr && window_generation == generation;
+  }
+
   // Whether the outcome of job `id` still waits for a drain.
   bool OutcomeWaiting(int32_t id) {
     std::lock_guard<std::mutex> lock(job_mutex);
@@ -198,13 +204,10 @@ void NativeBridge::Detach() {
 }
 
 void NativeBridge::RunAsync(AsyncJob job, std::unique_ptr<MethodResult> result) {
-  WindowHandle window = nullptr;
-  uint64_t generation = 0;
-  {
-    std::lock_guard<std::mutex> lock(core_->state_mutex);
-    window = core_->window;
-    generation = core_->window_generation;
-  }
+  std::unique_lock<std::mutex> state_lock(core_->state_mutex);
+  WindowHandle window = core_->window;
+  const uint64_t generation = core_->window_generation;
+  state_lock.unlock();
   if (window == nullptr) {
     result->Error("native-async-unavailable", "原生窗口尚未就绪");
     return;
@@ -229,12 +232,7 @@ void NativeBridge::RunAsync(AsyncJob job, std::unique_ptr<MethodResult> result) 
     AsyncOutcome outcome;
     outcome.request_id = id;
     job(window, &outcome);
-    bool current = false;
-    {
-      std::lock_guard<std::mutex> lock(core->state_mutex);
-      current = core->window != nullptr && core->window_generation == generation;
-    }
-    if (current) {
+    if (core->Current(generation)) {
       {
         std::lock_guard<std::mutex> lock(core->job_mutex);
         core->finished_outcomes.push_back(std::move(outcome));

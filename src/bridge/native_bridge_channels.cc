@@ -18,14 +18,8 @@ struct NativeBridge::Channels {
 void NativeBridge::ChannelsDeleter::operator()(Channels* channels) const {
   // Handlers go first, so nothing reaches the bridge through a channel that
   // is being deleted.
-  if (channels->events) {
-    channels->events->SetStreamHandler(nullptr);
-    channels->events.reset();
-  }
-  if (channels->methods) {
-    channels->methods->SetMethodCallHandler(nullptr);
-    channels->methods.reset();
-  }
+  if (channels->events) channels->events->SetStreamHandler(nullptr);
+  if (channels->methods) channels->methods->SetMethodCallHandler(nullptr);
   delete channels;
 }
 

@@ -152,7 +152,7 @@ struct CollectionFacts {
 
 CollectionFacts ReadCollectionFacts(HidDevice* device) {
   CollectionFacts facts;
-  facts.has_caps = ReadHidCaps(device, &facts.caps, &facts.collection_count);
+  facts.has_caps = ReadHidCaps(*device, &facts.caps, &facts.collection_count);
   if (!facts.has_caps) {
     facts.caps = HidCaps();
     facts.collection_count = 0;
@@ -162,7 +162,8 @@ CollectionFacts ReadCollectionFacts(HidDevice* device) {
 }
 
 // What the descriptor sources work from. The sibling collections are opened
-// by the first rebuilder that needs them and shared with the next one.
+// by the first rebuilder that needs them, shared with the next one, and closed
+// with the search.
 struct DescriptorSearch {
   HidDeviceApi& api;
   HidDescriptorRequests& requests;
@@ -189,8 +190,6 @@ std::vector<HidDevice*> SiblingHandles(DescriptorSearch& search) {
   return handles;
 }
 
-void CloseSiblings(DescriptorSearch& search) { search.siblings.clear(); }
-
 RebuildResult FromHidStack(DescriptorSearch& search) {
   return {ReadRawReportDescriptor(search.requests, search.device), 0};
 }
@@ -210,10 +209,8 @@ RebuildResult FromSiblingCaps(DescriptorSearch& search) {
   return SynthesizeFromCaps(SiblingHandles(search));
 }
 
-// The last resort: the path's own collection alone, once the siblings, which
-// gave nothing, are closed.
+// The last resort: the path's own collection alone.
 RebuildResult FromOwnCaps(DescriptorSearch& search) {
-  CloseSiblings(search);
   std::vector<uint8_t> bytes = SynthesizeFromCapsSingle(&search.device);
   const int collections = bytes.empty() ? 0 : 1;
   return {std::move(bytes), collections};
@@ -246,7 +243,7 @@ struct FoundDescriptor {
   bool Reconstructed() const { return source == kReconstructed; }
 };
 
-FoundDescriptor FindReportDescriptor(DescriptorSearch& search, bool has_caps) {
+FoundDescriptor FindReportDescriptor(DescriptorSearch search, bool has_caps) {
   FoundDescriptor found;
   for (const DescriptorSource& candidate : kDescriptorSources) {
     if (candidate.needs_caps && !has_caps) continue;
@@ -258,7 +255,6 @@ FoundDescriptor FindReportDescriptor(DescriptorSearch& search, bool has_caps) {
     found.rebuilt_count = result.collections;
     break;
   }
-  CloseSiblings(search);
   found.interface_number = search.interface_number;
   return found;
 }
@@ -353,8 +349,8 @@ bool ReadHidDescriptors(HidDeviceApi& api, DeviceTree& tree, UsbHubApi& hubs,
   const UsbDescriptorRecord usb = ReadUsbDescriptorsForHidPath(
       interfaces, tree, hubs, path, facts.attributes.vendor_id, facts.attributes.product_id);
   const uint8_t path_interface = static_cast<uint8_t>(ParseHexSuffixField(path, "&mi_"));
-  DescriptorSearch search{api, requests, *device, path, interfaces, usb, path_interface};
-  const FoundDescriptor found = FindReportDescriptor(search, facts.has_caps);
+  const FoundDescriptor found = FindReportDescriptor(
+      {api, requests, *device, path, interfaces, usb, path_interface}, facts.has_caps);
   const uint16_t declared = DeclaredReportDescriptorLength(usb.configurations, path_interface);
 
   *report = EncodableValue(EncodableMap{

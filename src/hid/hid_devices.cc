@@ -62,9 +62,8 @@ bool ConfirmHidCollection(HidDevice& device, std::string* message) {
   return false;
 }
 
-bool ReadHidCaps(HidDevice* device, HidCaps* caps, uint32_t* collection_count) {
-  if (!caps || !device) return false;
-  std::unique_ptr<HidPreparsedData> preparsed = device->GetPreparsedData();
+bool ReadHidCaps(HidDevice& device, HidCaps* caps, uint32_t* collection_count) {
+  std::unique_ptr<HidPreparsedData> preparsed = device.GetPreparsedData();
   if (!preparsed) return false;
   if (preparsed->GetCaps(caps) != kHidpStatusSuccess) return false;
 
@@ -149,7 +148,7 @@ bool ListHidDevices(HidDeviceApi& api, DeviceTree& tree, std::vector<HidDeviceRe
     if (!device) continue;
     HidCaps caps;
     uint32_t collection_count = 0;
-    if (!ReadHidCaps(device.get(), &caps, &collection_count)) continue;
+    if (!ReadHidCaps(*device, &caps, &collection_count)) continue;
 
     HidDeviceRecord record;
     record.path = entry.path;

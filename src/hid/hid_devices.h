@@ -35,9 +35,9 @@ bool ConfirmHidCollection(HidDevice& device, std::string* message);
 
 // The collection's caps and, when `collection_count` is given, the number of
 // top-level link collections (nodes whose parent is 0), or the declared node
-// count when none can be counted. False when there is no caps destination,
-// no preparsed data or the caps cannot be read.
-bool ReadHidCaps(HidDevice* device, HidCaps* caps, uint32_t* collection_count = nullptr);
+// count when none can be counted. False when there is no preparsed data or the
+// caps cannot be read.
+bool ReadHidCaps(HidDevice& device, HidCaps* caps, uint32_t* collection_count = nullptr);
 
 // One identity string, at most 255 UTF-16 units, as UTF-8; "" on failure.
 std::string ReadHidString(HidDevice& device, HidStringKind kind);

@@ -122,7 +122,7 @@ bool HidInputReaders::Open(const std::string& path, const HidInputOptions& optio
   reader->path = path;
   reader->event_path = RepairUtf8(path);
   HidCaps caps;
-  if (ReadHidCaps(device.get(), &caps)) reader->input_report_length = caps.input_report_byte_length;
+  if (ReadHidCaps(*device, &caps)) reader->input_report_length = caps.input_report_byte_length;
 
   reader->channel = device->CreateReadChannel(&error);
   if (!reader->channel) {

@@ -94,9 +94,9 @@ bool ReadHidReport(HidDeviceApi& api, const std::string& path, HidReportKind kin
   if (!device || !ConfirmHidCollection(*device, message)) return false;
   HidCaps caps;
   const bool feature = kind == HidReportKind::kFeature;
-  const uint16_t length = !ReadHidCaps(device.get(), &caps) ? 0
-                          : feature                         ? caps.feature_report_byte_length
-                                                            : caps.input_report_byte_length;
+  const uint16_t length = !ReadHidCaps(*device, &caps) ? 0
+                          : feature                    ? caps.feature_report_byte_length
+                                                       : caps.input_report_byte_length;
   if (length == 0) {
     *message = std::string("该集合没有 ") + KindName(kind) + "（caps 中的报告长度为 0 或读不到）";
     return false;

@@ -24,7 +24,7 @@ bool WriteHidReport(HidDeviceApi& api, const std::string& path, const std::vecto
 
   // Unreadable caps leave the lengths 0: the data then goes out as given.
   HidCaps caps;
-  ReadHidCaps(device.get(), &caps);
+  ReadHidCaps(*device, &caps);
   const bool feature = kind == HidReportKind::kFeature;
   std::vector<uint8_t> report = PadHidReport(
       data, feature ? caps.feature_report_byte_length : caps.output_report_byte_length);

@@ -31,10 +31,6 @@ uint32_t ReadLe32(const std::vector<uint8_t>& bytes, size_t offset) {
          (static_cast<uint32_t>(bytes[offset + 3]) << 24);
 }
 
-void WriteLe32(std::vector<uint8_t>* bytes, size_t offset, uint32_t value) {
-  for (int i = 0; i < 4; ++i) (*bytes)[offset + i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
 }  // namespace
 
 std::vector<uint8_t> ReadConfiguration(UsbHub& hub, uint32_t port, uint8_t index) {
@@ -198,7 +194,7 @@ std::vector<uint8_t> GetDescriptorFromHub(UsbHub& hub, uint32_t port, uint8_t de
 
 std::string GetDriverKeyName(UsbHub& hub, uint32_t port) {
   std::vector<uint8_t> buffer(kDriverKeyNameBufferSize, 0);
-  WriteLe32(&buffer, 0, port);
+  PutPortNumber(&buffer, port);
   uint32_t returned = 0;
   uint32_t error = 0;
   if (!hub.GetConnectionDriverKeyName(&buffer, &returned, &error) || returned < 8) return "";
@@ -238,7 +234,7 @@ HubPortLocation FindHubPort(UsbHubApi& api, uint16_t vendor_id, uint16_t product
     const uint32_t ports = std::min<uint32_t>(node[kNodeNumberOfPortsOffset], kMaxHubPorts);
     for (uint32_t port = 1; port <= ports; ++port) {
       std::vector<uint8_t> info(kConnectionInformationSize, 0);
-      WriteLe32(&info, 0, port);
+      PutPortNumber(&info, port);
       if (!hub->GetConnectionInformation(&info, &returned, &error) ||
           info.size() < kConnectionInformationSize) {
         continue;
@@ -334,11 +330,10 @@ UsbDescriptorRecord ReadUsbDescriptorsForHidPath(const std::vector<HidInterfaceE
                            kDeviceDescriptorLength, &device_error);
   const bool from_connection = device.empty();
   if (from_connection) device = location.device_descriptor;
-  if (device.size() < kDeviceDescriptorLength) {
+  if (!DecodeDeviceDescriptor(device, &record)) {
     record.usb_error = "USB 设备描述符长度异常（" + std::to_string(device.size()) + " 字节）";
     return record;
   }
-  DecodeDeviceDescriptor(device, &record);
   record.valid = true;
 
   const size_t count = std::min<size_t>(

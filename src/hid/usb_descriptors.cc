@@ -52,6 +52,10 @@ EncodableMap InterfaceMap(const UsbInterfaceRecord& interface) {
 
 }  // namespace
 
+void PutPortNumber(std::vector<uint8_t>* block, uint32_t port) {
+  for (int i = 0; i < 4; ++i) (*block)[i] = static_cast<uint8_t>(port >> (8 * i));
+}
+
 std::vector<uint8_t> BuildDescriptorRequest(uint32_t port, uint8_t descriptor_type,
                                             uint8_t descriptor_index, uint16_t w_index,
                                             uint8_t bm_request, uint32_t length) {
@@ -60,10 +64,7 @@ std::vector<uint8_t> BuildDescriptorRequest(uint32_t port, uint8_t descriptor_ty
                                    : static_cast<uint16_t>(length);
   std::vector<uint8_t> buffer(
       kDescriptorRequestHeaderSize + static_cast<size_t>(data_length) + kDescriptorRequestSlack, 0);
-  buffer[0] = static_cast<uint8_t>(port);
-  buffer[1] = static_cast<uint8_t>(port >> 8);
-  buffer[2] = static_cast<uint8_t>(port >> 16);
-  buffer[3] = static_cast<uint8_t>(port >> 24);
+  PutPortNumber(&buffer, port);
   buffer[4] = bm_request;
   buffer[5] = kGetDescriptor;
   buffer[6] = descriptor_index;

@@ -28,6 +28,10 @@ inline uint16_t ReadLe16(const uint8_t* bytes, size_t offset) {
   return static_cast<uint16_t>(bytes[offset] | (bytes[offset + 1] << 8));
 }
 
+// The port number that starts every hub request block, little-endian; the
+// block holds at least four bytes.
+void PutPortNumber(std::vector<uint8_t>* block, uint32_t port);
+
 // Descriptor types (bDescriptorType) of USB 2.0 chapter 9 and HID 1.11.
 constexpr uint8_t kDeviceDescriptorType = 1;
 constexpr uint8_t kConfigurationDescriptorType = 2;

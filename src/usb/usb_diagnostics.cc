@@ -32,10 +32,6 @@ constexpr size_t kErrorsNamedPerNote = 2;
 constexpr uint32_t kProblemCannotStart = 10;
 constexpr uint32_t kProblemDeviceFailed = 43;
 
-void PutPort(std::vector<uint8_t>* buffer, uint32_t port) {
-  for (int i = 0; i < 4; ++i) (*buffer)[i] = static_cast<uint8_t>(port >> (8 * i));
-}
-
 void KeepFirst(std::string* message, std::string text) {
   if (message->empty()) *message = std::move(text);
 }
@@ -196,7 +192,7 @@ std::string StatusNote(const UsbNodeRecord& r) {
 bool ReadHubConnectionInfo(UsbHub& hub, uint32_t port, HubConnectionInfo* info,
                            std::string* message) {
   std::vector<uint8_t> buffer(kConnectionInfoFixedSize, 0);
-  PutPort(&buffer, port);
+  PutPortNumber(&buffer, port);
   uint32_t returned = 0;
   uint32_t error = 0;
   bool ok = hub.GetConnectionInformation(&buffer, &returned, &error);
@@ -205,7 +201,7 @@ bool ReadHubConnectionInfo(UsbHub& hub, uint32_t port, HubConnectionInfo* info,
     // The second request must name the port again: a zeroed block would ask
     // about port 0, which no hub has.
     buffer.assign(std::max<size_t>(returned, kConnectionInfoRetryMinimum), 0);
-    PutPort(&buffer, port);
+    PutPortNumber(&buffer, port);
     error = 0;
     ok = hub.GetConnectionInformation(&buffer, &returned, &error);
   }
@@ -305,12 +301,11 @@ std::vector<UsbNodeRecord> ReadAncestors(const UsbDiagnosticsSystem& system, uin
 void InspectHidCollections(const UsbDiagnosticsSystem& system, const std::string& usb_id,
                            UsbDiagnosticsReport* report) {
   std::string hid_message;
-  bool available = false;
-  uint32_t count = 0;
-  ProbeHidCollections(system, usb_id, &available, &count, &hid_message);
-  report->report_descriptor_available = available;
-  report->hid_collection_count = count;
-  if (!available && !hid_message.empty()) report->notes.push_back(hid_message);
+  ProbeHidCollections(system, usb_id, &report->report_descriptor_available,
+                      &report->hid_collection_count, &hid_message);
+  if (!report->report_descriptor_available && !hid_message.empty()) {
+    report->notes.push_back(hid_message);
+  }
 }
 
 // The device's status leads the notes the inspections left; the summary

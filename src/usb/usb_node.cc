@@ -159,10 +159,7 @@ UsbNodeRecord BuildUsbNodeRecord(DeviceTree& tree, DevNodeProperties& properties
   uint32_t problem = 0;
   const uint32_t status_result = properties.GetStatus(node, &status, &problem);
   if (status_result == 0 || status_result == kCmNoSuchDevInst) {
-    if (status_result == kCmNoSuchDevInst) {
-      problem = kProblemPhantom;
-      status = 0;
-    }
+    if (status_result == kCmNoSuchDevInst) problem = kProblemPhantom;
     record.problem_code = problem;
     record.problem_text = ProblemText(problem);
     if (problem == kProblemDisabled) {

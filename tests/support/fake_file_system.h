@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <new>
 #include <set>
 #include <string>
 #include <vector>
@@ -41,7 +42,10 @@ class FakeFileSystem : public FileSystem {
             uint32_t* error) override {
     Handle& h = Get(file);
     largest_transfer = std::max(largest_transfer, size);
-    if (Fails("read " + h.path, error)) return false;
+    if (Fails("read " + h.path, error)) {
+      if (*error == 8) throw std::bad_alloc();  // ERROR_NOT_ENOUGH_MEMORY: the buffer's allocation
+      return false;
+    }
     const std::string& data = files[h.path];
     *done = static_cast<uint32_t>(std::min<size_t>(size, data.size() - h.position));
     std::memcpy(buffer, data.data() + h.position, *done);

@@ -107,6 +107,7 @@ TEST_F(JobsTest, RefusedOutcomeWakeUpIsRetriedUntilOneGetsThrough) {
     ASSERT_TRUE(WaitForJobs(bridge_));
     poster_.Pump(bridge_);
     EXPECT_EQ(record->replies, 1);
+    EXPECT_EQ(bridge_.PendingReplyCount(), 0u);
   }
 }
 
@@ -145,6 +146,26 @@ TEST(JobsWakeTest, WakeUpStillBeingPostedDoesNotCoverAnOutcome) {
   poster.release_.set_value();
   emitter.join();
   ASSERT_TRUE(PumpUntil(poster, bridge, [&] { return record->replies == 1; }));
+  bridge.Detach();
+}
+
+// A refusal that comes after a drain ended its claim leaves the wake-up
+// posted since then alone: that one still covers the next event.
+TEST(JobsWakeTest, AStaleRefusalLeavesANewerWakeUpAlone) {
+  HeldEventPoster poster;
+  NullMessenger messenger;
+  NativeBridge bridge;
+  bridge.SetPoster(&poster);
+  bridge.Attach(&messenger, FakeWindow());
+  std::thread emitter([&bridge] { bridge.EmitEvent(Event(0)); });
+  poster.entered_.get_future().wait();
+  bridge.DrainEvents();
+  bridge.EmitEvent(Event(1));
+  poster.release_.set_value();
+  emitter.join();
+  const size_t attempts = poster.Attempts();
+  bridge.EmitEvent(Event(2));
+  EXPECT_EQ(poster.Attempts(), attempts);
   bridge.Detach();
 }
 

@@ -65,6 +65,31 @@ TEST(CaptureSupportTest, TheReplyMap) {
   EXPECT_FALSE(ProbeUsbCaptureSupport(q, "HID\\X\xff", &caps));
   EXPECT_EQ(caps.system_build, 0u);
   EXPECT_EQ(caps.reason, "usbInstanceId 不是有效的 USB 设备实例路径：HID\\X\xEF\xBF\xBD");
+  std::string error;
+  EXPECT_FALSE(CheckHidCaptureSupport(q, "HID\\X\xff", &error));
+  EXPECT_EQ(error, caps.reason);
+}
+
+// The test variable that stands in for the build: its first `length` units, a
+// decimal number of 1 to 32 bits other than 0 (0: refused).
+TEST(CaptureSupportTest, FakeBuildValues) {
+  const std::tuple<std::u16string, uint32_t, uint32_t> cases[] = {
+      {u"7x", 1, 7},
+      {u"4294967295", 10, 0xFFFFFFFF},
+      {u"4294967296", 10, 0},
+      {u"0000", 4, 0},
+      {u"+920", 4, 0},
+      {u"9/00", 4, 0},
+      {u"9:00", 4, 0},
+      {u"92", 3, 0},
+      {u"", 0, 0},
+      {std::u16string(27, u'0') + u"9200", 31, 9200},
+      {std::u16string(28, u'0') + u"9200", 32, 0}};
+  for (const auto& [value, length, expected] : cases) {
+    uint32_t build = 0;
+    EXPECT_EQ(ParseFakeBuildValue(value, length, &build), expected != 0) << length;
+    EXPECT_EQ(build, expected) << length;
+  }
 }
 
 }  // namespace

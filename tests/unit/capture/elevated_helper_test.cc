@@ -131,7 +131,7 @@ TEST(LaunchElevatedHelperTest, Failures) {
 // temporary directory, compared case-blind on the directory only.
 TEST(IsResultLocationForTest, OnlyNamesWithThePrefixDirectlyInTheTempDirectory) {
   const std::tuple<const char*, const char*, bool> cases[] = {
-      {"c:/t/vek_tool_reset_1.txt", "C:\\T", true},
+      {"c:/vek_tool_reset_1.txt", "C:", true},
       {"\\\\srv\\s\\vek_tool_reset_1", "\\\\srv\\s\\", true},
       {"C:\\T\\vek_tool_reset_", "C:\\T\\", false},
       {"C:\\T\\VEK_TOOL_RESET_1", "C:\\T\\", false},

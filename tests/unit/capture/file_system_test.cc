@@ -20,19 +20,21 @@ TEST(WholeFileTest, ChunksAndFailures) {
   EXPECT_EQ(fs.largest_transfer, kWholeFileChunkBytes);
   std::string text, message;
   // Each failure says why and leaves nothing open; a failed write leaves no
-  // partial file. The call, its message, and what is left: the text read and
-  // the number of files.
-  const std::tuple<std::string, std::string, std::string> failures[] = {
-      {"read", "读取文件失败 ", "1"}, {"write", "写入文件失败 ", "stale0"}};
-  for (const auto& [call, why, left] : failures) {
+  // partial file. The call and its error, its message, and what is left: the
+  // text read and the number of files.
+  const std::tuple<std::string, uint32_t, std::string, std::string> failures[] = {
+      {"read", 5, "读取文件失败 ", "1"},
+      {"read", 8, "读取文件失败 ", "1"},  // the buffer cannot be had
+      {"write", 5, "写入文件失败 ", "stale0"}};
+  for (const auto& [call, code, why, left] : failures) {
     FakeFileSystem failing;
     failing.files[kPath] = "abc";
-    failing.errors[call + " " + kPath] = 5;
+    failing.errors[call + " " + kPath] = code;
     text = "stale";
     const bool write = call == "write";
     EXPECT_FALSE(write ? WriteWholeFile(failing, kPath, std::string("x"), &message)
                        : ReadWholeFile(failing, kPath, &text, &message));
-    EXPECT_EQ(message, why + kPath + "（错误码 5）");
+    EXPECT_EQ(message, why + kPath + "（错误码 " + std::to_string(code) + "）");
     EXPECT_EQ(text + std::to_string(failing.files.size()), left);
     EXPECT_EQ(failing.open_handles, 0);
   }

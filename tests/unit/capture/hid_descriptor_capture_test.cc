@@ -38,6 +38,8 @@ TEST(HidCaptureTest, Helper) {
   EXPECT_EQ(message, kHidCaptureNoEventMessage);
   EXPECT_EQ(other.files.files, (std::map<std::string, std::string>{{kOut + ".err", message}}));
   EXPECT_EQ(other.hub.open_hubs + other.trace.running_sessions, 0);
+  other.trace.start_results = {5};  // no session: a failure, not a capture without events
+  EXPECT_EQ(RunHidDescriptorCaptureHelper(other.system, kDevice, -1, 3000, kOut, &message), 1);
   // A path that is not its own result location is refused before anything runs.
   FakeCaptureSystem f;
   const std::string sam = "C:\\Windows\\system32\\config\\SAM";

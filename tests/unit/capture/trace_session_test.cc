@@ -18,11 +18,11 @@ const std::string kTrace = "C:\\Users\\u\\AppData\\Local\\Temp\\" + kName + ".et
 // the name at 120 and the path at the next multiple of 8.
 TEST(TraceSessionTest, PropertiesBlock) {
   std::vector<uint8_t> block;
-  ASSERT_TRUE(BuildTraceProperties(u"abc", u"C:\\x", &block));
+  ASSERT_TRUE(BuildTraceProperties(u"a\u4E2Dc", u"C:\\x", &block));
   EXPECT_EQ(BytesToHex(block), "8A000000" + std::string(72, '0') + "010000000000020040000000" +
                                    std::string(16, '0') + "400000000100000001000000" +
                                    std::string(80, '0') + "8000000078000000" +
-                                   "610062006300000043003A005C0078000000");
+                                   "61002D4E6300000043003A005C0078000000");
   EXPECT_FALSE(BuildTraceProperties(u"abc", std::u16string(32703, u'p'), &block));
 }
 

@@ -37,8 +37,9 @@ TEST(TraceTextTest, EventTimes) {
   int64_t micros = 7;
   EXPECT_TRUE(ParseEventTime("2024-02-29t10:00:00.123456789+08:00", &micros));
   EXPECT_EQ(micros, 1709200800123456);
-  for (const char* refused : {"1970-01-01T00:00:00.5Z", "2023-02-29T00:00:00Z",
-                              "2024-04-31T00:00:00Z", "2024-13-01T00:00:00Z"}) {
+  for (const char* refused :
+       {"1970-01-01T00:00:00.5Z", "2023-02-29T00:00:00Z", "2024-01-32T00:00:00Z",
+        "2024-04-31T00:00:00Z", "2024-13-01T00:00:00Z"}) {
     EXPECT_FALSE(ParseEventTime(refused, &micros)) << refused;
   }
 }

@@ -121,6 +121,13 @@ TEST(ParseTraceEventsTest, DataFieldsAndThePayload) {
     const PayloadChoice choice = SelectPayloadHex(candidates);
     EXPECT_EQ(choice.hex + (choice.is_setup ? " setup" : ""), expected);
   }
+  // A byte list has one or two digits an element; one with more or none
+  // spoils its list.
+  EXPECT_EQ(ReassembleByteList({{"A", {"0x1", "2", "0xab", "CD"}},
+                                {"B", {"1", "2", "3", "4", "5", "123"}},
+                                {"C", {"1", "2", "3", "4", "5", "-"}}},
+                               &fields),
+            "0102ABCD");
 }
 
 // The fixture holds the usual level and messages; these are the rest.

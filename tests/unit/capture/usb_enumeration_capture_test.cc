@@ -61,7 +61,9 @@ TEST(UsbCaptureTest, Helper) {
 TEST(UsbCaptureTest, Caller) {
   FakeProcessLauncher launcher;
   FakeFileSystem files;
-  const CaptureSupportQueries support = SupportedCaptureQueries(), none;
+  const CaptureSupportQueries support = SupportedCaptureQueries();
+  CaptureSupportQueries windows8 = support;
+  windows8.read_system_build = Answers(uint32_t{9200});
   std::string meta = "captureStartUs=1714557600000000\nskippedProviders=X\n",
               events =
                   "<Event x><System><Provider Name=\"P\" /><TimeCreated "
@@ -111,7 +113,7 @@ TEST(UsbCaptureTest, Caller) {
   launcher.calls.clear();
   EXPECT_FALSE(capture("bogus", support));
   EXPECT_EQ(error, "usbInstanceId 不是有效的 USB 设备实例路径：bogus");
-  EXPECT_FALSE(capture(kDevice, none));
+  EXPECT_FALSE(capture(kDevice, windows8));
   EXPECT_TRUE(launcher.calls.empty());
 }
 

@@ -69,6 +69,9 @@ TEST_F(MethodChannelTest, TheHandlersAnswerIsEncodedOnce) {
     EXPECT_EQ(delivery->replies, c.replies);
     EXPECT_EQ(ToHex(delivery->reply), c.reply_hex);
   }
+  CaptureStderr();  // a message that is no method call is not implemented
+  EXPECT_EQ(messenger_.Deliver(kMethods, {0xFF})->replies, 1);
+  GetCapturedStderr();
   channel_.SetMethodCallHandler(nullptr);
   EXPECT_FALSE(messenger_.HasHandler(kMethods));
 }

@@ -1,7 +1,8 @@
-// Text conversion, message formatting and the clock.
+// Text conversion, message formatting, the clock and the completion latch.
 #include <gtest/gtest.h>
 
 #include "common/clock.h"
+#include "common/completion_latch.h"
 #include "common/format.h"
 #include "common/text.h"
 
@@ -64,6 +65,13 @@ TEST(ClockTest, MicrosFromCounterAvoidsOverflow) {
   EXPECT_EQ(MicrosFromCounter(10000001, 10000000), 1000000u);
   // counter * 1e6 alone would overflow here.
   EXPECT_EQ(MicrosFromCounter(0x0FFFFFFFFFFFFFFFULL, 10000000), 0x0FFFFFFFFFFFFFFFULL / 10);
+}
+
+TEST(CompletionLatchTest, TheSignalStays) {
+  CompletionLatch latch;
+  EXPECT_FALSE(latch.WaitFor(std::chrono::milliseconds(0)));
+  latch.Signal();
+  EXPECT_TRUE(latch.WaitFor(std::chrono::milliseconds(0)));
 }
 
 }  // namespace

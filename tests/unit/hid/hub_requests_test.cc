@@ -22,6 +22,7 @@ constexpr uint8_t kReport = 0x22;
 const char kPath0[] = R"(\\?\hid#vid_04d9&pid_1603&mi_00#7&1&0&0000#{4d1e55b2-f16f-11cf})";
 const char kCol01[] = R"(\\?\HID#VID_04D9&PID_1603&MI_01&Col01#7&2&0&0000#{4d1e55b2-f16f})";
 const char kCol02[] = R"(\\?\hid#vid_04d9&pid_1603&mi_01&col02#7&2&0&0001#{4d1e55b2-f16f})";
+const char kTwinCol01[] = R"(\\?\hid#vid_04d9&pid_1603&mi_01&col01#7&9&0&0000#{4d1e55b2-f16f})";
 const char kInterface0[] = "USB\\VID_04D9&PID_1603&MI_00\\6&1";
 const char kInterface1[] = "USB\\VID_04D9&PID_1603&MI_01\\6&2";
 const char kDevice[] = "USB\\VID_04D9&PID_1603\\5&1";
@@ -84,9 +85,12 @@ class FakeRequests : public HidDescriptorRequests {
 class UsbSideTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    hid_ = fake::FakeHidDeviceApi({Collection(kCol02, kInterface1, "046D_C534_0001_000C"),
-                                   Collection(kPath0, kInterface0, "046D_C534_0006_0001"),
-                                   Collection(kCol01, kInterface1, "046D_C534_0002_0001")});
+    hid_ = fake::FakeHidDeviceApi(
+        {Collection(kCol02, kInterface1, "046D_C534_0001_000C"),
+         Collection(kPath0, kInterface0, "046D_C534_0006_0001"),
+         Collection(kCol01, kInterface1, "046D_C534_0002_0001"),
+         // the same interface of a twin device: no sibling
+         Collection(kTwinCol01, "USB\\VID_04D9&PID_1603&MI_01\\6&9", "046D_C534_0002_0001")});
     tree_ = fake::FakeDeviceTree({{kInterface0, kDevice}, {kInterface1, kDevice}});
     hubs_ = FakeUsbHubApi();
     hubs_.driver_keys[kDevice] = "{36FC9E60-C465-11CF-8056-444553540000}\\0012";
@@ -158,9 +162,11 @@ std::vector<uint8_t> Descriptor(const EncodableMap& report) {
 }
 
 TEST_F(UsbSideTest, ReadsARealCompositeKeyboard) {
+  hub_->ports[1] = RecordedDevice("04d9", "1603");  // a twin: the driver key tells them apart
   const UsbDescriptorRecord record = Read(kCol01);
   EXPECT_EQ(record.usb_error + record.report_descriptor_error, "");
   EXPECT_TRUE(record.valid);
+  EXPECT_EQ(record.device_descriptor_raw, Keyboard().device_descriptor);
   EXPECT_EQ(record.usb_instance_id, kDevice);
   EXPECT_EQ(std::vector<int>({record.idVendor, record.speed, record.address,
                               static_cast<int>(record.configurations.at(0).interfaces.size())}),
@@ -190,8 +196,10 @@ TEST_F(UsbSideTest, ConfigurationReads) {
 
 TEST_F(UsbSideTest, StringsInSeveralLanguages) {
   SetDescriptor(1, 16, 3);  // iSerialNumber
-  // Four languages, German twice; index 1 in German, 3 only in Japanese.
-  Keyboard().Set(3, 0, 0, 0x80, {10, 3, 0x07, 0x04, 0x09, 0x04, 0x07, 0x04, 0x11, 0x04});
+  SetDescriptor(2, 6, 4);   // iConfiguration, in no language
+  // Four languages, German twice, and a stray odd byte; index 1 in German, 3
+  // only in Japanese.
+  Keyboard().Set(3, 0, 0, 0x80, {11, 3, 0x07, 0x04, 0x09, 0x04, 0x07, 0x04, 0x11, 0x04, 0x0c});
   Keyboard().Set(3, 1, 0x0407, 0x80, StringDescriptor("Hersteller"));
   Keyboard().Set(3, 1, 0x0409, 0x80, StringDescriptor("Maker"));
   Keyboard().Set(3, 3, 0x0407, 0x80, {2, 3});  // empty: the next language
@@ -200,7 +208,8 @@ TEST_F(UsbSideTest, StringsInSeveralLanguages) {
             (std::map<uint8_t, std::string>{{1, "Hersteller"}, {2, "USB Keyboard"}, {3, "SN-42"}}));
   // The language list is read with 4 bytes, then 255.
   EXPECT_EQ(Asked(3),
-            "0/0/4 0/0/255 1/1031/255 2/1031/255 2/1033/255 3/1031/255 3/1033/255 3/1041/255");
+            "0/0/4 0/0/255 1/1031/255 2/1031/255 2/1033/255 3/1031/255 3/1033/255 3/1041/255 "
+            "4/1031/255 4/1033/255 4/1041/255");
 }
 
 TEST_F(UsbSideTest, ReportDescriptorAttempts) {
@@ -291,6 +300,11 @@ TEST_F(UsbSideTest, ReportOfTwoCollectionsWhoseHubRefusesTheReportDescriptor) {
                 " 字节 / 声明 101 字节（非逐字节还原：Windows 用户态拿不到原始描述符）");
   // One raw read: Wine's error 50 ends it.
   EXPECT_EQ(requests_.sizes, (std::vector<size_t>{4096}));
+  // A collection without caps of its own is not rebuilt from its siblings'.
+  fake::FakeHidDeviceSpec bare = Collection(kCol01, kInterface1, "046D_C534_0002_0001");
+  bare.has_preparsed_data = false;
+  hid_ = fake::FakeHidDeviceApi({bare, Collection(kCol02, kInterface1, "046D_C534_0001_000C")});
+  EXPECT_EQ(Descriptor(Report(kCol01)), std::vector<uint8_t>());
 }
 
 TEST_F(UsbSideTest, ReportStringsByIndexThenHidThenIndexedWithoutRepeats) {
@@ -348,9 +362,14 @@ TEST_F(UsbSideTest, ReportPathsRawReadsAndSiblings) {
   std::string message;
   EXPECT_FALSE(ReadHidDescriptors(hid_, tree_, hubs_, requests_, "", &value, &message));
   EXPECT_EQ(message, "HID 设备路径为空");
+  // Without caps the hub's descriptor still counts.
+  fake::FakeHidDeviceSpec closed = Collection(kPath0, kInterface0, "046D_C534_0006_0001");
+  closed.has_preparsed_data = false;
+  requests_.raw.clear();
+  hid_ = fake::FakeHidDeviceApi({closed});
+  EXPECT_EQ(Descriptor(Report(kPath0)), ReportDescriptor(62));
   // A collection that opens in no mode: the error of the last, attribute-only
   // (and not overlapped) attempt.
-  fake::FakeHidDeviceSpec closed = Collection(kPath0, kInterface0, "046D_C534_0006_0001");
   closed.opens.clear();
   hid_ = fake::FakeHidDeviceApi({closed});
   EXPECT_FALSE(ReadHidDescriptors(hid_, tree_, hubs_, requests_, kPath0, &value, &message));

@@ -50,11 +50,12 @@ TEST(UsbDescriptorsTest, RealDevicesMatchTheKernelsDecoding) {
                   std::vector<int>({5, e.bEndpointAddress, e.bInterval}));
       }
     }
-    EXPECT_EQ(std::vector<int>({c.bConfigurationValue, c.bmAttributes,
-                                c.bMaxPower * (kernel.at("speed") == "5000" ? 8 : 2),
-                                static_cast<int>(interfaces.size())}),
-              std::vector<int>({dec("bConfigurationValue"), hex("bmAttributes"), dec("bMaxPower"),
-                                dec("bNumInterfaces")}));
+    EXPECT_EQ(
+        std::vector<int>({c.bConfigurationValue, c.bmAttributes,
+                          c.bMaxPower * (kernel.at("speed") == "5000" ? 8 : 2),
+                          static_cast<int>(interfaces.size()), static_cast<int>(c.raw.size())}),
+        std::vector<int>({dec("bConfigurationValue"), hex("bmAttributes"), dec("bMaxPower"),
+                          dec("bNumInterfaces"), ReadLe16(bytes.data(), 20)}));
   }
 }
 
@@ -116,6 +117,7 @@ TEST(UsbDescriptorsTest, StringDescriptors) {
   const std::pair<const char*, const char*> cases[] = {
       {"1a03480065006c006c006f00200077006f0072006c0064002100", "Hello world!"},
       {"03033f", ""},                        // one data byte
+      {"0603410042", ""},                    // longer than what came
       {"0a034100000042004300", "A"},         // cut at the first zero unit
       {"06033dd800de", "\xF0\x9F\x98\x80"},  // surrogate pair
       {"04033dd8", "\xEF\xBF\xBD"},          // unpaired surrogate

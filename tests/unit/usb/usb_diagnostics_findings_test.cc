@@ -22,6 +22,9 @@ const std::string kMouse =
     "8106c0c0";
 const std::string kUnclosed = "）没有对应的 End Collection，描述符结束时它仍未关闭";
 const std::string kApplication = "Collection（Application" + kUnclosed;
+const std::string kLikelyCause =
+    "很可能由 HID 报告描述符中的错误引起：HID 类驱动无法解析有错误的报告描述符。";
+const std::string kOneError = "接口 0 的 HID 报告描述符有 1 个错误：偏移 4：" + kApplication + "。";
 
 std::string Hex(size_t byte) { return vek_test::ToHex({static_cast<uint8_t>(byte)}); }
 
@@ -38,9 +41,11 @@ TEST(UsbDiagnosticsFindingsTest, ReportDescriptorsReadThroughTheHub) {
       {43,
        {{kMouse.substr(0, 98), 8}},
        {"0 error 4 unclosed-collection"},
-       {"问题代码 43（驱动程序报告设备失败）很可能由 HID 报告描述符中的错误引起：HID "
-        "类驱动无法解析有错误的报告描述符。",
-        "接口 0 的 HID 报告描述符有 1 个错误：偏移 4：" + kApplication + "。"}},
+       {"问题代码 43（驱动程序报告设备失败）" + kLikelyCause, kOneError}},
+      {10,
+       {{kMouse.substr(0, 98), 8}},
+       {"0 error 4 unclosed-collection"},
+       {"问题代码 10（无法启动）" + kLikelyCause, kOneError}},
       {43, {{kMouse, 8}}, {}, {}},
       {43, {{kMouse, 2}}, {"0 warning 24 report-exceeds-packet"}, {}},
       {0,

@@ -87,10 +87,11 @@ TEST_F(UsbDiagnosticsTest, AHealthyDeviceReportsHubFactsAndCollections) {
                                                               {"VID/PID", "12ab:34cd"}}));
 }
 
-// A HID collection names the USB device above its interface; a node of
-// another bus is HID by its class, and VID/PID shows when either half is known.
+// A HID collection, named in any case, names the USB device above its
+// interface, and five ancestors at most; a node of another bus is HID by its
+// class, and VID/PID shows when either half is known.
 TEST_F(UsbDiagnosticsTest, HidNodesAndVidPid) {
-  UsbDiagnosticsReport r = Read(kCollectionId);
+  UsbDiagnosticsReport r = Read(AsciiLower(kCollectionId));
   EXPECT_EQ(
       std::make_tuple(r.node.bus_type, r.node.is_hid_collection, r.hub_path, r.ancestors.size()),
       std::make_tuple("HID", true, kDeviceId, 3u));
@@ -101,6 +102,9 @@ TEST_F(UsbDiagnosticsTest, HidNodesAndVidPid) {
   EXPECT_EQ(Read(std::string(100000, 'X')).notes,
             Notes{"未找到设备节点「" + std::string(200, 'X') +
                   "…」：设备可能已拔出，或实例 ID 不属于 USB / HID 设备树。"});
+  uint32_t deep = machine_.hid_interfaces[0].node;
+  for (const char* id : {"HID\\D\\1", "HID\\D\\2", "HID\\D\\3"}) deep = machine_.Add(id, deep);
+  EXPECT_EQ(Read("HID\\D\\3").ancestors.size(), 5u);
   machine_.Add("USB\\VID_12G4&PID_0001\\1", device_);
   EXPECT_EQ(Read("USB\\VID_12G4&PID_0001\\1").properties.at("VID/PID"), "0000:0001");
   machine_.Node(machine_.Add("ACPI\\PNP0303\\1", 0)).strings[DevNodeProperty::kClass] = "hidclass";
@@ -145,11 +149,11 @@ TEST_F(UsbDiagnosticsTest, StatusRules) {
           "HID 报告描述符不可读（没有可用的 HID 集合或 HID 类驱动未加载）。"}));
 }
 
-// Collections up to seven nodes below the USB device count; the first
-// problem met is kept.
+// Collections up to seven nodes below the USB device count, another device's
+// not at all; a problem met is told.
 TEST(UsbDiagnosticsProbeTest, HidCollections) {
   const std::tuple<std::set<HidAccess>, bool, uint32_t, uint32_t, const char*> cases[] = {
-      {{HidAccess::kAttributesOnly}, true, 0, 4, "无法打开 HID 集合设备（错误码 2）"},
+      {{HidAccess::kAttributesOnly}, true, 0, 4, ""},
       {{}, true, 0, 2, "无法打开 HID 集合设备（错误码 5）"},
       {{HidAccess::kAttributesOnly}, false, 0, 2, "HID 预解析数据不可用（错误码 1）"},
       {{HidAccess::kAttributesOnly}, true, 8, 0, "无法枚举 HID 设备接口（错误码 8）"}};
@@ -163,7 +167,7 @@ TEST(UsbDiagnosticsProbeTest, HidCollections) {
     const uint32_t collection = machine.Add(kCollectionId, node);
     for (int i = 0; i < 7; ++i) node = machine.Add("ROOT\\N\\" + std::to_string(i), node);
     machine.hid_interfaces = {{kCollectionPath, collection},
-                              {"\\\\?\\hid#gone", collection},  // vanished before the open
+                              {"\\\\?\\hid#gone", machine.Add("USB\\VID_9\\1", 0)},  // not ours
                               {"\\\\?\\hid#deep", node},
                               {"\\\\?\\hid#deep", machine.Add("ROOT\\N\\7", node)}};
     machine.hid_list_error = list_error;
@@ -207,6 +211,7 @@ TEST(UsbDiagnosticsProbeTest, HubRequests) {
   growing.error = 31;  // the first request now fails outright
   EXPECT_FALSE(ReadHubConnectionInfo(growing, 7, &info, &message));
   EXPECT_EQ(message, "读取 USB 集线器端口连接信息失败（错误码 31）");
+  EXPECT_EQ(growing.requests.size(), 3u);  // not asked again
   vek_test::FakeHubState state;
   state.ports[2].Set(2, 0, 0, kRecipientDevice, {});
   vek_test::FakeUsbHub hub(&state);

@@ -77,7 +77,7 @@ TEST(HidWinTest, DescriptorsRebuiltFromPreparsedDataAndFromCaps) {
     auto device = OpenHidDeviceForDescriptors(WindowsHidDeviceApi(), record.path);
     ASSERT_NE(device, nullptr);
     HidCaps caps;
-    ASSERT_TRUE(ReadHidCaps(device.get(), &caps));
+    ASSERT_TRUE(ReadHidCaps(*device, &caps));
     const RebuildResult rebuilt = ReconstructFromPreparsed({device.get()});
     EXPECT_EQ(rebuilt.collections, 1);
     auto parsed = vek_test::ParseReportDescriptor(rebuilt.bytes);
