@@ -151,19 +151,13 @@ std::string RepairUtf8(std::string_view text) {
 
 std::string EchoedInstanceId(std::string_view id) {
   constexpr size_t kMaxEchoedCharacters = 200;
-  std::string out;
   size_t pos = 0;
   for (size_t count = 0; pos < id.size() && count < kMaxEchoedCharacters; ++count) {
     char32_t cp = 0;
     bool ok = false;
-    const size_t used = DecodeOne(id, pos, &cp, &ok);
-    if (ok) {
-      out.append(id.substr(pos, used));
-    } else {
-      AppendUtf8(out, kReplacement);
-    }
-    pos += used;
+    pos += DecodeOne(id, pos, &cp, &ok);
   }
+  std::string out = RepairUtf8(id.substr(0, pos));
   if (pos < id.size()) out += "…";
   return out;
 }
