@@ -352,7 +352,7 @@ class WinHidDevice : public HidDevice {
         // system has let go of the request.
         CancelIoEx(handle_.Get(), &request->overlapped);
         if (WaitForSingleObject(request->event.Get(), kCancelWaitMs) != WAIT_OBJECT_0) {
-          request.release();  // still the driver's: never freed
+          (void)request.release();  // still the driver's: never freed
         }
         *error = ERROR_TIMEOUT;
         return false;
