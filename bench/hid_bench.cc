@@ -170,6 +170,16 @@ double ProcessCpuSeconds() {
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
+// Reports per second, seconds per report (printed with its SI prefix, for
+// example "900ns") and the events the stream dropped.
+void CountReports(benchmark::State& state, uint64_t reports_per_run, EventStream& stream) {
+  const double reports = static_cast<double>(state.iterations() * reports_per_run);
+  state.SetItemsProcessed(static_cast<int64_t>(reports));
+  state.counters["per_report"] =
+      benchmark::Counter(reports, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["dropped"] = static_cast<double>(stream.Dropped());
+}
+
 // One reader's loop with reports available at once: the cost of turning one
 // completed read into an event the messenger receives, the drain done on the
 // same thread after each run of reads.
@@ -186,12 +196,7 @@ void BM_HidReadToEvent(benchmark::State& state) {
     RunHidReadLoop(path, &channel, kReportBytes, running, emit);
     stream.DrainIfWoken();
   }
-  const double reports = static_cast<double>(state.iterations() * kReportsPerRun);
-  state.SetItemsProcessed(static_cast<int64_t>(reports));
-  // Seconds per report, printed with its SI prefix (for example "900ns").
-  state.counters["per_report"] =
-      benchmark::Counter(reports, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-  state.counters["dropped"] = static_cast<double>(stream.Dropped());
+  CountReports(state, kReportsPerRun, stream);
 }
 BENCHMARK(BM_HidReadToEvent)->Unit(benchmark::kMillisecond);
 
@@ -224,11 +229,7 @@ void BM_HidReadToEventDecode(benchmark::State& state) {
     RunHidReadLoop(path, &channel, kGamingMouseReportBytes, running, emit, decoder.get());
     stream.DrainIfWoken();
   }
-  const double reports = static_cast<double>(state.iterations() * kReportsPerRun);
-  state.SetItemsProcessed(static_cast<int64_t>(reports));
-  state.counters["per_report"] =
-      benchmark::Counter(reports, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-  state.counters["dropped"] = static_cast<double>(stream.Dropped());
+  CountReports(state, kReportsPerRun, stream);
 }
 BENCHMARK(BM_HidReadToEventDecode)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
