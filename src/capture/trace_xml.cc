@@ -332,11 +332,9 @@ bool ParseHidDescriptorEvents(std::string_view xml, uint32_t vendor_id, uint32_t
           id.interface_number < 0 ? interface_number == 0 : id.interface_number == interface_number;
       if (!matches) return true;
     }
-    const std::string descriptor_text = GetDataValue(block, "ReportDescriptor");
-    const std::string_view trimmed = TrimAsciiSpace(descriptor_text);
     HidDescriptorCapture capture;
-    if (trimmed.empty() || !HexToBytes(trimmed, &capture.descriptor) ||
-        capture.descriptor.empty() || capture.descriptor.size() > kMaxReportDescriptorBytes) {
+    if (!HexToBytes(GetDataValue(block, "ReportDescriptor"), &capture.descriptor) ||
+        capture.descriptor.size() > kMaxReportDescriptorBytes) {
       return true;
     }
     uint32_t declared = 0;

@@ -78,7 +78,7 @@ TEST(HidCaptureTest, Caller) {
       {2, "", " \r\n", kHidCaptureNoEventMessage},
       {1, "", " 端口复位失败\r\n", "端口复位失败"},
       {1, "", "", "抓取失败（退出码 1）"},
-      {0, "\r\n", "", "抓取结果为空（未解析到报告描述符）"},
+      {0, "\r\nUSB\\VID_1&PID_2|0501\r\n", "", "抓取结果为空（未解析到报告描述符）"},
       {0, "", "", "无法读取文件 "}};
   for (const auto& [exit_code, result_text, error_text, message] : cases) {
     launcher.exit_code = exit_code;
@@ -88,6 +88,11 @@ TEST(HidCaptureTest, Caller) {
     EXPECT_EQ(error.rfind(message, 0), 0u) << error;
     EXPECT_TRUE(files.files.empty());
   }
+  launcher.start_error = 1223;  // the launch's own failure comes back as it is
+  EXPECT_FALSE(capture());
+  EXPECT_TRUE(cancelled);
+  EXPECT_EQ(error, "用户取消了管理员授权");
+  launcher.start_error = 0;
   // Elevated, the helper runs in this process; its failure is the caller's.
   launcher.elevated = true;
   caller.run_helper = [](const std::string&, int32_t, int32_t, const std::string&, std::string*) {

@@ -77,6 +77,7 @@ TEST(ParseHidDescriptorEventsTest, WhichEventsCount) {
       {HidEvent(kMi0, "0x0501", "n/a"), -1, 0},  // the path's vendor stands in
       {HidEvent(kMi0, "0501", "0x1532"), -1, -2},
       {HidEvent(kMi0, "050"), -1, -2},
+      {HidEvent(kMi0, std::string(8192, 'A')), -1, 0},  // 4096 bytes at most
       {HidEvent(kMi0, std::string(8194, 'A')), -1, -2}};
   for (const auto& [event, wanted, expected] : cases) {
     std::vector<HidDescriptorCapture> captures(3);
@@ -104,11 +105,20 @@ TEST(ParseTraceEventsTest, DataFieldsAndThePayload) {
   // takes nothing from its neighbour.
   ExtractDataFields("<Data>first</Data>" + Data("A", " 1 &amp; 2 ") + "<DataItem>x</DataItem>" +
                         "<Data>second</Data>" + Data("A", "3") + "<Data Name=\"E\"/>" +
-                        Data("F", "f") + "<Data\tName=\"T&lt;\">t</Data>",
+                        Data("F", "f") + "<Data\tName=\"T&lt;\xFF\">t</Data>",
                     &fields, &all);
-  std::string pairs;
-  for (const auto& [name, value] : fields) pairs += name + "=" + value + ";";
-  EXPECT_EQ(pairs, "A=3;Data0=first;Data1=second;E=;F=f;T<=t;");
+  const auto pairs = [](const TraceFieldMap& map) {
+    std::string text;
+    for (const auto& [name, value] : map) text += name + "=" + value + ";";
+    return text;
+  };
+  EXPECT_EQ(pairs(fields), "A=3;Data0=first;Data1=second;E=;F=f;T<\xEF\xBF\xBD=t;");
+  // A setup packet's words are little-endian.
+  TraceFieldMap setup;
+  DecodeSetupPacket("A1 01 00 22 34 F2 C8 1B", &setup);
+  EXPECT_EQ(pairs(setup),
+            "bRequest=0x01;bmRequest=0xA1;bmRequestType=0xA1;wIndex=0xF234;wLength=0x1BC8;"
+            "wValue=0x2200;");
   // The report descriptor, a setup packet, the named candidates in their
   // order, else the longest payload-like value of 16 digits or more.
   const std::pair<TraceFieldMap, std::string> payloads[] = {
@@ -137,6 +147,14 @@ TEST(ParseTraceEventsTest, LevelsIdsAndMessages) {
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].event_id, 60u);
   EXPECT_EQ(events[0].level + " " + events[0].message, "Level -1 Vendor：\xEF\xBF\xBD");
+  // Past the limit the rest is dropped and the cut reported.
+  std::string many;
+  for (size_t i = 0; i <= kMaxTraceEventRecords; ++i) many += Event("V", "");
+  std::vector<TraceEventRecord> kept;
+  bool truncated = false;
+  ParseTraceEvents(many, 0, 0, true, &kept, &truncated);
+  EXPECT_TRUE(truncated);
+  EXPECT_EQ(kept.size(), kMaxTraceEventRecords);
 }
 
 TEST(ParseTraceEventsTest, TimeRules) {
