@@ -24,6 +24,14 @@ TEST(TraceSessionTest, PropertiesBlock) {
                                    std::string(80, '0') + "8000000078000000" +
                                    "61002D4E6300000043003A005C0078000000");
   EXPECT_FALSE(BuildTraceProperties(u"abc", std::u16string(32703, u'p'), &block));
+  // So a temporary directory that long gives no session.
+  FakeFileSystem files;
+  files.temp_directory = std::string(32700, 'p');
+  FakeTraceApi api(&files);
+  TraceSession session(&api);
+  std::string error;
+  EXPECT_FALSE(StartTraceSession(session, &error));
+  EXPECT_EQ(error, "ETW 会话名称过长，无法创建跟踪会话");
 }
 
 // A leftover session of the same name is stopped by name and the start
@@ -72,13 +80,14 @@ TEST(TraceSessionTest, Providers) {
   // USBXHCI and {6465DA78-E7A0-4F39-B084-8F53C7C30DC6} Input-HIDCLASS, as Windows lays them out.
   std::string guids;
   for (const CaptureProvider& p : kCaptureProviderTable) {
-    uint8_t bytes[16];
+    uint8_t bytes[17];
+    bytes[16] = 0xEE;  // past the GUID: left alone
     TraceGuidToBytes(p.guid, bytes);
-    guids += BytesToHex(bytes, 16) + " ";
+    guids += BytesToHex(bytes, 17) + " ";
   }
   EXPECT_EQ(guids,
-            "17AD52AC01CC854F8DF54DCE4333C99B F54E8AC848D013409408E04B7DB2814A "
-            "84D2E130885D9C4583FD6345B39B19EC 78DA6564A0E7394FB0848F53C7C30DC6 ");
+            "17AD52AC01CC854F8DF54DCE4333C99BEE F54E8AC848D013409408E04B7DB2814AEE "
+            "84D2E130885D9C4583FD6345B39B19ECEE 78DA6564A0E7394FB0848F53C7C30DC6EE ");
   // What each reader makes of a provider list: found or the error, then the
   // error or the providers listed.
   const TraceGuid hub = kCaptureProviderTable[0].guid, hid = kCaptureProviderTable[3].guid;
