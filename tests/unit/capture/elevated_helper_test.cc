@@ -125,6 +125,29 @@ TEST(LaunchElevatedHelperTest, Failures) {
       EXPECT_EQ(l.launcher.wait_limits.size() == 2, ended);  // the end is waited for
     }
   }
+  // No temporary directory or no result directory: nothing starts. A result
+  // directory left from before is used.
+  const std::tuple<const char*, uint32_t, std::string> setups[] = {
+      {"temp", 5, "无法获取系统临时目录（错误码 5）。"},
+      {"mkdir", 5, "无法创建 USB 抓包临时目录（错误码 5）。"},
+      {"mkdir", 183, ""}};
+  for (const auto& [call, code, message] : setups) {
+    Launch l(false);
+    l.fs.errors[call] = code;
+    EXPECT_EQ(l.Run(), message.empty());
+    EXPECT_EQ(l.result.message, message);
+  }
+}
+
+// CommandLineToArgvW's rules: backslashes are doubled only before a quote,
+// an escaped one inside or the closing one.
+TEST(QuoteCommandLineArgumentTest, BackslashesDoubleOnlyBeforeAQuote) {
+  const std::pair<const char*, const char*> cases[] = {{R"()", R"("")"},
+                                                       {R"(a b\c)", R"("a b\c")"},
+                                                       {R"(a\)", R"("a\\")"},
+                                                       {R"(a"b)", R"("a\"b")"},
+                                                       {R"(a\"b\)", R"("a\\\"b\\")"}};
+  for (const auto& [text, quoted] : cases) EXPECT_EQ(QuoteCommandLineArgument(text), quoted);
 }
 
 // Where an elevated helper may write: a name with the prefix directly in the
