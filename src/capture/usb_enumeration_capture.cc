@@ -237,7 +237,6 @@ int RunUsbEnumerationCaptureHelper(CaptureHelperSystem& system, const std::strin
     }
   }
   if (meta.skipped_providers.size() == kCaptureProviderCount) {
-    StopTraceSession(session);
     system.hub->CloseHub(hub);
     return finish("所有 USB / HID 类 ETW 提供程序都无法启用，未执行 USB 抓包。");
   }
@@ -250,7 +249,6 @@ int RunUsbEnumerationCaptureHelper(CaptureHelperSystem& system, const std::strin
 
   const int64_t t0 = system.now_micros();
   if (!system.hub->CyclePort(hub, port, &error)) {
-    StopTraceSession(session);
     system.hub->CloseHub(hub);
     return finish(error.empty() ? "端口复位请求失败" : error);
   }

@@ -115,6 +115,10 @@ TEST(UsbCaptureTest, Caller) {
   EXPECT_EQ(error, "usbInstanceId 不是有效的 USB 设备实例路径：bogus");
   EXPECT_FALSE(capture(kDevice, windows8));
   EXPECT_TRUE(launcher.calls.empty());
+  launcher.start_error = 1223;  // the launch's own failure comes back as it is
+  EXPECT_FALSE(capture(kDevice, support));
+  EXPECT_TRUE(cancelled);
+  EXPECT_EQ(error, "用户取消了管理员授权（UAC），未执行 USB 抓包。");
 }
 
 }  // namespace
