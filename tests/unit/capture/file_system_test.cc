@@ -19,6 +19,12 @@ TEST(WholeFileTest, ChunksAndFailures) {
   EXPECT_EQ(bytes.size(), kWholeFileChunkBytes + 1);
   EXPECT_EQ(fs.largest_transfer, kWholeFileChunkBytes);
   std::string text, message;
+  // A file of the limit is read; one byte more is refused before any buffer is had.
+  for (const uint64_t size : {kMaxWholeFileBytes, kMaxWholeFileBytes + 1}) {
+    fs.sizes[kPath] = size;
+    EXPECT_EQ(ReadWholeFile(fs, kPath, &text, &message), size == kMaxWholeFileBytes);
+  }
+  EXPECT_EQ(message, "文件过大，拒绝读取 " + kPath);
   // Each failure says why and leaves nothing open; a failed write leaves no
   // partial file. The call and its error, its message, and what is left: the
   // text read and the number of files.
