@@ -17,10 +17,6 @@ void MakeValidUtf8(std::string* text) {
   if (!IsValidUtf8(*text)) *text = RepairUtf8(*text);
 }
 
-bool StartsWithUsbPrefix(std::string_view path) {
-  return path.size() >= 4 && EqualsIgnoreAsciiCase(path.substr(0, 4), "USB\\");
-}
-
 bool ContainsUpper(std::string_view name, std::string_view upper_needle) {
   return AsciiUpper(name).find(upper_needle) != std::string::npos;
 }
@@ -112,7 +108,8 @@ void ExtractDataFields(std::string_view block, TraceFieldMap* fields, TraceValue
     if (at == std::string_view::npos) return;
     const size_t close = block.find('>', at + 5);
     if (close == std::string_view::npos) return;
-    const char c = at + 5 < block.size() ? block[at + 5] : '\0';
+    // The '>' lies at or after at + 5, so that position is inside the block.
+    const char c = block[at + 5];
     if (!IsAsciiBlank(c) && c != '>') {
       pos = close + 1;
       continue;
@@ -319,8 +316,7 @@ bool ParseHidDescriptorEvents(std::string_view xml, uint32_t vendor_id, uint32_t
   std::map<int32_t, HidDescriptorCapture> by_interface;
   ForEachEventBlock(xml, [&](std::string_view block) {
     std::string path = DecodeXmlEntities(TrimAsciiSpace(GetDataValue(block, "DeviceInstancePath")));
-    if (path.empty() || !StartsWithUsbPrefix(path)) return true;
-    UsbInstanceId id;
+    UsbInstanceId id;  // only a USB device's path parses
     if (!ParseUsbInstanceId(path, &id)) return true;
     uint32_t vendor = 0;
     uint32_t product = 0;

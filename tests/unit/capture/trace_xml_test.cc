@@ -70,14 +70,17 @@ TEST(ParseHidDescriptorEventsTest, FixtureGivesTheLastDescriptorPerInterfaceInOr
 TEST(ParseHidDescriptorEventsTest, WhichEventsCount) {
   const std::string kMi0 = "USB\\VID_046D&amp;PID_C52B&amp;MI_00\\7&amp;1&#x26;\xFF";
   const std::string kNoMi = "  USB\\VID_046D&amp;PID_C52B\\5&amp;1 ";
-  // The event, the interface wanted, the one captured (-2: none).
+  const std::string kMi1 = HidEvent("USB\\VID_046D&amp;PID_C52B&amp;MI_01\\1", "0501");
+  // The events, the interface wanted, the one captured (-2: none). An event
+  // passed over does not end the reading.
   const std::tuple<std::string, int32_t, int32_t> cases[] = {
       {HidEvent(kNoMi, "0501"), 0, -1},  // no &MI_ counts as interface 0
-      {HidEvent(kNoMi, "0501"), 1, -2},
+      {HidEvent(kNoMi, "0501") + kMi1, 1, 1},
       {HidEvent(kMi0, "0x0501", "n/a"), -1, 0},  // the path's vendor stands in
-      {HidEvent(kMi0, "0501", "0x1532"), -1, -2},
-      {HidEvent(kMi0, "050"), -1, -2},
+      {HidEvent(kMi0, "0501", "0x1532") + kMi1, -1, 1},
+      {HidEvent(kMi0, "050") + kMi1, -1, 1},
       {HidEvent(kMi0, std::string(8192, 'A')), -1, 0},  // 4096 bytes at most
+      {HidEvent("HID\\VID_046D&amp;PID_C52B\\1", "0501") + kMi1, -1, 1},
       {HidEvent(kMi0, std::string(8194, 'A')), -1, -2}};
   for (const auto& [event, wanted, expected] : cases) {
     std::vector<HidDescriptorCapture> captures(3);
