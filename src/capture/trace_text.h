@@ -37,7 +37,8 @@ inline std::string BytesToHex(const std::vector<uint8_t>& bytes) {
 }
 
 // Trimmed decimal, or hexadecimal after "0x"; trailing characters after the
-// digits are ignored; values above 32 bits fail.
+// digits are ignored; values above 32 bits fail. A failure leaves *value as it
+// was, and so does ParseInt64Strict's.
 bool ParseUnsignedNumber(std::string_view text, uint32_t* value);
 
 // Trimmed signed decimal that must be consumed completely.

@@ -333,11 +333,10 @@ bool ParseHidDescriptorEvents(std::string_view xml, uint32_t vendor_id, uint32_t
         capture.descriptor.size() > kMaxReportDescriptorBytes) {
       return true;
     }
-    uint32_t declared = 0;
-    const bool parsed =
-        ParseUnsignedNumber(GetDataValue(block, "ReportDescriptorLength"), &declared);
+    uint32_t declared = 0;  // stays 0 when missing or bad
+    ParseUnsignedNumber(GetDataValue(block, "ReportDescriptorLength"), &declared);
     capture.declared_length = static_cast<int32_t>(declared);
-    if (!parsed || capture.declared_length < 1) {
+    if (capture.declared_length < 1) {
       capture.declared_length = static_cast<int32_t>(capture.descriptor.size());
     }
     MakeValidUtf8(&path);
@@ -362,11 +361,10 @@ void ParseTraceEvents(std::string_view xml, int64_t capture_start_us, int64_t ca
     record.provider = GetElementAttribute(block, "Provider", "Name");
     if (record.provider.empty()) return true;
     MakeValidUtf8(&record.provider);
-    uint32_t number = 0;
-    record.event_id =
-        ParseUnsignedNumber(TrimAsciiSpace(GetElementText(block, "EventID")), &number) ? number : 0;
+    // A missing or bad number reads as 0.
+    ParseUnsignedNumber(GetElementText(block, "EventID"), &record.event_id);
     uint32_t level = 0;
-    if (!ParseUnsignedNumber(TrimAsciiSpace(GetElementText(block, "Level")), &level)) level = 0;
+    ParseUnsignedNumber(GetElementText(block, "Level"), &level);
     record.level = LevelName(level);
     record.task = std::string(TrimAsciiSpace(GetElementText(block, "Task")));
     record.opcode = std::string(TrimAsciiSpace(GetElementText(block, "Opcode")));

@@ -78,15 +78,11 @@ std::string FormatUsbCaptureMeta(const UsbCaptureMeta& meta) {
 }
 
 UsbCaptureMeta ParseUsbCaptureMeta(std::string_view text) {
-  UsbCaptureMeta meta;
-  if (!ParseInt64Strict(MetaValue(text, "captureStartUs"), &meta.capture_start_us)) {
-    meta.capture_start_us = 0;
-  }
-  if (!ParseInt64Strict(MetaValue(text, "captureStartWallUs"), &meta.capture_start_wall_us)) {
-    meta.capture_start_wall_us = 0;
-  }
-  if (!ParseUnsignedNumber(MetaValue(text, "durationMs"), &meta.duration_ms)) meta.duration_ms = 0;
-  if (!ParseUnsignedNumber(MetaValue(text, "resetMs"), &meta.reset_ms)) meta.reset_ms = 0;
+  UsbCaptureMeta meta;  // a missing or bad number stays 0
+  ParseInt64Strict(MetaValue(text, "captureStartUs"), &meta.capture_start_us);
+  ParseInt64Strict(MetaValue(text, "captureStartWallUs"), &meta.capture_start_wall_us);
+  ParseUnsignedNumber(MetaValue(text, "durationMs"), &meta.duration_ms);
+  ParseUnsignedNumber(MetaValue(text, "resetMs"), &meta.reset_ms);
   const std::string skipped = MetaValue(text, "skippedProviders");
   size_t start = 0;
   while (start <= skipped.size()) {

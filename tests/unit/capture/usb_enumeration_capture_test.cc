@@ -13,12 +13,11 @@ const std::string kDirectory = "C:\\Users\\u\\AppData\\Local\\Temp\\vek_tool_usb
 
 // The meta file's exact text is the helper test's.
 TEST(UsbCaptureTest, MetaFileAndSummary) {
-  UsbCaptureMeta meta;
-  meta.captured_at = "2026-01-02\r\n 03:04";
-  meta.error = " bad\nthing";
-  // Line breaks go from the texts.
+  const UsbCaptureMeta meta{-1, 2, "2026-01-02\r\n 03:04", 3, 4, {"A", "B"}, " bad\nthing"};
+  // Line breaks go from the texts; everything else comes back.
   const UsbCaptureMeta back = ParseUsbCaptureMeta(FormatUsbCaptureMeta(meta));
   EXPECT_EQ(back.captured_at + "|" + back.error, "2026-01-02 03:04| badthing");
+  EXPECT_EQ(FormatUsbCaptureMeta(back), FormatUsbCaptureMeta(meta));
   EXPECT_EQ(BuildUsbCaptureSummary({}, {"A", "B", "C"}, true),
             "抓取到 0 个事件（0 条含数据负载），来自 0 个提供程序；未能启用：A、B、C"
             "；事件数量超过上限 20000，已截断。");
