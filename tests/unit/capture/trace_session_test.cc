@@ -66,9 +66,9 @@ TEST(TraceSessionTest, StartEnableStopAndTheFileGoesWithTheSession) {
 }
 
 // TdhEnumerateProviders' block: a count, 4 reserved bytes, 24-byte entries
-// that start with the GUID in memory order.
+// that start with the GUID in memory order, and 16 bytes that make no entry.
 std::vector<uint8_t> ProviderBlock(const std::vector<TraceGuid>& guids, uint8_t claimed) {
-  std::vector<uint8_t> b(8 + guids.size() * 24, 0);
+  std::vector<uint8_t> b(8 + guids.size() * 24 + 16, 0);
   b[0] = claimed;
   for (size_t i = 0; i < guids.size(); ++i) TraceGuidToBytes(guids[i], b.data() + 8 + i * 24);
   return b;
@@ -90,7 +90,10 @@ TEST(TraceSessionTest, Providers) {
             "84D2E130885D9C4583FD6345B39B19ECEE 78DA6564A0E7394FB0848F53C7C30DC6EE ");
   // What each reader makes of a provider list: found or the error, then the
   // error or the providers listed.
-  const TraceGuid hub = kCaptureProviderTable[0].guid, hid = kCaptureProviderTable[3].guid;
+  // The other provider's GUID differs from HIDCLASS's in Data1 alone.
+  const TraceGuid hid = kCaptureProviderTable[3].guid;
+  TraceGuid other = hid;
+  other.data1 ^= 1;
   const auto read = [&](uint32_t size_result, uint32_t list_result, std::vector<uint8_t> block) {
     FakeFileSystem files;
     FakeTraceApi api(&files);
@@ -101,16 +104,16 @@ TEST(TraceSessionTest, Providers) {
     std::vector<TraceGuid> guids = {hid};
     if (HasHidClassProvider(api, &found)) found = "found";
     if (ListTraceProviderGuids(api, &guids, &listed)) {
-      for (const TraceGuid& g : guids) listed += g == hid ? "hid " : "hub ";
+      for (const TraceGuid& g : guids) listed += g == hid ? "hid " : "other ";
     }
     return found + " | " + listed;
   };
   const std::string kMissing =
       "系统未提供 HID 类 ETW "
       "提供程序（Microsoft-Windows-Input-HIDCLASS），无法抓取原始报告描述符。";
-  EXPECT_EQ(read(122, 0, ProviderBlock({hid, hub}, 2)), "found | hid hub ");
-  EXPECT_EQ(read(0, 0, ProviderBlock({hub, hid}, 200)), "found | hub hid ");  // bounded by size
-  EXPECT_EQ(read(122, 0, ProviderBlock({hub, hid}, 1)), kMissing + " | hub ");
+  EXPECT_EQ(read(122, 0, ProviderBlock({hid, other}, 2)), "found | hid other ");
+  EXPECT_EQ(read(0, 0, ProviderBlock({other, hid}, 200)), "found | other hid ");  // bounded by size
+  EXPECT_EQ(read(122, 0, ProviderBlock({other, hid}, 1)), kMissing + " | other ");
   EXPECT_EQ(read(122, 8, ProviderBlock({hid}, 1)),
             "无法枚举系统 ETW 提供程序（TdhEnumerateProviders 错误码 8）。 | "
             "读取系统 ETW 提供程序列表失败（错误码 8）。");
@@ -131,7 +134,8 @@ TEST(TraceSessionTest, Tracerpt) {
     api.exit_code = 3;
     EXPECT_EQ(IsTracerptAvailable(api), length != 0 && length < 260);
     std::string error;
-    ConvertTraceToXml(api, u"C:\\t\\a.etl", u"C:\\t\\a.xml", &error);
+    const bool converted = ConvertTraceToXml(api, u"C:\\t\\a.etl", u"C:\\t\\a.xml", &error);
+    EXPECT_EQ(converted, error.empty());
     EXPECT_EQ(api.open_processes, 0);
     return error + (std::count(api.calls.begin(), api.calls.end(), "kill 1") ? " (ended)" : "");
   };
@@ -147,6 +151,9 @@ TEST(TraceSessionTest, Tracerpt) {
                                                      "\" \"C:\\t\\a.etl\" -of XML -o "
                                                      "\"C:\\t\\a.xml\" -lr -y",
                                                  "wait 120000"}));
+  // Only a dot in the last name starts an extension.
+  EXPECT_EQ(ReplaceExtension(u"C:\\t\\a.etl", u".xml"), u"C:\\t\\a.xml");
+  EXPECT_EQ(ReplaceExtension(u"C:\\t.d\\a", u".xml"), u"C:\\t.d\\a.xml");
 }
 
 }  // namespace
