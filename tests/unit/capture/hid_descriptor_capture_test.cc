@@ -92,7 +92,6 @@ TEST(HidCaptureTest, Caller) {
   EXPECT_FALSE(capture());
   EXPECT_TRUE(cancelled);
   EXPECT_EQ(error, "用户取消了管理员授权");
-  launcher.start_error = 0;
   // Elevated, the helper runs in this process; its failure is the caller's.
   launcher.elevated = true;
   caller.run_helper = [](const std::string&, int32_t, int32_t, const std::string&, std::string*) {
