@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "capture/capture_operations.h"
 #include "support/fake_capture_system.h"
 #include "support/fake_process_launcher.h"
 
@@ -40,6 +41,8 @@ TEST(HidCaptureTest, Helper) {
   EXPECT_EQ(other.hub.open_hubs + other.trace.running_sessions, 0);
   other.trace.start_results = {5};  // no session: a failure, not a capture without events
   EXPECT_EQ(RunHidDescriptorCaptureHelper(other.system, kDevice, -1, 3000, kOut, &message), 1);
+  EXPECT_EQ(RunHidDescriptorCaptureHelper(other.system, "bogus", -1, 3000, kOut, &message), 1);
+  EXPECT_EQ(message, "usbInstanceId 不是有效的 USB 设备实例路径：bogus");
   // A path that is not its own result location is refused before anything runs.
   FakeCaptureSystem f;
   const std::string sam = "C:\\Windows\\system32\\config\\SAM";
@@ -71,6 +74,7 @@ TEST(HidCaptureTest, Caller) {
   ASSERT_TRUE(capture()) << error;
   EXPECT_FALSE(cancelled);
   EXPECT_EQ(records.size(), 1u);
+  EXPECT_EQ(ToCapturedHidDescriptors(records).at(0).interface_number, 1);  // as the bridge gets it
   EXPECT_NE(launcher.started_parameters.find(" -1 5000 "), std::string::npos);  // clamped
   // The error file's text, trimmed, or one for the exit code; the result and
   // error files go either way.

@@ -117,6 +117,10 @@ TEST(TraceSessionTest, Providers) {
   EXPECT_EQ(read(122, 8, ProviderBlock({hid}, 1)),
             "无法枚举系统 ETW 提供程序（TdhEnumerateProviders 错误码 8）。 | "
             "读取系统 ETW 提供程序列表失败（错误码 8）。");
+  EXPECT_EQ(read(5, 0, {}),
+            "无法枚举系统 ETW 提供程序（TdhEnumerateProviders 错误码 5）。 | "
+            "无法枚举系统 ETW 提供程序（错误码 5）。");
+  EXPECT_EQ(read(122, 0, {}), kMissing + " | 系统 ETW 提供程序列表为空。");
 }
 
 TEST(TraceSessionTest, Tracerpt) {
@@ -143,6 +147,7 @@ TEST(TraceSessionTest, Tracerpt) {
   EXPECT_EQ(convert(259, kExited, true), "");
   EXPECT_EQ(convert(19, kExited, false), "tracerpt.exe 未生成 XML（退出码 3）");
   EXPECT_EQ(convert(19, ProcessWait::kTimedOut, true), "tracerpt.exe 转换 ETW 跟踪超时 (ended)");
+  EXPECT_EQ(convert(19, ProcessWait::kFailed, true), " (ended)");  // its XML still counts
   EXPECT_EQ(convert(260, kExited, true), "无法获取系统目录（错误码 5）");
   FakeFileSystem files;
   FakeTraceApi api(&files);

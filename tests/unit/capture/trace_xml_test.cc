@@ -110,18 +110,14 @@ TEST(ParseTraceEventsTest, DataFieldsAndThePayload) {
                         "<Data>second</Data>" + Data("A", "3") + "<Data Name=\"E\"/>" +
                         Data("F", "f") + "<Data\tName=\"T&lt;\xFF\">t</Data>",
                     &fields, &all);
-  const auto pairs = [](const TraceFieldMap& map) {
-    std::string text;
-    for (const auto& [name, value] : map) text += name + "=" + value + ";";
-    return text;
-  };
-  EXPECT_EQ(pairs(fields), "A=3;Data0=first;Data1=second;E=;F=f;T<\xEF\xBF\xBD=t;");
+  std::string pairs;
+  for (const auto& [name, value] : fields) pairs += name + "=" + value + ";";
+  EXPECT_EQ(pairs, "A=3;Data0=first;Data1=second;E=;F=f;T<\xEF\xBF\xBD=t;");
   // A setup packet's words are little-endian.
   TraceFieldMap setup;
   DecodeSetupPacket("A1 01 00 22 34 F2 C8 1B", &setup);
-  EXPECT_EQ(pairs(setup),
-            "bRequest=0x01;bmRequest=0xA1;bmRequestType=0xA1;wIndex=0xF234;wLength=0x1BC8;"
-            "wValue=0x2200;");
+  EXPECT_EQ(setup["bRequest"] + setup["wValue"] + setup["wIndex"] + setup["wLength"],
+            "0x010x22000xF2340x1BC8");
   // The report descriptor, a setup packet, the named candidates in their
   // order, else the longest payload-like value of 16 digits or more.
   const std::pair<TraceFieldMap, std::string> payloads[] = {
@@ -150,6 +146,8 @@ TEST(ParseTraceEventsTest, LevelsIdsAndMessages) {
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].event_id, 60u);
   EXPECT_EQ(events[0].level + " " + events[0].message, "Level -1 Vendor：\xEF\xBF\xBD");
+  EXPECT_EQ(LevelName(1) + LevelName(2) + LevelName(3) + LevelName(5),
+            "CriticalErrorWarningVerbose");
   // Past the limit the rest is dropped and the cut reported.
   std::string many;
   for (size_t i = 0; i <= kMaxTraceEventRecords; ++i) many += Event("V", "");
