@@ -86,9 +86,7 @@ TEST(ParseHidDescriptorEventsTest, WhichEventsCount) {
     std::vector<HidDescriptorCapture> captures(3);
     ParseHidDescriptorEvents(event, 0x046D, 0xC52B, wanted, &captures);
     ASSERT_EQ(captures.size(), expected == -2 ? 0u : 1u) << event;
-    if (!captures.empty()) {
-      EXPECT_EQ(captures[0].interface_number, expected);
-    }
+    if (!captures.empty()) EXPECT_EQ(captures[0].interface_number, expected);
   }
   // A declared length of at least 1 counts; the path is decoded and made valid UTF-8.
   std::vector<HidDescriptorCapture> captures;
