@@ -41,14 +41,17 @@ TEST(UsbCaptureTest, Helper) {
             (std::vector<std::string>{"open " + std::string(kDevice), "cycle 4", "close"}));
   EXPECT_EQ(fake.trace.running_sessions, 0);
   // A failure leaves only the meta file, with its message.
-  for (const bool no_provider : {true, false}) {
+  const std::tuple<std::deque<uint32_t>, uint32_t, std::string> failures[] = {
+      {{}, 1, "所有 USB / HID 类 ETW 提供程序都无法启用，未执行 USB 抓包。"},
+      {{}, 0, "端口复位失败"},
+      {{5}, 0, "无法启动 ETW 跟踪会话（错误码 5）"}};
+  for (const auto& [start_results, last_enable, message] : failures) {
     FakeCaptureSystem f;
     f.hub.cycle_ok = false;
-    f.trace.enable_results = {1, 1, 1, no_provider ? 1u : 0u};
+    f.trace.start_results = start_results;
+    f.trace.enable_results = {1, 1, 1, last_enable};
     EXPECT_EQ(RunUsbEnumerationCaptureHelper(f.system, kDevice, 0, true, 0, kDirectory), 1);
-    EXPECT_EQ(MetaValue(f.files.files[kDirectory + "\\meta.txt"], "error"),
-              no_provider ? "所有 USB / HID 类 ETW 提供程序都无法启用，未执行 USB 抓包。"
-                          : "端口复位失败");
+    EXPECT_EQ(MetaValue(f.files.files[kDirectory + "\\meta.txt"], "error"), message);
     EXPECT_EQ(f.files.files.size(), 1u);
     EXPECT_EQ(f.hub.open_hubs + f.trace.running_sessions, 0);
   }
