@@ -234,10 +234,7 @@ bool IsResultLocationFor(std::string_view path, std::string_view temp_directory,
   if (temp.back() != '\\') temp += '\\';
   const std::string full = WithBackslashes(path);
   if (!IsAbsoluteWindowsPath(temp)) return false;
-  if (full.size() <= temp.size() ||
-      !EqualsIgnoreAsciiCase(std::string_view(full).substr(0, temp.size()), temp)) {
-    return false;
-  }
+  if (!EqualsIgnoreAsciiCase(std::string_view(full).substr(0, temp.size()), temp)) return false;
   // The name holds no separator, so "..", "." and subfolders cannot lead
   // out of the temporary directory.
   const std::string_view name = std::string_view(full).substr(temp.size());

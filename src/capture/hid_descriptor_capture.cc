@@ -68,12 +68,10 @@ std::vector<HidDescriptorCapture> ParseHidCaptureResult(std::string_view text) {
     const size_t last = line.rfind('|');
     if (first == std::string_view::npos || first == last) continue;
     HidDescriptorCapture record;
-    if (!HexToBytes(line.substr(last + 1), &record.descriptor) || record.descriptor.empty()) {
-      continue;
-    }
+    if (!HexToBytes(line.substr(last + 1), &record.descriptor)) continue;
     record.instance_path = RepairUtf8(line.substr(0, first));
-    uint32_t declared = 0;
-    if (!ParseUnsignedNumber(line.substr(first + 1, last - first - 1), &declared)) declared = 0;
+    uint32_t declared = 0;  // stays 0 when missing or bad
+    ParseUnsignedNumber(line.substr(first + 1, last - first - 1), &declared);
     record.declared_length = static_cast<int32_t>(declared);
     if (record.declared_length < 1)
       record.declared_length = static_cast<int32_t>(record.descriptor.size());

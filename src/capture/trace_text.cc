@@ -245,9 +245,9 @@ bool ParseEventTime(std::string_view text, int64_t* micros) {
   const int64_t hour = Digits(text, 11, 2);
   const int64_t minute = Digits(text, 14, 2);
   const int64_t second = Digits(text, 17, 2);
-  // The ranges SystemTimeToFileTime accepts.
-  if (year < 1601 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) ||
-      hour > 23 || minute > 59 || second > 59) {
+  // The ranges SystemTimeToFileTime accepts; years before 1970 fail below.
+  if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour > 23 ||
+      minute > 59 || second > 59) {
     return false;
   }
   int64_t fraction = 0;

@@ -28,7 +28,8 @@ std::string_view TrimAsciiSpace(std::string_view text);
 std::string DecodeXmlEntities(std::string_view text);
 
 // Hex text with an optional "0x" prefix and blanks anywhere; every other
-// character must pair up into hex digits. False (and nothing) on any fault.
+// character must pair up into hex digits. At least one byte on success; false
+// (and nothing) on any fault, empty text included.
 bool HexToBytes(std::string_view text, std::vector<uint8_t>* bytes);
 std::string BytesToHex(const uint8_t* data, size_t size);
 inline std::string BytesToHex(const std::vector<uint8_t>& bytes) {
@@ -36,7 +37,8 @@ inline std::string BytesToHex(const std::vector<uint8_t>& bytes) {
 }
 
 // Trimmed decimal, or hexadecimal after "0x"; trailing characters after the
-// digits are ignored; values above 32 bits fail.
+// digits are ignored; values above 32 bits fail. A failure leaves *value as it
+// was, and so does ParseInt64Strict's.
 bool ParseUnsignedNumber(std::string_view text, uint32_t* value);
 
 // Trimmed signed decimal that must be consumed completely.

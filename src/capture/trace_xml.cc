@@ -17,10 +17,6 @@ void MakeValidUtf8(std::string* text) {
   if (!IsValidUtf8(*text)) *text = RepairUtf8(*text);
 }
 
-bool StartsWithUsbPrefix(std::string_view path) {
-  return path.size() >= 4 && EqualsIgnoreAsciiCase(path.substr(0, 4), "USB\\");
-}
-
 bool ContainsUpper(std::string_view name, std::string_view upper_needle) {
   return AsciiUpper(name).find(upper_needle) != std::string::npos;
 }
@@ -112,7 +108,8 @@ void ExtractDataFields(std::string_view block, TraceFieldMap* fields, TraceValue
     if (at == std::string_view::npos) return;
     const size_t close = block.find('>', at + 5);
     if (close == std::string_view::npos) return;
-    const char c = at + 5 < block.size() ? block[at + 5] : '\0';
+    // The '>' lies at or after at + 5, so that position is inside the block.
+    const char c = block[at + 5];
     if (!IsAsciiBlank(c) && c != '>') {
       pos = close + 1;
       continue;
@@ -319,8 +316,7 @@ bool ParseHidDescriptorEvents(std::string_view xml, uint32_t vendor_id, uint32_t
   std::map<int32_t, HidDescriptorCapture> by_interface;
   ForEachEventBlock(xml, [&](std::string_view block) {
     std::string path = DecodeXmlEntities(TrimAsciiSpace(GetDataValue(block, "DeviceInstancePath")));
-    if (path.empty() || !StartsWithUsbPrefix(path)) return true;
-    UsbInstanceId id;
+    UsbInstanceId id;  // only a USB device's path parses
     if (!ParseUsbInstanceId(path, &id)) return true;
     uint32_t vendor = 0;
     uint32_t product = 0;
@@ -332,18 +328,15 @@ bool ParseHidDescriptorEvents(std::string_view xml, uint32_t vendor_id, uint32_t
           id.interface_number < 0 ? interface_number == 0 : id.interface_number == interface_number;
       if (!matches) return true;
     }
-    const std::string descriptor_text = GetDataValue(block, "ReportDescriptor");
-    const std::string_view trimmed = TrimAsciiSpace(descriptor_text);
     HidDescriptorCapture capture;
-    if (trimmed.empty() || !HexToBytes(trimmed, &capture.descriptor) ||
-        capture.descriptor.empty() || capture.descriptor.size() > kMaxReportDescriptorBytes) {
+    if (!HexToBytes(GetDataValue(block, "ReportDescriptor"), &capture.descriptor) ||
+        capture.descriptor.size() > kMaxReportDescriptorBytes) {
       return true;
     }
-    uint32_t declared = 0;
-    const bool parsed =
-        ParseUnsignedNumber(GetDataValue(block, "ReportDescriptorLength"), &declared);
+    uint32_t declared = 0;  // stays 0 when missing or bad
+    ParseUnsignedNumber(GetDataValue(block, "ReportDescriptorLength"), &declared);
     capture.declared_length = static_cast<int32_t>(declared);
-    if (!parsed || capture.declared_length < 1) {
+    if (capture.declared_length < 1) {
       capture.declared_length = static_cast<int32_t>(capture.descriptor.size());
     }
     MakeValidUtf8(&path);
@@ -368,11 +361,10 @@ void ParseTraceEvents(std::string_view xml, int64_t capture_start_us, int64_t ca
     record.provider = GetElementAttribute(block, "Provider", "Name");
     if (record.provider.empty()) return true;
     MakeValidUtf8(&record.provider);
-    uint32_t number = 0;
-    record.event_id =
-        ParseUnsignedNumber(TrimAsciiSpace(GetElementText(block, "EventID")), &number) ? number : 0;
+    // A missing or bad number reads as 0.
+    ParseUnsignedNumber(GetElementText(block, "EventID"), &record.event_id);
     uint32_t level = 0;
-    if (!ParseUnsignedNumber(TrimAsciiSpace(GetElementText(block, "Level")), &level)) level = 0;
+    ParseUnsignedNumber(GetElementText(block, "Level"), &level);
     record.level = LevelName(level);
     record.task = std::string(TrimAsciiSpace(GetElementText(block, "Task")));
     record.opcode = std::string(TrimAsciiSpace(GetElementText(block, "Opcode")));

@@ -78,15 +78,11 @@ std::string FormatUsbCaptureMeta(const UsbCaptureMeta& meta) {
 }
 
 UsbCaptureMeta ParseUsbCaptureMeta(std::string_view text) {
-  UsbCaptureMeta meta;
-  if (!ParseInt64Strict(MetaValue(text, "captureStartUs"), &meta.capture_start_us)) {
-    meta.capture_start_us = 0;
-  }
-  if (!ParseInt64Strict(MetaValue(text, "captureStartWallUs"), &meta.capture_start_wall_us)) {
-    meta.capture_start_wall_us = 0;
-  }
-  if (!ParseUnsignedNumber(MetaValue(text, "durationMs"), &meta.duration_ms)) meta.duration_ms = 0;
-  if (!ParseUnsignedNumber(MetaValue(text, "resetMs"), &meta.reset_ms)) meta.reset_ms = 0;
+  UsbCaptureMeta meta;  // a missing or bad number stays 0
+  ParseInt64Strict(MetaValue(text, "captureStartUs"), &meta.capture_start_us);
+  ParseInt64Strict(MetaValue(text, "captureStartWallUs"), &meta.capture_start_wall_us);
+  ParseUnsignedNumber(MetaValue(text, "durationMs"), &meta.duration_ms);
+  ParseUnsignedNumber(MetaValue(text, "resetMs"), &meta.reset_ms);
   const std::string skipped = MetaValue(text, "skippedProviders");
   size_t start = 0;
   while (start <= skipped.size()) {
@@ -237,7 +233,6 @@ int RunUsbEnumerationCaptureHelper(CaptureHelperSystem& system, const std::strin
     }
   }
   if (meta.skipped_providers.size() == kCaptureProviderCount) {
-    StopTraceSession(session);
     system.hub->CloseHub(hub);
     return finish("所有 USB / HID 类 ETW 提供程序都无法启用，未执行 USB 抓包。");
   }
@@ -250,7 +245,6 @@ int RunUsbEnumerationCaptureHelper(CaptureHelperSystem& system, const std::strin
 
   const int64_t t0 = system.now_micros();
   if (!system.hub->CyclePort(hub, port, &error)) {
-    StopTraceSession(session);
     system.hub->CloseHub(hub);
     return finish(error.empty() ? "端口复位请求失败" : error);
   }

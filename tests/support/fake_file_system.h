@@ -23,6 +23,7 @@ class FakeFileSystem : public FileSystem {
   // Injected failures, call -> Windows error code: "temp", "mkdir", or
   // "open ", "size ", "read ", "create ", "write " followed by the path.
   std::map<std::string, uint32_t> errors;
+  std::map<std::string, uint64_t> sizes;  // FileSize's answer instead of the bytes held
   uint32_t largest_transfer = 0;
   int open_handles = 0;
 
@@ -35,7 +36,8 @@ class FakeFileSystem : public FileSystem {
     return files.count(path) ? Open(path, file) : Fail(2, error);
   }
   bool FileSize(FileHandle file, uint64_t* size, uint32_t* error) override {
-    *size = files[Get(file).path].size();
+    const std::string& path = Get(file).path;
+    *size = sizes.count(path) ? sizes[path] : files[path].size();
     return !Fails("size " + Get(file).path, error);
   }
   bool Read(FileHandle file, uint8_t* buffer, uint32_t size, uint32_t* done,

@@ -41,9 +41,10 @@ class FakeProcessLauncher : public ProcessLauncher {
     static uint64_t clock = 1000000;
     return last_tick = clock += 1000;
   }
-  bool GetOwnPath(std::string* path, uint32_t*) override {
+  bool GetOwnPath(std::string* path, uint32_t* error) override {
     *path = own_path;
-    return Log("GetOwnPath", true);
+    *error = 5;  // "" fails
+    return Log("GetOwnPath", !own_path.empty());
   }
   ComInit InitializeCom() override {
     Log("InitializeCom", true);

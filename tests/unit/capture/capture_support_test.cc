@@ -9,11 +9,11 @@ namespace {
 
 constexpr char kDevice[] = "USB\\VID_046D&PID_C52B&MI_01\\7&1A2B3C4D&0&0001";
 
-// Each piece taken away, as the USB probe and the HID check see it; an old
-// build's refusal is checked under Wine.
+// Each piece taken away, as the USB probe and the HID check see it.
 TEST(CaptureSupportTest, ProbeDecisionsAndHidCheckMessages) {
   const std::string kNoTracerpt =
       "系统未找到 tracerpt.exe（%SystemRoot%\\System32\\tracerpt.exe），无法解析 ETW 跟踪文件。";
+  const std::string kOld = "当前系统不支持 ETW 抓包（需要 Windows 8.1 及以上；Windows 7/8 缺少 ";
   using Q = CaptureSupportQueries;
   const struct {
     void (*change)(Q&);
@@ -37,6 +37,9 @@ TEST(CaptureSupportTest, ProbeDecisionsAndHidCheckMessages) {
        "该设备不在 USB 集线器端口上（蓝牙/虚拟 HID 等无法用 ETW 抓取）。",
        "该设备不在 USB 集线器端口上（蓝牙/虚拟 HID 等无法用 ETW 抓取原始描述符）。"},
       {[](Q& q) { q.is_tracerpt_available = nullptr; }, kNoTracerpt, kNoTracerpt},
+      {[](Q& q) { q.read_system_build = Answers(uint32_t{9599}); },
+       kOld + "USB 与 HID 类 ETW 报告描述符事件，且端口复位 IOCTL 不支持）。",
+       kOld + "HID 类 ETW 报告描述符事件，且端口复位 IOCTL 不支持）。"},
   };
   for (const auto& c : cases) {
     Q q = SupportedCaptureQueries();

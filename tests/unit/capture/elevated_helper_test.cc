@@ -125,6 +125,26 @@ TEST(LaunchElevatedHelperTest, Failures) {
       EXPECT_EQ(l.launcher.wait_limits.size() == 2, ended);  // the end is waited for
     }
   }
+  // Nothing starts without a temporary or result directory, the program's
+  // path or parameters free of NUL. A result directory left from before is used.
+  const std::pair<void (*)(Launch&), std::string> setups[] = {
+      {[](Launch& l) { l.fs.errors["temp"] = 5; }, "无法获取系统临时目录（错误码 5）。"},
+      {[](Launch& l) { l.fs.errors["mkdir"] = 5; }, "无法创建 USB 抓包临时目录（错误码 5）。"},
+      {[](Launch& l) { l.fs.errors["mkdir"] = 183; }, ""},
+      {[](Launch& l) { l.launcher.own_path.clear(); }, "无法获取 vek_tool.exe 路径（错误码 5）。"},
+      {[](Launch& l) { l.values.parameters[0].text += '\0'; }, kParameterHasNulMessage}};
+  for (const auto& [change, message] : setups) {
+    Launch l(false);
+    change(l);
+    EXPECT_EQ(l.Run(), message.empty());
+    EXPECT_EQ(l.result.message, message);
+  }
+}
+
+// CommandLineToArgvW's rules: backslashes are doubled only before a quote,
+// an escaped one inside or the closing one.
+TEST(QuoteCommandLineArgumentTest, BackslashesDoubleOnlyBeforeAQuote) {
+  EXPECT_EQ(QuoteCommandLineArgument(R"(a b\c\"d"\)"), R"("a b\c\\\"d\"\\")");
 }
 
 // Where an elevated helper may write: a name with the prefix directly in the

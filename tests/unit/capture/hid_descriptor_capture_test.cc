@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "capture/capture_operations.h"
 #include "support/fake_capture_system.h"
 #include "support/fake_process_launcher.h"
 
@@ -40,6 +41,8 @@ TEST(HidCaptureTest, Helper) {
   EXPECT_EQ(other.hub.open_hubs + other.trace.running_sessions, 0);
   other.trace.start_results = {5};  // no session: a failure, not a capture without events
   EXPECT_EQ(RunHidDescriptorCaptureHelper(other.system, kDevice, -1, 3000, kOut, &message), 1);
+  EXPECT_EQ(RunHidDescriptorCaptureHelper(other.system, "bogus", -1, 3000, kOut, &message), 1);
+  EXPECT_EQ(message, "usbInstanceId 不是有效的 USB 设备实例路径：bogus");
   // A path that is not its own result location is refused before anything runs.
   FakeCaptureSystem f;
   const std::string sam = "C:\\Windows\\system32\\config\\SAM";
@@ -57,7 +60,7 @@ TEST(HidCaptureTest, Caller) {
   FakeFileSystem files;
   CaptureSupportQueries support = SupportedCaptureQueries();
   HidCaptureCaller caller{&launcher, &files, &support, nullptr};
-  std::string result = "USB\\VID_046D&PID_C52B&MI_01\\7|0|0501\r\n", error_file;  // "": none
+  std::string result = "USB\\VID_046D&PID_C52B&MI_01\\7|7|0501\r\n", error_file;  // "": none
   launcher.on_start = [&](const std::string& parameters) {
     if (!result.empty()) files.files[LastQuotedArgument(parameters)] = result;
     if (!error_file.empty()) files.files[LastQuotedArgument(parameters) + ".err"] = error_file;
@@ -71,6 +74,7 @@ TEST(HidCaptureTest, Caller) {
   ASSERT_TRUE(capture()) << error;
   EXPECT_FALSE(cancelled);
   EXPECT_EQ(records.size(), 1u);
+  EXPECT_EQ(ToCapturedHidDescriptors(records).at(0).declared_length, 7);  // as the bridge gets it
   EXPECT_NE(launcher.started_parameters.find(" -1 5000 "), std::string::npos);  // clamped
   // The error file's text, trimmed, or one for the exit code; the result and
   // error files go either way.
@@ -78,7 +82,7 @@ TEST(HidCaptureTest, Caller) {
       {2, "", " \r\n", kHidCaptureNoEventMessage},
       {1, "", " 端口复位失败\r\n", "端口复位失败"},
       {1, "", "", "抓取失败（退出码 1）"},
-      {0, "\r\n", "", "抓取结果为空（未解析到报告描述符）"},
+      {0, "\r\nUSB\\VID_1&PID_2|0501\r\n", "", "抓取结果为空（未解析到报告描述符）"},
       {0, "", "", "无法读取文件 "}};
   for (const auto& [exit_code, result_text, error_text, message] : cases) {
     launcher.exit_code = exit_code;
@@ -88,6 +92,10 @@ TEST(HidCaptureTest, Caller) {
     EXPECT_EQ(error.rfind(message, 0), 0u) << error;
     EXPECT_TRUE(files.files.empty());
   }
+  launcher.start_error = 1223;  // the launch's own failure comes back as it is
+  EXPECT_FALSE(capture());
+  EXPECT_TRUE(cancelled);
+  EXPECT_EQ(error, "用户取消了管理员授权");
   // Elevated, the helper runs in this process; its failure is the caller's.
   launcher.elevated = true;
   caller.run_helper = [](const std::string&, int32_t, int32_t, const std::string&, std::string*) {

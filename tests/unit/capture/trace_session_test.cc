@@ -24,6 +24,14 @@ TEST(TraceSessionTest, PropertiesBlock) {
                                    std::string(80, '0') + "8000000078000000" +
                                    "61002D4E6300000043003A005C0078000000");
   EXPECT_FALSE(BuildTraceProperties(u"abc", std::u16string(32703, u'p'), &block));
+  // So a temporary directory that long gives no session.
+  FakeFileSystem files;
+  files.temp_directory = std::string(32700, 'p');
+  FakeTraceApi api(&files);
+  TraceSession session(&api);
+  std::string error;
+  EXPECT_FALSE(StartTraceSession(session, &error));
+  EXPECT_EQ(error, "ETW 会话名称过长，无法创建跟踪会话");
 }
 
 // A leftover session of the same name is stopped by name and the start
@@ -58,9 +66,9 @@ TEST(TraceSessionTest, StartEnableStopAndTheFileGoesWithTheSession) {
 }
 
 // TdhEnumerateProviders' block: a count, 4 reserved bytes, 24-byte entries
-// that start with the GUID in memory order.
+// that start with the GUID in memory order, and 16 bytes that make no entry.
 std::vector<uint8_t> ProviderBlock(const std::vector<TraceGuid>& guids, uint8_t claimed) {
-  std::vector<uint8_t> b(8 + guids.size() * 24, 0);
+  std::vector<uint8_t> b(8 + guids.size() * 24 + 16, 0);
   b[0] = claimed;
   for (size_t i = 0; i < guids.size(); ++i) TraceGuidToBytes(guids[i], b.data() + 8 + i * 24);
   return b;
@@ -72,16 +80,20 @@ TEST(TraceSessionTest, Providers) {
   // USBXHCI and {6465DA78-E7A0-4F39-B084-8F53C7C30DC6} Input-HIDCLASS, as Windows lays them out.
   std::string guids;
   for (const CaptureProvider& p : kCaptureProviderTable) {
-    uint8_t bytes[16];
+    uint8_t bytes[17];
+    bytes[16] = 0xEE;  // past the GUID: left alone
     TraceGuidToBytes(p.guid, bytes);
-    guids += BytesToHex(bytes, 16) + " ";
+    guids += BytesToHex(bytes, 17) + " ";
   }
   EXPECT_EQ(guids,
-            "17AD52AC01CC854F8DF54DCE4333C99B F54E8AC848D013409408E04B7DB2814A "
-            "84D2E130885D9C4583FD6345B39B19EC 78DA6564A0E7394FB0848F53C7C30DC6 ");
+            "17AD52AC01CC854F8DF54DCE4333C99BEE F54E8AC848D013409408E04B7DB2814AEE "
+            "84D2E130885D9C4583FD6345B39B19ECEE 78DA6564A0E7394FB0848F53C7C30DC6EE ");
   // What each reader makes of a provider list: found or the error, then the
   // error or the providers listed.
-  const TraceGuid hub = kCaptureProviderTable[0].guid, hid = kCaptureProviderTable[3].guid;
+  // The other provider's GUID differs from HIDCLASS's in Data1 alone.
+  const TraceGuid hid = kCaptureProviderTable[3].guid;
+  TraceGuid other = hid;
+  other.data1 ^= 1;
   const auto read = [&](uint32_t size_result, uint32_t list_result, std::vector<uint8_t> block) {
     FakeFileSystem files;
     FakeTraceApi api(&files);
@@ -92,19 +104,23 @@ TEST(TraceSessionTest, Providers) {
     std::vector<TraceGuid> guids = {hid};
     if (HasHidClassProvider(api, &found)) found = "found";
     if (ListTraceProviderGuids(api, &guids, &listed)) {
-      for (const TraceGuid& g : guids) listed += g == hid ? "hid " : "hub ";
+      for (const TraceGuid& g : guids) listed += g == hid ? "hid " : "other ";
     }
     return found + " | " + listed;
   };
   const std::string kMissing =
       "系统未提供 HID 类 ETW "
       "提供程序（Microsoft-Windows-Input-HIDCLASS），无法抓取原始报告描述符。";
-  EXPECT_EQ(read(122, 0, ProviderBlock({hid, hub}, 2)), "found | hid hub ");
-  EXPECT_EQ(read(0, 0, ProviderBlock({hub, hid}, 200)), "found | hub hid ");  // bounded by size
-  EXPECT_EQ(read(122, 0, ProviderBlock({hub, hid}, 1)), kMissing + " | hub ");
+  EXPECT_EQ(read(122, 0, ProviderBlock({hid, other}, 2)), "found | hid other ");
+  EXPECT_EQ(read(0, 0, ProviderBlock({other, hid}, 200)), "found | other hid ");  // bounded by size
+  EXPECT_EQ(read(122, 0, ProviderBlock({other, hid}, 1)), kMissing + " | other ");
   EXPECT_EQ(read(122, 8, ProviderBlock({hid}, 1)),
             "无法枚举系统 ETW 提供程序（TdhEnumerateProviders 错误码 8）。 | "
             "读取系统 ETW 提供程序列表失败（错误码 8）。");
+  EXPECT_EQ(read(5, 0, {}),
+            "无法枚举系统 ETW 提供程序（TdhEnumerateProviders 错误码 5）。 | "
+            "无法枚举系统 ETW 提供程序（错误码 5）。");
+  EXPECT_EQ(read(122, 0, {}), kMissing + " | 系统 ETW 提供程序列表为空。");
 }
 
 TEST(TraceSessionTest, Tracerpt) {
@@ -122,7 +138,8 @@ TEST(TraceSessionTest, Tracerpt) {
     api.exit_code = 3;
     EXPECT_EQ(IsTracerptAvailable(api), length != 0 && length < 260);
     std::string error;
-    ConvertTraceToXml(api, u"C:\\t\\a.etl", u"C:\\t\\a.xml", &error);
+    const bool converted = ConvertTraceToXml(api, u"C:\\t\\a.etl", u"C:\\t\\a.xml", &error);
+    EXPECT_EQ(converted, error.empty());
     EXPECT_EQ(api.open_processes, 0);
     return error + (std::count(api.calls.begin(), api.calls.end(), "kill 1") ? " (ended)" : "");
   };
@@ -130,6 +147,7 @@ TEST(TraceSessionTest, Tracerpt) {
   EXPECT_EQ(convert(259, kExited, true), "");
   EXPECT_EQ(convert(19, kExited, false), "tracerpt.exe 未生成 XML（退出码 3）");
   EXPECT_EQ(convert(19, ProcessWait::kTimedOut, true), "tracerpt.exe 转换 ETW 跟踪超时 (ended)");
+  EXPECT_EQ(convert(19, ProcessWait::kFailed, true), " (ended)");  // its XML still counts
   EXPECT_EQ(convert(260, kExited, true), "无法获取系统目录（错误码 5）");
   FakeFileSystem files;
   FakeTraceApi api(&files);
@@ -138,6 +156,9 @@ TEST(TraceSessionTest, Tracerpt) {
                                                      "\" \"C:\\t\\a.etl\" -of XML -o "
                                                      "\"C:\\t\\a.xml\" -lr -y",
                                                  "wait 120000"}));
+  // Only a dot in the last name starts an extension.
+  EXPECT_EQ(ReplaceExtension(u"C:\\t\\a.etl", u".xml"), u"C:\\t\\a.xml");
+  EXPECT_EQ(ReplaceExtension(u"C:\\t.d\\a", u".xml"), u"C:\\t.d\\a.xml");
 }
 
 }  // namespace

@@ -37,9 +37,13 @@ TEST(TraceTextTest, EventTimes) {
   int64_t micros = 7;
   EXPECT_TRUE(ParseEventTime("2024-02-29t10:00:00.123456789+08:00", &micros));
   EXPECT_EQ(micros, 1709200800123456);
+  EXPECT_TRUE(ParseEventTime("2023-12-31T23:59:59Z", &micros));
+  EXPECT_EQ(micros, 1704067199000000);
   for (const char* refused :
        {"1970-01-01T00:00:00.5Z", "2023-02-29T00:00:00Z", "2024-01-32T00:00:00Z",
-        "2024-04-31T00:00:00Z", "2024-13-01T00:00:00Z"}) {
+        "2024-04-31T00:00:00Z", "2024-13-01T00:00:00Z", "2024-00-01T00:00:00Z",
+        "2024-01-00T00:00:00Z", "2024-01-01T24:00:00Z", "2024-01-01T00:60:00Z",
+        "2024-01-01T00:00:60Z", "2024-01-01 00:00:00Z"}) {
     EXPECT_FALSE(ParseEventTime(refused, &micros)) << refused;
   }
 }

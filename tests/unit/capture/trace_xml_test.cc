@@ -46,11 +46,11 @@ std::string ReadFixture(const char* name) {
 }
 
 std::vector<TraceEventRecord> Parse(const std::string& xml, bool include_hid = true,
-                                    int64_t start = 0, int64_t wall = 0) {
+                                    int64_t start = 0, int64_t wall = 0, bool cut = false) {
   std::vector<TraceEventRecord> events;
-  bool truncated = true;
+  bool truncated = !cut;
   ParseTraceEvents(xml, start, wall, include_hid, &events, &truncated);
-  EXPECT_FALSE(truncated);
+  EXPECT_EQ(truncated, cut);
   return events;
 }
 
@@ -70,21 +70,23 @@ TEST(ParseHidDescriptorEventsTest, FixtureGivesTheLastDescriptorPerInterfaceInOr
 TEST(ParseHidDescriptorEventsTest, WhichEventsCount) {
   const std::string kMi0 = "USB\\VID_046D&amp;PID_C52B&amp;MI_00\\7&amp;1&#x26;\xFF";
   const std::string kNoMi = "  USB\\VID_046D&amp;PID_C52B\\5&amp;1 ";
-  // The event, the interface wanted, the one captured (-2: none).
+  const std::string kMi1 = HidEvent("USB\\VID_046D&amp;PID_C52B&amp;MI_01\\1", "0501");
+  // The events, the interface wanted, the one captured (-2: none). An event
+  // passed over does not end the reading.
   const std::tuple<std::string, int32_t, int32_t> cases[] = {
       {HidEvent(kNoMi, "0501"), 0, -1},  // no &MI_ counts as interface 0
-      {HidEvent(kNoMi, "0501"), 1, -2},
+      {HidEvent(kNoMi, "0501") + kMi1, 1, 1},
       {HidEvent(kMi0, "0x0501", "n/a"), -1, 0},  // the path's vendor stands in
-      {HidEvent(kMi0, "0501", "0x1532"), -1, -2},
-      {HidEvent(kMi0, "050"), -1, -2},
+      {HidEvent(kMi0, "0501", "0x1532") + kMi1, -1, 1},
+      {HidEvent(kMi0, "050") + kMi1, -1, 1},
+      {HidEvent(kMi0, std::string(8192, 'A')), -1, 0},  // 4096 bytes at most
+      {HidEvent("HID\\VID_046D&amp;PID_C52B\\1", "0501") + kMi1, -1, 1},
       {HidEvent(kMi0, std::string(8194, 'A')), -1, -2}};
   for (const auto& [event, wanted, expected] : cases) {
     std::vector<HidDescriptorCapture> captures(3);
     ParseHidDescriptorEvents(event, 0x046D, 0xC52B, wanted, &captures);
     ASSERT_EQ(captures.size(), expected == -2 ? 0u : 1u) << event;
-    if (!captures.empty()) {
-      EXPECT_EQ(captures[0].interface_number, expected);
-    }
+    if (!captures.empty()) EXPECT_EQ(captures[0].interface_number, expected);
   }
   // A declared length of at least 1 counts; the path is decoded and made valid UTF-8.
   std::vector<HidDescriptorCapture> captures;
@@ -104,11 +106,16 @@ TEST(ParseTraceEventsTest, DataFieldsAndThePayload) {
   // takes nothing from its neighbour.
   ExtractDataFields("<Data>first</Data>" + Data("A", " 1 &amp; 2 ") + "<DataItem>x</DataItem>" +
                         "<Data>second</Data>" + Data("A", "3") + "<Data Name=\"E\"/>" +
-                        Data("F", "f") + "<Data\tName=\"T&lt;\">t</Data>",
+                        Data("F", "f") + "<Data\tName=\"T&lt;\xFF\">t</Data>",
                     &fields, &all);
   std::string pairs;
   for (const auto& [name, value] : fields) pairs += name + "=" + value + ";";
-  EXPECT_EQ(pairs, "A=3;Data0=first;Data1=second;E=;F=f;T<=t;");
+  EXPECT_EQ(pairs, "A=3;Data0=first;Data1=second;E=;F=f;T<\xEF\xBF\xBD=t;");
+  // A setup packet's words are little-endian.
+  TraceFieldMap setup;
+  DecodeSetupPacket("A1 01 00 22 34 F2 C8 1B", &setup);
+  EXPECT_EQ(setup["bRequest"] + setup["wValue"] + setup["wIndex"] + setup["wLength"],
+            "0x010x22000xF2340x1BC8");
   // The report descriptor, a setup packet, the named candidates in their
   // order, else the longest payload-like value of 16 digits or more.
   const std::pair<TraceFieldMap, std::string> payloads[] = {
@@ -137,6 +144,12 @@ TEST(ParseTraceEventsTest, LevelsIdsAndMessages) {
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].event_id, 60u);
   EXPECT_EQ(events[0].level + " " + events[0].message, "Level -1 Vendor：\xEF\xBF\xBD");
+  EXPECT_EQ(LevelName(1) + LevelName(2) + LevelName(3) + LevelName(5),
+            "CriticalErrorWarningVerbose");
+  // Past the limit the rest is dropped and the cut reported.
+  std::string many;
+  for (size_t i = 0; i <= kMaxTraceEventRecords; ++i) many += Event("V", "");
+  EXPECT_EQ(Parse(many, true, 0, 0, true).size(), kMaxTraceEventRecords);
 }
 
 TEST(ParseTraceEventsTest, TimeRules) {

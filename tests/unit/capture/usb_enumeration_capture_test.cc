@@ -13,12 +13,11 @@ const std::string kDirectory = "C:\\Users\\u\\AppData\\Local\\Temp\\vek_tool_usb
 
 // The meta file's exact text is the helper test's.
 TEST(UsbCaptureTest, MetaFileAndSummary) {
-  UsbCaptureMeta meta;
-  meta.captured_at = "2026-01-02\r\n 03:04";
-  meta.error = " bad\nthing";
-  // Line breaks go from the texts.
+  const UsbCaptureMeta meta{-1, 2, "2026-01-02\r\n 03:04", 3, 4, {"A", "B"}, " bad\nthing"};
+  // Line breaks go from the texts; everything else comes back.
   const UsbCaptureMeta back = ParseUsbCaptureMeta(FormatUsbCaptureMeta(meta));
   EXPECT_EQ(back.captured_at + "|" + back.error, "2026-01-02 03:04| badthing");
+  EXPECT_EQ(FormatUsbCaptureMeta(back), FormatUsbCaptureMeta(meta));
   EXPECT_EQ(BuildUsbCaptureSummary({}, {"A", "B", "C"}, true),
             "抓取到 0 个事件（0 条含数据负载），来自 0 个提供程序；未能启用：A、B、C"
             "；事件数量超过上限 20000，已截断。");
@@ -42,14 +41,17 @@ TEST(UsbCaptureTest, Helper) {
             (std::vector<std::string>{"open " + std::string(kDevice), "cycle 4", "close"}));
   EXPECT_EQ(fake.trace.running_sessions, 0);
   // A failure leaves only the meta file, with its message.
-  for (const bool no_provider : {true, false}) {
+  const std::tuple<std::deque<uint32_t>, uint32_t, std::string> failures[] = {
+      {{}, 1, "所有 USB / HID 类 ETW 提供程序都无法启用，未执行 USB 抓包。"},
+      {{}, 0, "端口复位失败"},
+      {{5}, 0, "无法启动 ETW 跟踪会话（错误码 5）"}};
+  for (const auto& [start_results, last_enable, message] : failures) {
     FakeCaptureSystem f;
     f.hub.cycle_ok = false;
-    f.trace.enable_results = {1, 1, 1, no_provider ? 1u : 0u};
+    f.trace.start_results = start_results;
+    f.trace.enable_results = {1, 1, 1, last_enable};
     EXPECT_EQ(RunUsbEnumerationCaptureHelper(f.system, kDevice, 0, true, 0, kDirectory), 1);
-    EXPECT_EQ(MetaValue(f.files.files[kDirectory + "\\meta.txt"], "error"),
-              no_provider ? "所有 USB / HID 类 ETW 提供程序都无法启用，未执行 USB 抓包。"
-                          : "端口复位失败");
+    EXPECT_EQ(MetaValue(f.files.files[kDirectory + "\\meta.txt"], "error"), message);
     EXPECT_EQ(f.files.files.size(), 1u);
     EXPECT_EQ(f.hub.open_hubs + f.trace.running_sessions, 0);
   }
@@ -115,6 +117,10 @@ TEST(UsbCaptureTest, Caller) {
   EXPECT_EQ(error, "usbInstanceId 不是有效的 USB 设备实例路径：bogus");
   EXPECT_FALSE(capture(kDevice, windows8));
   EXPECT_TRUE(launcher.calls.empty());
+  launcher.start_error = 1223;  // the launch's own failure comes back as it is
+  EXPECT_FALSE(capture(kDevice, support));
+  EXPECT_TRUE(cancelled);
+  EXPECT_EQ(error, "用户取消了管理员授权（UAC），未执行 USB 抓包。");
 }
 
 }  // namespace
