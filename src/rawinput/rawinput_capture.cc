@@ -154,11 +154,10 @@ bool RawInputState::StartThread(OwnThread* thread, std::string* message) {
     return false;
   }
   std::unique_lock<std::mutex> lock(start->mutex);
-  if (!start->reported_changed.wait_for(lock,
-                                        std::chrono::milliseconds(kRawInputThreadReadyLimitMs),
+  if (!start->reported_changed.wait_for(lock, std::chrono::milliseconds(thread_ready_limit_ms_),
                                         [&start] { return start->reported; })) {
     start->abandoned = true;
-    *message = "Raw Input 线程未在 " + std::to_string(kRawInputThreadReadyLimitMs) + " 毫秒内就绪";
+    *message = "Raw Input 线程未在 " + std::to_string(thread_ready_limit_ms_) + " 毫秒内就绪";
     return false;
   }
   if (start->window == nullptr) {

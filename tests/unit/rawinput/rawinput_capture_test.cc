@@ -102,7 +102,8 @@ class RawInputCaptureTest : public ::testing::Test {
       : state_(
             &platform_, [this] { return now_; },
             [this](std::function<void()> work) {
-              if (refuse_thread_) throw std::system_error(11, std::generic_category());
+              if (threads_ == 1) throw std::system_error(11, std::generic_category());
+              if (threads_ == 2) return held_.swap(work);  // taken, never run
               StartDetachedThread(std::move(work));
             }) {
     state_.SetEventSink([this](EncodableMap&& event) { sent_.emplace_back(std::move(event)); },
@@ -158,7 +159,8 @@ class RawInputCaptureTest : public ::testing::Test {
   uint64_t now_ = 0;
   intptr_t last_input_ = 0x5000;
   EncodableList sent_;
-  bool refuse_thread_ = false;
+  int threads_ = 0;  // 1: refused, 2: taken but not run until the test runs held_
+  std::function<void()> held_;
   RawInputState state_;
 };
 
@@ -229,8 +231,8 @@ TEST_F(RawInputCaptureTest, Events) {
       {MouseBytes(kMouseB, {0, kRiMouseWheel, 0x7FFF}), {0, 0, 0x7FFF, 8, 0, 0}},
       {MouseBytes(kMouseA, {0, kRiMouseHWheel, 0x8000}), {0, 0, -0x8000, 8, 0, 0}},
       {MouseBytes(kMouseA, {kMouseMoveAbsolute, 0, 0, 32768, -5}), {32768, -5, 0, 8, 0, 1}},
-      {KeyboardBytes(kKeyboard, 0x25, 0x4B, kRiKeyE0 | kRiKeyE1 | kRiKeyBreak),
-       {0x25, 0x4B, 7, 0}}};
+      {KeyboardBytes(kKeyboard, 0x25, 0x4B, kRiKeyE1 | kRiKeyBreak), {0x25, 0x4B, 4, 0}},
+      {KeyboardBytes(kKeyboard, 0x26, 0x4C, kRiKeyE0), {0x26, 0x4C, 3, 1}}};
   Start();
   for (const auto& [bytes, fields] : cases) Deliver(kStart, bytes);
   state_.Stop();
@@ -338,23 +340,27 @@ TEST_F(RawInputCaptureTest, OwnThreadLifetimes) {
 }
 
 // A start whose thread, window or registration fails says which step, with
-// the system's code, and leaves the running capture as it was.
+// the system's code, and leaves the running capture as it was; so does a
+// thread that does not report in time, which registers nothing once it runs.
 TEST_F(RawInputCaptureTest, StartFailures) {
   Start();
   const struct {
-    bool own_thread, refuse_thread;
+    bool own_thread;
+    int threads;
     const char* window_error;
     uint32_t register_error;
     const char* message;
   } rows[] = {
-      {false, false, "", 87, "RegisterRawInputDevices 失败（Win32 错误码 87）"},
-      {true, true, "", 0, "创建 Raw Input 线程失败（Win32 错误码 11）"},
-      {true, false, "创建 Raw Input 消息窗口失败（Win32 错误码 1400）", 0,
+      {false, 0, "", 87, "RegisterRawInputDevices 失败（Win32 错误码 87）"},
+      {true, 1, "", 0, "创建 Raw Input 线程失败（Win32 错误码 11）"},
+      {true, 0, "创建 Raw Input 消息窗口失败（Win32 错误码 1400）", 0,
        "创建 Raw Input 消息窗口失败（Win32 错误码 1400）"},
-      {true, false, "", 5, "RegisterRawInputDevices 失败（Win32 错误码 5）"},
+      {true, 0, "", 5, "RegisterRawInputDevices 失败（Win32 错误码 5）"},
+      {true, 2, "", 0, "Raw Input 线程未在 0 毫秒内就绪"},
   };
   for (const auto& row : rows) {
-    refuse_thread_ = row.refuse_thread;
+    threads_ = row.threads;
+    state_.set_thread_ready_limit_ms(row.threads == 2 ? 0 : kRawInputThreadReadyLimitMs);
     platform_.window_error = row.window_error;
     platform_.register_error = row.register_error;
     std::string message;
@@ -364,6 +370,9 @@ TEST_F(RawInputCaptureTest, StartFailures) {
                               state_.own_thread(), platform_.timers_set, platform_.timers_killed),
               std::make_tuple(0, kHost, true, false, 1, 0));
   }
+  held_();
+  EXPECT_EQ(std::make_tuple(platform_.serving.load(), platform_.registered),
+            std::make_tuple(0, kHost));
 }
 
 // A statistics map; `intervals` names each interval's bucket.
