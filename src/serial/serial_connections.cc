@@ -220,7 +220,6 @@ bool SerialConnections::OpenSerialPort(const std::string& name, int64_t baud_rat
         context->reader_ended.Signal();
       });
     } catch (const std::system_error& e) {
-      context->running = false;
       context->device->Close();
       if (message)
         *message =

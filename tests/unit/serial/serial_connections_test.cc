@@ -236,6 +236,8 @@ TEST(SerialConnectionsTest, Opens) {
 TEST(SerialConnectionsTest, WriteOutcomes) {
   const std::tuple<SerialWriteOutcome, uint32_t, uint32_t, const char*> cases[] = {
       {SerialWriteOutcome::kDone, 1, 0, "串口写入未完成"},
+      {SerialWriteOutcome::kDone, 0, 0, ""},
+      {SerialWriteOutcome::kFailed, 0, 31, "写入串口失败（Win32 错误码 31）"},
       {SerialWriteOutcome::kEventFailed, 0, 8, "创建串口写入事件失败（Win32 错误码 8）"},
   };
   FakeSerialPortApi api;
@@ -304,7 +306,7 @@ TEST(SerialPortsTest, ListMatchesDescriptionsCaseInsensitively) {
                     Text(kDevPropString, "Unclosed (COM3"),
                     Text(kDevPropString, "Old (COM7)"),
                     Text(kDevPropString, "Bluetooth Link (com7) (Standard)")};
-  std::vector<SerialPortRecord> ports;
+  std::vector<SerialPortRecord> ports{{"COM9", "an earlier listing"}};
   std::string message;
   ASSERT_TRUE(ListSerialPorts(source, &ports, &message));
   std::vector<std::pair<std::string, std::string>> listed;
