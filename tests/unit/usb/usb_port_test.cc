@@ -158,7 +158,7 @@ TEST_F(UsbResetTest, CyclesThePortAndWritesTheResultFile) {
 TEST_F(UsbResetTest, OtherwiseTheHelperAnswersThroughTheResultFile) {
   EXPECT_EQ(Reset("HID\\VID_1A2B&PID_3C4D\\1"),
             "usbInstanceId 不是有效的 USB 设备实例路径：HID\\VID_1A2B&PID_3C4D\\1");
-  EXPECT_TRUE(launcher_.calls.empty());
+  EXPECT_EQ(std::make_pair(ok_, launcher_.calls.size()), std::make_pair(false, size_t{0}));
   const struct {
     uint32_t start_error;  // 1223: the user declined
     std::string file;      // what the helper writes; "-": it does not end in time
