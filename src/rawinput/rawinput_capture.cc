@@ -226,7 +226,6 @@ void RawInputState::Stop() {
   quality_.Reset(0);
   last_stats_us_ = 0;
   std::vector<uint8_t>().swap(input_buffer_);
-  pending_.clear();
 }
 
 bool RawInputState::active() const {
@@ -293,7 +292,7 @@ void RawInputState::HandleMessageFrom(WindowHandle window, uintptr_t wparam, int
   if (!active_ || window != target_) return;
   const uint32_t size = platform_->InputSize(lparam);
   if (size == 0) return;
-  if (input_buffer_.size() < size) input_buffer_.resize(size);
+  input_buffer_.resize(std::max<size_t>(input_buffer_.size(), size));  // it only grows
   uint32_t written = 0;
   if (!platform_->ReadInput(lparam, input_buffer_.data(), size, &written)) return;
   RawInputRecord record;
