@@ -122,7 +122,6 @@ void RunSerialReadLoop(SerialPortContext& context, const EventEmitter& emit) {
     const SerialReadStart start = device.StartRead(buffer.data(), kSerialReadChunk, &bytes);
     if (start == SerialReadStart::kFailed) return;
     if (start == SerialReadStart::kPending) {
-      bytes = 0;
       switch (device.WaitRead(kSerialReadWaitMs)) {
         case SerialReadWait::kStopped:
           // Bytes the cancelled read had already taken from the driver still

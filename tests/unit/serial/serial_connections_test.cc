@@ -139,13 +139,15 @@ TEST(SerialConnectionsTest, OpenSettings) {
   const std::tuple<std::string, int64_t, std::string, uint32_t> cases[] = {
       {"\\\\.\\COM10", 0xFFFFFFFF, "\\\\.\\COM10", 0xFFFFFFFF},
       {"\\\\?\\COM4", 0, "\\\\.\\\\\\?\\COM4", 115200},
-      {"COM6", int64_t{1} << 32, "\\\\.\\COM6", 115200}};
+      {"COM6", int64_t{1} << 32, "\\\\.\\COM6", 115200},
+      {"COM7", 1, "\\\\.\\COM7", 1}};
   for (const auto& [name, baud, path, rate] : cases) {
     const SerialOpenSettings s = MakeSerialOpenSettings(name, baud);
     EXPECT_EQ(std::make_pair(s.device_path, s.baud_rate), std::make_pair(path, rate)) << name;
   }
   // No flow control, reads that return what has arrived within 200 ms, and a
-  // full purge at open. (Data bits, parity, stop bits: end to end.)
+  // full purge at open; 8 data bits, no parity, one stop bit, binary, 64 KiB
+  // queues each way.
   const SerialOpenSettings s = MakeSerialOpenSettings("COM3", 9600);
   EXPECT_FALSE(s.parity_check || s.outx_cts_flow || s.outx_dsr_flow || s.dsr_sensitivity ||
                s.out_x || s.in_x || s.dtr_control || s.rts_control);
@@ -153,6 +155,9 @@ TEST(SerialConnectionsTest, OpenSettings) {
                             s.read_total_timeout_constant, s.write_total_timeout_multiplier,
                             s.write_total_timeout_constant, s.purge_flags),
             std::make_tuple(0xFFFFFFFFu, 0u, 200u, 0u, 0u, 0xFu));
+  EXPECT_EQ(
+      std::make_tuple(s.byte_size, s.parity, s.stop_bits, s.binary, s.input_queue, s.output_queue),
+      std::make_tuple(8, 0, 0, true, 65536u, 65536u));
 }
 
 // Each read's bytes become one event (at most 4096 bytes: end to end). A
@@ -252,6 +257,9 @@ TEST(SerialConnectionsTest, WriteOutcomes) {
     EXPECT_EQ(table.WriteSerialPort(id, {1, 2, 3}, &message), *text == '\0');
     EXPECT_EQ(message, text);
   }
+  EXPECT_TRUE(table.WriteSerialPort(id, {}, nullptr));  // nothing to write: the port is not asked
+  EXPECT_FALSE(table.WriteSerialPort(id + 1, {1}, &message));
+  EXPECT_EQ(message, "串口句柄不存在");
   // A close arriving while a write is stuck in the driver cancels it; the
   // port is closed only after the write has returned.
   api.ports[0]->write = SerialWriteOutcome::kTimedOut;
