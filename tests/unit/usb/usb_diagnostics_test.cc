@@ -36,7 +36,8 @@ class UsbDiagnosticsTest : public ::testing::Test {
     device_ = machine_.Add(kDeviceId, machine_.Add(kHubId, 0), u"Port_#0003.Hub_#0002");
     const uint32_t interface = machine_.Add("USB\\VID_12AB&PID_34CD&MI_00\\7&4", device_);
     machine_.hid_interfaces = {{kCollectionPath, machine_.Add(kCollectionId, interface)}};
-    vek_test::FakeUsbDevice& port = hubs_.AddHub(Utf8ToUtf16(HubInterfacePath(kHubId))).ports[3];
+    hub_ = &hubs_.AddHub(Utf8ToUtf16(HubInterfacePath(kHubId)));
+    vek_test::FakeUsbDevice& port = hub_->ports[3];
     port.device_descriptor = {18, 1, 0, 2, 0, 0, 0, 64, 0xab, 0x12, 0xcd, 0x34, 0, 1, 1, 2, 0, 1};
     port.Set(2, 0, 0, kRecipientDevice, {9, 2, 34, 0, 1, 1, 0, 0xa0, 50});
     hid_.Add(Collection());
@@ -52,6 +53,7 @@ class UsbDiagnosticsTest : public ::testing::Test {
   vek_test::FakeMachine machine_;
   vek_test::FakeUsbHubApi hubs_;
   fake::FakeHidDeviceApi hid_;
+  vek_test::FakeHubState* hub_ = nullptr;
   uint32_t device_ = 0;
 };
 
@@ -85,6 +87,20 @@ TEST_F(UsbDiagnosticsTest, AHealthyDeviceReportsHubFactsAndCollections) {
                                                               {"连接速度", "高速（480 Mbps）"},
                                                               {"集线器端口", "3"},
                                                               {"VID/PID", "12ab:34cd"}}));
+  // What the hub refuses is told before the summary.
+  const std::string config_note =
+      "USB 配置描述符不可读（设备可能未启动，或集线器拒绝了 GET_DESCRIPTOR 请求）。";
+  hub_->ports[3].refuse_all = true;
+  EXPECT_EQ(Read(kDeviceId).notes,
+            (Notes{"读取 USB 配置描述符失败（错误码 31）", r.notes[0], r.notes[1], config_note}));
+  hub_->refused_access = {HubAccess::kReadWrite, HubAccess::kRead};
+  EXPECT_EQ(Read(kDeviceId).notes,
+            (Notes{"无法打开 USB 集线器 " + HubInterfacePath(kHubId) + "（错误码 5）", r.notes[1],
+                   config_note}));
+  std::string message;
+  EXPECT_FALSE(
+      ReadUsbDiagnostics({machine_.System(), &hubs_, &hid_}, kDeviceId, nullptr, &message));
+  EXPECT_EQ(message, "输出参数为空");
 }
 
 // A HID collection, named in any case, names the USB device above its
@@ -105,12 +121,27 @@ TEST_F(UsbDiagnosticsTest, HidNodesAndVidPid) {
   uint32_t deep = machine_.hid_interfaces[0].node;
   for (const char* id : {"HID\\D\\1", "HID\\D\\2", "HID\\D\\3"}) deep = machine_.Add(id, deep);
   EXPECT_EQ(Read("HID\\D\\3").ancestors.size(), 5u);
-  machine_.Add("USB\\VID_12G4&PID_0001\\1", device_);
-  EXPECT_EQ(Read("USB\\VID_12G4&PID_0001\\1").properties.at("VID/PID"), "0000:0001");
+  machine_.Add("USB\\VID_12G4&PID_9F01", device_);  // the ID may end with the product ID
+  EXPECT_EQ(Read("USB\\VID_12G4&PID_9F01").properties.at("VID/PID"), "0000:9f01");
   machine_.Node(machine_.Add("ACPI\\PNP0303\\1", 0)).strings[DevNodeProperty::kClass] = "hidclass";
   r = Read("ACPI\\PNP0303\\1");
-  EXPECT_EQ(std::make_tuple(r.node.bus_type, r.node.usb_instance_id, r.properties.count("VID/PID")),
-            std::make_tuple("HID", "", 0u));
+  EXPECT_EQ(std::make_tuple(r.node.bus_type, r.node.usb_instance_id, r.properties.count("VID/PID"),
+                            r.properties.count("集线器端口")),
+            std::make_tuple("HID", "", 0u, 0u));
+}
+
+// Each problem Windows names has a text or advice of its own, and no code
+// next to one borrows it; a speed past super speed is unknown.
+TEST(UsbNodeTextTest, KnownProblemsAndSpeeds) {
+  const std::set<uint32_t> named = {1, 10, 14, 18, 19, 24, 28, 31, 43, 45};
+  const std::set<uint32_t> advised = {10, 14, 18, 19, 22, 24, 28, 31, 43, 45};
+  for (uint32_t code = 1; code < 50; ++code) {
+    EXPECT_EQ(ProblemText(code) == "错误代码 " + std::to_string(code), named.count(code) == 0)
+        << code;
+    EXPECT_EQ(ProblemAdvice(code).empty(), advised.count(code) == 0) << code;
+  }
+  EXPECT_EQ(std::make_pair(SpeedLabel(3).substr(0, 6), SpeedLabel(4)),
+            std::make_pair(std::string_view("超速"), std::string_view("未知")));
 }
 
 // Status and problem lead the notes, with the advice for the problem.
