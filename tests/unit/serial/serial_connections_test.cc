@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <deque>
 #include <set>
+#include <stdexcept>
 #include <system_error>
 #include <thread>
 #include <tuple>
@@ -153,11 +154,9 @@ TEST(SerialConnectionsTest, OpenSettings) {
                s.out_x || s.in_x || s.dtr_control || s.rts_control);
   EXPECT_EQ(std::make_tuple(s.read_interval_timeout, s.read_total_timeout_multiplier,
                             s.read_total_timeout_constant, s.write_total_timeout_multiplier,
-                            s.write_total_timeout_constant, s.purge_flags),
-            std::make_tuple(0xFFFFFFFFu, 0u, 200u, 0u, 0u, 0xFu));
-  EXPECT_EQ(
-      std::make_tuple(s.byte_size, s.parity, s.stop_bits, s.binary, s.input_queue, s.output_queue),
-      std::make_tuple(8, 0, 0, true, 65536u, 65536u));
+                            s.write_total_timeout_constant, s.purge_flags, s.byte_size, s.parity,
+                            s.stop_bits, s.binary, s.input_queue, s.output_queue),
+            std::make_tuple(0xFFFFFFFFu, 0u, 200u, 0u, 0u, 0xFu, 8, 0, 0, true, 65536u, 65536u));
 }
 
 // Each read's bytes become one event (at most 4096 bytes: end to end). A
@@ -364,6 +363,55 @@ TEST(SerialConnectionsTest, ClosesAnswerWhileCancelledReadsPend) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   EXPECT_EQ(api.destroyed, api.ports.size());  // each by its reader, once its read ended
+}
+
+// The rest of a write the system did not finish at once. One still pending
+// after its time-out and cancel, as with a driver that never completes a
+// cancelled write, is freed only once it has ended, by a thread of its own;
+// with no thread to be had, never.
+// A write of 3 bytes that ends at once (1), once cancelled (2) or when the
+// test says so (0). state: 0 pending, 1 ended, 2 freed after its end, -1
+// freed while pending.
+struct StuckWrite : SerialPendingWrite {
+  StuckWrite(std::atomic<int>* s, int mode) : state(s), ends(mode) {}
+  ~StuckWrite() override { *state = *state == 1 ? 2 : -1; }
+  bool Wait(uint32_t) override {
+    if (ends == 1) *state = 1;
+    return *state == 1;
+  }
+  uint32_t Written() override { return 3; }
+  void Cancel() override {
+    if (ends == 2) *state = 1;
+  }
+  void WaitUntilEnded() override {
+    while (*state == 0) std::this_thread::yield();
+  }
+  std::atomic<int>* state;
+  const int ends;
+};
+
+TEST(SerialStuckIoTest, AWriteThatDoesNotEndIsFreedOnlyAfterItsEnd) {
+  // How the write ends, whether threads are to be had, and the bytes written.
+  const std::tuple<int, bool, uint32_t> rows[] = {
+      {1, true, 3}, {2, true, 0}, {0, true, 0}, {0, false, 0}};
+  for (const auto& [ends, threads, bytes] : rows) {
+    auto* state = new std::atomic<int>(0);  // a kept write may point at it for ever
+    uint32_t written = 9;
+    const ThreadStarter start = [threads = threads](std::function<void()> work) {
+      if (!threads) throw std::runtime_error("no threads");
+      std::thread(std::move(work)).detach();
+    };
+    EXPECT_EQ(FinishSerialWrite(std::make_unique<StuckWrite>(state, ends), kSerialWriteTimeoutMs,
+                                start, &written),
+              ends == 1 ? SerialWriteOutcome::kDone : SerialWriteOutcome::kTimedOut);
+    EXPECT_EQ(std::make_pair(state->load(), written), std::make_pair(ends == 0 ? 0 : 2, bytes));
+    if (ends == 0) *state = 1;
+    for (int i = 0; i < 2000 && threads && *state != 2; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(state->load(), threads ? 2 : 1) << ends << threads;
+    if (threads) delete state;
+  }
 }
 
 }  // namespace

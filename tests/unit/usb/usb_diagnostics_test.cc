@@ -58,13 +58,9 @@ class UsbDiagnosticsTest : public ::testing::Test {
 };
 
 TEST_F(UsbDiagnosticsTest, AHealthyDeviceReportsHubFactsAndCollections) {
-  machine_.Node(device_).strings = {{DevNodeProperty::kDeviceDescription, "d"},
-                                    {DevNodeProperty::kFriendlyName, "f"},
-                                    {DevNodeProperty::kClass, "USB"},
-                                    {DevNodeProperty::kClassGuid, "g"},
-                                    {DevNodeProperty::kService, "s"},
-                                    {DevNodeProperty::kDriver, "k"},
-                                    {DevNodeProperty::kLocationInformation, "l"}};
+  // Each registry string the node has reads as its CM_DRP_ number.
+  for (uint32_t drp : {1, 5, 8, 9, 10, 13, 14})
+    machine_.Node(device_).strings[DevNodeProperty{drp}] = "drp" + std::to_string(drp);
   const UsbDiagnosticsReport r = Read("usb\\vid_12AB&pid_34cd\\5&2");
   EXPECT_EQ(r.node.instance_id, kDeviceId);
   ASSERT_EQ(r.ancestors.size(), 1u);
@@ -72,21 +68,14 @@ TEST_F(UsbDiagnosticsTest, AHealthyDeviceReportsHubFactsAndCollections) {
   EXPECT_TRUE(r.configuration_descriptor_available && r.report_descriptor_available);
   EXPECT_EQ(r.notes,
             (Notes{"USB 设备描述符长度：18 字节。", "HID 集合数：2（含嵌套 Link Collection）。"}));
-  EXPECT_EQ(r.properties, (std::map<std::string, std::string>{{"设备描述", "d"},
-                                                              {"友好名称", "f"},
-                                                              {"设备类", "USB"},
-                                                              {"类 GUID", "g"},
-                                                              {"服务", "s"},
-                                                              {"驱动键", "k"},
-                                                              {"位置信息", "l"},
-                                                              {"父设备实例", kHubId},
-                                                              {"USB 父实例", kDeviceId},
-                                                              {"总线类型", "USB"},
-                                                              {"设备状态", "已启动"},
-                                                              {"集线器路径", kDeviceId},
-                                                              {"连接速度", "高速（480 Mbps）"},
-                                                              {"集线器端口", "3"},
-                                                              {"VID/PID", "12ab:34cd"}}));
+  std::string properties;  // in the map's order: by the labels' bytes
+  for (const auto& [label, value] : r.properties) properties += label + "=" + value + "; ";
+  EXPECT_EQ(
+      properties,
+      "USB 父实例=USB\\VID_12ab&PID_34CD\\5&2; VID/PID=12ab:34cd; 位置信息=drp14; "
+      "友好名称=drp13; 总线类型=USB; 服务=drp5; 父设备实例=USB\\ROOT_HUB30\\4&1; 类 GUID=drp9; "
+      "设备描述=drp1; 设备状态=已启动; 设备类=drp8; 连接速度=高速（480 Mbps）; 集线器端口=3; "
+      "集线器路径=USB\\VID_12ab&PID_34CD\\5&2; 驱动键=drp10; ");
   // What the hub refuses is told before the summary.
   const std::string config_note =
       "USB 配置描述符不可读（设备可能未启动，或集线器拒绝了 GET_DESCRIPTOR 请求）。";
