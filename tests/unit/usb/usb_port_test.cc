@@ -17,12 +17,12 @@ namespace {
 TEST(UsbLocationTest, PortNumberFromLocationReadsLikeWcstol) {
   const std::pair<std::u16string, uint32_t> cases[] = {{u"Port_#0003.Hub_#0002", 3},
                                                        {u"Port_#0127", 127},
-                                                       {u"Port_#128", 0},
+                                                       {u"Port_#1270", 0},
                                                        {u"Port_# \t\r+5", 5},
                                                        {u"Port_#-3", 0},
                                                        {u"port_#0003", 0},
                                                        {u"PCI bus 0, Port_#0012", 12},
-                                                       {u"Port_#0002.Port_#0009", 2},
+                                                       {u"Port_#0001.Port_#0009", 1},
                                                        {u"Port_#99999999999999999999", 0}};
   for (const auto& [location, port] : cases) {
     EXPECT_EQ(ParsePortFromLocation(location), port) << Utf16ToUtf8(location);
