@@ -224,7 +224,6 @@ void RawInputState::Stop() {
   target_ = nullptr;
   ForgetDevices();
   quality_.Reset(0);
-  last_stats_us_ = 0;
   std::vector<uint8_t>().swap(input_buffer_);
 }
 
@@ -474,22 +473,19 @@ void RawInputState::SendSummary() {
   // Devices silent for a whole window leave the table, their last message
   // kept aside. Every window starts empty but for the interval it carries
   // from the previous one.
-  bool erased = false;
   for (auto it = devices_.begin(); it != devices_.end();) {
     if (it->second.stats.count == 0) {
       RememberSilent(it->first, it->second.stats);
       it = devices_.erase(it);
-      erased = true;
     } else {
       it->second.stats.NextWindow();
       ++it;
     }
   }
-  // The handles' shortcuts to the entries are found again on their next message.
-  if (erased) {
-    for (auto& [device, slot] : slots_) slot.entries = {};
-    null_slot_.entries = {};
-  }
+  // The handles' shortcuts to the entries are found again on their next
+  // message (once a window: cheaper than telling which entries went).
+  for (auto& [device, slot] : slots_) slot.entries = {};
+  null_slot_.entries = {};
   mouse_stats_.NextWindow();
   keyboard_stats_.NextWindow();
   last_stats_us_ = s;

@@ -206,9 +206,9 @@ bool SerialConnections::OpenSerialPort(const std::string& name, int64_t baud_rat
   {
     // The id is taken and the entry stored only once the reader runs, so a
     // port whose reader cannot start neither uses up an id nor stays listed.
+    // A port given up here is closed by its device as the context goes.
     std::lock_guard<std::mutex> lock(serial_table_mutex_);
     if (IsDeviceOpenLocked(settings.device_path)) {  // lost a race with another open
-      context->device->Close();
       if (message) *message = FormatWin32Failure("打开串口", kErrorAccessDenied);
       return false;
     }
@@ -219,7 +219,6 @@ bool SerialConnections::OpenSerialPort(const std::string& name, int64_t baud_rat
         context->reader_ended.Signal();
       });
     } catch (const std::system_error& e) {
-      context->device->Close();
       if (message)
         *message =
             "启动串口读取线程失败" + ErrorCodeSuffix(static_cast<uint32_t>(e.code().value()));
