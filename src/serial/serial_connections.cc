@@ -6,6 +6,7 @@
 
 #include "common/clock.h"
 #include "common/format.h"
+#include "common/text.h"
 
 namespace vek_native {
 namespace {
@@ -53,17 +54,6 @@ void KeepForever(std::shared_ptr<SerialPendingWrite> write) {
 }
 
 }  // namespace
-
-bool SameDevicePath(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 std::string SerialDevicePath(const std::string& name) {
   if (name.compare(0, 4, kDevicePrefix) == 0) return name;
@@ -327,7 +317,8 @@ bool SerialConnections::IsDeviceOpen(const std::string& device_path) const {
 
 bool SerialConnections::IsDeviceOpenLocked(const std::string& device_path) const {
   for (const auto& entry : table_) {
-    if (SameDevicePath(entry.second->device_path, device_path)) return true;
+    // Device paths name the same port when they match ignoring ASCII case.
+    if (EqualsIgnoreAsciiCase(entry.second->device_path, device_path)) return true;
   }
   return false;
 }
