@@ -45,8 +45,7 @@ class UsbDiagnosticsTest : public ::testing::Test {
   }
   UsbDiagnosticsReport Read(const std::string& id) {
     UsbDiagnosticsReport report;
-    std::string message;
-    EXPECT_TRUE(ReadUsbDiagnostics({machine_.System(), &hubs_, &hid_}, id, &report, &message));
+    EXPECT_TRUE(ReadUsbDiagnostics({machine_.System(), &hubs_, &hid_}, id, &report, nullptr));
     EncodableValue map;  // as the channel sends it
     EXPECT_TRUE(ReadUsbDiagnosticsMap({machine_.System(), &hubs_, &hid_}, id, &map, nullptr));
     EXPECT_EQ(hubs_.OpenHandles(), 0) << "a hub was left open";
@@ -65,9 +64,10 @@ TEST_F(UsbDiagnosticsTest, AHealthyDeviceReportsHubFactsAndCollections) {
   for (uint32_t drp : {1, 5, 8, 9, 10, 13, 14})
     machine_.Node(device_).strings[DevNodeProperty{drp}] = "drp" + std::to_string(drp);
   const UsbDiagnosticsReport r = Read("usb\\vid_12AB&pid_34cd\\5&2");
-  EXPECT_EQ(std::make_tuple(r.node.instance_id, r.ancestors.size(), r.ancestors.at(0).instance_id,
-                            r.configuration_descriptor_available, r.report_descriptor_available),
-            std::make_tuple(kDeviceId, 1u, kHubId, true, true));
+  EXPECT_EQ(std::make_tuple(r.has_node, r.node.instance_id, r.ancestors.size(),
+                            r.ancestors.at(0).instance_id, r.configuration_descriptor_available,
+                            r.report_descriptor_available),
+            std::make_tuple(true, kDeviceId, 1u, kHubId, true, true));
   EXPECT_EQ(r.notes,
             (Notes{"USB 设备描述符长度：18 字节。", "HID 集合数：2（含嵌套 Link Collection）。"}));
   std::string properties;  // in the map's order: by the labels' bytes
