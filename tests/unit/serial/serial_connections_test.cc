@@ -307,7 +307,7 @@ TEST(SerialPortsTest, ListMatchesDescriptionsCaseInsensitively) {
       Text(kRegSz, "com5"),       Text(kRegSz, "COM4"),
       Text(kRegSz, "COM3"),       Text(kRegSz, "COM8"),
       Text(kRegSz, "COM7", false)};  // no terminator
-  source.devices = {Text(kDevPropString, "USB Serial Device (COM5)"),
+  source.devices = {Text(kDevPropString, "USB 串行设备 (COM5)"),
                     Text(kRegBinary, "Wrong type (COM8)"),
                     Text(kDevPropString, ") (COM4)"),
                     Text(kDevPropString, "Unclosed (COM3"),
@@ -319,8 +319,8 @@ TEST(SerialPortsTest, ListMatchesDescriptionsCaseInsensitively) {
   std::vector<std::pair<std::string, std::string>> listed;
   for (const SerialPortRecord& port : ports) listed.emplace_back(port.port, port.description);
   EXPECT_EQ(listed, (std::vector<std::pair<std::string, std::string>>{
-                        {"COM5", "USB Serial Device (COM5)"},
-                        {"com5", "USB Serial Device (COM5)"},
+                        {"COM5", "USB 串行设备 (COM5)"},
+                        {"com5", "USB 串行设备 (COM5)"},
                         {"COM4", ") (COM4)"},
                         {"COM3", ""},
                         {"COM8", ""},
@@ -333,7 +333,7 @@ TEST(SerialPortsTest, ListMatchesDescriptionsCaseInsensitively) {
   EXPECT_EQ(std::get<EncodableList>(value)[0],
             EncodableValue(EncodableMap{
                 {EncodableValue("port"), EncodableValue("COM5")},
-                {EncodableValue("description"), EncodableValue("USB Serial Device (COM5)")}}));
+                {EncodableValue("description"), EncodableValue("USB 串行设备 (COM5)")}}));
 }
 
 // Cancelled reads that do not end until the test lets them: closing one port
