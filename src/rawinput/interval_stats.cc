@@ -39,10 +39,10 @@ size_t NearestRankIndex(size_t percent, size_t n) { return (percent * n + 99) / 
 }  // namespace
 
 size_t IntervalBucket(uint64_t interval_us) {
-  for (size_t i = 0; i < kIntervalBucketEdgesUs.size(); ++i) {
-    if (interval_us < kIntervalBucketEdgesUs[i]) return i;
-  }
-  return kIntervalBucketEdgesUs.size();
+  // The first edge above the interval; past the last edge, the last bucket.
+  const auto edge =
+      std::upper_bound(kIntervalBucketEdgesUs.begin(), kIntervalBucketEdgesUs.end(), interval_us);
+  return static_cast<size_t>(edge - kIntervalBucketEdgesUs.begin());
 }
 
 void IntervalStats::Update(uint64_t t) {

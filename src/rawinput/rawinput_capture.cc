@@ -154,11 +154,10 @@ bool RawInputState::StartThread(OwnThread* thread, std::string* message) {
     return false;
   }
   std::unique_lock<std::mutex> lock(start->mutex);
-  if (!start->reported_changed.wait_for(lock,
-                                        std::chrono::milliseconds(kRawInputThreadReadyLimitMs),
+  if (!start->reported_changed.wait_for(lock, std::chrono::milliseconds(thread_ready_limit_ms_),
                                         [&start] { return start->reported; })) {
     start->abandoned = true;
-    *message = "Raw Input 线程未在 " + std::to_string(kRawInputThreadReadyLimitMs) + " 毫秒内就绪";
+    *message = "Raw Input 线程未在 " + std::to_string(thread_ready_limit_ms_) + " 毫秒内就绪";
     return false;
   }
   if (start->window == nullptr) {
@@ -225,9 +224,7 @@ void RawInputState::Stop() {
   target_ = nullptr;
   ForgetDevices();
   quality_.Reset(0);
-  last_stats_us_ = 0;
   std::vector<uint8_t>().swap(input_buffer_);
-  pending_.clear();
 }
 
 bool RawInputState::active() const {
@@ -294,7 +291,7 @@ void RawInputState::HandleMessageFrom(WindowHandle window, uintptr_t wparam, int
   if (!active_ || window != target_) return;
   const uint32_t size = platform_->InputSize(lparam);
   if (size == 0) return;
-  if (input_buffer_.size() < size) input_buffer_.resize(size);
+  input_buffer_.resize(std::max<size_t>(input_buffer_.size(), size));  // it only grows
   uint32_t written = 0;
   if (!platform_->ReadInput(lparam, input_buffer_.data(), size, &written)) return;
   RawInputRecord record;
@@ -476,22 +473,19 @@ void RawInputState::SendSummary() {
   // Devices silent for a whole window leave the table, their last message
   // kept aside. Every window starts empty but for the interval it carries
   // from the previous one.
-  bool erased = false;
   for (auto it = devices_.begin(); it != devices_.end();) {
     if (it->second.stats.count == 0) {
       RememberSilent(it->first, it->second.stats);
       it = devices_.erase(it);
-      erased = true;
     } else {
       it->second.stats.NextWindow();
       ++it;
     }
   }
-  // The handles' shortcuts to the entries are found again on their next message.
-  if (erased) {
-    for (auto& [device, slot] : slots_) slot.entries = {};
-    null_slot_.entries = {};
-  }
+  // The handles' shortcuts to the entries are found again on their next
+  // message (once a window: cheaper than telling which entries went).
+  for (auto& [device, slot] : slots_) slot.entries = {};
+  null_slot_.entries = {};
   mouse_stats_.NextWindow();
   keyboard_stats_.NextWindow();
   last_stats_us_ = s;

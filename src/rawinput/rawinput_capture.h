@@ -165,6 +165,8 @@ class RawInputState {
   // The host window's WM_INPUT and flush timer.
   void HandleMessage(uintptr_t wparam, intptr_t lparam);
   void HandleTimer();
+  // How long a start waits for its own thread to report; tests shorten it.
+  void set_thread_ready_limit_ms(int limit_ms) { thread_ready_limit_ms_ = limit_ms; }
 
   // For tests; the statistics only while nothing else runs.
   bool active() const;
@@ -229,6 +231,7 @@ class RawInputState {
   // The window thread's alone.
   WindowHandle host_window_ = nullptr;
   OwnThread own_;  // while a capture runs on its own thread
+  int thread_ready_limit_ms_ = kRawInputThreadReadyLimitMs;
 
   // Everything below: under mutex_.
   mutable std::mutex mutex_;

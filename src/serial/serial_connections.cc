@@ -6,6 +6,7 @@
 
 #include "common/clock.h"
 #include "common/format.h"
+#include "common/text.h"
 
 namespace vek_native {
 namespace {
@@ -53,17 +54,6 @@ void KeepForever(std::shared_ptr<SerialPendingWrite> write) {
 }
 
 }  // namespace
-
-bool SameDevicePath(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 std::string SerialDevicePath(const std::string& name) {
   if (name.compare(0, 4, kDevicePrefix) == 0) return name;
@@ -122,7 +112,6 @@ void RunSerialReadLoop(SerialPortContext& context, const EventEmitter& emit) {
     const SerialReadStart start = device.StartRead(buffer.data(), kSerialReadChunk, &bytes);
     if (start == SerialReadStart::kFailed) return;
     if (start == SerialReadStart::kPending) {
-      bytes = 0;
       switch (device.WaitRead(kSerialReadWaitMs)) {
         case SerialReadWait::kStopped:
           // Bytes the cancelled read had already taken from the driver still
@@ -207,9 +196,9 @@ bool SerialConnections::OpenSerialPort(const std::string& name, int64_t baud_rat
   {
     // The id is taken and the entry stored only once the reader runs, so a
     // port whose reader cannot start neither uses up an id nor stays listed.
+    // A port given up here is closed by its device as the context goes.
     std::lock_guard<std::mutex> lock(serial_table_mutex_);
     if (IsDeviceOpenLocked(settings.device_path)) {  // lost a race with another open
-      context->device->Close();
       if (message) *message = FormatWin32Failure("打开串口", kErrorAccessDenied);
       return false;
     }
@@ -220,8 +209,6 @@ bool SerialConnections::OpenSerialPort(const std::string& name, int64_t baud_rat
         context->reader_ended.Signal();
       });
     } catch (const std::system_error& e) {
-      context->running = false;
-      context->device->Close();
       if (message)
         *message =
             "启动串口读取线程失败" + ErrorCodeSuffix(static_cast<uint32_t>(e.code().value()));
@@ -330,7 +317,8 @@ bool SerialConnections::IsDeviceOpen(const std::string& device_path) const {
 
 bool SerialConnections::IsDeviceOpenLocked(const std::string& device_path) const {
   for (const auto& entry : table_) {
-    if (SameDevicePath(entry.second->device_path, device_path)) return true;
+    // Device paths name the same port when they match ignoring ASCII case.
+    if (EqualsIgnoreAsciiCase(entry.second->device_path, device_path)) return true;
   }
   return false;
 }

@@ -29,8 +29,6 @@ constexpr uint32_t kSerialCancelWaitMs = 500;
 constexpr uint32_t kSerialCloseWaitMs = kSerialReadWaitMs + kSerialCancelWaitMs;
 constexpr int64_t kSerialDefaultBaudRate = 115200;
 
-// Device paths name the same port when they match ignoring ASCII case.
-bool SameDevicePath(const std::string& a, const std::string& b);
 // "\\.\" + name, unless the name already starts with "\\.\".
 std::string SerialDevicePath(const std::string& name);
 // Everything applied to the port at open; a rate of 0 or below gives 115200.

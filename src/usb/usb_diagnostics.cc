@@ -147,7 +147,7 @@ void InspectHubPort(const UsbDiagnosticsSystem& system, const std::string& usb_i
   uint32_t port_node = 0;
   uint32_t port = 0;
   std::string message;
-  if (!ResolveUsbDevicePort(tree, usb_id, &port_node, &port, &message) || port < kMinHubPort) {
+  if (!ResolveUsbDevicePort(tree, usb_id, &port_node, &port, &message)) {
     if (!message.empty()) report->notes.push_back("无法解析 USB 集线器端口：" + message);
     report->notes.push_back("该设备不在 USB 集线器端口上，无法用 ETW 抓包或一键复位。");
     return;

@@ -19,9 +19,11 @@ int HexValue(char c) {
 
 uint32_t FourHexAfter(const std::string& upper, std::string_view marker) {
   const size_t at = upper.find(marker);
-  if (at == std::string::npos || upper.size() - (at + marker.size()) < 4) return 0;
+  if (at == std::string::npos) return 0;
+  const size_t digits = at + marker.size();
+  if (upper.size() < digits + 4) return 0;
   uint32_t value = 0;
-  for (size_t i = at + marker.size(); i < at + marker.size() + 4; ++i) {
+  for (size_t i = digits; i < digits + 4; ++i) {
     const int digit = HexValue(upper[i]);
     if (digit < 0) return 0;
     value = value * 16 + static_cast<uint32_t>(digit);

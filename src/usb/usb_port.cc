@@ -109,7 +109,6 @@ bool OpenParentUsbHub(DeviceTree& tree, UsbHubApi& hubs, const std::string& inst
   uint32_t error = 0;
   std::unique_ptr<UsbHub> opened = hubs.OpenHubWithAccess(wide_path, HubAccess::kReadWrite, &error);
   if (!opened) {
-    error = 0;
     opened = hubs.OpenHubWithAccess(wide_path, HubAccess::kRead, &error);
   }
   if (!opened) {

@@ -86,7 +86,6 @@ uint32_t RunUsbPortReset(const UsbResetContext& context, const std::string& inst
       // A clock that stepped back counts as no time rather than wrapping.
       const uint64_t spent = t1 > t0 ? t1 - t0 : 0;
       result.elapsed_ms = (spent + 999) / 1000;
-      hub.reset();
       result.success = cycled;
       result.message = cycled ? kResetSucceededMessage : message;
     }

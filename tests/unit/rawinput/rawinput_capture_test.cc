@@ -102,7 +102,8 @@ class RawInputCaptureTest : public ::testing::Test {
       : state_(
             &platform_, [this] { return now_; },
             [this](std::function<void()> work) {
-              if (refuse_thread_) throw std::system_error(11, std::generic_category());
+              if (threads_ == 1) throw std::system_error(11, std::generic_category());
+              if (threads_ == 2) return held_.swap(work);  // taken, never run
               StartDetachedThread(std::move(work));
             }) {
     state_.SetEventSink([this](EncodableMap&& event) { sent_.emplace_back(std::move(event)); },
@@ -158,7 +159,8 @@ class RawInputCaptureTest : public ::testing::Test {
   uint64_t now_ = 0;
   intptr_t last_input_ = 0x5000;
   EncodableList sent_;
-  bool refuse_thread_ = false;
+  int threads_ = 0;  // 1: refused, 2: taken but not run until the test runs held_
+  std::function<void()> held_;
   RawInputState state_;
 };
 
@@ -173,21 +175,27 @@ TEST_F(RawInputCaptureTest, StartAndStop) {
   state_.SetWindow(kHost);
   Start();
   Mouse(kStart + 1, RawMouseInput{0, 0x0001});  // left held
+  Key(kStart + 2, 0x41);
   Start(kStart + 10);
   EXPECT_TRUE(sent_.empty());
   EXPECT_EQ(state_.pending_size() + state_.buttons_down_mask() + state_.mouse_stats().count +
-                state_.device_entry_count() + state_.cached_path_count(),
+                state_.keyboard_stats().count + state_.device_entry_count() +
+                state_.cached_path_count(),
             0u);
   Mouse(kStart + 11, Move(1, 0));
   Tick(kStart + 10 + 249999);  // a batch; the summary clock restarted too
   Mouse(kStart + 300000, Move(1, 0));
+  Key(kStart + 300001, 0x41);
   now_ = kStart + 400000;
   state_.Stop();
   ASSERT_EQ(sent_.size(), 2u);
-  EXPECT_EQ(Inputs().size(), 2u);
+  EXPECT_EQ(Inputs().size(), 3u);
   EXPECT_EQ(std::make_tuple(state_.active(), platform_.timers_killed, platform_.unregistrations),
             std::make_tuple(false, 1, 1));
-  EXPECT_EQ(state_.device_entry_count() + state_.cached_path_count(), 0u);
+  EXPECT_EQ(state_.device_entry_count() + state_.cached_path_count() + state_.input_buffer_size() +
+                state_.mouse_stats().count + state_.keyboard_stats().count +
+                state_.quality().RolloverList().size(),
+            0u);
 }
 
 // Input that cannot be read is not counted; input that shows nothing is
@@ -218,7 +226,8 @@ TEST_F(RawInputCaptureTest, WhatIsCountedAndWhatIsShown) {
 }
 
 // Button masks span messages and mice, and down and up in one message
-// release; wheels are signed; E0 and E1 set flag bits 0-1 and 2.
+// release; wheels are signed; E0 and E1 set flag bits 0-1 and 2. Each event
+// carries the time its message was handled.
 TEST_F(RawInputCaptureTest, Events) {
   using Fields = std::vector<int64_t>;  // a mouse's dx, dy, wheel, masks down and changed
                                         // and isAbsolute; a key's vk, scanCode, flags, down
@@ -229,10 +238,14 @@ TEST_F(RawInputCaptureTest, Events) {
       {MouseBytes(kMouseB, {0, kRiMouseWheel, 0x7FFF}), {0, 0, 0x7FFF, 8, 0, 0}},
       {MouseBytes(kMouseA, {0, kRiMouseHWheel, 0x8000}), {0, 0, -0x8000, 8, 0, 0}},
       {MouseBytes(kMouseA, {kMouseMoveAbsolute, 0, 0, 32768, -5}), {32768, -5, 0, 8, 0, 1}},
-      {KeyboardBytes(kKeyboard, 0x25, 0x4B, kRiKeyE0 | kRiKeyE1 | kRiKeyBreak),
-       {0x25, 0x4B, 7, 0}}};
+      {MouseBytes(kMouseA, {0, 0x0004}), {0, 0, 0, 10, 2, 0}},   // right
+      {MouseBytes(kMouseA, {0, 0x0010}), {0, 0, 0, 14, 4, 0}},   // middle
+      {MouseBytes(kMouseB, {0, 0x0100}), {0, 0, 0, 30, 16, 0}},  // button 5
+      {MouseBytes(kMouseA, {0, 0x02A8}), {0, 0, 0, 0, 30, 0}},   // all four up
+      {KeyboardBytes(kKeyboard, 0x25, 0x4B, kRiKeyE1 | kRiKeyBreak), {0x25, 0x4B, 4, 0}},
+      {KeyboardBytes(kKeyboard, 0x26, 0x4C, kRiKeyE0), {0x26, 0x4C, 3, 1}}};
   Start();
-  for (const auto& [bytes, fields] : cases) Deliver(kStart, bytes);
+  for (size_t i = 0; i < std::size(cases); ++i) Deliver(kStart + i, cases[i].first);
   state_.Stop();
   const EncodableList events = Inputs();
   ASSERT_EQ(events.size(), std::size(cases));
@@ -247,6 +260,7 @@ TEST_F(RawInputCaptureTest, Events) {
                                                          : value.LongValue());
     }
     EXPECT_EQ(seen, cases[i].second) << i;
+    EXPECT_EQ(Long(events[i], "timestampUs"), static_cast<int64_t>(kStart + i));
   }
 }
 
@@ -328,8 +342,9 @@ TEST_F(RawInputCaptureTest, OwnThreadLifetimes) {
   Mouse(kStart + 300001, Move(3, 0));
   state_.Stop();
   state_.Stop();  // stop without start
-  EXPECT_EQ(std::make_tuple(platform_.serving.load(), platform_.registered, state_.active()),
-            std::make_tuple(0, WindowHandle{nullptr}, false));
+  EXPECT_EQ(std::make_tuple(platform_.serving.load(), platform_.registered, state_.active(),
+                            platform_.timers_killed),
+            std::make_tuple(0, WindowHandle{nullptr}, false, 1));
   EXPECT_EQ(Inputs().size(), 2u);  // 2 and 3: 1 was discarded, 9 never counted
   Start(kStart + 400000, kOwnThread);
   Start(kStart + 400000);  // and back to the host window
@@ -338,32 +353,37 @@ TEST_F(RawInputCaptureTest, OwnThreadLifetimes) {
 }
 
 // A start whose thread, window or registration fails says which step, with
-// the system's code, and leaves the running capture as it was.
+// the system's code, and leaves the running capture as it was; so does a
+// thread that does not report in time, which registers nothing once it runs.
 TEST_F(RawInputCaptureTest, StartFailures) {
   Start();
   const struct {
-    bool own_thread, refuse_thread;
+    int threads;  // -1: none, the host window's; 1: refused; 2: taken, never run
     const char* window_error;
     uint32_t register_error;
     const char* message;
   } rows[] = {
-      {false, false, "", 87, "RegisterRawInputDevices 失败（Win32 错误码 87）"},
-      {true, true, "", 0, "创建 Raw Input 线程失败（Win32 错误码 11）"},
-      {true, false, "创建 Raw Input 消息窗口失败（Win32 错误码 1400）", 0,
+      {-1, "", 87, "RegisterRawInputDevices 失败（Win32 错误码 87）"},
+      {1, "", 0, "创建 Raw Input 线程失败（Win32 错误码 11）"},
+      {0, "创建 Raw Input 消息窗口失败（Win32 错误码 1400）", 0,
        "创建 Raw Input 消息窗口失败（Win32 错误码 1400）"},
-      {true, false, "", 5, "RegisterRawInputDevices 失败（Win32 错误码 5）"},
+      {0, "", 5, "RegisterRawInputDevices 失败（Win32 错误码 5）"},
+      {2, "", 0, "Raw Input 线程未在 0 毫秒内就绪"},
   };
   for (const auto& row : rows) {
-    refuse_thread_ = row.refuse_thread;
+    threads_ = row.threads;
+    state_.set_thread_ready_limit_ms(row.threads == 2 ? 0 : kRawInputThreadReadyLimitMs);
     platform_.window_error = row.window_error;
     platform_.register_error = row.register_error;
     std::string message;
-    EXPECT_FALSE(state_.Start(RawInputOptions{30, row.own_thread}, &message));
+    EXPECT_FALSE(state_.Start(RawInputOptions{30, row.threads >= 0}, &message));
     EXPECT_EQ(message, row.message);
     EXPECT_EQ(std::make_tuple(platform_.serving.load(), platform_.registered, state_.active(),
                               state_.own_thread(), platform_.timers_set, platform_.timers_killed),
               std::make_tuple(0, kHost, true, false, 1, 0));
   }
+  held_();  // the late thread: it closes its window and ends, registering nothing
+  EXPECT_EQ(platform_.registered, kHost);
 }
 
 // A statistics map; `intervals` names each interval's bucket.

@@ -1,4 +1,5 @@
 #include "serial/serial_connections.h"
+#include "serial/serial_operations.h"
 #include "serial/serial_ports.h"
 #include "common/text.h"
 
@@ -9,6 +10,7 @@
 #include <condition_variable>
 #include <deque>
 #include <set>
+#include <stdexcept>
 #include <system_error>
 #include <thread>
 #include <tuple>
@@ -145,14 +147,16 @@ TEST(SerialConnectionsTest, OpenSettings) {
     EXPECT_EQ(std::make_pair(s.device_path, s.baud_rate), std::make_pair(path, rate)) << name;
   }
   // No flow control, reads that return what has arrived within 200 ms, and a
-  // full purge at open. (Data bits, parity, stop bits: end to end.)
+  // full purge at open; 8 data bits, no parity, one stop bit, binary, 64 KiB
+  // queues each way.
   const SerialOpenSettings s = MakeSerialOpenSettings("COM3", 9600);
   EXPECT_FALSE(s.parity_check || s.outx_cts_flow || s.outx_dsr_flow || s.dsr_sensitivity ||
                s.out_x || s.in_x || s.dtr_control || s.rts_control);
   EXPECT_EQ(std::make_tuple(s.read_interval_timeout, s.read_total_timeout_multiplier,
                             s.read_total_timeout_constant, s.write_total_timeout_multiplier,
-                            s.write_total_timeout_constant, s.purge_flags),
-            std::make_tuple(0xFFFFFFFFu, 0u, 200u, 0u, 0u, 0xFu));
+                            s.write_total_timeout_constant, s.purge_flags, s.byte_size, s.parity,
+                            s.stop_bits, s.binary, s.input_queue, s.output_queue),
+            std::make_tuple(0xFFFFFFFFu, 0u, 200u, 0u, 0u, 0xFu, 8, 0, 0, true, 65536u, 65536u));
 }
 
 // Each read's bytes become one event (at most 4096 bytes: end to end). A
@@ -236,6 +240,8 @@ TEST(SerialConnectionsTest, Opens) {
 TEST(SerialConnectionsTest, WriteOutcomes) {
   const std::tuple<SerialWriteOutcome, uint32_t, uint32_t, const char*> cases[] = {
       {SerialWriteOutcome::kDone, 1, 0, "串口写入未完成"},
+      {SerialWriteOutcome::kDone, 0, 0, ""},
+      {SerialWriteOutcome::kFailed, 0, 31, "写入串口失败（Win32 错误码 31）"},
       {SerialWriteOutcome::kEventFailed, 0, 8, "创建串口写入事件失败（Win32 错误码 8）"},
   };
   FakeSerialPortApi api;
@@ -250,6 +256,9 @@ TEST(SerialConnectionsTest, WriteOutcomes) {
     EXPECT_EQ(table.WriteSerialPort(id, {1, 2, 3}, &message), *text == '\0');
     EXPECT_EQ(message, text);
   }
+  EXPECT_TRUE(table.WriteSerialPort(id, {}, nullptr));  // nothing to write: the port is not asked
+  EXPECT_FALSE(table.WriteSerialPort(id + 1, {1}, &message));
+  EXPECT_EQ(message, "串口句柄不存在");
   // A close arriving while a write is stuck in the driver cancels it; the
   // port is closed only after the write has returned.
   api.ports[0]->write = SerialWriteOutcome::kTimedOut;
@@ -298,28 +307,33 @@ TEST(SerialPortsTest, ListMatchesDescriptionsCaseInsensitively) {
       Text(kRegSz, "com5"),       Text(kRegSz, "COM4"),
       Text(kRegSz, "COM3"),       Text(kRegSz, "COM8"),
       Text(kRegSz, "COM7", false)};  // no terminator
-  source.devices = {Text(kDevPropString, "USB Serial Device (COM5)"),
+  source.devices = {Text(kDevPropString, "USB 串行设备 (COM5)"),
                     Text(kRegBinary, "Wrong type (COM8)"),
                     Text(kDevPropString, ") (COM4)"),
                     Text(kDevPropString, "Unclosed (COM3"),
                     Text(kDevPropString, "Old (COM7)"),
                     Text(kDevPropString, "Bluetooth Link (com7) (Standard)")};
-  std::vector<SerialPortRecord> ports;
+  std::vector<SerialPortRecord> ports{{"COM9", "an earlier listing"}};
   std::string message;
   ASSERT_TRUE(ListSerialPorts(source, &ports, &message));
   std::vector<std::pair<std::string, std::string>> listed;
   for (const SerialPortRecord& port : ports) listed.emplace_back(port.port, port.description);
   EXPECT_EQ(listed, (std::vector<std::pair<std::string, std::string>>{
-                        {"COM5", "USB Serial Device (COM5)"},
-                        {"com5", "USB Serial Device (COM5)"},
+                        {"COM5", "USB 串行设备 (COM5)"},
+                        {"com5", "USB 串行设备 (COM5)"},
                         {"COM4", ") (COM4)"},
                         {"COM3", ""},
                         {"COM8", ""},
                         {"COM7", "Bluetooth Link (com7) (Standard)"}}));
-  EXPECT_EQ(std::get<EncodableList>(SerialPortsToValue(ports))[0],
+  BridgeOperations ops;  // the listing as the channel answers it
+  FakeSerialPortApi api;
+  BindSerialOperations(ops, api, source, nullptr);
+  EncodableValue value;
+  ASSERT_TRUE(ops.list_serial_ports(&value, &message));
+  EXPECT_EQ(std::get<EncodableList>(value)[0],
             EncodableValue(EncodableMap{
                 {EncodableValue("port"), EncodableValue("COM5")},
-                {EncodableValue("description"), EncodableValue("USB Serial Device (COM5)")}}));
+                {EncodableValue("description"), EncodableValue("USB 串行设备 (COM5)")}}));
 }
 
 // Cancelled reads that do not end until the test lets them: closing one port
@@ -354,6 +368,55 @@ TEST(SerialConnectionsTest, ClosesAnswerWhileCancelledReadsPend) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   EXPECT_EQ(api.destroyed, api.ports.size());  // each by its reader, once its read ended
+}
+
+// The rest of a write the system did not finish at once. One still pending
+// after its time-out and cancel, as with a driver that never completes a
+// cancelled write, is freed only once it has ended, by a thread of its own;
+// with no thread to be had, never.
+// A write of 3 bytes that ends at once (1), once cancelled (2) or when the
+// test says so (0). state: 0 pending, 1 ended, 2 freed after its end, -1
+// freed while pending.
+struct StuckWrite : SerialPendingWrite {
+  StuckWrite(std::atomic<int>* s, int mode) : state(s), ends(mode) {}
+  ~StuckWrite() override { *state = *state == 1 ? 2 : -1; }
+  bool Wait(uint32_t) override {
+    if (ends == 1) *state = 1;
+    return *state == 1;
+  }
+  uint32_t Written() override { return 3; }
+  void Cancel() override {
+    if (ends == 2) *state = 1;
+  }
+  void WaitUntilEnded() override {
+    while (*state == 0) std::this_thread::yield();
+  }
+  std::atomic<int>* state;
+  const int ends;
+};
+
+TEST(SerialStuckIoTest, AWriteThatDoesNotEndIsFreedOnlyAfterItsEnd) {
+  // How the write ends, whether threads are to be had, and the bytes written.
+  const std::tuple<int, bool, uint32_t> rows[] = {
+      {1, true, 3}, {2, true, 0}, {0, true, 0}, {0, false, 0}};
+  for (const auto& [ends, threads, bytes] : rows) {
+    auto* state = new std::atomic<int>(0);  // a kept write may point at it for ever
+    uint32_t written = 9;
+    const ThreadStarter start = [threads = threads](std::function<void()> work) {
+      if (!threads) throw std::runtime_error("no threads");
+      std::thread(std::move(work)).detach();
+    };
+    EXPECT_EQ(FinishSerialWrite(std::make_unique<StuckWrite>(state, ends), kSerialWriteTimeoutMs,
+                                start, &written),
+              ends == 1 ? SerialWriteOutcome::kDone : SerialWriteOutcome::kTimedOut);
+    EXPECT_EQ(std::make_pair(state->load(), written), std::make_pair(ends == 0 ? 0 : 2, bytes));
+    if (ends == 0) *state = 1;
+    for (int i = 0; i < 2000 && threads && *state != 2; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(state->load(), threads ? 2 : 1) << ends << threads;
+    if (threads) delete state;
+  }
 }
 
 }  // namespace

@@ -76,8 +76,7 @@ TEST(UsbDiagnosticsFindingsTest, ReportDescriptorsReadThroughTheHub) {
     config.replace(4, 2, Hex(config.size() / 2));
     port.Set(2, 0, 0, kRecipientDevice, vek_test::FromHex(config));
     fake::FakeHidDeviceApi hid;
-    UsbDiagnosticsReport report;
-    UsbDiagnosticsReport withheld;
+    UsbDiagnosticsReport report, withheld;
     std::string message;
     ReadUsbDiagnostics({machine.System(), &hubs, &hid}, machine.Node(device).id, &report, &message);
 

@@ -1,6 +1,7 @@
 #include "usb/usb_diagnostics.h"
 #include "usb/usb_node.h"
 #include "usb/usb_node_listing.h"
+#include "usb/usb_operations.h"
 
 #include <gtest/gtest.h>
 
@@ -36,15 +37,17 @@ class UsbDiagnosticsTest : public ::testing::Test {
     device_ = machine_.Add(kDeviceId, machine_.Add(kHubId, 0), u"Port_#0003.Hub_#0002");
     const uint32_t interface = machine_.Add("USB\\VID_12AB&PID_34CD&MI_00\\7&4", device_);
     machine_.hid_interfaces = {{kCollectionPath, machine_.Add(kCollectionId, interface)}};
-    vek_test::FakeUsbDevice& port = hubs_.AddHub(Utf8ToUtf16(HubInterfacePath(kHubId))).ports[3];
+    hub_ = &hubs_.AddHub(Utf8ToUtf16(HubInterfacePath(kHubId)));
+    vek_test::FakeUsbDevice& port = hub_->ports[3];
     port.device_descriptor = {18, 1, 0, 2, 0, 0, 0, 64, 0xab, 0x12, 0xcd, 0x34, 0, 1, 1, 2, 0, 1};
     port.Set(2, 0, 0, kRecipientDevice, {9, 2, 34, 0, 1, 1, 0, 0xa0, 50});
     hid_.Add(Collection());
   }
   UsbDiagnosticsReport Read(const std::string& id) {
     UsbDiagnosticsReport report;
-    std::string message;
-    EXPECT_TRUE(ReadUsbDiagnostics({machine_.System(), &hubs_, &hid_}, id, &report, &message));
+    EXPECT_TRUE(ReadUsbDiagnostics({machine_.System(), &hubs_, &hid_}, id, &report, nullptr));
+    EncodableValue map;  // as the channel sends it
+    EXPECT_TRUE(ReadUsbDiagnosticsMap({machine_.System(), &hubs_, &hid_}, id, &map, nullptr));
     EXPECT_EQ(hubs_.OpenHandles(), 0) << "a hub was left open";
     return report;
   }
@@ -52,39 +55,40 @@ class UsbDiagnosticsTest : public ::testing::Test {
   vek_test::FakeMachine machine_;
   vek_test::FakeUsbHubApi hubs_;
   fake::FakeHidDeviceApi hid_;
+  vek_test::FakeHubState* hub_ = nullptr;
   uint32_t device_ = 0;
 };
 
 TEST_F(UsbDiagnosticsTest, AHealthyDeviceReportsHubFactsAndCollections) {
-  machine_.Node(device_).strings = {{DevNodeProperty::kDeviceDescription, "d"},
-                                    {DevNodeProperty::kFriendlyName, "f"},
-                                    {DevNodeProperty::kClass, "USB"},
-                                    {DevNodeProperty::kClassGuid, "g"},
-                                    {DevNodeProperty::kService, "s"},
-                                    {DevNodeProperty::kDriver, "k"},
-                                    {DevNodeProperty::kLocationInformation, "l"}};
+  // Each registry string the node has reads as its CM_DRP_ number.
+  for (uint32_t drp : {1, 5, 8, 9, 10, 13, 14})
+    machine_.Node(device_).strings[DevNodeProperty{drp}] = "drp" + std::to_string(drp);
   const UsbDiagnosticsReport r = Read("usb\\vid_12AB&pid_34cd\\5&2");
-  EXPECT_EQ(r.node.instance_id, kDeviceId);
-  ASSERT_EQ(r.ancestors.size(), 1u);
-  EXPECT_EQ(r.ancestors[0].instance_id, kHubId);
-  EXPECT_TRUE(r.configuration_descriptor_available && r.report_descriptor_available);
+  EXPECT_EQ(std::make_tuple(r.has_node, r.node.instance_id, r.ancestors.size(),
+                            r.ancestors.at(0).instance_id, r.configuration_descriptor_available,
+                            r.report_descriptor_available),
+            std::make_tuple(true, kDeviceId, 1u, kHubId, true, true));
   EXPECT_EQ(r.notes,
             (Notes{"USB 设备描述符长度：18 字节。", "HID 集合数：2（含嵌套 Link Collection）。"}));
-  EXPECT_EQ(r.properties, (std::map<std::string, std::string>{{"设备描述", "d"},
-                                                              {"友好名称", "f"},
-                                                              {"设备类", "USB"},
-                                                              {"类 GUID", "g"},
-                                                              {"服务", "s"},
-                                                              {"驱动键", "k"},
-                                                              {"位置信息", "l"},
-                                                              {"父设备实例", kHubId},
-                                                              {"USB 父实例", kDeviceId},
-                                                              {"总线类型", "USB"},
-                                                              {"设备状态", "已启动"},
-                                                              {"集线器路径", kDeviceId},
-                                                              {"连接速度", "高速（480 Mbps）"},
-                                                              {"集线器端口", "3"},
-                                                              {"VID/PID", "12ab:34cd"}}));
+  std::string properties;  // in the map's order: by the labels' bytes
+  for (const auto& [label, value] : r.properties) properties += label + "=" + value + "; ";
+  EXPECT_EQ(
+      properties,
+      "USB 父实例=USB\\VID_12ab&PID_34CD\\5&2; VID/PID=12ab:34cd; 位置信息=drp14; "
+      "友好名称=drp13; 总线类型=USB; 服务=drp5; 父设备实例=USB\\ROOT_HUB30\\4&1; 类 GUID=drp9; "
+      "设备描述=drp1; 设备状态=已启动; 设备类=drp8; 连接速度=高速（480 Mbps）; 集线器端口=3; "
+      "集线器路径=USB\\VID_12ab&PID_34CD\\5&2; 驱动键=drp10; ");
+  // What the hub refuses is told before the summary.
+  const std::string config_note =
+      "USB 配置描述符不可读（设备可能未启动，或集线器拒绝了 GET_DESCRIPTOR 请求）。";
+  hub_->ports[3].refuse_all = true;
+  EXPECT_EQ(Read(kDeviceId).notes,
+            (Notes{"读取 USB 配置描述符失败（错误码 31）", r.notes[0], r.notes[1], config_note}));
+  hub_->refused_access = {HubAccess::kReadWrite, HubAccess::kRead};
+  EXPECT_EQ(Read(kDeviceId).notes,
+            (Notes{"无法打开 USB 集线器 " + HubInterfacePath(kHubId) + "（错误码 5）", r.notes[1],
+                   config_note}));
+  EXPECT_FALSE(ReadUsbDiagnostics({machine_.System(), &hubs_, &hid_}, kDeviceId, nullptr, nullptr));
 }
 
 // A HID collection, named in any case, names the USB device above its
@@ -95,9 +99,8 @@ TEST_F(UsbDiagnosticsTest, HidNodesAndVidPid) {
   EXPECT_EQ(
       std::make_tuple(r.node.bus_type, r.node.is_hid_collection, r.hub_path, r.ancestors.size()),
       std::make_tuple("HID", true, kDeviceId, 3u));
-  EXPECT_NE(std::find(r.notes.begin(), r.notes.end(),
-                      std::string("该节点是 HID 集合；USB 父设备实例为「") + kDeviceId + "」。"),
-            r.notes.end());
+  EXPECT_EQ(r.notes.at(0),
+            std::string("该节点是 HID 集合；USB 父设备实例为「") + kDeviceId + "」。");
   // An absent node's note quotes the caller's ID cut short, never whole.
   EXPECT_EQ(Read(std::string(100000, 'X')).notes,
             Notes{"未找到设备节点「" + std::string(200, 'X') +
@@ -105,12 +108,25 @@ TEST_F(UsbDiagnosticsTest, HidNodesAndVidPid) {
   uint32_t deep = machine_.hid_interfaces[0].node;
   for (const char* id : {"HID\\D\\1", "HID\\D\\2", "HID\\D\\3"}) deep = machine_.Add(id, deep);
   EXPECT_EQ(Read("HID\\D\\3").ancestors.size(), 5u);
-  machine_.Add("USB\\VID_12G4&PID_0001\\1", device_);
-  EXPECT_EQ(Read("USB\\VID_12G4&PID_0001\\1").properties.at("VID/PID"), "0000:0001");
+  machine_.Add("USB\\VID_12G4&PID_9F01", device_);  // the ID may end with the product ID
+  EXPECT_EQ(Read("USB\\VID_12G4&PID_9F01").properties.at("VID/PID"), "0000:9f01");
   machine_.Node(machine_.Add("ACPI\\PNP0303\\1", 0)).strings[DevNodeProperty::kClass] = "hidclass";
   r = Read("ACPI\\PNP0303\\1");
-  EXPECT_EQ(std::make_tuple(r.node.bus_type, r.node.usb_instance_id, r.properties.count("VID/PID")),
-            std::make_tuple("HID", "", 0u));
+  EXPECT_EQ(std::make_tuple(r.node.bus_type, r.node.usb_instance_id, r.properties.count("VID/PID"),
+                            r.properties.count("集线器端口")),
+            std::make_tuple("HID", "", 0u, 0u));
+}
+
+// Each problem Windows names has a text or advice of its own, and no code
+// next to one borrows it.
+TEST(UsbNodeTextTest, KnownProblems) {
+  const std::set<uint32_t> named = {1, 10, 14, 18, 19, 24, 28, 31, 43, 45};
+  const std::set<uint32_t> advised = {10, 14, 18, 19, 22, 24, 28, 31, 43, 45};
+  for (uint32_t code = 1; code < 50; ++code) {
+    EXPECT_EQ(ProblemText(code) == "错误代码 " + std::to_string(code), named.count(code) == 0)
+        << code;
+    EXPECT_EQ(ProblemAdvice(code).empty(), advised.count(code) == 0) << code;
+  }
 }
 
 // Status and problem lead the notes, with the advice for the problem.
@@ -231,6 +247,8 @@ std::vector<UsbNodeRecord> List(FakeMachine& machine, bool include_hid = false) 
   std::string message = "stale";
   EXPECT_TRUE(ListUsbDeviceNodes(machine.System(), include_hid, &nodes, &message));
   EXPECT_EQ(message, "");
+  EncodableValue maps;  // as the channel sends them
+  EXPECT_TRUE(ListUsbDeviceNodeMaps(machine.System(), include_hid, &maps, nullptr));
   return nodes;
 }
 

@@ -89,7 +89,6 @@ class FakeMachine : public vek_native::DeviceTree,
   bool ReadDeviceInfoSet(const vek_native::DeviceInfoQuery& query,
                          std::vector<vek_native::DeviceInfoEntry>* devices) override {
     const SetKey key{query.device_class, query.enumerator ? query.enumerator : "", query.flags};
-    ++queries;
     if (key == failing_set) return false;
     for (const auto& [node, spelling] : sets[key]) {
       devices->push_back({node, spelling.empty() ? Node(node).id : spelling});
@@ -110,7 +109,6 @@ class FakeMachine : public vek_native::DeviceTree,
   std::vector<FakeNode> nodes;
   std::map<SetKey, std::vector<std::pair<uint32_t, std::string>>> sets;  // node, spelling
   SetKey failing_set;
-  int queries = 0;
   std::vector<vek_native::HidInterfaceNode> hid_interfaces;
   uint32_t hid_list_error = 0;
 
