@@ -16,7 +16,7 @@ namespace {
 // A short read reports itself and leaves `bytes` zero, so the caller's
 // destination is assigned 0 rather than garbage.
 uint64_t ReadLittleEndian(ByteStreamReader& reader, size_t width) {
-  uint8_t bytes[8] = {};
+  uint8_t bytes[sizeof(uint64_t)] = {};
   reader.ReadBytes(bytes, width);
   uint64_t value = 0;
   for (size_t i = width; i > 0; --i) value = (value << 8) | bytes[i - 1];
@@ -24,7 +24,7 @@ uint64_t ReadLittleEndian(ByteStreamReader& reader, size_t width) {
 }
 
 void WriteLittleEndian(ByteStreamWriter& writer, uint64_t value, size_t width) {
-  uint8_t bytes[8];
+  uint8_t bytes[sizeof(uint64_t)];
   for (size_t i = 0; i < width; ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * i));
   writer.WriteBytes(bytes, width);
 }

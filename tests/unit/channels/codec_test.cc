@@ -155,6 +155,10 @@ const char* const kOwnVectors[] = {
     "own/RepeatedKey",
     "response_bad 01070165030100000000 0 - own/ErrorMessageNeitherStringNorNull",
     "response_bad 0107016507016d00070000 0 - own/BytesAfterTheStackTrace",
+    "response_bad 0003 0 - own/SuccessValueCutShort",
+    // Counts that the rest of the message holds exactly.
+    "exact 0c020102 0 [T,F] own/ListOfOneByteElements",
+    "exact 0d010102 0 {T:F} own/MapOfTwoByteEntries",
 };
 
 TEST(CodecVectorsTest, EveryFlutterVector) {
@@ -183,6 +187,18 @@ TEST(CodecVectorsTest, EveryFlutterVector) {
     ++count;
   }
   EXPECT_GE(count, 164) << "test data missing: " << VEK_TEST_DATA;
+}
+
+// Nesting past the limit abandons the message where it gets too deep: what
+// follows is not read into the lists around it.
+TEST(CodecTest, NestingPastTheLimitIsAbandoned) {
+  const int depth = StandardCodecSerializer::kMaxNestingDepth;
+  std::string hex = "0c02";  // the deep list, then i42
+  for (int i = 0; i < depth; ++i) hex += "0c01";
+  CaptureStderr();
+  const EncodableValue value = Decode(FromHex(hex + "032a000000"));
+  EXPECT_NE(GetCapturedStderr().find("nesting deeper than 256 levels"), std::string::npos);
+  EXPECT_EQ(Render(value), std::string(depth, '[') + "n" + std::string(depth, ']'));
 }
 
 }  // namespace
