@@ -41,14 +41,14 @@ int64_t ByteStreamReader::ReadInt64() { return static_cast<int64_t>(ReadLittleEn
 
 double ByteStreamReader::ReadDouble() {
   uint64_t bits = ReadLittleEndian(*this, 8);
-  double value = 0;
+  double value;
   std::memcpy(&value, &bits, sizeof value);
   return value;
 }
 
 float ByteStreamReader::ReadFloat() {
   uint32_t bits = static_cast<uint32_t>(ReadLittleEndian(*this, 4));
-  float value = 0;
+  float value;
   std::memcpy(&value, &bits, sizeof value);
   return value;
 }
@@ -64,13 +64,13 @@ void ByteStreamWriter::WriteInt64(int64_t value) {
 }
 
 void ByteStreamWriter::WriteDouble(double value) {
-  uint64_t bits = 0;
+  uint64_t bits;
   std::memcpy(&bits, &value, sizeof bits);
   WriteLittleEndian(*this, bits, 8);
 }
 
 void ByteStreamWriter::WriteFloat(float value) {
-  uint32_t bits = 0;
+  uint32_t bits;
   std::memcpy(&bits, &value, sizeof bits);
   WriteLittleEndian(*this, bits, 4);
 }

@@ -35,7 +35,7 @@ enum Tag : uint8_t {
 // element by element.
 bool HostIsLittleEndian() {
   const uint16_t one = 1;
-  uint8_t first = 0;
+  uint8_t first;
   std::memcpy(&first, &one, 1);
   return first == 1;
 }
