@@ -189,6 +189,25 @@ TEST(CodecVectorsTest, EveryFlutterVector) {
   EXPECT_GE(count, 164) << "test data missing: " << VEK_TEST_DATA;
 }
 
+// The streams' fixed-width values, which a codec extension reads and writes:
+// little-endian whatever the host.
+TEST(ByteStreamsTest, FixedWidthValuesAreLittleEndian) {
+  std::vector<uint8_t> bytes;
+  ByteBufferStreamWriter writer(&bytes);
+  writer.WriteInt16(0x0102);
+  writer.WriteInt32(-2);
+  writer.WriteInt64(0x0102030405060708);
+  writer.WriteFloat(1.5f);
+  writer.WriteDouble(-2.0);
+  EXPECT_EQ(ToHex(bytes), "0201feffffff08070605040302010000c03f00000000000000c0");
+  ByteBufferStreamReader reader(bytes.data(), bytes.size());
+  EXPECT_EQ(reader.ReadInt16(), 0x0102);
+  EXPECT_EQ(reader.ReadInt32(), -2);
+  EXPECT_EQ(reader.ReadInt64(), 0x0102030405060708);
+  EXPECT_EQ(reader.ReadFloat(), 1.5f);
+  EXPECT_EQ(reader.ReadDouble(), -2.0);
+}
+
 // Nesting past the limit abandons the message where it gets too deep: what
 // follows is not read into the lists around it.
 TEST(CodecTest, NestingPastTheLimitIsAbandoned) {
