@@ -103,6 +103,7 @@ BridgeOperations FakeOperations(FakeState* s) {
     return s->Done("startRaw " + N(o.chatter_threshold_ms) + " " + N(o.own_thread), m);
   };
   ops.stop_raw_input = [s] { s->Log("stopRaw"); };
+  ops.list_raw_input_devices = [s] { return s->Log("listRaw"), EncodableValue("v"); };
   ops.set_raw_input_window = [s](WindowHandle w) { s->Log(w ? "rawWindow" : "rawWindow null"); };
   ops.list_serial_ports = [s](Out v, Msg m) { return s->Answer("listSerial", v, m); };
   ops.open_serial = [s](T port, int64_t baud, int64_t* handle, Msg m) {
@@ -230,6 +231,9 @@ const std::vector<Row>& Rows() {
        "ok null", "openHid p decode buffers 512"},
       {"readHidFeature", Map({{"path", V("p")}, {"reportId", Int(255)}, {"decode", V("yes")}}), kOk,
        "ok v", "readReport p 2 255 0"},
+      {"readHidInputReport", kP, kFail, "error hid-read-input-failed ", "readReport p 0 0 0"},
+      {"readHidInputReport", Map({{"path", V("p")}, {"reportId", Int(-1)}}), kOk,
+       "error hid-invalid-argument reportId 参数必须在 0 到 255 之间", ""},
       {"closeHidInput", kNone, kOk, "ok null", "closeHid "},  // not validated
       {"writeHidOutput", Map({{"path", V("p")}, {"data", kBytes}}), kFailMsg,
        "error hid-write-output-failed m", "writeHid p 010203 0"},
@@ -243,6 +247,8 @@ const std::vector<Row>& Rows() {
       {"startRawInput", Arg("chatterThresholdMs", "20"), kOk, "ok null", "startRaw 30 0"},
       {"startRawInput", Map({{"ownThread", EncodableValue(true)}}), kOk, "ok null",
        "startRaw 30 1"},
+      {"stopRawInput", kNone, kOk, "ok null", "stopRaw"},
+      {"listRawInputDevices", kNone, kOk, "ok v", "listRaw"},
       {"listSerialPorts", kNone, kFailMsg, "error serial-list-failed m", "listSerial"},
       {"openSerial", Arg("port", "COM3"), kOk, "ok 1", "openSerial COM3 9600"},
       {"openSerial", Arg("port", TooLong().c_str()), kOk,
@@ -255,6 +261,7 @@ const std::vector<Row>& Rows() {
       {"startKeyBlock", kNone, kFail,
        "error key-block-start-failed 无法安装键盘钩子（WH_KEYBOARD_LL）", "startKeyBlock"},
       {"startKeyBlock", kNone, kFailMsg, "error key-block-start-failed m", "startKeyBlock"},
+      {"stopKeyBlock", kNone, kOk, "ok null", "stopKeyBlock"},
       {"pickSaveFile",
        Map({{"suggestedName", V("r.html")},
             {"defaultDirectory", V("C:\\d")},
