@@ -232,19 +232,19 @@ const std::vector<Row>& Rows() {
       {"readHidFeature", Map({{"path", V("p")}, {"reportId", Int(255)}, {"decode", V("yes")}}), kOk,
        "ok v", "readReport p 2 255 0"},
       {"readHidInputReport", kP, kFail, "error hid-read-input-failed ", "readReport p 0 0 0"},
-      {"readHidInputReport", Map({{"path", V("p")}, {"reportId", Int(-1)}}), kOk,
+      {"readHidInputReport", Map({{"path", V("p")}, {"reportId", Int(256)}}), kOk,
        "error hid-invalid-argument reportId 参数必须在 0 到 255 之间", ""},
       {"closeHidInput", kNone, kOk, "ok null", "closeHid "},  // not validated
       {"writeHidOutput", Map({{"path", V("p")}, {"data", kBytes}}), kFailMsg,
        "error hid-write-output-failed m", "writeHid p 010203 0"},
       {"writeHidFeature", Map({{"path", V("p")}, {"data", V("AQID")}}), kFailMsg,
        "error hid-write-feature-failed m", "writeHid p 010203 1"},
-      {"startRawInput", kNone, kFailMsg, "error raw-input-start-failed m", "startRaw 30 0"},
       // The chatter threshold: clamped to 1..500 ms, 30 when not an integer.
       {"startRawInput", Map({{"chatterThresholdMs", Int(0)}}), kOk, "ok null", "startRaw 1 0"},
       {"startRawInput", Map({{"chatterThresholdMs", Int(int64_t{1} << 40)}}), kOk, "ok null",
        "startRaw 500 0"},
-      {"startRawInput", Arg("chatterThresholdMs", "20"), kOk, "ok null", "startRaw 30 0"},
+      {"startRawInput", Arg("chatterThresholdMs", "20"), kFailMsg, "error raw-input-start-failed m",
+       "startRaw 30 0"},
       {"startRawInput", Map({{"ownThread", EncodableValue(true)}}), kOk, "ok null",
        "startRaw 30 1"},
       {"stopRawInput", kNone, kOk, "ok null", "stopRaw"},
@@ -273,18 +273,18 @@ const std::vector<Row>& Rows() {
       {"pickSaveFile", Arg("defaultDirectory", TooLong().c_str()), kOk,
        std::string("error file-dialog-failed defaultDirectory") + kTooLong, ""},
       {"pickSaveFile", kNone, kFailMsg, "error file-dialog-failed m", "pick ||HTML 报告|html,"},
+      {"noSuchMethod", kNone, kOk, "not implemented", ""},
   };
   return *rows;
 }
 
 // The methods that hand their reply to a job once their arguments pass.
 bool IsJob(const std::string& method) {
-  for (const char* name : {"readHidDescriptors", "captureHidReportDescriptors",
-                           "readUsbDeviceDiagnostics", "resetHidDevice", "captureUsbEnumeration",
-                           "pickSaveFile", "readHidFeature", "readHidInputReport"}) {
-    if (method == name) return true;
-  }
-  return false;
+  return std::string(
+             " readHidDescriptors captureHidReportDescriptors readUsbDeviceDiagnostics "
+             "resetHidDevice captureUsbEnumeration pickSaveFile readHidFeature "
+             "readHidInputReport ")
+             .find(" " + method + " ") != std::string::npos;
 }
 
 class DispatchTest : public testing_support::AttachedBridgeTest<> {
@@ -340,7 +340,6 @@ TEST_F(NoOperationsTest, ArgumentChecksThenNotImplemented) {
   EXPECT_EQ(Call("openSerial", kNone)->code, "serial-invalid-port");
   for (const auto& [method, args] : std::vector<std::pair<const char*, EncodableValue>>{
            {"openHidInput", Map({{"path", V("p")}, {"inputBuffers", Int(1)}})},
-           {"readHidFeature", Map({{"path", V("p")}, {"reportId", Int(256)}})},
            {"encodeHidReport", Map({{"descriptor", kBytes}, {"values", EncodableList{V("x")}}})}}) {
     EXPECT_EQ(Call(method, args)->code, "hid-invalid-argument") << method;
   }
@@ -367,6 +366,10 @@ TEST_F(ChannelsTest, CallsAndEventsTravelEncodedUntilDetach) {
   EXPECT_EQ(messenger_.sent.size(), 1u);
   // No stream left to cancel: an error envelope.
   EXPECT_EQ(ToHex(messenger_.DeliverCall(kEvents, "cancel")->reply).substr(0, 2), "01");
+  // Neither a method call nor one the stream knows: answered, not implemented.
+  EXPECT_EQ(messenger_.Deliver(kEvents, {0xFF})->replies +
+                messenger_.DeliverCall(kEvents, "pause")->replies,
+            2);
 
   bridge_.Detach();
   EXPECT_FALSE(messenger_.HasHandler(kMethods));
