@@ -212,10 +212,8 @@ TEST(ByteStreamsTest, FixedWidthValuesAreLittleEndian) {
 TEST(CodecTest, NestingPastTheLimitIsAbandoned) {
   std::string hex = "0c02";  // the deep list, then i42
   for (int i = 0; i < 256; ++i) hex += "0c01";
-  CaptureStderr();
   EXPECT_EQ(Render(Decode(FromHex(hex + "032a000000"))),
             std::string(256, '[') + "n" + std::string(256, ']'));
-  EXPECT_NE(GetCapturedStderr().find("nesting deeper than 256 levels"), std::string::npos);
 }
 
 }  // namespace
