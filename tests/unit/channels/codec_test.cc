@@ -156,6 +156,7 @@ const char* const kOwnVectors[] = {
     "response_bad 01070165030100000000 0 - own/ErrorMessageNeitherStringNorNull",
     "response_bad 0107016507016d00070000 0 - own/BytesAfterTheStackTrace",
     "response_bad 0003 0 - own/SuccessValueCutShort",
+    "response_bad 010701650003 0 - own/ErrorDetailsCutShort",
     // Counts that the rest of the message holds exactly.
     "exact 0c020102 0 [T,F] own/ListOfOneByteElements",
     "exact 0d010102 0 {T:F} own/MapOfTwoByteEntries",
