@@ -1,6 +1,7 @@
 #include "bridge/bridge_arguments.h"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <variant>
 
@@ -117,11 +118,12 @@ std::vector<uint8_t> DecodeBase64Lenient(const std::string& text) {
 }
 
 int32_t LowInt32(int64_t value) {
-  const uint32_t low = static_cast<uint32_t>(static_cast<uint64_t>(value) & 0xFFFFFFFFu);
-  if (low <= static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) {
-    return static_cast<int32_t>(low);
-  }
-  return static_cast<int32_t>(static_cast<int64_t>(low) - (int64_t{1} << 32));
+  // The conversion to unsigned keeps the low 32 bits; int32_t is two's
+  // complement by definition, so their pattern is the value.
+  const uint32_t low = static_cast<uint32_t>(value);
+  int32_t result;
+  std::memcpy(&result, &low, sizeof result);
+  return result;
 }
 
 }  // namespace vek_native

@@ -100,7 +100,7 @@ struct NativeBridge::Core {
     uint64_t ticket = 0;
     {
       std::lock_guard<std::mutex> lock(state_mutex);
-      if (window == nullptr || window_generation != generation) return Wake::kDetached;
+      if (window_generation != generation) return Wake::kDetached;
       if (!ClaimWakeLocked(&target, &target_poster, &ticket)) {
         return wake_posted ? Wake::kCovered : Wake::kInFlight;
       }
@@ -108,10 +108,12 @@ struct NativeBridge::Core {
     return PostClaimed(target, target_poster, ticket, kOutcomesReadyMessage);
   }
 
-  // Whether the bridge is still on the window a job of `generation` started with.
+  // Whether the bridge is still on the window a job of `generation` started
+  // with. A job starts only on a window, and every change of window (to none
+  // as well) begins a new generation, so the generation alone tells.
   bool Current(uint64_t generation) {
     std::lock_guard<std::mutex> lock(state_mutex);
-    return window != nullptr && window_generation == generation;
+    return window_generation == generation;
   }
 
   // Whether the outcome of job `id` still waits for a drain.
@@ -166,9 +168,6 @@ void NativeBridge::Attach(BinaryMessenger* messenger, WindowHandle window) {
     std::lock_guard<std::mutex> lock(core_->state_mutex);
     core_->window = window;
     ++core_->window_generation;
-    // A wake-up still in flight went to the old window (or nowhere).
-    core_->wake_outstanding = false;
-    ++core_->wake_ticket;
   }
   BindChannels(messenger);
   if (operations_.set_raw_input_window) operations_.set_raw_input_window(window);
@@ -179,6 +178,8 @@ void NativeBridge::Detach() {
     std::lock_guard<std::mutex> lock(core_->state_mutex);
     core_->window = nullptr;
     ++core_->window_generation;
+    // A wake-up still in flight went to this window (or nowhere): the next
+    // window needs one of its own.
     core_->wake_outstanding = false;
     ++core_->wake_ticket;
   }

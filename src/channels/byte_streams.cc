@@ -16,7 +16,7 @@ namespace {
 // A short read reports itself and leaves `bytes` zero, so the caller's
 // destination is assigned 0 rather than garbage.
 uint64_t ReadLittleEndian(ByteStreamReader& reader, size_t width) {
-  uint8_t bytes[8] = {};
+  uint8_t bytes[sizeof(uint64_t)] = {};
   reader.ReadBytes(bytes, width);
   uint64_t value = 0;
   for (size_t i = width; i > 0; --i) value = (value << 8) | bytes[i - 1];
@@ -24,7 +24,7 @@ uint64_t ReadLittleEndian(ByteStreamReader& reader, size_t width) {
 }
 
 void WriteLittleEndian(ByteStreamWriter& writer, uint64_t value, size_t width) {
-  uint8_t bytes[8];
+  uint8_t bytes[sizeof(uint64_t)];
   for (size_t i = 0; i < width; ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * i));
   writer.WriteBytes(bytes, width);
 }
@@ -41,14 +41,14 @@ int64_t ByteStreamReader::ReadInt64() { return static_cast<int64_t>(ReadLittleEn
 
 double ByteStreamReader::ReadDouble() {
   uint64_t bits = ReadLittleEndian(*this, 8);
-  double value = 0;
+  double value;
   std::memcpy(&value, &bits, sizeof value);
   return value;
 }
 
 float ByteStreamReader::ReadFloat() {
   uint32_t bits = static_cast<uint32_t>(ReadLittleEndian(*this, 4));
-  float value = 0;
+  float value;
   std::memcpy(&value, &bits, sizeof value);
   return value;
 }
@@ -64,13 +64,13 @@ void ByteStreamWriter::WriteInt64(int64_t value) {
 }
 
 void ByteStreamWriter::WriteDouble(double value) {
-  uint64_t bits = 0;
+  uint64_t bits;
   std::memcpy(&bits, &value, sizeof bits);
   WriteLittleEndian(*this, bits, 8);
 }
 
 void ByteStreamWriter::WriteFloat(float value) {
-  uint32_t bits = 0;
+  uint32_t bits;
   std::memcpy(&bits, &value, sizeof bits);
   WriteLittleEndian(*this, bits, 4);
 }

@@ -35,7 +35,7 @@ enum Tag : uint8_t {
 // element by element.
 bool HostIsLittleEndian() {
   const uint16_t one = 1;
-  uint8_t first = 0;
+  uint8_t first;
   std::memcpy(&first, &one, 1);
   return first == 1;
 }
@@ -96,7 +96,7 @@ class MessageWriter {
 // instantiate them for any stream.
 template <typename Writer>
 void WriteFixed(uint64_t value, size_t width, Writer* stream) {
-  uint8_t bytes[8];
+  uint8_t bytes[sizeof(uint64_t)];
   for (size_t i = 0; i < width; ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * i));
   stream->WriteBytes(bytes, width);
 }
@@ -254,7 +254,7 @@ class ValueReader {
   // A short read reports itself and leaves the bytes zero, so the value read
   // is 0 rather than garbage.
   uint64_t ReadFixed(size_t width) {
-    uint8_t bytes[8] = {};
+    uint8_t bytes[sizeof(uint64_t)] = {};
     stream_->ReadBytes(bytes, width);
     uint64_t value = 0;
     for (size_t i = width; i > 0; --i) value = (value << 8) | bytes[i - 1];

@@ -1,6 +1,5 @@
 #include "host/helper_modes.h"
 
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 
@@ -23,16 +22,12 @@ int32_t ParseIntArgument(const std::string& argument, int32_t default_value) {
   if (argument.empty()) return default_value;
   const char* begin = argument.c_str();
   char* end = nullptr;
-  errno = 0;
-  const long value = std::strtol(begin, &end, 10);
-  // An embedded NUL counts as a trailing character: the text is longer than
-  // what strtol could see.
-  if (errno != 0 || end == begin || *end != '\0' ||
-      static_cast<size_t>(end - begin) != argument.size()) {
-    return default_value;
-  }
-  // long is 32 bits on Windows and 64 elsewhere: refuse what int32 cannot hold
-  // so every platform reads the same number.
+  // long long is 64 bits on every platform, so all read the same number; what
+  // int32 cannot hold is refused below, strtoll's clamping on overflow included.
+  const long long value = std::strtoll(begin, &end, 10);
+  // Anything strtoll did not read (no number at all, a trailing character, or
+  // what follows an embedded NUL) keeps the default.
+  if (static_cast<size_t>(end - begin) != argument.size()) return default_value;
   if (value < INT32_MIN || value > INT32_MAX) return default_value;
   return static_cast<int32_t>(value);
 }

@@ -174,14 +174,20 @@ TEST(RequestIdTest, WrapsToOneWithoutOverflow) {
   EXPECT_EQ(NextRequestId(std::numeric_limits<int32_t>::max()), 1);
 }
 
-// One wake-up covers many events, and a refused one is posted again.
+// One wake-up covers many events, and a job that finishes behind it (its
+// worker ends without posting or waiting for a drain); a refused one is
+// posted again.
 TEST_F(JobsTest, OverflowKeepsTheNewestInOrderAndCountsTheRestUntilDetach) {
   const int emitted = static_cast<int>(kEventQueueBound) + 3616;
   poster_.RefuseNext(1);
   for (int i = 0; i < emitted; ++i) bridge_.EmitEvent(Event(i));
+  std::shared_ptr<ReplyRecord> record;
+  bridge_.RunAsync(Job("covered"), Recorder(&record));
+  ASSERT_TRUE(WaitForJobs(bridge_));
   EXPECT_EQ(poster_.Attempts(), 2u);
   EXPECT_EQ(bridge_.DroppedEventCount(), 3616u);
   poster_.Pump(bridge_);
+  EXPECT_EQ(record->replies, 1);
   ASSERT_EQ(sent_.size(), kEventQueueBound);
   for (size_t i = 0; i < sent_.size(); ++i)
     ASSERT_EQ(sent_[i], EncodableValue(Event(3616 + static_cast<int64_t>(i))));

@@ -17,8 +17,10 @@ class ValidUtf8ReplyTest : public testing_support::AttachedBridgeTest<> {
       return false;
     };
     ops.read_usb_device_diagnostics = [](const std::string& id, EncodableValue* v, std::string*) {
+      // Each entry has one bad side: either one alone must be seen.
       *v = EncodableValue(
-          EncodableMap{{EncodableValue(id), EncodableValue(EncodableList{EncodableValue(id)})}});
+          EncodableMap{{EncodableValue(id), EncodableValue(1)},
+                       {EncodableValue("k"), EncodableValue(EncodableList{EncodableValue(id)})}});
       return true;
     };
     return ops;
@@ -38,7 +40,8 @@ TEST_F(ValidUtf8ReplyTest, IllFormedTextsAreRepaired) {
   EXPECT_EQ(reset->message, "无效：" + good);
   EXPECT_EQ(diagnostics->value,
             EncodableValue(EncodableMap{
-                {EncodableValue(good), EncodableValue(EncodableList{EncodableValue(good)})}}));
+                {EncodableValue(good), EncodableValue(1)},
+                {EncodableValue("k"), EncodableValue(EncodableList{EncodableValue(good)})}}));
 }
 
 }  // namespace

@@ -155,6 +155,11 @@ const char* const kOwnVectors[] = {
     "own/RepeatedKey",
     "response_bad 01070165030100000000 0 - own/ErrorMessageNeitherStringNorNull",
     "response_bad 0107016507016d00070000 0 - own/BytesAfterTheStackTrace",
+    "response_bad 0003 0 - own/SuccessValueCutShort",
+    "response_bad 010701650003 0 - own/ErrorDetailsCutShort",
+    // Counts that the rest of the message holds exactly.
+    "exact 0c020102 0 [T,F] own/ListOfOneByteElements",
+    "exact 0d010102 0 {T:F} own/MapOfTwoByteEntries",
 };
 
 TEST(CodecVectorsTest, EveryFlutterVector) {
@@ -183,6 +188,33 @@ TEST(CodecVectorsTest, EveryFlutterVector) {
     ++count;
   }
   EXPECT_GE(count, 164) << "test data missing: " << VEK_TEST_DATA;
+}
+
+// The streams' fixed-width values, which a codec extension reads and writes:
+// little-endian whatever the host.
+TEST(ByteStreamsTest, FixedWidthValuesAreLittleEndian) {
+  std::vector<uint8_t> bytes;
+  ByteBufferStreamWriter writer(&bytes);
+  writer.WriteInt16(0x0102);
+  writer.WriteInt32(-2);
+  writer.WriteInt64(0x0102030405060708);
+  writer.WriteFloat(1.5f);
+  writer.WriteDouble(-2.0);
+  EXPECT_EQ(ToHex(bytes), "0201feffffff08070605040302010000c03f00000000000000c0");
+  ByteBufferStreamReader reader(bytes.data(), bytes.size());
+  std::ostringstream read;  // the operands of << are read left to right
+  read << reader.ReadInt16() << " " << reader.ReadInt32() << " " << reader.ReadInt64() << " "
+       << reader.ReadFloat() << " " << reader.ReadDouble();
+  EXPECT_EQ(read.str(), "258 -2 72623859790382856 1.5 -2");
+}
+
+// Nesting past the limit abandons the message where it gets too deep: what
+// follows is not read into the lists around it.
+TEST(CodecTest, NestingPastTheLimitIsAbandoned) {
+  std::string hex = "0c02";  // the deep list, then i42
+  for (int i = 0; i < 256; ++i) hex += "0c01";
+  EXPECT_EQ(Render(Decode(FromHex(hex + "032a000000"))),
+            std::string(256, '[') + "n" + std::string(256, ']'));
 }
 
 }  // namespace

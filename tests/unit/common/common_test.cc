@@ -21,7 +21,6 @@ TEST(TextTest, ValidTextRoundTripsAtEveryBoundary) {
   EXPECT_EQ(Utf16ToUtf8(utf16), utf8);
   EXPECT_TRUE(IsValidUtf8(utf8));
   EXPECT_EQ(RepairUtf8(utf8), utf8);
-  EXPECT_EQ(Utf8ToUtf16(""), u"");
 }
 
 // Each ill-formed sequence becomes U+FFFD the way Windows' converter does it.
@@ -35,13 +34,15 @@ TEST(TextTest, IllFormedSequencesBecomeReplacementCharacters) {
       {"\xF0\x8F\xBF\xBF", u"\uFFFD\uFFFD\uFFFD"},
       {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
       {"\xE7\xBC\x41", u"\uFFFDA"},
+      // No continuation above 0xBF, first or later; no lead above 0xF4.
+      {"\xC2\xC0\xE7\xBC\xC0\xF5\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Utf8ToUtf16(c.first), c.second) << testing::PrintToString(c.first);
     EXPECT_FALSE(IsValidUtf8(c.first));
     EXPECT_EQ(RepairUtf8(c.first), Utf16ToUtf8(c.second));
   }
-  const char16_t unpaired[] = {u'a', 0xD800, u'b', 0xDC00, 0};
+  const char16_t unpaired[] = {u'a', 0xD800, u'b', 0xDFFF, 0};
   EXPECT_EQ(Utf16ToUtf8(unpaired),
             "a\xEF\xBF\xBD"
             "b\xEF\xBF\xBD");
