@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <set>
 #include <unordered_map>
 #include <utility>
@@ -29,9 +30,9 @@ int64_t SignExtend(uint32_t data, uint32_t size) {
   return (value & sign) ? static_cast<int64_t>(value) - (int64_t{1} << bits) : value;
 }
 
-// The unsigned reading of a value that was written as a signed datum.
+// The unsigned reading of a value that was written as a signed datum of
+// `size` bytes (a negative value has at least one).
 int64_t UnsignedReading(int64_t value, uint32_t size) {
-  if (size == 0 || size >= 4) return value & 0xFFFFFFFFLL;
   return value & ((int64_t{1} << (size * 8)) - 1);
 }
 
@@ -157,26 +158,27 @@ struct LocalSpan {
 };
 
 struct Locals {
+  static constexpr size_t kNoRange = std::numeric_limits<size_t>::max();
   std::vector<LocalSpan> spans;  // in the order declared
-  int64_t open_range = -1;       // the range item waiting for its other end
+  size_t open_range = kNoRange;  // the range item waiting for its other end
   bool in_delimiter = false;
   bool delimiter_usage_taken = false;
   uint32_t delimiter_offset = 0;
 
   void Clear() {
     spans.clear();
-    open_range = -1;
+    open_range = kNoRange;
   }
   // Usage Minimum (`minimum`) or Maximum: the other end of the open range
   // when it lacks this one, else the start of a new range.
   void AddRangeEnd(const LocalUsage& usage, bool minimum) {
-    LocalSpan* open = open_range >= 0 ? &spans[static_cast<size_t>(open_range)] : nullptr;
+    LocalSpan* open = open_range != kNoRange ? &spans[open_range] : nullptr;
     if (!open || (minimum ? open->has_minimum : open->has_maximum)) {
-      open_range = static_cast<int64_t>(spans.size());
+      open_range = spans.size();
       spans.push_back({LocalUsage{}, LocalUsage{}, true, false, false});
       open = &spans.back();
     } else {
-      open_range = -1;
+      open_range = kNoRange;
     }
     (minimum ? open->minimum : open->maximum) = usage;
     (minimum ? open->has_minimum : open->has_maximum) = true;
@@ -188,7 +190,6 @@ class Analyzer {
   Analyzer(ByteSpan bytes, const HidAnalysisContext& context, HidReportAnalysis* out)
       : bytes_(bytes), context_(context), out_(*out) {
     id_top_level_.fill(kIdUnseen);
-    id_reported_.fill(false);
   }
 
   void Run() {

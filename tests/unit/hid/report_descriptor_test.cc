@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "hid/hid_usage_names.h"
 #include "support/hex.h"
 
 namespace vek_native {
@@ -51,7 +52,10 @@ TEST(ReportDescriptorFindings, OneBrokenDescriptorPerFinding) {
       {kKeyboard, {0, false, 0, 0, {}, 1}, {}},
       {"05 01 09 02 A1 01 C0 26 FF", {}, {"error truncated-item@7"}},
       {"+FE 02 10 AA BB", {}, {"warning long-item@6"}},
-      {"+F4 0C", {}, {"warning reserved-item@6", "warning reserved-item@7"}},
+      {"+F4 0C 68 D0",
+       {},
+       {"warning reserved-item@6", "warning reserved-item@7", "warning reserved-item@8",
+        "warning reserved-item@9"}},
       {"+C0", {}, {"error end-collection-without-collection@7"}},
       {"+09 01 A1 00", {}, {"error unclosed-collection@4"}},
       {"+B4", {}, {"error pop-without-push@6"}},
@@ -60,6 +64,11 @@ TEST(ReportDescriptorFindings, OneBrokenDescriptorPerFinding) {
        {"error missing-usage-page@2", "error missing-usage-page@14"}},
       {"+15 00 25 01 95 01 09 30 81 02", {}, {"error missing-report-size@14"}},
       {"+15 00 25 01 75 01 09 30 81 02", {}, {"error missing-report-count@14"}},
+      // A 4-byte usage carries its page; a range whose other end has none does not.
+      {"0B 02 00 01 00 A1 01 0B 30 00 01 00 15 00 25 01 75 08 95 01 81 02 19 01 2B 03 00 00 00 "
+       "81 02 C0",
+       {},
+       {"error missing-usage-page@29"}},
       {"+15 00 25 01 75 00 95 01 09 30 81 02", {}, {"warning zero-report-size@16"}},
       {"+15 00 25 01 75 01 95 00 09 30 81 02", {}, {"warning zero-report-count@16"}},
       {"+15 05 25 01 75 08 95 01 09 30 81 02", {}, {"error logical-minimum-above-maximum@8"}},
@@ -111,16 +120,24 @@ TEST(ReportDescriptorFindings, OneBrokenDescriptorPerFinding) {
     }
     EXPECT_EQ(findings, row.findings) << row.descriptor;
   }
-  // Two texts with numbers worked out: the bytes left, and which system reads what.
+  // Texts with numbers worked out: the bytes left, which system reads what,
+  // the bytes that make an item unknown.
   const std::pair<const char*, const char*> texts[] = {
       {"05 01 09 02 A1 01 C0 26 FF",
        "条目 Logical Maximum 声明 2 个数据字节，描述符只剩 1 字节（条目被截断）"},
       {"05 01 09 02 A1 01 15 00 25 FF 75 08 95 01 09 30 81 02 C0",
        "逻辑最小值 0 大于逻辑最大值 -1：最大值按有符号数写成，Windows 读作 -1，Linux "
        "读作无符号的 255；应把它写成更长的正数"},
+      {"FE 02 1A AA BB F4",
+       "长条目（标签 0x1A，2 个数据字节）：HID 1.11 没有定义任何长条目，主机的解析器会忽略或拒绝它|"
+       "保留的条目类型或标签（前缀字节 0xF4）：HID 1.11 没有定义它，主机的解析器会忽略或拒绝它"},
   };
   for (const auto& [descriptor, text] : texts) {
-    EXPECT_EQ(AnalyzeHidReportDescriptor(Bytes(descriptor), {}).findings.at(0).message, text);
+    std::string messages;
+    for (const HidFinding& finding : AnalyzeHidReportDescriptor(Bytes(descriptor), {}).findings) {
+      messages += (messages.empty() ? "" : "|") + finding.message;
+    }
+    EXPECT_EQ(messages, text);
   }
 }
 
@@ -136,10 +153,12 @@ TEST(ReportDescriptorItems, TextsInTheConventionalForm) {
       {"05 01", "0B 38 02 0C 00", "Usage (Consumer: AC Pan)"},
       {"", "A1 80", "Collection (Vendor-defined 0x80)"},
       {"", "81 7E", "Input (Data,Var,Rel,Wrap,NLin,NPrf,Null)"},
-      {"", "66 11 F0", "Unit (SI Linear: Centimeter*Seconds^-1)"},
+      {"", "66 81 F0", "Unit (SI Linear: Centimeter^-8*Seconds^-1)"},
       {"", "67 11 00 00 10", "Unit (SI Linear: Centimeter)"},  // the reserved nibble
-      {"", "FE 02 10 AA BB", "Long Item (tag 0x10, 2 bytes)"},
-      {"", "F4", "Reserved Global (tag 15)"},
+      {"", "FE 02 1A AA BB", "Long Item (tag 0x1A, 2 bytes)"},
+      {"", "C4", "Reserved Global (tag 12)"},
+      {"", "68", "Reserved Local (tag 6)"},
+      {"", "17 00 00 00 80", "Logical Minimum (-2147483648)"},
       {"", "26 FF", "Logical Maximum (truncated)"},
       {"", "FE 05 10 AA", "Long Item (truncated)"},
       {"05 07", "09 90", "Usage (LANG1)"},
@@ -155,6 +174,23 @@ TEST(ReportDescriptorItems, TextsInTheConventionalForm) {
     EXPECT_EQ(analysis.items.back().length, item.size()) << row.item;
     EXPECT_EQ(HidItemText(analysis.items.back()), row.text) << row.item;
   }
+  // Names at the edges of their computed runs and value ranges.
+  std::string names = HidCollectionKindText(7) + "|" + HidCollectionKindText(0xFF) + "|" +
+                      HidCollectionKindText(0x1AB) + "|" + HidUnitText(0) + "|" +
+                      HidUnitText(0xF00F) + "|" + HidUnitText(0x1A0) + "|" + HidUnitText(0x15) +
+                      "|" + HidUnitText(0x1000014) + "|" + HidMainFlagsText(kMainFeature, 0x180) +
+                      "|" + HidMainFlagsText(kMainInput, 0x80);
+  for (const uint16_t usage :
+       {0x03, 0x04, 0x1D, 0x1E, 0x26, 0x27, 0x39, 0x3A, 0x45, 0x46, 0x58, 0x59, 0x61,
+        0x62, 0x63, 0x67, 0x68, 0x73, 0x74, 0x86, 0x87, 0x8F, 0x90, 0x98, 0x99, 0xE8}) {
+    names += "|" + UsageText(kUsagePageKeyboard, usage);
+  }
+  EXPECT_EQ(names,
+            "Reserved 0x07|Vendor-defined 0xFF|Reserved 0x01AB|None|Vendor-defined 0x0000F00F|"
+            "0x000001A0|0x00000015|English Rotation: Degrees*Candela|Data,Arr,Abs,Vol,Buf|"
+            "Data,Arr,Abs|ErrorUndefined|A|Z|1|9|0|Caps Lock|F1|F12|Print Screen|Keypad Enter|"
+            "Keypad 1|Keypad 9|Keypad 0|Keypad .|Keypad =|F13|F24|Execute|Keypad Equal Sign|"
+            "International1|International9|LANG1|LANG9|Alternate Erase|0x00E8");
 }
 
 TEST(ReportDescriptorDecoding, ReportsIntoUsagesAndValues) {
