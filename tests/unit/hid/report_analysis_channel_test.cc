@@ -83,6 +83,8 @@ TEST_F(AnalysisBridgeTest, BadArgumentsAnswerAtOnceWithTheirCodes) {
        "字节）：它不可能是这个描述符的报告"},
       {"encodeHidReport", mouse, none, EncodableValue("both"), none, "hid-invalid-argument",
        "kind 参数只能是 input、output 或 feature"},
+      {"encodeHidReport", mouse, none, EncodableValue("feature"), none, "hid-encode-failed",
+       "描述符中没有 feature 报告"},
   };
   for (const auto& row : rows) {
     EncodableMap arguments;
@@ -138,11 +140,47 @@ TEST_F(AnalysisBridgeTest, Base64DescriptorAndReportKind) {
   EXPECT_EQ(At(zeros->value, "itemCount"), EncodableValue(int64_t{65535}));
   const EncodableValue& folded = Nth(At(zeros->value, "findings"), kHidFindingsPerCode);
   EXPECT_EQ(At(folded, "count"), EncodableValue(int64_t{65535 - kHidFindingsPerCode}));
+  EXPECT_EQ(std::get<EncodableList>(At(folded, "offsets")).size(), kHidFoldedOffsets);
+  EXPECT_EQ(
+      At(folded, "message"),
+      EncodableValue("保留的条目类型或标签（前缀字节 0x00）：HID 1.11 没有定义它，主机的解析器会"
+                     "忽略或拒绝它（同类问题从这里起共 65527 处，前 8 处已逐条列出，其余合并为"
+                     "这一条）"));
   auto feature = Call("decodeHidReport", {{EncodableValue("descriptor"), Blob(Bytes(kMouse))},
                                           {EncodableValue("report"), Blob({0x01})},
                                           {EncodableValue("kind"), EncodableValue("feature")}});
   EXPECT_EQ(At(Nth(At(feature->value, "findings"), 0), "code"),
             EncodableValue("unknown-report-id"));
+  // Button 2 pressed, behind the leading 0 of a report without ID.
+  EncodableMap button{{EncodableValue("usagePage"), EncodableValue(9)},
+                      {EncodableValue("usage"), EncodableValue(2)}};
+  auto encoded =
+      Call("encodeHidReport", {{EncodableValue("descriptor"), Blob(Bytes(kMouse))},
+                               {EncodableValue("kind"), EncodableValue("input")},
+                               {EncodableValue("values"), EncodableValue(EncodableList{button})}});
+  EXPECT_EQ(encoded->value, Blob({0, 2, 0, 0, 0}));
+  // Decoded fields as "bit offset, a for an array: page:usage=value ..., raw bytes": buttons,
+  // the padding left out, a 72-bit field given raw, a one-key array.
+  auto decoded = Call(
+      "decodeHidReport",
+      {{EncodableValue("descriptor"),
+        Blob(Bytes("05 01 09 02 A1 01 05 09 19 01 29 03 15 00 25 01 75 01 95 03 81 02 75 05 95 01 "
+                   "81 03 05 01 09 30 75 48 81 02 05 07 19 00 29 FF 26 FF 00 75 08 81 00 C0"))},
+       {EncodableValue("report"), Blob(Bytes("05 11 22 33 44 55 66 77 88 99 04"))}});
+  std::string fields;
+  for (const EncodableValue& field : std::get<EncodableList>(At(decoded->value, "fields"))) {
+    fields += std::to_string(At(field, "bitOffset").LongValue()) +
+              (std::get<bool>(At(field, "array")) ? "a:" : ":");
+    for (const EncodableValue& v : std::get<EncodableList>(At(field, "values"))) {
+      fields += " " + std::to_string(At(v, "usagePage").LongValue()) + ":" +
+                std::to_string(At(v, "usage").LongValue()) + "=" +
+                std::to_string(At(v, "value").LongValue());
+    }
+    const EncodableValue& raw = At(field, "raw");
+    fields +=
+        (raw.IsNull() ? "" : " " + vek_test::ToHex(std::get<std::vector<uint8_t>>(raw))) + ";";
+  }
+  EXPECT_EQ(fields, "0: 9:1=1 9:2=0 9:3=1;8: 112233445566778899;80a: 7:4=4;");
 }
 
 // "readHidDescriptors" of a mouse on interface 0 of a USB device whose hub
