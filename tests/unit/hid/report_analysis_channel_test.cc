@@ -19,13 +19,7 @@ namespace {
 
 using testing_support::ReplyRecord;
 
-std::vector<uint8_t> Bytes(const std::string& spaced_hex) {
-  std::string hex;
-  for (char c : spaced_hex) {
-    if (c != ' ') hex += c;
-  }
-  return vek_test::FromHex(hex);
-}
+using vek_test::FromHex;
 
 const EncodableValue& At(const EncodableValue& map, const char* key) {
   return std::get<EncodableMap>(map).at(EncodableValue(key));
@@ -59,7 +53,7 @@ class AnalysisBridgeTest : public testing_support::AttachedBridgeTest<> {
 EncodableValue Blob(const std::vector<uint8_t>& bytes) { return EncodableValue(bytes); }
 
 TEST_F(AnalysisBridgeTest, BadArgumentsAnswerAtOnceWithTheirCodes) {
-  const EncodableValue mouse = Blob(Bytes(kMouse));
+  const EncodableValue mouse = Blob(FromHex(kMouse));
   const EncodableValue none;
   // Arguments left null are not passed.
   const struct {
@@ -146,7 +140,7 @@ TEST_F(AnalysisBridgeTest, Base64DescriptorAndReportKind) {
       EncodableValue("保留的条目类型或标签（前缀字节 0x00）：HID 1.11 没有定义它，主机的解析器会"
                      "忽略或拒绝它（同类问题从这里起共 65527 处，前 8 处已逐条列出，其余合并为"
                      "这一条）"));
-  auto feature = Call("decodeHidReport", {{EncodableValue("descriptor"), Blob(Bytes(kMouse))},
+  auto feature = Call("decodeHidReport", {{EncodableValue("descriptor"), Blob(FromHex(kMouse))},
                                           {EncodableValue("report"), Blob({0x01})},
                                           {EncodableValue("kind"), EncodableValue("feature")}});
   EXPECT_EQ(At(Nth(At(feature->value, "findings"), 0), "code"),
@@ -155,18 +149,19 @@ TEST_F(AnalysisBridgeTest, Base64DescriptorAndReportKind) {
   EncodableMap button{{EncodableValue("usagePage"), EncodableValue(9)},
                       {EncodableValue("usage"), EncodableValue(2)}};
   auto encoded =
-      Call("encodeHidReport", {{EncodableValue("descriptor"), Blob(Bytes(kMouse))},
+      Call("encodeHidReport", {{EncodableValue("descriptor"), Blob(FromHex(kMouse))},
                                {EncodableValue("kind"), EncodableValue("input")},
                                {EncodableValue("values"), EncodableValue(EncodableList{button})}});
   EXPECT_EQ(encoded->value, Blob({0, 2, 0, 0, 0}));
   // Decoded fields as "bit offset, a for an array: page:usage=value ..., raw bytes": buttons,
   // the padding left out, a 72-bit field given raw, a one-key array.
-  auto decoded = Call(
-      "decodeHidReport",
-      {{EncodableValue("descriptor"),
-        Blob(Bytes("05 01 09 02 A1 01 05 09 19 01 29 03 15 00 25 01 75 01 95 03 81 02 75 05 95 01 "
-                   "81 03 05 01 09 30 75 48 81 02 05 07 19 00 29 FF 26 FF 00 75 08 81 00 C0"))},
-       {EncodableValue("report"), Blob(Bytes("05 11 22 33 44 55 66 77 88 99 04"))}});
+  auto decoded =
+      Call("decodeHidReport",
+           {{EncodableValue("descriptor"),
+             Blob(FromHex(
+                 "05 01 09 02 A1 01 05 09 19 01 29 03 15 00 25 01 75 01 95 03 81 02 75 05 95 01 "
+                 "81 03 05 01 09 30 75 48 81 02 05 07 19 00 29 FF 26 FF 00 75 08 81 00 C0"))},
+            {EncodableValue("report"), Blob(FromHex("05 11 22 33 44 55 66 77 88 99 04"))}});
   std::string fields;
   for (const EncodableValue& field : std::get<EncodableList>(At(decoded->value, "fields"))) {
     fields += std::to_string(At(field, "bitOffset").LongValue()) +
@@ -218,17 +213,17 @@ TEST(AnalysisInDescriptorReportTest, TheInterfaceAndTheHidStackJudgeTheRawDescri
   mouse.caps.usage = 2;
   mouse.caps.input_report_byte_length = 6;
   fake::FakeDeviceTree tree({{kUsbInterface, kUsbDevice}, {kUsbDevice, "USB\\ROOT_HUB\\4&1"}});
-  device.device_descriptor = Bytes("12 01 00 02 00 00 00 08 6d 04 77 c0 00 72 01 02 00 01");
+  device.device_descriptor = FromHex("12 01 00 02 00 00 00 08 6d 04 77 c0 00 72 01 02 00 01");
   device.driver_key = kDriverKey;
   device.Set(1, 0, 0, 0x80, device.device_descriptor);
   // Interface 0: boot mouse, an 8-byte interrupt OUT endpoint, then the
   // 4-byte interrupt IN one. Interface 1: a plain HID interface with a
   // 64-byte endpoint.
   device.Set(2, 0, 0, 0x80,
-             Bytes("09 02 42 00 02 01 00 A0 32 "
-                   "09 04 00 00 02 03 01 02 00 09 21 11 01 00 01 22 34 00 "
-                   "07 05 01 03 08 00 0A 07 05 81 03 04 00 0A "
-                   "09 04 01 00 01 03 00 00 00 09 21 11 01 00 01 22 34 00 07 05 82 03 40 00 01"));
+             FromHex("09 02 42 00 02 01 00 A0 32 "
+                     "09 04 00 00 02 03 01 02 00 09 21 11 01 00 01 22 34 00 "
+                     "07 05 01 03 08 00 0A 07 05 81 03 04 00 0A "
+                     "09 04 01 00 01 03 00 00 00 09 21 11 01 00 01 22 34 00 07 05 82 03 40 00 01"));
   EncodableValue analysis;
   // The finding codes and offsets of "reportDescriptorAnalysis".
   const auto findings = [&] {
@@ -250,7 +245,7 @@ TEST(AnalysisInDescriptorReportTest, TheInterfaceAndTheHidStackJudgeTheRawDescri
   };
   // 5 bytes on the bus through a 4-byte endpoint, not the boot layout; the
   // stack's 6 bytes agree with the layout.
-  requests.raw = Bytes(kWideMouse);
+  requests.raw = FromHex(kWideMouse);
   EXPECT_EQ(findings(),
             (std::vector<std::string>{"report-exceeds-packet@24", "boot-layout-mismatch@24"}));
   EXPECT_EQ(At(analysis, "ofReconstruction"), EncodableValue(false));
@@ -261,7 +256,7 @@ TEST(AnalysisInDescriptorReportTest, TheInterfaceAndTheHidStackJudgeTheRawDescri
   // When the hub refuses interface 0's report descriptor and gives interface
   // 1's, this collection's caps do not judge it.
   requests.raw.clear();
-  device.Set(0x22, 0, 1, 0x81, Bytes(kMouse));
+  device.Set(0x22, 0, 1, 0x81, FromHex(kMouse));
   mouse.caps.input_report_byte_length = 99;
   EXPECT_EQ(findings(), std::vector<std::string>());
   EXPECT_EQ(std::get<EncodableList>(At(analysis, "reports")).size(), 1u);

@@ -14,13 +14,7 @@
 namespace vek_native {
 namespace {
 
-std::vector<uint8_t> Bytes(const std::string& spaced_hex) {
-  std::string hex;
-  for (char c : spaced_hex) {
-    if (c != ' ') hex += c;
-  }
-  return vek_test::FromHex(hex);
-}
+using vek_test::FromHex;
 
 // A three-button wheel mouse in the boot layout. Offsets: 24 the buttons'
 // Input, 48 the X/Y/wheel Input.
@@ -112,7 +106,7 @@ TEST(ReportDescriptorFindings, OneBrokenDescriptorPerFinding) {
   for (const auto& row : rows) {
     std::string descriptor = row.descriptor;
     if (descriptor[0] == '+') descriptor = "05 01 09 02 A1 01 " + descriptor.substr(1) + " C0";
-    const HidReportAnalysis analysis = AnalyzeHidReportDescriptor(Bytes(descriptor), row.context);
+    const HidReportAnalysis analysis = AnalyzeHidReportDescriptor(FromHex(descriptor), row.context);
     std::vector<std::string> findings;
     for (const HidFinding& finding : analysis.findings) {
       findings.push_back(std::string(HidSeverityName(finding.severity)) + " " + finding.code + "@" +
@@ -134,7 +128,7 @@ TEST(ReportDescriptorFindings, OneBrokenDescriptorPerFinding) {
   };
   for (const auto& [descriptor, text] : texts) {
     std::string messages;
-    for (const HidFinding& finding : AnalyzeHidReportDescriptor(Bytes(descriptor), {}).findings) {
+    for (const HidFinding& finding : AnalyzeHidReportDescriptor(FromHex(descriptor), {}).findings) {
       messages += (messages.empty() ? "" : "|") + finding.message;
     }
     EXPECT_EQ(messages, text);
@@ -164,9 +158,9 @@ TEST(ReportDescriptorItems, TextsInTheConventionalForm) {
       {"05 07", "09 90", "Usage (LANG1)"},
   };
   for (const auto& row : rows) {
-    std::vector<uint8_t> bytes = Bytes(row.before);
+    std::vector<uint8_t> bytes = FromHex(row.before);
     const size_t offset = bytes.size();
-    const std::vector<uint8_t> item = Bytes(row.item);
+    const std::vector<uint8_t> item = FromHex(row.item);
     bytes.insert(bytes.end(), item.begin(), item.end());
     const HidReportAnalysis analysis = AnalyzeHidReportDescriptor(bytes, HidAnalysisContext());
     ASSERT_FALSE(analysis.items.empty()) << row.item;
@@ -243,11 +237,11 @@ TEST(ReportDescriptorDecoding, ReportsIntoUsagesAndValues) {
   };
   for (const auto& row : rows) {
     const HidReportAnalysis analysis =
-        AnalyzeHidReportDescriptor(Bytes(row.descriptor), HidAnalysisContext());
+        AnalyzeHidReportDescriptor(FromHex(row.descriptor), HidAnalysisContext());
     HidDecodedReport decoded;
     decoded.values.push_back({});  // left over from an earlier report
     decoded.findings.push_back({});
-    DecodeHidReport(analysis, row.kind, Bytes(row.report), &decoded);
+    DecodeHidReport(analysis, row.kind, FromHex(row.report), &decoded);
     std::string text = std::to_string(decoded.report_id) + ":";
     for (const HidDecodedValue& value : decoded.values) {
       char usage[16];
