@@ -124,9 +124,12 @@ TEST(HidToolsDescriptors, SplitIntoWholeItemsWithTheOneRealError) {
   std::vector<std::string> errors;
   for (const ToolsDescriptor& d : all) {
     const HidReportAnalysis analysis = AnalyzeHidReportDescriptor(d.bytes, HidAnalysisContext());
-    uint32_t next = 0;  // whole items, one after the other
+    uint32_t next = 0, open = 0;  // whole items, one after the other; collections open
     for (const HidItem& item : analysis.items) {
       next = item.offset == next && !item.truncated ? next + item.length : ~0u;
+      open -= (d.bytes[item.offset] & 0xFC) == 0xC0;  // an End Collection is outside its own
+      EXPECT_EQ(item.depth, open) << d.source << " @" << item.offset;
+      open += (d.bytes[item.offset] & 0xFC) == 0xA0;
     }
     EXPECT_EQ(next, d.bytes.size()) << d.source;
     EXPECT_FALSE(analysis.reports.empty()) << d.source;
