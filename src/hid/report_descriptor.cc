@@ -243,7 +243,7 @@ class Analyzer {
     }
     item.truncated = total > left;
     item.length = static_cast<uint32_t>(std::min(total, left));
-    const size_t present = item.length > header ? item.length - header : 0;
+    const size_t present = item.length - std::min<size_t>(item.length, header);
     for (size_t i = 0; i < present && i < 4; ++i) {
       item.data |= static_cast<uint32_t>(bytes_.data[at + header + i]) << (8 * i);
     }
@@ -470,14 +470,15 @@ class Analyzer {
     const int64_t logical_max = globals_.value[kGlobalLogicalMaximum];
     const uint32_t max_size = globals_.size[kGlobalLogicalMaximum];
     // Linux reads the maximum as unsigned when the minimum is not negative,
-    // which is what a device writing 0..255 as "25 FF" means.
+    // which is what a device writing 0..255 as "25 FF" means (a maximum that
+    // is not negative reads the same either way).
     field->logical_minimum = logical_min;
     field->logical_maximum =
-        logical_min >= 0 && logical_max < 0 ? UnsignedReading(logical_max, max_size) : logical_max;
+        logical_min >= 0 ? UnsignedReading(logical_max, max_size) : logical_max;
     const int64_t physical_max = globals_.value[kGlobalPhysicalMaximum];
     field->physical_minimum = globals_.value[kGlobalPhysicalMinimum];
     field->physical_maximum =
-        field->physical_minimum >= 0 && physical_max < 0
+        field->physical_minimum >= 0
             ? UnsignedReading(physical_max, globals_.size[kGlobalPhysicalMaximum])
             : physical_max;
     if (field->IsConstant()) return;

@@ -138,6 +138,7 @@ TEST(RebuildTest, BlobHoldsWhatItsHeaderNames) {
       {whole.size(), 20, 0xFFFF, false},        // input LastCap
       {whole.size(), 40, 0xFFFF, false},        // FirstByteOfLinkCollectionArray
       {whole.size(), 42, 0, false},             // NumberLinkCollectionNodes
+      {whole.size(), 366, 1, false},            // the one node's FirstChild
       {whole.size(), 44 + 18, 0xFFFF, false}};  // cap 0's LinkCollection
   for (const auto& c : cases) {
     std::vector<uint8_t> blob(whole.begin(), whole.begin() + c.size);

@@ -126,6 +126,17 @@ TEST_F(AnalysisBridgeTest, Base64DescriptorAndReportKind) {
             EncodableValue("输入报告在总线上长 4 字节，超过中断输入端点的最大包长 3 "
                            "字节，一个报告要分成多个事务传输"));
   EXPECT_EQ(At(analysis, "ofReconstruction"), EncodableValue(false));
+  // The report lengths are the top-level collection's; the physical one inside has none.
+  auto lengths =
+      Call("analyzeHidReportDescriptor",
+           {{EncodableValue("descriptor"),
+             Blob(FromHex("09 00 A1 01 75 08 95 01 81 01 95 02 91 01 95 03 B1 01 A1 00 C0 C0"))}});
+  const EncodableValue& top = Nth(At(lengths->value, "collections"), 0);
+  EXPECT_EQ(std::vector<int64_t>({At(top, "inputReportByteLength").LongValue(),
+                                  At(top, "outputReportByteLength").LongValue(),
+                                  At(top, "featureReportByteLength").LongValue()}),
+            std::vector<int64_t>({2, 3, 4}));
+  EXPECT_EQ(std::get<EncodableMap>(Nth(At(lengths->value, "collections"), 1)).size(), 7u);
   // 65,535 reserved items: the first 4096 listed, 8 findings and one that
   // stands for the rest.
   auto zeros = Call("analyzeHidReportDescriptor",

@@ -52,7 +52,7 @@ TEST(ReportDescriptorFindings, OneBrokenDescriptorPerFinding) {
         "warning reserved-item@9"}},
       {"+C0", {}, {"error end-collection-without-collection@7"}},
       {"+09 01 A1 00", {}, {"error unclosed-collection@4"}},
-      {"+B4", {}, {"error pop-without-push@6"}},
+      {"+A4 B4 B4", {}, {"error pop-without-push@8"}},
       {"09 02 A1 01 15 00 25 01 75 01 95 01 09 01 81 02 C0",
        {},
        {"error missing-usage-page@2", "error missing-usage-page@14"}},
@@ -66,6 +66,7 @@ TEST(ReportDescriptorFindings, OneBrokenDescriptorPerFinding) {
       {"+15 00 25 01 75 00 95 01 09 30 81 02", {}, {"warning zero-report-size@16"}},
       {"+15 00 25 01 75 01 95 00 09 30 81 02", {}, {"warning zero-report-count@16"}},
       {"+15 05 25 01 75 08 95 01 09 30 81 02", {}, {"error logical-minimum-above-maximum@8"}},
+      {"+15 01 25 01 75 08 95 01 09 30 81 02", {}, {}},
       // 0 to 255 written as "25 FF": only a warning, as Linux reads it unsigned.
       {"+15 00 25 FF 75 08 95 02 09 30 81 02 09 31 81 02",
        {},
@@ -80,9 +81,9 @@ TEST(ReportDescriptorFindings, OneBrokenDescriptorPerFinding) {
       {"+85 00 15 00 25 01 75 08 95 01 09 30 81 02", {}, {"error report-id-zero@6"}},
       {"+86 00 01 15 00 25 01 75 08 95 01 09 30 81 02", {}, {"error report-id-out-of-range@6"}},
       {"+15 00 25 01 75 08 95 01 09 30 81 02 85 02 09 31 81 02", {}, {"error mixed-report-ids@16"}},
-      // ID 1 in three collections: told once.
-      {"+85 01 15 00 25 01 75 08 95 01 09 30 81 02 C0 09 06 A1 01 85 01 09 31 81 02 C0 09 06 A1 "
-       "01 85 01 09 31 81 02",
+      // ID 255 in three collections: told once.
+      {"+85 FF 15 00 25 01 75 08 95 01 09 30 81 02 C0 09 06 A1 01 85 FF 09 31 81 02 C0 09 06 A1 "
+       "01 85 FF 09 31 81 02",
        {},
        {"info redundant-global@25", "error report-id-in-two-collections@29",
         "info redundant-global@36"}},
@@ -122,6 +123,9 @@ TEST(ReportDescriptorFindings, OneBrokenDescriptorPerFinding) {
       {"05 01 09 02 A1 01 15 00 25 FF 75 08 95 01 09 30 81 02 C0",
        "逻辑最小值 0 大于逻辑最大值 -1：最大值按有符号数写成，Windows 读作 -1，Linux "
        "读作无符号的 255；应把它写成更长的正数"},
+      {"05 01 09 02 A1 01 77 FF FF FF FF 97 FF FF FF FF 09 30 81 02 81 02 C0",
+       "输入报告的长度超出 64 位整数的范围，超过 HID 协议栈能表示的 65535 字节（Windows "
+       "的报告长度只有 16 位）：这样的报告无法传送"},
       {"FE 02 1A AA BB F4",
        "长条目（标签 0x1A，2 个数据字节）：HID 1.11 没有定义任何长条目，主机的解析器会忽略或拒绝它|"
        "保留的条目类型或标签（前缀字节 0xF4）：HID 1.11 没有定义它，主机的解析器会忽略或拒绝它"},
