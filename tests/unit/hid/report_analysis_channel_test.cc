@@ -18,11 +18,12 @@ namespace vek_native {
 namespace {
 
 using testing_support::ReplyRecord;
+using V = EncodableValue;
 
 using vek_test::FromHex;
 
 const EncodableValue& At(const EncodableValue& map, const char* key) {
-  return std::get<EncodableMap>(map).at(EncodableValue(key));
+  return std::get<EncodableMap>(map).at(V(key));
 }
 const EncodableValue& Nth(const EncodableValue& list, size_t index) {
   return std::get<EncodableList>(list).at(index);
@@ -46,11 +47,11 @@ class AnalysisBridgeTest : public testing_support::AttachedBridgeTest<> {
     return ops;
   }
   std::shared_ptr<ReplyRecord> Call(const std::string& method, EncodableMap arguments) {
-    return AttachedBridgeTest::Call(method, EncodableValue(std::move(arguments)));
+    return AttachedBridgeTest::Call(method, V(std::move(arguments)));
   }
 };
 
-EncodableValue Blob(const std::vector<uint8_t>& bytes) { return EncodableValue(bytes); }
+EncodableValue Blob(const std::vector<uint8_t>& bytes) { return V(bytes); }
 
 TEST_F(AnalysisBridgeTest, BadArgumentsAnswerAtOnceWithTheirCodes) {
   const EncodableValue mouse = Blob(FromHex(kMouse));
@@ -62,22 +63,22 @@ TEST_F(AnalysisBridgeTest, BadArgumentsAnswerAtOnceWithTheirCodes) {
     const char* code;
     const char* message;
   } rows[] = {
-      {"analyzeHidReportDescriptor", EncodableValue(EncodableList{EncodableValue(5)}), none, none,
-       none, "hid-invalid-descriptor", "缺少 descriptor 参数"},
+      {"analyzeHidReportDescriptor", V(EncodableList{V(5)}), none, none, none,
+       "hid-invalid-descriptor", "缺少 descriptor 参数"},
       {"analyzeHidReportDescriptor", Blob(std::vector<uint8_t>(65536, 0xC0)), none, none, none,
        "hid-invalid-descriptor", "报告描述符超过 65535 字节（HID 类描述符的长度字段只有 16 位）"},
-      {"analyzeHidReportDescriptor", mouse, none, none, EncodableValue(int64_t{65536}),
-       "hid-invalid-argument", "maxPacketSize 参数必须在 0 到 65535 之间"},
+      {"analyzeHidReportDescriptor", mouse, none, none, V(int64_t{65536}), "hid-invalid-argument",
+       "maxPacketSize 参数必须在 0 到 65535 之间"},
       {"decodeHidReport", mouse, none, none, none, "hid-invalid-report", "缺少 report 参数"},
       {"decodeHidReport", mouse, Blob({}), none, none, "hid-invalid-report", "报告数据为空"},
-      {"decodeHidReport", mouse, Blob({1}), EncodableValue("Input"), none, "hid-invalid-argument",
+      {"decodeHidReport", mouse, Blob({1}), V("Input"), none, "hid-invalid-argument",
        "kind 参数只能是 input、output 或 feature"},
       {"decodeHidReport", mouse, Blob(std::vector<uint8_t>(6)), none, none, "hid-invalid-report",
        "报告长 6 字节，超过描述符中最长的输入报告（5 字节，含报告 ID "
        "字节）：它不可能是这个描述符的报告"},
-      {"encodeHidReport", mouse, none, EncodableValue("both"), none, "hid-invalid-argument",
+      {"encodeHidReport", mouse, none, V("both"), none, "hid-invalid-argument",
        "kind 参数只能是 input、output 或 feature"},
-      {"encodeHidReport", mouse, none, EncodableValue("feature"), none, "hid-encode-failed",
+      {"encodeHidReport", mouse, none, V("feature"), none, "hid-encode-failed",
        "描述符中没有 feature 报告"},
   };
   for (const auto& row : rows) {
@@ -87,7 +88,7 @@ TEST_F(AnalysisBridgeTest, BadArgumentsAnswerAtOnceWithTheirCodes) {
                                                                    {"kind", &row.kind},
                                                                    {"maxPacketSize", &row.packet}};
     for (const auto& [key, value] : given) {
-      if (!value->IsNull()) arguments[EncodableValue(key)] = *value;
+      if (!value->IsNull()) arguments[V(key)] = *value;
     }
     auto reply = Call(row.method, arguments);
     EXPECT_EQ(reply->code, row.code) << row.message;
@@ -99,54 +100,48 @@ TEST_F(AnalysisBridgeTest, BadArgumentsAnswerAtOnceWithTheirCodes) {
 // here the Base64 form, a whole item and usage map, the finding's text and
 // the report kind.
 TEST_F(AnalysisBridgeTest, Base64DescriptorAndReportKind) {
-  auto reply = Call("analyzeHidReportDescriptor",
-                    {{EncodableValue("descriptor"),
-                      EncodableValue("BQEJAqEBCQGhAAUJGQEpAxUAJQGVA3UBgQKVAXUFgQEFAQkwCTEJOBWBJX91"
-                                     "CJUDgQbAwA==")},
-                     {EncodableValue("maxPacketSize"), EncodableValue(3)}});
+  auto reply =
+      Call("analyzeHidReportDescriptor",
+           {{V("descriptor"), V("BQEJAqEBCQGhAAUJGQEpAxUAJQGVA3UBgQKVAXUFgQEFAQkwCTEJOBWBJX91"
+                                "CJUDgQbAwA==")},
+            {V("maxPacketSize"), V(3)}});
   ASSERT_EQ(reply->kind, ReplyRecord::kSuccess);
   const EncodableValue& analysis = reply->value;
   EXPECT_EQ(Nth(At(analysis, "items"), 24),
-            EncodableValue(EncodableMap{
-                {EncodableValue("offset"), EncodableValue(int64_t{48})},
-                {EncodableValue("bytes"), Blob({0x81, 0x06})},
-                {EncodableValue("type"), EncodableValue("main")},
-                {EncodableValue("tag"), EncodableValue(int64_t{8})},
-                {EncodableValue("value"), EncodableValue(int64_t{6})},
-                {EncodableValue("depth"), EncodableValue(int64_t{2})},
-                {EncodableValue("truncated"), EncodableValue(false)},
-                {EncodableValue("text"), EncodableValue("Input (Data,Var,Rel)")},
-            }));
+            V(EncodableMap{{V("offset"), V(int64_t{48})},
+                           {V("bytes"), Blob({0x81, 0x06})},
+                           {V("type"), V("main")},
+                           {V("tag"), V(int64_t{8})},
+                           {V("value"), V(int64_t{6})},
+                           {V("depth"), V(int64_t{2})},
+                           {V("truncated"), V(false)},
+                           {V("text"), V("Input (Data,Var,Rel)")}}));
   const EncodableValue& axes = Nth(At(Nth(At(analysis, "reports"), 0), "fields"), 2);
-  EXPECT_EQ(Nth(At(axes, "usages"), 2),
-            EncodableValue(EncodableMap{{EncodableValue("usagePage"), EncodableValue(int64_t{1})},
-                                        {EncodableValue("usage"), EncodableValue(int64_t{0x38})},
-                                        {EncodableValue("name"), EncodableValue("Wheel")}}));
+  EXPECT_EQ(Nth(At(axes, "usages"), 2), V(EncodableMap{{V("usagePage"), V(int64_t{1})},
+                                                       {V("usage"), V(int64_t{0x38})},
+                                                       {V("name"), V("Wheel")}}));
   EXPECT_EQ(At(Nth(At(analysis, "findings"), 0), "message"),
-            EncodableValue("输入报告在总线上长 4 字节，超过中断输入端点的最大包长 3 "
-                           "字节，一个报告要分成多个事务传输"));
-  EXPECT_EQ(At(analysis, "ofReconstruction"), EncodableValue(false));
+            V("输入报告在总线上长 4 字节，超过中断输入端点的最大包长 3 "
+              "字节，一个报告要分成多个事务传输"));
+  EXPECT_EQ(At(analysis, "ofReconstruction"), V(false));
   // 65,535 reserved items: the first 4096 listed, 8 findings and one that
   // stands for the rest.
-  auto zeros = Call("analyzeHidReportDescriptor",
-                    {{EncodableValue("descriptor"), Blob(std::vector<uint8_t>(65535))}});
+  auto zeros =
+      Call("analyzeHidReportDescriptor", {{V("descriptor"), Blob(std::vector<uint8_t>(65535))}});
   EXPECT_EQ(std::get<EncodableList>(At(zeros->value, "items")).size(), kHidMapMaxItems);
-  EXPECT_EQ(At(zeros->value, "itemCount"), EncodableValue(int64_t{65535}));
+  EXPECT_EQ(At(zeros->value, "itemCount"), V(int64_t{65535}));
   const EncodableValue& folded = Nth(At(zeros->value, "findings"), kHidFindingsPerCode);
-  EXPECT_EQ(At(folded, "count"), EncodableValue(int64_t{65535 - kHidFindingsPerCode}));
+  EXPECT_EQ(At(folded, "count"), V(int64_t{65535 - kHidFindingsPerCode}));
   EXPECT_EQ(std::get<EncodableList>(At(folded, "offsets")).size(), kHidFoldedOffsets);
-  auto feature = Call("decodeHidReport", {{EncodableValue("descriptor"), Blob(FromHex(kMouse))},
-                                          {EncodableValue("report"), Blob({0x01})},
-                                          {EncodableValue("kind"), EncodableValue("feature")}});
-  EXPECT_EQ(At(Nth(At(feature->value, "findings"), 0), "code"),
-            EncodableValue("unknown-report-id"));
+  auto feature = Call("decodeHidReport", {{V("descriptor"), Blob(FromHex(kMouse))},
+                                          {V("report"), Blob({0x01})},
+                                          {V("kind"), V("feature")}});
+  EXPECT_EQ(At(Nth(At(feature->value, "findings"), 0), "code"), V("unknown-report-id"));
   // Button 2 pressed, behind the leading 0 of a report without ID.
-  EncodableMap button{{EncodableValue("usagePage"), EncodableValue(9)},
-                      {EncodableValue("usage"), EncodableValue(2)}};
-  auto encoded =
-      Call("encodeHidReport", {{EncodableValue("descriptor"), Blob(FromHex(kMouse))},
-                               {EncodableValue("kind"), EncodableValue("input")},
-                               {EncodableValue("values"), EncodableValue(EncodableList{button})}});
+  EncodableMap button{{V("usagePage"), V(9)}, {V("usage"), V(2)}};
+  auto encoded = Call("encodeHidReport", {{V("descriptor"), Blob(FromHex(kMouse))},
+                                          {V("kind"), V("input")},
+                                          {V("values"), V(EncodableList{button})}});
   EXPECT_EQ(encoded->value, Blob({0, 2, 0, 0, 0}));
   // Buttons, padding, a 72-bit field, a one-key array; an output and a feature report; a
   // physical collection inside. The top-level collection has the report lengths.
@@ -155,7 +150,7 @@ TEST_F(AnalysisBridgeTest, Base64DescriptorAndReportKind) {
       "09 30 75 48 81 02 05 07 19 00 29 FF 26 FF 00 75 08 81 00 95 02 91 01 95 03 B1 01 A1 00 C0 "
       "C0"));
   const EncodableValue analyzed =
-      Call("analyzeHidReportDescriptor", {{EncodableValue("descriptor"), fielded}})->value;
+      Call("analyzeHidReportDescriptor", {{V("descriptor"), fielded}})->value;
   const EncodableValue& top = Nth(At(analyzed, "collections"), 0);
   EXPECT_EQ(std::vector<int64_t>({At(top, "inputReportByteLength").LongValue(),
                                   At(top, "outputReportByteLength").LongValue(),
@@ -164,9 +159,8 @@ TEST_F(AnalysisBridgeTest, Base64DescriptorAndReportKind) {
   EXPECT_EQ(std::get<EncodableMap>(Nth(At(analyzed, "collections"), 1)).size(), 7u);
   // Decoded fields as "bit offset, a for an array: usage=value ..., raw bytes".
   auto decoded =
-      Call("decodeHidReport",
-           {{EncodableValue("descriptor"), fielded},
-            {EncodableValue("report"), Blob(FromHex("05 11 22 33 44 55 66 77 88 99 04"))}});
+      Call("decodeHidReport", {{V("descriptor"), fielded},
+                               {V("report"), Blob(FromHex("05 11 22 33 44 55 66 77 88 99 04"))}});
   std::string fields;
   for (const EncodableValue& field : std::get<EncodableList>(At(decoded->value, "fields"))) {
     fields += std::to_string(At(field, "bitOffset").LongValue()) +
@@ -252,7 +246,7 @@ TEST(AnalysisInDescriptorReportTest, TheInterfaceAndTheHidStackJudgeTheRawDescri
   requests.raw = FromHex(kWideMouse);
   EXPECT_EQ(findings(),
             (std::vector<std::string>{"report-exceeds-packet@24", "boot-layout-mismatch@24"}));
-  EXPECT_EQ(At(analysis, "ofReconstruction"), EncodableValue(false));
+  EXPECT_EQ(At(analysis, "ofReconstruction"), V(false));
   mouse.caps.input_report_byte_length = 5;
   EXPECT_EQ(findings(),
             (std::vector<std::string>{"report-exceeds-packet@24", "caps-length-mismatch@4",

@@ -134,34 +134,27 @@ TEST(ReportDescriptorFindings, OneBrokenDescriptorPerFinding) {
 // Texts hid-tools' comments do not cover: vendor and reserved values, units,
 // extended usages, long, reserved and truncated items.
 TEST(ReportDescriptorItems, TextsInTheConventionalForm) {
-  const struct {
-    const char* before;  // items that set the scene, e.g. the Usage Page
-    const char* item;
-    const char* text;
-  } rows[] = {
-      {"", "06 00 FF", "Usage Page (Vendor-defined 0xFF00)"},
-      {"05 01", "0B 38 02 0C 00", "Usage (Consumer: AC Pan)"},
-      {"", "A1 80", "Collection (Vendor-defined 0x80)"},
-      {"", "81 7E", "Input (Data,Var,Rel,Wrap,NLin,NPrf,Null)"},
-      {"", "66 81 F0", "Unit (SI Linear: Centimeter^-8*Seconds^-1)"},
-      {"", "67 11 00 00 10", "Unit (SI Linear: Centimeter)"},  // the reserved nibble
-      {"", "FE 02 1A AA BB", "Long Item (tag 0x1A, 2 bytes)"},
-      {"", "C4", "Reserved Global (tag 12)"},
-      {"", "68", "Reserved Local (tag 6)"},
-      {"", "17 00 00 00 80", "Logical Minimum (-2147483648)"},
-      {"", "26 FF", "Logical Maximum (truncated)"},
-      {"", "FE 05 10 AA", "Long Item (truncated)"},
+  // The last item's text, and where it ends.
+  const std::pair<const char*, const char*> rows[] = {
+      {"06 00 FF", "Usage Page (Vendor-defined 0xFF00)"},
+      {"05 01 0B 38 02 0C 00", "Usage (Consumer: AC Pan)"},
+      {"A1 80", "Collection (Vendor-defined 0x80)"},
+      {"81 7E", "Input (Data,Var,Rel,Wrap,NLin,NPrf,Null)"},
+      {"66 81 F0", "Unit (SI Linear: Centimeter^-8*Seconds^-1)"},
+      {"67 11 00 00 10", "Unit (SI Linear: Centimeter)"},  // the reserved nibble
+      {"FE 02 1A AA BB", "Long Item (tag 0x1A, 2 bytes)"},
+      {"C4", "Reserved Global (tag 12)"},
+      {"68", "Reserved Local (tag 6)"},
+      {"17 00 00 00 80", "Logical Minimum (-2147483648)"},
+      {"26 FF", "Logical Maximum (truncated)"},
+      {"FE 05 10 AA", "Long Item (truncated)"},
   };
-  for (const auto& row : rows) {
-    std::vector<uint8_t> bytes = FromHex(row.before);
-    const size_t offset = bytes.size();
-    const std::vector<uint8_t> item = FromHex(row.item);
-    bytes.insert(bytes.end(), item.begin(), item.end());
+  for (const auto& [hex, text] : rows) {
+    const std::vector<uint8_t> bytes = FromHex(hex);
     const HidReportAnalysis analysis = AnalyzeHidReportDescriptor(bytes, HidAnalysisContext());
-    ASSERT_FALSE(analysis.items.empty()) << row.item;
-    EXPECT_EQ(analysis.items.back().offset, offset) << row.item;
-    EXPECT_EQ(analysis.items.back().length, item.size()) << row.item;
-    EXPECT_EQ(HidItemText(analysis.items.back()), row.text) << row.item;
+    ASSERT_FALSE(analysis.items.empty()) << hex;
+    EXPECT_EQ(analysis.items.back().offset + analysis.items.back().length, bytes.size()) << hex;
+    EXPECT_EQ(HidItemText(analysis.items.back()), text) << hex;
   }
   // Names at the edges of their computed runs and value ranges.
   std::string names = HidCollectionKindText(7) + "|" + HidCollectionKindText(0xFF) + "|" +
