@@ -21,11 +21,7 @@ ValueCapsRecord Value(uint16_t page, uint8_t id, uint16_t usage, uint16_t bits, 
 CapabilitySet Caps(uint16_t page, uint16_t usage, uint16_t input, uint16_t output,
                    uint16_t feature) {
   CapabilitySet set;
-  set.caps.usage_page = page;
-  set.caps.usage = usage;
-  set.caps.input_report_byte_length = input;
-  set.caps.output_report_byte_length = output;
-  set.caps.feature_report_byte_length = feature;
+  set.caps = {usage, page, input, output, feature};
   return set;
 }
 

@@ -95,6 +95,8 @@ TEST(ReportDescriptorFindings, OneBrokenDescriptorPerFinding) {
       {kMouseWithId, {0, false, 0, 0, {}, 2}, {"warning boot-layout-mismatch@26"}},
       {kMouse, {0, false, 0, 0, {}, 1}, {"warning boot-layout-mismatch@24"}},
       {kKeyboard, {0, false, 0, 0, {}, 2}, {"warning boot-layout-mismatch@20"}},
+      // 8 bytes, but no modifier bits.
+      {"+75 08 95 08 81 02", {0, false, 0, 0, {}, 1}, {"warning boot-layout-mismatch@10"}},
       {"05 01 09 02 A1 01 C0", {0, false, 0, 0, {}, 2}, {"warning boot-layout-mismatch@0"}},
       // A Logical Maximum without a minimum, and a Usage Minimum without a
       // maximum (half a range): nothing to say.
@@ -145,6 +147,7 @@ TEST(ReportDescriptorItems, TextsInTheConventionalForm) {
       {"FE 02 1A AA BB", "Long Item (tag 0x1A, 2 bytes)"},
       {"C4", "Reserved Global (tag 12)"},
       {"68", "Reserved Local (tag 6)"},
+      {"A9 01", "Delimiter (Open)"},
       {"17 00 00 00 80", "Logical Minimum (-2147483648)"},
       {"26 FF", "Logical Maximum (truncated)"},
       {"FE 05 10 AA", "Long Item (truncated)"},
