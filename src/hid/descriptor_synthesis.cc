@@ -111,7 +111,7 @@ void ValueRule(ItemWriter& w, uint8_t main_tag, uint32_t limit, uint32_t* positi
 }
 
 void FillRule(ItemWriter& w, uint8_t main_tag, uint32_t limit, uint32_t position) {
-  if (limit == 0 || position >= limit) return;
+  if (limit == 0) return;  // the position never passes a limit
   for (uint32_t remaining = limit - position; remaining > 0;) {
     const uint32_t chunk = std::min(remaining, kMaxCount);
     w.Unsigned(kTagReportSize, kGlobal, 1);

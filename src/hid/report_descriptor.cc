@@ -16,7 +16,6 @@ namespace {
 
 constexpr uint8_t kLongItemPrefix = 0xFE;
 constexpr uint32_t kShortDataSizes[4] = {0, 1, 2, 4};
-constexpr size_t kGlobalValueTags = 10;  // Usage Page ... Report Count carry a value
 constexpr int32_t kIdUnseen = -2;
 
 // Two's complement of the low `size` bytes, without implementation-defined
@@ -135,10 +134,11 @@ std::string ExtendedUsageText(uint32_t usage) {
          UsageText(static_cast<uint16_t>(usage >> 16), static_cast<uint16_t>(usage));
 }
 
+// The tags before Push (Usage Page ... Report Count) carry a value.
 struct Globals {
-  std::array<int64_t, kGlobalValueTags> value{};
-  std::array<uint8_t, kGlobalValueTags> size{};
-  std::array<uint32_t, kGlobalValueTags> offset{};  // of the item that set the value
+  std::array<int64_t, kGlobalPush> value{};
+  std::array<uint8_t, kGlobalPush> size{};
+  std::array<uint32_t, kGlobalPush> offset{};  // of the item that set the value
   uint16_t set = 0;
   bool Has(uint8_t tag) const { return ((set >> tag) & 1) != 0; }
 };

@@ -130,12 +130,12 @@ TEST(RebuildTest, BlobHoldsWhatItsHeaderNames) {
     uint16_t value;
     bool fits;
   } cases[] = {
-      {whole.size(), -1, 0, true},           {whole.size() - 1, -1, 0, false}, {43, -1, 0, false},
-      {whole.size(), 20, 0xFFFF, false},        // input LastCap
-      {whole.size(), 40, 0xFFFF, false},        // FirstByteOfLinkCollectionArray
-      {whole.size(), 42, 0, false},             // NumberLinkCollectionNodes
-      {whole.size(), 366, 1, false},            // the one node's FirstChild
-      {whole.size(), 44 + 18, 0xFFFF, false}};  // cap 0's LinkCollection
+      {whole.size(), -1, 0, true},       {whole.size() - 1, -1, 0, false}, {43, -1, 0, false},
+      {whole.size(), 20, 0xFFFF, false},   // input LastCap
+      {whole.size(), 40, 0xFFFF, false},   // FirstByteOfLinkCollectionArray
+      {whole.size(), 42, 0, false},        // NumberLinkCollectionNodes
+      {whole.size(), 366, 1, false},       // the one node's FirstChild
+      {whole.size(), 44 + 18, 1, false}};  // cap 0's LinkCollection, of the one node
   for (const auto& c : cases) {
     std::vector<uint8_t> blob(whole.begin(), whole.begin() + c.size);
     if (c.field >= 0) {

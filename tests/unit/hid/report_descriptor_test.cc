@@ -46,10 +46,9 @@ TEST(ReportDescriptorFindings, OneBrokenDescriptorPerFinding) {
       {kKeyboard, {0, false, 0, 0, {}, 1}, {}},
       {"05 01 09 02 A1 01 C0 26 FF", {}, {"error truncated-item@7"}},
       {"+FE 02 10 AA BB", {}, {"warning long-item@6"}},
-      {"+F4 0C 68 D0",
+      {"+0C 68 D0",
        {},
-       {"warning reserved-item@6", "warning reserved-item@7", "warning reserved-item@8",
-        "warning reserved-item@9"}},
+       {"warning reserved-item@6", "warning reserved-item@7", "warning reserved-item@8"}},
       {"+C0", {}, {"error end-collection-without-collection@7"}},
       {"+09 01 A1 00", {}, {"error unclosed-collection@4"}},
       {"+A4 B4 B4", {}, {"error pop-without-push@8"}},
@@ -59,22 +58,21 @@ TEST(ReportDescriptorFindings, OneBrokenDescriptorPerFinding) {
       {"+15 00 25 01 95 01 09 30 81 02", {}, {"error missing-report-size@14"}},
       {"+15 00 25 01 75 01 09 30 81 02", {}, {"error missing-report-count@14"}},
       // A 4-byte usage carries its page; a range whose other end has none does not.
-      {"0B 02 00 01 00 A1 01 0B 30 00 01 00 15 00 25 01 75 08 95 01 81 02 19 01 2B 03 00 00 00 "
-       "81 02 C0",
+      {"0B 02 00 01 00 A1 01 0B 30 00 01 00 75 08 95 01 81 02 19 01 2B 03 00 00 00 81 02 C0",
        {},
-       {"error missing-usage-page@29"}},
+       {"error missing-usage-page@25"}},
       {"+15 00 25 01 75 00 95 01 09 30 81 02", {}, {"warning zero-report-size@16"}},
       {"+15 00 25 01 75 01 95 00 09 30 81 02", {}, {"warning zero-report-count@16"}},
       {"+15 05 25 01 75 08 95 01 09 30 81 02", {}, {"error logical-minimum-above-maximum@8"}},
-      {"+15 01 25 01 75 08 95 01 09 30 81 02", {}, {}},
       // 0 to 255 written as "25 FF": only a warning, as Linux reads it unsigned.
       {"+15 00 25 FF 75 08 95 02 09 30 81 02 09 31 81 02",
        {},
        {"warning logical-minimum-above-maximum@8"}},
-      // 0 to 255 in 4 bits, told once for the two Inputs.
-      {"+15 00 26 FF 00 75 04 95 01 09 30 81 02 09 31 81 02",
+      // 0 to 16 in 4 bits, told once for the two Inputs; -128 to 128 in 8.
+      {"+15 00 25 10 75 04 95 01 09 30 81 02 09 31 81 02",
        {},
-       {"warning extent-exceeds-report-size@17"}},
+       {"warning extent-exceeds-report-size@16"}},
+      {"+15 80 26 80 00 75 08 95 01 09 30 81 02", {}, {"warning extent-exceeds-report-size@17"}},
       {"+05 09 19 05 29 01 15 00 25 01 75 01 95 05 81 02",
        {},
        {"error usage-minimum-above-maximum@20"}},
@@ -95,7 +93,10 @@ TEST(ReportDescriptorFindings, OneBrokenDescriptorPerFinding) {
       {kMouseWithId, {0, false, 0, 0, {}, 2}, {"warning boot-layout-mismatch@26"}},
       {kMouse, {0, false, 0, 0, {}, 1}, {"warning boot-layout-mismatch@24"}},
       {kKeyboard, {0, false, 0, 0, {}, 2}, {"warning boot-layout-mismatch@20"}},
-      // 8 bytes, but no modifier bits.
+      // 8 bytes, but no modifier bits; the modifiers, and six keys as values, not an array.
+      {"+05 07 19 E0 29 E7 75 01 95 08 81 02 95 01 75 08 81 01 95 06 81 02",
+       {0, false, 0, 0, {}, 1},
+       {"warning boot-layout-mismatch@16"}},
       {"+75 08 95 08 81 02", {0, false, 0, 0, {}, 1}, {"warning boot-layout-mismatch@10"}},
       {"05 01 09 02 A1 01 C0", {0, false, 0, 0, {}, 2}, {"warning boot-layout-mismatch@0"}},
       // A Logical Maximum without a minimum, and a Usage Minimum without a
