@@ -152,10 +152,9 @@ TEST_F(AnalysisBridgeTest, Base64DescriptorAndReportKind) {
   const EncodableValue analyzed =
       Call("analyzeHidReportDescriptor", {{V("descriptor"), fielded}})->value;
   const EncodableValue& top = Nth(At(analyzed, "collections"), 0);
-  EXPECT_EQ(std::vector<int64_t>({At(top, "inputReportByteLength").LongValue(),
-                                  At(top, "outputReportByteLength").LongValue(),
-                                  At(top, "featureReportByteLength").LongValue()}),
-            std::vector<int64_t>({12, 3, 4}));
+  EXPECT_EQ(At(top, "inputReportByteLength"), V(int64_t{12}));
+  EXPECT_EQ(At(top, "outputReportByteLength"), V(int64_t{3}));
+  EXPECT_EQ(At(top, "featureReportByteLength"), V(int64_t{4}));
   EXPECT_EQ(std::get<EncodableMap>(Nth(At(analyzed, "collections"), 1)).size(), 7u);
   // Decoded fields as "bit offset, a for an array: usage=value ..., raw bytes".
   auto decoded =
