@@ -701,22 +701,26 @@ class Analyzer {
     }
   }
 
-  // The element of `report` that starts at `bit`, or null.
-  static const HidField* ElementAt(const HidReportLayout& report, uint64_t bit, uint32_t* index) {
+  // An element of a report: its field (null for none) and its index there.
+  struct Element {
+    const HidField* field;
+    uint32_t index;
+  };
+
+  // The element of `report` that starts at `bit`.
+  static Element ElementAt(const HidReportLayout& report, uint64_t bit) {
     for (const HidField& field : report.fields) {
       if (field.bit_size == 0 || bit < field.bit_offset) continue;
       const uint64_t into = bit - field.bit_offset;
       if (into / field.bit_size >= field.count || into % field.bit_size != 0) continue;
-      *index = static_cast<uint32_t>(into / field.bit_size);
-      return &field;
+      return {&field, static_cast<uint32_t>(into / field.bit_size)};
     }
-    return nullptr;
+    return {};
   }
 
   static bool IsVariableElement(const HidReportLayout& report, uint64_t bit, uint32_t size,
                                 uint32_t usage, bool relative) {
-    uint32_t index = 0;
-    const HidField* field = ElementAt(report, bit, &index);
+    const auto [field, index] = ElementAt(report, bit);
     return field && field->IsVariable() && !field->IsConstant() && field->bit_size == size &&
            HidVariableUsage(*field, index) == usage &&
            (!relative || (field->flags & kFlagRelative) != 0);
@@ -735,8 +739,7 @@ class Analyzer {
           return false;
         }
       }
-      uint32_t index = 0;
-      const HidField* keys = ElementAt(report, 16, &index);
+      const auto [keys, index] = ElementAt(report, 16);
       return keys && index == 0 && !keys->IsVariable() && !keys->IsConstant() &&
              keys->bit_size == 8 && keys->count == 6 && keys->usage_page == kUsagePageKeyboard;
     }
