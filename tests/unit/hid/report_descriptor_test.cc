@@ -121,8 +121,8 @@ TEST(ReportDescriptorFindings, OneBrokenDescriptorPerFinding) {
   // Texts with numbers worked out: the bytes left, which system reads what,
   // the byte that makes an item unknown.
   const std::pair<const char*, const char*> texts[] = {
-      {"05 01 09 02 A1 01 C0 26 FF",
-       "条目 Logical Maximum 声明 2 个数据字节，描述符只剩 1 字节（条目被截断）"},
+      {"05 01 09 02 A1 01 C0 FE 05",
+       "条目 Long Item 声明 5 个数据字节，描述符只剩 0 字节（条目被截断）"},
       {"05 01 09 02 A1 01 15 00 25 FF 75 08 95 01 09 30 81 02 C0",
        "逻辑最小值 0 大于逻辑最大值 -1：最大值按有符号数写成，Windows 读作 -1，Linux "
        "读作无符号的 255；应把它写成更长的正数"},
