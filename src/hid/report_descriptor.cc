@@ -431,9 +431,7 @@ class Analyzer {
     field.bit_offset = report.bit_length;
     // Two 32-bit globals multiply without overflow; the sum saturates.
     const uint64_t bits = static_cast<uint64_t>(field.bit_size) * field.count;
-    report.bit_length = bits > kHidSaturatedBitLength - report.bit_length
-                            ? kHidSaturatedBitLength
-                            : report.bit_length + bits;
+    report.bit_length += std::min(bits, kHidSaturatedBitLength - report.bit_length);
     report.fields.push_back(std::move(field));
   }
 
