@@ -52,20 +52,15 @@ class ItemWriter {
   std::vector<uint8_t>* out_;
 };
 
-// Shortens a field so it ends within the report: returns the bits written
-// (0: write nothing) and advances the bit position.
+// Shortens a field so it ends within the report (a `limit` of 0: none; the
+// position never passes it): returns the bits written (0: write nothing) and
+// advances the bit position. Counts and sizes are 16-bit, so the bits fit.
 uint32_t Fit(uint32_t limit, uint32_t* position, uint32_t* count, uint32_t size) {
-  uint64_t bits = static_cast<uint64_t>(*count) * size;
-  if (limit > 0) {
-    if (*position >= limit) return 0;
-    if (bits > limit - *position) {
-      *count = std::min<uint32_t>((limit - *position) / size, kMaxCount);
-      if (*count == 0) return 0;
-      bits = static_cast<uint64_t>(*count) * size;
-    }
-  }
-  *position += static_cast<uint32_t>(bits);
-  return static_cast<uint32_t>(bits);
+  if (limit > 0) *count = std::min(*count, (limit - *position) / size);
+  if (*count == 0) return 0;
+  const uint32_t bits = *count * size;
+  *position += bits;
+  return bits;
 }
 
 void WriteUsages(ItemWriter& w, uint16_t minimum, uint16_t maximum) {
@@ -83,7 +78,6 @@ void ButtonRule(ItemWriter& w, uint8_t main_tag, uint32_t limit, uint32_t* posit
   const uint16_t maximum = b.is_range ? b.usage_max : minimum;
   const uint32_t n = (b.is_range && maximum >= minimum) ? uint32_t{maximum} - minimum + 1 : 1;
   uint32_t count = b.report_count != 0 ? b.report_count : std::min(n, kMaxCount);
-  if (count == 0) return;
   const bool variable = b.bit_field != 0;
   const uint32_t size = variable ? 1 : 8;
   if (Fit(limit, position, &count, size) == 0) return;
@@ -117,7 +111,7 @@ void ValueRule(ItemWriter& w, uint8_t main_tag, uint32_t limit, uint32_t* positi
 }
 
 void FillRule(ItemWriter& w, uint8_t main_tag, uint32_t limit, uint32_t position) {
-  if (limit == 0 || position >= limit) return;
+  if (limit == 0) return;  // the position never passes a limit
   for (uint32_t remaining = limit - position; remaining > 0;) {
     const uint32_t chunk = std::min(remaining, kMaxCount);
     w.Unsigned(kTagReportSize, kGlobal, 1);
@@ -130,12 +124,12 @@ void FillRule(ItemWriter& w, uint8_t main_tag, uint32_t limit, uint32_t position
 }  // namespace
 
 std::vector<uint8_t> SynthesizeDescriptor(const CapabilitySet& set) {
+  // The report IDs the records use, in order (0: the collection has none).
   std::set<uint8_t> ids;
   for (int t = 0; t < 3; ++t) {
     for (const auto& b : set.buttons[t]) ids.insert(b.report_id);
     for (const auto& v : set.values[t]) ids.insert(v.report_id);
   }
-  if (ids.empty()) ids.insert(0);
 
   std::vector<uint8_t> out;
   ItemWriter w(&out);
@@ -147,12 +141,6 @@ std::vector<uint8_t> SynthesizeDescriptor(const CapabilitySet& set) {
                                set.caps.output_report_byte_length,
                                set.caps.feature_report_byte_length};
   for (uint8_t id : ids) {
-    bool used = false;
-    for (int t = 0; t < 3 && !used; ++t) {
-      for (const auto& b : set.buttons[t]) used = used || b.report_id == id;
-      for (const auto& v : set.values[t]) used = used || v.report_id == id;
-    }
-    if (!used) continue;
     if (id != 0) {
       w.Byte(kReportIdPrefix);
       w.Byte(id);

@@ -487,6 +487,9 @@ constexpr bool Ascending(const Named (&table)[N]) {
 static_assert(Ascending(kPages) && Ascending(kGenericDesktop) && Ascending(kKeyboard) &&
                   Ascending(kLed) && Ascending(kConsumer) && Ascending(kDigitizers),
               "the lookups are binary searches");
+// A repeated id is out of order too: the check itself is sound.
+constexpr Named kRepeatedId[] = {{0x01, ""}, {0x01, ""}};
+static_assert(!Ascending(kRepeatedId), "an id twice is not ascending");
 
 template <size_t N>
 const char* Find(const Named (&table)[N], uint16_t id) {

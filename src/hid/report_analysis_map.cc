@@ -201,25 +201,25 @@ EncodableValue HidReportAnalysisMap(const HidReportAnalysis& analysis, ByteSpan 
 EncodableValue HidDecodedReportMap(const HidDecodedReport& report) {
   EncodableList fields;
   if (report.layout) {
-    size_t next = 0;      // values are in field order
-    size_t next_raw = 0;  // and so are the raw fields
+    auto next = report.values.begin();          // values are in field order
+    auto next_raw = report.raw_fields.begin();  // and so are the raw fields
     size_t listed = 0;
     for (size_t f = 0; f < report.layout->fields.size() && listed < report.decoded_fields; ++f) {
       const HidField& field = report.layout->fields[f];
       if (field.IsConstant()) continue;
       ++listed;
       EncodableList values;
-      for (; next < report.values.size() && report.values[next].field == f; ++next) {
-        EncodableMap value = std::get<EncodableMap>(UsageMap(report.values[next].usage));
-        value[Key("value")] = Int(report.values[next].value);
+      for (; next != report.values.end() && next->field == f; ++next) {
+        EncodableMap value = std::get<EncodableMap>(UsageMap(next->usage));
+        value[Key("value")] = Int(next->value);
         values.emplace_back(std::move(value));
       }
       EncodableValue raw;
-      if (next_raw < report.raw_fields.size() && report.raw_fields[next_raw].field == f) {
-        const HidRawField& bits = report.raw_fields[next_raw++];
-        const auto begin = report.raw_bytes.begin() + static_cast<std::ptrdiff_t>(bits.begin);
+      if (next_raw != report.raw_fields.end() && next_raw->field == f) {
+        const auto begin = report.raw_bytes.begin() + static_cast<std::ptrdiff_t>(next_raw->begin);
         raw = EncodableValue(
-            std::vector<uint8_t>(begin, begin + static_cast<std::ptrdiff_t>(bits.size)));
+            std::vector<uint8_t>(begin, begin + static_cast<std::ptrdiff_t>(next_raw->size)));
+        ++next_raw;
       }
       fields.push_back(MapBuilder()
                            .Add("offset", Int(field.offset))

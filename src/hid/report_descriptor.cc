@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <set>
 #include <unordered_map>
 #include <utility>
@@ -15,7 +16,6 @@ namespace {
 
 constexpr uint8_t kLongItemPrefix = 0xFE;
 constexpr uint32_t kShortDataSizes[4] = {0, 1, 2, 4};
-constexpr size_t kGlobalValueTags = 10;  // Usage Page ... Report Count carry a value
 constexpr int32_t kIdUnseen = -2;
 
 // Two's complement of the low `size` bytes, without implementation-defined
@@ -29,9 +29,9 @@ int64_t SignExtend(uint32_t data, uint32_t size) {
   return (value & sign) ? static_cast<int64_t>(value) - (int64_t{1} << bits) : value;
 }
 
-// The unsigned reading of a value that was written as a signed datum.
+// The unsigned reading of a value that was written as a signed datum of
+// `size` bytes (a negative value has at least one).
 int64_t UnsignedReading(int64_t value, uint32_t size) {
-  if (size == 0 || size >= 4) return value & 0xFFFFFFFFLL;
   return value & ((int64_t{1} << (size * 8)) - 1);
 }
 
@@ -134,10 +134,11 @@ std::string ExtendedUsageText(uint32_t usage) {
          UsageText(static_cast<uint16_t>(usage >> 16), static_cast<uint16_t>(usage));
 }
 
+// The tags before Push (Usage Page ... Report Count) carry a value.
 struct Globals {
-  std::array<int64_t, kGlobalValueTags> value{};
-  std::array<uint8_t, kGlobalValueTags> size{};
-  std::array<uint32_t, kGlobalValueTags> offset{};  // of the item that set the value
+  std::array<int64_t, kGlobalPush> value{};
+  std::array<uint8_t, kGlobalPush> size{};
+  std::array<uint32_t, kGlobalPush> offset{};  // of the item that set the value
   uint16_t set = 0;
   bool Has(uint8_t tag) const { return ((set >> tag) & 1) != 0; }
 };
@@ -157,26 +158,27 @@ struct LocalSpan {
 };
 
 struct Locals {
+  static constexpr size_t kNoRange = std::numeric_limits<size_t>::max();
   std::vector<LocalSpan> spans;  // in the order declared
-  int64_t open_range = -1;       // the range item waiting for its other end
+  size_t open_range = kNoRange;  // the range item waiting for its other end
   bool in_delimiter = false;
   bool delimiter_usage_taken = false;
   uint32_t delimiter_offset = 0;
 
   void Clear() {
     spans.clear();
-    open_range = -1;
+    open_range = kNoRange;
   }
   // Usage Minimum (`minimum`) or Maximum: the other end of the open range
   // when it lacks this one, else the start of a new range.
   void AddRangeEnd(const LocalUsage& usage, bool minimum) {
-    LocalSpan* open = open_range >= 0 ? &spans[static_cast<size_t>(open_range)] : nullptr;
+    LocalSpan* open = open_range != kNoRange ? &spans[open_range] : nullptr;
     if (!open || (minimum ? open->has_minimum : open->has_maximum)) {
-      open_range = static_cast<int64_t>(spans.size());
+      open_range = spans.size();
       spans.push_back({LocalUsage{}, LocalUsage{}, true, false, false});
       open = &spans.back();
     } else {
-      open_range = -1;
+      open_range = kNoRange;
     }
     (minimum ? open->minimum : open->maximum) = usage;
     (minimum ? open->has_minimum : open->has_maximum) = true;
@@ -188,7 +190,6 @@ class Analyzer {
   Analyzer(ByteSpan bytes, const HidAnalysisContext& context, HidReportAnalysis* out)
       : bytes_(bytes), context_(context), out_(*out) {
     id_top_level_.fill(kIdUnseen);
-    id_reported_.fill(false);
   }
 
   void Run() {
@@ -242,7 +243,7 @@ class Analyzer {
     }
     item.truncated = total > left;
     item.length = static_cast<uint32_t>(std::min(total, left));
-    const size_t present = item.length > header ? item.length - header : 0;
+    const size_t present = item.length - std::min<size_t>(item.length, header);
     for (size_t i = 0; i < present && i < 4; ++i) {
       item.data |= static_cast<uint32_t>(bytes_.data[at + header + i]) << (8 * i);
     }
@@ -430,9 +431,7 @@ class Analyzer {
     field.bit_offset = report.bit_length;
     // Two 32-bit globals multiply without overflow; the sum saturates.
     const uint64_t bits = static_cast<uint64_t>(field.bit_size) * field.count;
-    report.bit_length = bits > kHidSaturatedBitLength - report.bit_length
-                            ? kHidSaturatedBitLength
-                            : report.bit_length + bits;
+    report.bit_length += std::min(bits, kHidSaturatedBitLength - report.bit_length);
     report.fields.push_back(std::move(field));
   }
 
@@ -469,14 +468,15 @@ class Analyzer {
     const int64_t logical_max = globals_.value[kGlobalLogicalMaximum];
     const uint32_t max_size = globals_.size[kGlobalLogicalMaximum];
     // Linux reads the maximum as unsigned when the minimum is not negative,
-    // which is what a device writing 0..255 as "25 FF" means.
+    // which is what a device writing 0..255 as "25 FF" means (a maximum that
+    // is not negative reads the same either way).
     field->logical_minimum = logical_min;
     field->logical_maximum =
-        logical_min >= 0 && logical_max < 0 ? UnsignedReading(logical_max, max_size) : logical_max;
+        logical_min >= 0 ? UnsignedReading(logical_max, max_size) : logical_max;
     const int64_t physical_max = globals_.value[kGlobalPhysicalMaximum];
     field->physical_minimum = globals_.value[kGlobalPhysicalMinimum];
     field->physical_maximum =
-        field->physical_minimum >= 0 && physical_max < 0
+        field->physical_minimum >= 0
             ? UnsignedReading(physical_max, globals_.size[kGlobalPhysicalMaximum])
             : physical_max;
     if (field->IsConstant()) return;
@@ -699,22 +699,26 @@ class Analyzer {
     }
   }
 
-  // The element of `report` that starts at `bit`, or null.
-  static const HidField* ElementAt(const HidReportLayout& report, uint64_t bit, uint32_t* index) {
+  // An element of a report: its field (null for none) and its index there.
+  struct Element {
+    const HidField* field;
+    uint32_t index;
+  };
+
+  // The element of `report` that starts at `bit`.
+  static Element ElementAt(const HidReportLayout& report, uint64_t bit) {
     for (const HidField& field : report.fields) {
       if (field.bit_size == 0 || bit < field.bit_offset) continue;
       const uint64_t into = bit - field.bit_offset;
       if (into / field.bit_size >= field.count || into % field.bit_size != 0) continue;
-      *index = static_cast<uint32_t>(into / field.bit_size);
-      return &field;
+      return {&field, static_cast<uint32_t>(into / field.bit_size)};
     }
-    return nullptr;
+    return {};
   }
 
   static bool IsVariableElement(const HidReportLayout& report, uint64_t bit, uint32_t size,
                                 uint32_t usage, bool relative) {
-    uint32_t index = 0;
-    const HidField* field = ElementAt(report, bit, &index);
+    const auto [field, index] = ElementAt(report, bit);
     return field && field->IsVariable() && !field->IsConstant() && field->bit_size == size &&
            HidVariableUsage(*field, index) == usage &&
            (!relative || (field->flags & kFlagRelative) != 0);
@@ -733,8 +737,7 @@ class Analyzer {
           return false;
         }
       }
-      uint32_t index = 0;
-      const HidField* keys = ElementAt(report, 16, &index);
+      const auto [keys, index] = ElementAt(report, 16);
       return keys && index == 0 && !keys->IsVariable() && !keys->IsConstant() &&
              keys->bit_size == 8 && keys->count == 6 && keys->usage_page == kUsagePageKeyboard;
     }

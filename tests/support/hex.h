@@ -2,14 +2,16 @@
 #ifndef VEK_TESTS_SUPPORT_HEX_H_
 #define VEK_TESTS_SUPPORT_HEX_H_
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace vek_test {
 
-// Pairs of hex digits; a trailing odd digit is ignored.
-inline std::vector<uint8_t> FromHex(const std::string& hex) {
+// Pairs of hex digits, spaces between them allowed; a trailing odd digit is ignored.
+inline std::vector<uint8_t> FromHex(std::string hex) {
+  hex.erase(std::remove(hex.begin(), hex.end(), ' '), hex.end());
   std::vector<uint8_t> bytes;
   for (size_t i = 0; i + 1 < hex.size(); i += 2) {
     bytes.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <fstream>
 #include <map>
 #include <random>
 #include <sstream>
@@ -24,15 +23,11 @@
 namespace vek_native {
 namespace {
 
-std::string DataPath(const std::string& relative) {
-  return std::string(VEK_TEST_DATA) + "/" + relative;
-}
-
-std::vector<std::string> Lines(const std::string& path) {
-  std::ifstream file(path);
-  EXPECT_TRUE(file.good()) << path;
+// The lines of a file under tests/data.
+std::vector<std::string> Lines(const std::string& relative) {
+  std::istringstream text(vek_test::ReadTestData(relative));
   std::vector<std::string> lines;
-  for (std::string line; std::getline(file, line);) lines.push_back(line);
+  for (std::string line; std::getline(text, line);) lines.push_back(line);
   return lines;
 }
 
@@ -103,7 +98,7 @@ struct ToolsDescriptor {
 
 std::vector<ToolsDescriptor> LoadHidTools() {
   std::vector<ToolsDescriptor> all;
-  for (const std::string& line : Lines(DataPath("hid_tools/report_descriptors.txt"))) {
+  for (const std::string& line : Lines("hid_tools/report_descriptors.txt")) {
     if (line.rfind("D ", 0) == 0) {
       all.push_back({line.substr(2), {}, {}});
     } else if (line.rfind("H ", 0) == 0 && !all.empty()) {
@@ -124,9 +119,12 @@ TEST(HidToolsDescriptors, SplitIntoWholeItemsWithTheOneRealError) {
   std::vector<std::string> errors;
   for (const ToolsDescriptor& d : all) {
     const HidReportAnalysis analysis = AnalyzeHidReportDescriptor(d.bytes, HidAnalysisContext());
-    uint32_t next = 0;  // whole items, one after the other
+    uint32_t next = 0, open = 0;  // whole items, one after the other; collections open
     for (const HidItem& item : analysis.items) {
       next = item.offset == next && !item.truncated ? next + item.length : ~0u;
+      open -= (d.bytes[item.offset] & 0xFC) == 0xC0;  // an End Collection is outside its own
+      EXPECT_EQ(item.depth, open) << d.source << " @" << item.offset;
+      open += (d.bytes[item.offset] & 0xFC) == 0xA0;
     }
     EXPECT_EQ(next, d.bytes.size()) << d.source;
     EXPECT_FALSE(analysis.reports.empty()) << d.source;
@@ -298,7 +296,7 @@ TEST(HidToolsDescriptors, ItemMeaningsAgreeWithTheSourcesComments) {
 // umockdev recordings from Linux: a device's "descriptors" attribute (device
 // descriptor, then the configuration) and its hidraw node's report descriptor.
 std::string Attribute(const std::string& file, const std::string& key) {
-  for (const std::string& line : Lines(DataPath("umockdev/" + file))) {
+  for (const std::string& line : Lines("umockdev/" + file)) {
     if (line.rfind("H: " + key + "=", 0) == 0) return line.substr(key.size() + 4);
   }
   return "";
@@ -346,15 +344,14 @@ TEST_P(WindowsReportLengths, EqualTheHidStacksCaps) {
   const std::string name = GetParam();
   const uint32_t usage = static_cast<uint32_t>(std::stoul(name.substr(10, 4), nullptr, 16));
   const uint32_t page = static_cast<uint32_t>(std::stoul(name.substr(15, 4), nullptr, 16));
-  const std::vector<uint8_t> descriptor =
-      ReadListing(DataPath("hidapi_pp_data/" + name + "_real.rpt_desc"));
+  const std::vector<uint8_t> descriptor = ReadListing("hidapi_pp_data/" + name + "_real.rpt_desc");
   // With the same caps as context the agreement check finds nothing to say,
   // and these working devices have no error in their descriptors' form.
   HidAnalysisContext context;
   context.has_caps = true;
   context.caps_usage_page = static_cast<uint16_t>(page);
   context.caps_usage = static_cast<uint16_t>(usage);
-  std::map<std::string, int64_t> pp = PpData(DataPath("hidapi_pp_data/" + name + ".pp_data"));
+  std::map<std::string, int64_t> pp = PpData("hidapi_pp_data/" + name + ".pp_data");
   for (size_t kind = 0; kind < kHidReportKinds; ++kind) {
     context.caps_report_byte_length[kind] =
         static_cast<uint32_t>(pp["caps_info[" + std::to_string(kind) + "]->ReportByteLength"]);
@@ -415,7 +412,7 @@ TEST(EncodeHidReport, DecodingGivesTheValuesBackForEveryRealReport) {
       vek_test::FromHex(Attribute("fido2.umockdev", "report_descriptor"))};
   for (const ToolsDescriptor& d : LoadHidTools()) descriptors.push_back(d.bytes);
   for (const std::string name : kPpDataCases) {
-    descriptors.push_back(ReadListing(DataPath("hidapi_pp_data/" + name + "_real.rpt_desc")));
+    descriptors.push_back(ReadListing("hidapi_pp_data/" + name + "_real.rpt_desc"));
     descriptors.push_back(vek_test::HidapiRebuild({name.c_str()}));
   }
   size_t values = 0;

@@ -8,18 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "hid/hid_usage_names.h"
 #include "support/hex.h"
 
 namespace vek_native {
 namespace {
 
-std::vector<uint8_t> Bytes(const std::string& spaced_hex) {
-  std::string hex;
-  for (char c : spaced_hex) {
-    if (c != ' ') hex += c;
-  }
-  return vek_test::FromHex(hex);
-}
+using vek_test::FromHex;
 
 // A three-button wheel mouse in the boot layout. Offsets: 24 the buttons'
 // Input, 48 the X/Y/wheel Input.
@@ -51,15 +46,21 @@ TEST(ReportDescriptorFindings, OneBrokenDescriptorPerFinding) {
       {kKeyboard, {0, false, 0, 0, {}, 1}, {}},
       {"05 01 09 02 A1 01 C0 26 FF", {}, {"error truncated-item@7"}},
       {"+FE 02 10 AA BB", {}, {"warning long-item@6"}},
-      {"+F4 0C", {}, {"warning reserved-item@6", "warning reserved-item@7"}},
+      {"+0C 68 D0",
+       {},
+       {"warning reserved-item@6", "warning reserved-item@7", "warning reserved-item@8"}},
       {"+C0", {}, {"error end-collection-without-collection@7"}},
       {"+09 01 A1 00", {}, {"error unclosed-collection@4"}},
-      {"+B4", {}, {"error pop-without-push@6"}},
+      {"+A4 B4 B4", {}, {"error pop-without-push@8"}},
       {"09 02 A1 01 15 00 25 01 75 01 95 01 09 01 81 02 C0",
        {},
        {"error missing-usage-page@2", "error missing-usage-page@14"}},
       {"+15 00 25 01 95 01 09 30 81 02", {}, {"error missing-report-size@14"}},
       {"+15 00 25 01 75 01 09 30 81 02", {}, {"error missing-report-count@14"}},
+      // A 4-byte usage carries its page; a range whose other end has none does not.
+      {"0B 02 00 01 00 A1 01 0B 30 00 01 00 75 08 95 01 81 02 19 01 2B 03 00 00 00 81 02 C0",
+       {},
+       {"error missing-usage-page@25"}},
       {"+15 00 25 01 75 00 95 01 09 30 81 02", {}, {"warning zero-report-size@16"}},
       {"+15 00 25 01 75 01 95 00 09 30 81 02", {}, {"warning zero-report-count@16"}},
       {"+15 05 25 01 75 08 95 01 09 30 81 02", {}, {"error logical-minimum-above-maximum@8"}},
@@ -67,19 +68,20 @@ TEST(ReportDescriptorFindings, OneBrokenDescriptorPerFinding) {
       {"+15 00 25 FF 75 08 95 02 09 30 81 02 09 31 81 02",
        {},
        {"warning logical-minimum-above-maximum@8"}},
-      // 0 to 255 in 4 bits, told once for the two Inputs.
-      {"+15 00 26 FF 00 75 04 95 01 09 30 81 02 09 31 81 02",
+      // 0 to 16 in 4 bits, told once for the two Inputs; -128 to 128 in 8.
+      {"+15 00 25 10 75 04 95 01 09 30 81 02 09 31 81 02",
        {},
-       {"warning extent-exceeds-report-size@17"}},
+       {"warning extent-exceeds-report-size@16"}},
+      {"+15 80 26 80 00 75 08 95 01 09 30 81 02", {}, {"warning extent-exceeds-report-size@17"}},
       {"+05 09 19 05 29 01 15 00 25 01 75 01 95 05 81 02",
        {},
        {"error usage-minimum-above-maximum@20"}},
       {"+85 00 15 00 25 01 75 08 95 01 09 30 81 02", {}, {"error report-id-zero@6"}},
       {"+86 00 01 15 00 25 01 75 08 95 01 09 30 81 02", {}, {"error report-id-out-of-range@6"}},
       {"+15 00 25 01 75 08 95 01 09 30 81 02 85 02 09 31 81 02", {}, {"error mixed-report-ids@16"}},
-      // ID 1 in three collections: told once.
-      {"+85 01 15 00 25 01 75 08 95 01 09 30 81 02 C0 09 06 A1 01 85 01 09 31 81 02 C0 09 06 A1 "
-       "01 85 01 09 31 81 02",
+      // ID 255 in three collections: told once.
+      {"+85 FF 15 00 25 01 75 08 95 01 09 30 81 02 C0 09 06 A1 01 85 FF 09 31 81 02 C0 09 06 A1 "
+       "01 85 FF 09 31 81 02",
        {},
        {"info redundant-global@25", "error report-id-in-two-collections@29",
         "info redundant-global@36"}},
@@ -91,6 +93,11 @@ TEST(ReportDescriptorFindings, OneBrokenDescriptorPerFinding) {
       {kMouseWithId, {0, false, 0, 0, {}, 2}, {"warning boot-layout-mismatch@26"}},
       {kMouse, {0, false, 0, 0, {}, 1}, {"warning boot-layout-mismatch@24"}},
       {kKeyboard, {0, false, 0, 0, {}, 2}, {"warning boot-layout-mismatch@20"}},
+      // 8 bytes, but no modifier bits; the modifiers, and six keys as values, not an array.
+      {"+05 07 19 E0 29 E7 75 01 95 08 81 02 95 01 75 08 81 01 95 06 81 02",
+       {0, false, 0, 0, {}, 1},
+       {"warning boot-layout-mismatch@16"}},
+      {"+75 08 95 08 81 02", {0, false, 0, 0, {}, 1}, {"warning boot-layout-mismatch@10"}},
       {"05 01 09 02 A1 01 C0", {0, false, 0, 0, {}, 2}, {"warning boot-layout-mismatch@0"}},
       // A Logical Maximum without a minimum, and a Usage Minimum without a
       // maximum (half a range): nothing to say.
@@ -103,7 +110,7 @@ TEST(ReportDescriptorFindings, OneBrokenDescriptorPerFinding) {
   for (const auto& row : rows) {
     std::string descriptor = row.descriptor;
     if (descriptor[0] == '+') descriptor = "05 01 09 02 A1 01 " + descriptor.substr(1) + " C0";
-    const HidReportAnalysis analysis = AnalyzeHidReportDescriptor(Bytes(descriptor), row.context);
+    const HidReportAnalysis analysis = AnalyzeHidReportDescriptor(FromHex(descriptor), row.context);
     std::vector<std::string> findings;
     for (const HidFinding& finding : analysis.findings) {
       findings.push_back(std::string(HidSeverityName(finding.severity)) + " " + finding.code + "@" +
@@ -111,50 +118,66 @@ TEST(ReportDescriptorFindings, OneBrokenDescriptorPerFinding) {
     }
     EXPECT_EQ(findings, row.findings) << row.descriptor;
   }
-  // Two texts with numbers worked out: the bytes left, and which system reads what.
+  // Texts with numbers worked out: the bytes left, which system reads what,
+  // the byte that makes an item unknown.
   const std::pair<const char*, const char*> texts[] = {
-      {"05 01 09 02 A1 01 C0 26 FF",
-       "条目 Logical Maximum 声明 2 个数据字节，描述符只剩 1 字节（条目被截断）"},
+      {"05 01 09 02 A1 01 C0 FE 05",
+       "条目 Long Item 声明 5 个数据字节，描述符只剩 0 字节（条目被截断）"},
       {"05 01 09 02 A1 01 15 00 25 FF 75 08 95 01 09 30 81 02 C0",
        "逻辑最小值 0 大于逻辑最大值 -1：最大值按有符号数写成，Windows 读作 -1，Linux "
        "读作无符号的 255；应把它写成更长的正数"},
+      {"F4",
+       "保留的条目类型或标签（前缀字节 0xF4）：HID 1.11 没有定义它，主机的解析器会忽略或拒绝它"},
   };
   for (const auto& [descriptor, text] : texts) {
-    EXPECT_EQ(AnalyzeHidReportDescriptor(Bytes(descriptor), {}).findings.at(0).message, text);
+    EXPECT_EQ(AnalyzeHidReportDescriptor(FromHex(descriptor), {}).findings.at(0).message, text);
   }
 }
 
 // Texts hid-tools' comments do not cover: vendor and reserved values, units,
 // extended usages, long, reserved and truncated items.
 TEST(ReportDescriptorItems, TextsInTheConventionalForm) {
-  const struct {
-    const char* before;  // items that set the scene, e.g. the Usage Page
-    const char* item;
-    const char* text;
-  } rows[] = {
-      {"", "06 00 FF", "Usage Page (Vendor-defined 0xFF00)"},
-      {"05 01", "0B 38 02 0C 00", "Usage (Consumer: AC Pan)"},
-      {"", "A1 80", "Collection (Vendor-defined 0x80)"},
-      {"", "81 7E", "Input (Data,Var,Rel,Wrap,NLin,NPrf,Null)"},
-      {"", "66 11 F0", "Unit (SI Linear: Centimeter*Seconds^-1)"},
-      {"", "67 11 00 00 10", "Unit (SI Linear: Centimeter)"},  // the reserved nibble
-      {"", "FE 02 10 AA BB", "Long Item (tag 0x10, 2 bytes)"},
-      {"", "F4", "Reserved Global (tag 15)"},
-      {"", "26 FF", "Logical Maximum (truncated)"},
-      {"", "FE 05 10 AA", "Long Item (truncated)"},
-      {"05 07", "09 90", "Usage (LANG1)"},
+  // The last item's text, and where it ends.
+  const std::pair<const char*, const char*> rows[] = {
+      {"06 00 FF", "Usage Page (Vendor-defined 0xFF00)"},
+      {"05 01 0B 38 02 0C 00", "Usage (Consumer: AC Pan)"},
+      {"A1 80", "Collection (Vendor-defined 0x80)"},
+      {"81 7E", "Input (Data,Var,Rel,Wrap,NLin,NPrf,Null)"},
+      {"66 81 F0", "Unit (SI Linear: Centimeter^-8*Seconds^-1)"},
+      {"67 11 00 00 10", "Unit (SI Linear: Centimeter)"},  // the reserved nibble
+      {"FE 02 1A AA BB", "Long Item (tag 0x1A, 2 bytes)"},
+      {"C4", "Reserved Global (tag 12)"},
+      {"68", "Reserved Local (tag 6)"},
+      {"A9 01", "Delimiter (Open)"},
+      {"17 00 00 00 80", "Logical Minimum (-2147483648)"},
+      {"26 FF", "Logical Maximum (truncated)"},
+      {"FE 05 10 AA", "Long Item (truncated)"},
   };
-  for (const auto& row : rows) {
-    std::vector<uint8_t> bytes = Bytes(row.before);
-    const size_t offset = bytes.size();
-    const std::vector<uint8_t> item = Bytes(row.item);
-    bytes.insert(bytes.end(), item.begin(), item.end());
+  for (const auto& [hex, text] : rows) {
+    const std::vector<uint8_t> bytes = FromHex(hex);
     const HidReportAnalysis analysis = AnalyzeHidReportDescriptor(bytes, HidAnalysisContext());
-    ASSERT_FALSE(analysis.items.empty()) << row.item;
-    EXPECT_EQ(analysis.items.back().offset, offset) << row.item;
-    EXPECT_EQ(analysis.items.back().length, item.size()) << row.item;
-    EXPECT_EQ(HidItemText(analysis.items.back()), row.text) << row.item;
+    EXPECT_EQ(analysis.items.back().offset + analysis.items.back().length, bytes.size()) << hex;
+    EXPECT_EQ(HidItemText(analysis.items.back()), text) << hex;
   }
+  // Names at the edges of their computed runs and value ranges.
+  std::string names = HidCollectionKindText(7) + "|" + HidCollectionKindText(0xFF) + "|" +
+                      HidCollectionKindText(0x1AB) + "|" + HidUnitText(0) + "|" +
+                      HidUnitText(0xF00F) + "|" + HidUnitText(0x1A0) + "|" + HidUnitText(0x15) +
+                      "|" + HidUnitText(0x1000014) + "|" + HidMainFlagsText(kMainFeature, 0x180) +
+                      "|" + HidMainFlagsText(kMainInput, 0x80) + "|" +
+                      UsageText(kUsagePageButton, 0) + "|" + UsageText(kUsagePageButton, 5);
+  for (const uint16_t usage :
+       {0x03, 0x04, 0x1D, 0x1E, 0x26, 0x27, 0x39, 0x3A, 0x45, 0x46, 0x58, 0x59, 0x61,
+        0x62, 0x63, 0x67, 0x68, 0x73, 0x74, 0x86, 0x87, 0x8F, 0x90, 0x98, 0x99, 0xE8}) {
+    names += "|" + UsageText(kUsagePageKeyboard, usage);
+  }
+  EXPECT_EQ(names,
+            "Reserved 0x07|Vendor-defined 0xFF|Reserved 0x01AB|None|Vendor-defined 0x0000F00F|"
+            "0x000001A0|0x00000015|English Rotation: Degrees*Candela|Data,Arr,Abs,Vol,Buf|"
+            "Data,Arr,Abs|No Button Pressed|Button 5|ErrorUndefined|A|Z|1|9|0|Caps Lock|F1|F12|"
+            "Print Screen|Keypad Enter|Keypad 1|Keypad 9|Keypad 0|Keypad .|Keypad =|F13|F24|"
+            "Execute|Keypad Equal Sign|International1|International9|LANG1|LANG9|Alternate Erase|"
+            "0x00E8");
 }
 
 TEST(ReportDescriptorDecoding, ReportsIntoUsagesAndValues) {
@@ -207,11 +230,11 @@ TEST(ReportDescriptorDecoding, ReportsIntoUsagesAndValues) {
   };
   for (const auto& row : rows) {
     const HidReportAnalysis analysis =
-        AnalyzeHidReportDescriptor(Bytes(row.descriptor), HidAnalysisContext());
+        AnalyzeHidReportDescriptor(FromHex(row.descriptor), HidAnalysisContext());
     HidDecodedReport decoded;
     decoded.values.push_back({});  // left over from an earlier report
     decoded.findings.push_back({});
-    DecodeHidReport(analysis, row.kind, Bytes(row.report), &decoded);
+    DecodeHidReport(analysis, row.kind, FromHex(row.report), &decoded);
     std::string text = std::to_string(decoded.report_id) + ":";
     for (const HidDecodedValue& value : decoded.values) {
       char usage[16];
