@@ -124,10 +124,7 @@ TEST(EncodeHidReport, BuildsTheBytesOrRefusesWhatTheReportCannotCarry) {
       {mouse, kIn, 2, {{1, 49, 256}}, "用法 0x0001:0x0031 的值 256 超出逻辑范围 0 到 300（8 位）"},
       {keyboard, kIn, 0, std::vector<HidUsageValue>(7, kKeyA),
        "input 报告中 用法 0x0007:0x0004 的位置已经用完（给出的次数多于报告中的元素）"},
-      {keyboard,
-       kOut,
-       0,
-       {kCapsLock, kCapsLock},
+      {keyboard, kOut, 0, std::vector<HidUsageValue>(2, kCapsLock),
        "output 报告中 用法 0x0008:0x0002 的位置已经用完（给出的次数多于报告中的元素）"},
   };
   for (const auto& row : rows) {

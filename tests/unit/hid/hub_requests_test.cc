@@ -161,6 +161,13 @@ int64_t Int(const EncodableMap& map, const char* key) { return At(map, key).Long
 std::vector<uint8_t> Descriptor(const EncodableMap& report) {
   return std::get<std::vector<uint8_t>>(At(report, "reportDescriptor"));
 }
+// Whether the descriptor analysis found the collection's caps at odds with it.
+bool CapsFindings(const EncodableMap& report) {
+  const EncodableMap& analysis = std::get<EncodableMap>(At(report, "reportDescriptorAnalysis"));
+  for (const auto& f : std::get<EncodableList>(At(analysis, "findings")))
+    if (Str(std::get<EncodableMap>(f), "code").rfind("caps-", 0) == 0) return true;
+  return false;
+}
 
 TEST_F(UsbSideTest, ReadsARealCompositeKeyboard) {
   hub_->ports[1] = RecordedDevice("04d9", "1603");  // a twin: the driver key tells them apart
@@ -192,12 +199,6 @@ TEST_F(UsbSideTest, ConfigurationReads) {
   Keyboard().Set(2, 0, 0, 0x80, {9, 2, 9, 0, 0, 1, 0, 0x80, 50});
   EXPECT_EQ(Read(kPath0).configurations.at(0).interfaces.size(), 0u);
   EXPECT_EQ(Asked(2), "0/0/9");
-  // A whole of the largest request's length is asked for.
-  SetUp();
-  SetDescriptor(2, 2, 0);
-  SetDescriptor(2, 3, 0x10);
-  EXPECT_EQ(Read(kPath0).configurations.at(0).interfaces.size(), 2u);
-  EXPECT_EQ(Asked(2), "0/0/9 0/0/4096");
   // A 5-byte header is a failed request; the whole is asked for at once.
   SetUp();
   Keyboard().Set(2, 0, 0, 0x80, std::vector<uint8_t>(whole.begin(), whole.begin() + 5));
@@ -379,11 +380,12 @@ TEST_F(UsbSideTest, ReportPathsRawReadsAndSiblings) {
   std::string message;
   EXPECT_TRUE(ops.decode_hid_report && !ops.read_hid_descriptors("", &value, &message));
   EXPECT_EQ(message, "HID 设备路径为空");
-  // Without caps the hub's descriptor still counts.
+  // Without caps the HID stack's descriptor, then the hub's, still count.
   fake::FakeHidDeviceSpec closed = Collection(kPath0, kInterface0, "046D_C534_0006_0001");
   closed.has_preparsed_data = false;
-  requests_.raw.clear();
   hid_ = fake::FakeHidDeviceApi({closed});
+  EXPECT_EQ(Descriptor(Report(kPath0)).size(), 5000u);
+  requests_.raw.clear();
   EXPECT_EQ(Descriptor(Report(kPath0)), ReportDescriptor(62));
   // A collection that opens in no mode: the error of the last, attribute-only
   // (and not overlapped) attempt.
@@ -391,6 +393,12 @@ TEST_F(UsbSideTest, ReportPathsRawReadsAndSiblings) {
   hid_ = fake::FakeHidDeviceApi({closed});
   EXPECT_FALSE(ReadHidDescriptors(hid_, tree_, hubs_, requests_, kPath0, &value, &message));
   EXPECT_EQ(message, "打开 HID 设备失败（Win32 错误码 5）");
+  EXPECT_FALSE(hid_.State(kPath0).open_attempts.back().second);
+  // The caps are held against the hub's descriptor of the path's own interface only.
+  SetUp();
+  Keyboard().descriptors.erase({kReport, 0, 1, 0x81});
+  EXPECT_TRUE(CapsFindings(Report(kPath0)));
+  EXPECT_FALSE(CapsFindings(Report(kCol01)));
 }
 
 }  // namespace
