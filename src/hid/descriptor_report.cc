@@ -89,8 +89,9 @@ std::vector<StringEntry> CollectStrings(HidDescriptorRequests& requests, HidDevi
   }
   for (uint32_t index = 1; index <= 9; ++index) {
     std::vector<char16_t> buffer(kIndexedStringUnits, 0);
-    if (!requests.GetIndexedString(device, index, buffer.data(), kIndexedStringUnits * 2)) continue;
-    buffer[kIndexedStringUnits - 1] = 0;
+    const auto bytes = static_cast<uint32_t>(buffer.size() * sizeof(char16_t));
+    if (!requests.GetIndexedString(device, index, buffer.data(), bytes)) continue;
+    buffer.back() = 0;
     const std::string value = Utf16ToUtf8(std::u16string(buffer.data()));
     if (value.empty() || HasValue(entries, value)) continue;
     entries.push_back({index, "index", value});
@@ -133,9 +134,8 @@ std::vector<std::string> FindSiblingCollections(const std::vector<HidInterfaceEn
   if (siblings.empty()) return {path};
   std::stable_sort(siblings.begin(), siblings.end(),
                    [](const std::string& a, const std::string& b) {
-                     const int ca = ParseHexSuffixField(a, "&col");
-                     const int cb = ParseHexSuffixField(b, "&col");
-                     return ca != cb ? ca < cb : a < b;
+                     return std::make_pair(ParseHexSuffixField(a, "&col"), a) <
+                            std::make_pair(ParseHexSuffixField(b, "&col"), b);
                    });
   return siblings;
 }

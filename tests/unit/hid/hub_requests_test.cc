@@ -292,6 +292,7 @@ TEST_F(UsbSideTest, EachStopHasItsMessage) {
 
 TEST_F(UsbSideTest, ReportOfTwoCollectionsWhoseHubRefusesTheReportDescriptor) {
   RefuseReportDescriptors();
+  Keyboard().speed = 3;
   const EncodableMap report = Report(kCol02);
   // Both collections of interface 1 are rebuilt by hidapi, &col01 first.
   const std::vector<uint8_t> expected =
@@ -299,7 +300,7 @@ TEST_F(UsbSideTest, ReportOfTwoCollectionsWhoseHubRefusesTheReportDescriptor) {
   EXPECT_EQ(Descriptor(report), expected);
   EXPECT_EQ(Str(report, "reportDescriptorSource") + " " + Str(report, "reportDescriptorAlgorithm") +
                 " " + Str(report, "usbSpeed"),
-            "reconstructed hidp-preparsed high");
+            "reconstructed hidp-preparsed super");
   EXPECT_EQ(std::vector<int64_t>({Int(report, "reconstructedCollectionCount"),
                                   Int(report, "reportDescriptorDeclaredLength"),
                                   Int(report, "usbAddress")}),
@@ -320,8 +321,10 @@ TEST_F(UsbSideTest, ReportOfTwoCollectionsWhoseHubRefusesTheReportDescriptor) {
 }
 
 TEST_F(UsbSideTest, ReportStringsByIndexThenHidThenIndexedWithoutRepeats) {
-  SetDescriptor(1, 16, 3);                      // iSerialNumber, unreadable
-  SetDescriptor(2, 6, 4);                       // iConfiguration
+  SetDescriptor(1, 16, 3);  // iSerialNumber, unreadable
+  SetDescriptor(2, 6, 4);   // iConfiguration
+  SetDescriptor(2, 17, 5);  // iInterface of interface 0
+  Keyboard().Set(3, 5, 0x0409, 0x80, StringDescriptor("Keys"));
   Keyboard().Set(3, 0, 0, 0x80, {4, 3, 0, 0});  // language 0: U.S. English is asked
   Keyboard().Set(3, 1, 0x0409, 0x80, StringDescriptor("Holtek"));
   Keyboard().Set(3, 4, 0x0409, 0x80, StringDescriptor("RQR12.11"));
@@ -341,8 +344,8 @@ TEST_F(UsbSideTest, ReportStringsByIndexThenHidThenIndexedWithoutRepeats) {
   }
   EXPECT_EQ(strings,
             "1 manufacturer Holtek|2 product USB Keyboard|4 configuration RQR12.11|"
-            "0 product USB Keyboard (HID)|3 serial 0000-SERIAL|1 index Vendor first|"
-            "9 index Vendor last|");
+            "5 interface Keys|0 product USB Keyboard (HID)|3 serial 0000-SERIAL|"
+            "1 index Vendor first|9 index Vendor last|");
 }
 
 // A collection that opens only for read/write leaves its siblings (opened for
