@@ -118,7 +118,7 @@ TEST(EncodeHidReport, BuildsTheBytesOrRefusesWhatTheReportCannotCarry) {
       {keyboard, kOut, 1, {}, "该描述符不使用报告 ID，reportId 只能是 0"},
       {keyboard, HidReportKind::kFeature, 0, {}, "描述符中没有 feature 报告"},
       {mouse, kIn, 9, {}, "描述符中没有 ID 为 9 的 input 报告"},
-      {keyboard, kOut, 0, {kKeyA}, "output 报告中没有 用法 0x0007:0x0004"},
+      {keyboard, kOut, 0, {{0xFF0A, 0xBC, 1}}, "output 报告中没有 用法 0xff0a:0x00bc"},
       {keyboard, kIn, 0, {{0, 0, 1}}, "input 报告中没有 用法 0x0000:0x0000"},  // "nothing"
       {keyboard, kOut, 0, {{8, 2, 2}}, "用法 0x0008:0x0002 的值 2 超出逻辑范围 0 到 1（1 位）"},
       {mouse, kIn, 2, {{1, 49, 256}}, "用法 0x0001:0x0031 的值 256 超出逻辑范围 0 到 300（8 位）"},
