@@ -18,7 +18,6 @@ namespace {
 
 constexpr size_t kFirstRawBuffer = 4096;
 constexpr size_t kMaxRawBuffer = 65536;
-constexpr int kMaxRawCalls = 4;
 constexpr uint32_t kIndexedStringUnits = 256;
 
 EncodableValue Int(int64_t value) { return EncodableValue(value); }
@@ -102,8 +101,8 @@ std::vector<StringEntry> CollectStrings(HidDescriptorRequests& requests, HidDevi
 }  // namespace
 
 std::vector<uint8_t> ReadRawReportDescriptor(HidDescriptorRequests& requests, HidDevice& device) {
-  size_t size = kFirstRawBuffer;
-  for (int call = 0; call < kMaxRawCalls; ++call) {
+  // Doubled until it holds the longest descriptor a 16-bit length can declare.
+  for (size_t size = kFirstRawBuffer;; size = std::min(size * 2, kMaxRawBuffer)) {
     std::vector<uint8_t> buffer(size, 0);
     uint32_t returned = 0;
     uint32_t error = 0;
@@ -113,9 +112,7 @@ std::vector<uint8_t> ReadRawReportDescriptor(HidDescriptorRequests& requests, Hi
       return buffer;
     }
     if (error != kErrorInsufficientBuffer || size >= kMaxRawBuffer) return {};
-    size = std::min(size * 2, kMaxRawBuffer);
   }
-  return {};
 }
 
 std::vector<std::string> FindSiblingCollections(const std::vector<HidInterfaceEntry>& entries,

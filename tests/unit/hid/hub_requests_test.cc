@@ -368,10 +368,10 @@ TEST_F(UsbSideTest, ReportFallsBackToTheCollectionsOwnCaps) {
 
 TEST_F(UsbSideTest, ReportPathsRawReadsAndSiblings) {
   // The HID stack's raw descriptor wins, its buffer doubled on demand.
-  requests_.raw.assign(5000, 0x05);
+  requests_.raw.assign(40000, 0x05);
   const EncodableMap report = Report(kCol01);
-  EXPECT_EQ(requests_.sizes, (std::vector<size_t>{4096, 8192}));
-  EXPECT_EQ(Descriptor(report).size(), 5000u);
+  EXPECT_EQ(requests_.sizes, (std::vector<size_t>{4096, 8192, 16384, 32768, 65536}));
+  EXPECT_EQ(Descriptor(report).size(), 40000u);
   EXPECT_EQ(Str(report, "reportDescriptorSource") + " " + Str(report, "reportDescriptorAlgorithm"),
             "device device");
   EXPECT_EQ(Int(report, "reconstructedCollectionCount"), 0);
@@ -387,7 +387,7 @@ TEST_F(UsbSideTest, ReportPathsRawReadsAndSiblings) {
   fake::FakeHidDeviceSpec closed = Collection(kPath0, kInterface0, "046D_C534_0006_0001");
   closed.has_preparsed_data = false;
   hid_ = fake::FakeHidDeviceApi({closed});
-  EXPECT_EQ(Descriptor(Report(kPath0)).size(), 5000u);
+  EXPECT_EQ(Descriptor(Report(kPath0)).size(), 40000u);
   requests_.raw.clear();
   EXPECT_EQ(Descriptor(Report(kPath0)), ReportDescriptor(62));
   // A collection that opens in no mode: the error of the last, attribute-only
