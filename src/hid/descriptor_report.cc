@@ -18,7 +18,6 @@ namespace {
 
 constexpr size_t kFirstRawBuffer = 4096;
 constexpr size_t kMaxRawBuffer = 65536;
-constexpr int kMaxRawCalls = 4;
 constexpr uint32_t kIndexedStringUnits = 256;
 
 EncodableValue Int(int64_t value) { return EncodableValue(value); }
@@ -89,8 +88,9 @@ std::vector<StringEntry> CollectStrings(HidDescriptorRequests& requests, HidDevi
   }
   for (uint32_t index = 1; index <= 9; ++index) {
     std::vector<char16_t> buffer(kIndexedStringUnits, 0);
-    if (!requests.GetIndexedString(device, index, buffer.data(), kIndexedStringUnits * 2)) continue;
-    buffer[kIndexedStringUnits - 1] = 0;
+    const auto bytes = static_cast<uint32_t>(buffer.size() * sizeof(char16_t));
+    if (!requests.GetIndexedString(device, index, buffer.data(), bytes)) continue;
+    buffer.back() = 0;
     const std::string value = Utf16ToUtf8(std::u16string(buffer.data()));
     if (value.empty() || HasValue(entries, value)) continue;
     entries.push_back({index, "index", value});
@@ -101,8 +101,8 @@ std::vector<StringEntry> CollectStrings(HidDescriptorRequests& requests, HidDevi
 }  // namespace
 
 std::vector<uint8_t> ReadRawReportDescriptor(HidDescriptorRequests& requests, HidDevice& device) {
-  size_t size = kFirstRawBuffer;
-  for (int call = 0; call < kMaxRawCalls; ++call) {
+  // Doubled until it holds the longest descriptor a 16-bit length can declare.
+  for (size_t size = kFirstRawBuffer;; size = std::min(size * 2, kMaxRawBuffer)) {
     std::vector<uint8_t> buffer(size, 0);
     uint32_t returned = 0;
     uint32_t error = 0;
@@ -112,9 +112,7 @@ std::vector<uint8_t> ReadRawReportDescriptor(HidDescriptorRequests& requests, Hi
       return buffer;
     }
     if (error != kErrorInsufficientBuffer || size >= kMaxRawBuffer) return {};
-    size = std::min(size * 2, kMaxRawBuffer);
   }
-  return {};
 }
 
 std::vector<std::string> FindSiblingCollections(const std::vector<HidInterfaceEntry>& entries,
@@ -133,9 +131,8 @@ std::vector<std::string> FindSiblingCollections(const std::vector<HidInterfaceEn
   if (siblings.empty()) return {path};
   std::stable_sort(siblings.begin(), siblings.end(),
                    [](const std::string& a, const std::string& b) {
-                     const int ca = ParseHexSuffixField(a, "&col");
-                     const int cb = ParseHexSuffixField(b, "&col");
-                     return ca != cb ? ca < cb : a < b;
+                     return std::make_pair(ParseHexSuffixField(a, "&col"), a) <
+                            std::make_pair(ParseHexSuffixField(b, "&col"), b);
                    });
   return siblings;
 }

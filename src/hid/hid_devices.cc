@@ -1,6 +1,7 @@
 #include "hid/hid_devices.h"
 
 #include <algorithm>
+#include <array>
 
 #include "common/format.h"
 #include "common/text.h"
@@ -85,10 +86,10 @@ bool ReadHidCaps(HidDevice& device, HidCaps* caps, uint32_t* collection_count) {
 }
 
 std::string ReadHidString(HidDevice& device, HidStringKind kind) {
-  char16_t buffer[kHidStringUnits] = {};
-  if (!device.GetString(kind, buffer, sizeof(buffer))) return "";
-  buffer[kHidStringUnits - 1] = 0;
-  return Utf16ToUtf8(std::u16string_view(buffer));
+  std::array<char16_t, kHidStringUnits> buffer{};
+  if (!device.GetString(kind, buffer.data(), sizeof(buffer))) return "";
+  buffer.back() = 0;
+  return Utf16ToUtf8(std::u16string_view(buffer.data()));
 }
 
 int ParseHexSuffixField(std::string_view path, std::string_view marker) {

@@ -29,7 +29,7 @@ struct HidInputReaders::Reader {
   std::string event_path;
   std::unique_ptr<HidDevice> device;
   std::unique_ptr<HidReadChannel> channel;
-  std::atomic<bool> running{false};
+  std::atomic<bool> running{true};  // until a close stops the reader
   uint16_t input_report_length = 0;
   HidInputOptions options;
   std::unique_ptr<HidInputDecoder> decoder;  // when options.decode
@@ -130,7 +130,6 @@ bool HidInputReaders::Open(const std::string& path, const HidInputOptions& optio
     return false;  // the device closes with `device`
   }
   reader->device = std::move(device);
-  reader->running = true;
 
   try {
     start_thread_([reader, ended = reader->ended, emit = emit_]() mutable {

@@ -30,15 +30,11 @@ bool WriteHidReport(HidDeviceApi& api, const std::string& path, const std::vecto
       data, feature ? caps.feature_report_byte_length : caps.output_report_byte_length);
 
   uint32_t error = 0;
-  bool written = false;
-  if (feature) {
-    written = device->SetFeature(&report, &error);
-  } else {
-    uint32_t count = 0;
-    written = device->WriteReport(report, &count, &error) && count == report.size();
-    // Some collections take output reports only over the control pipe.
-    if (!written) written = device->SetOutputReport(&report, &error);
-  }
+  uint32_t count = 0;
+  bool written = feature ? device->SetFeature(&report, &error)
+                         : device->WriteReport(report, &count, &error) && count == report.size();
+  // Some collections take output reports only over the control pipe.
+  if (!written && !feature) written = device->SetOutputReport(&report, &error);
   if (!written) {
     *message =
         FormatWin32Failure(feature ? "写入 HID Feature 报告" : "写入 HID Output 报告", error);

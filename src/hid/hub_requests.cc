@@ -1,6 +1,8 @@
 #include "hid/hub_requests.h"
 
 #include <algorithm>
+#include <iterator>
+#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -25,11 +27,9 @@ constexpr uint32_t kLargeReportRequestLength = 1024;
 constexpr uint32_t kMidReportRequestLength = 255;
 constexpr uint32_t kSmallReportRequestLength = 64;
 
-uint32_t ReadLe32(const std::vector<uint8_t>& bytes, size_t offset) {
-  return static_cast<uint32_t>(bytes[offset]) | (static_cast<uint32_t>(bytes[offset + 1]) << 8) |
-         (static_cast<uint32_t>(bytes[offset + 2]) << 16) |
-         (static_cast<uint32_t>(bytes[offset + 3]) << 24);
-}
+// ConnectionStatus of a port with a device on it: DeviceConnected (1) as the
+// little-endian ULONG of the connection block.
+constexpr uint8_t kDeviceConnectedStatus[] = {1, 0, 0, 0};
 
 }  // namespace
 
@@ -70,8 +70,9 @@ ReportDescriptorAttempt RequestReportDescriptor(UsbHub& hub, uint32_t port,
       std::vector<uint8_t> reply =
           GetDescriptorFromHub(hub, port, kReportDescriptorType, 0, recipient.w_index,
                                recipient.bm_request, length, &error);
-      if (reply.size() >= kMinReportDescriptorLength && (reply[0] & 0xFC) > 3) {
-        if (declared == 0 || reply.size() >= declared) {
+      // The first byte is an item's prefix: a tag or type of 0 is none.
+      if (reply.size() >= kMinReportDescriptorLength && (reply[0] & 0xFC) != 0) {
+        if (reply.size() >= declared) {
           attempt.bytes = std::move(reply);
           return attempt;
         }
@@ -118,10 +119,13 @@ void ReadReportDescriptor(UsbHub& hub, uint32_t port, const std::string& hid_pat
     }
   }
   std::string failed;
-  bool truncation_recorded = false;
-  uint8_t truncated_interface = 0;
-  size_t truncated_received = 0;
-  uint16_t truncated_declared = 0;
+  // The first interface whose descriptor came back short.
+  struct Truncation {
+    uint8_t interface_number;
+    size_t received;
+    uint16_t declared;
+  };
+  std::optional<Truncation> truncation;
   uint32_t last_error = 0;
   for (uint8_t interface_number : interfaces) {
     const uint16_t declared =
@@ -135,17 +139,15 @@ void ReadReportDescriptor(UsbHub& hub, uint32_t port, const std::string& hid_pat
     }
     if (!failed.empty()) failed += "、";
     failed += std::to_string(interface_number);
-    if (attempt.truncated && !truncation_recorded) {
-      truncation_recorded = true;
-      truncated_interface = interface_number;
-      truncated_received = attempt.received;
-      truncated_declared = declared;
+    if (attempt.truncated && !truncation) {
+      truncation = Truncation{interface_number, attempt.received, declared};
     }
   }
-  if (truncation_recorded) {
-    record->report_descriptor_error =
-        "USB GET_DESCRIPTOR(0x22) 返回被截断（接口 " + std::to_string(truncated_interface) + "，" +
-        std::to_string(truncated_received) + "/" + std::to_string(truncated_declared) + " 字节）";
+  if (truncation) {
+    record->report_descriptor_error = "USB GET_DESCRIPTOR(0x22) 返回被截断（接口 " +
+                                      std::to_string(truncation->interface_number) + "，" +
+                                      std::to_string(truncation->received) + "/" +
+                                      std::to_string(truncation->declared) + " 字节）";
   } else {
     record->report_descriptor_error = "USB GET_DESCRIPTOR(0x22) 请求失败（接口 " + failed +
                                       "，0x81 Interface 与 0x80 Device 收件人均失败，" +
@@ -197,7 +199,7 @@ std::string GetDriverKeyName(UsbHub& hub, uint32_t port) {
   PutPortNumber(&buffer, port);
   uint32_t returned = 0;
   uint32_t error = 0;
-  if (!hub.GetConnectionDriverKeyName(&buffer, &returned, &error) || returned < 8) return "";
+  if (!hub.GetConnectionDriverKeyName(&buffer, &returned, &error)) return "";
   const size_t end = std::min<size_t>(returned, buffer.size());
   std::u16string name;
   for (size_t offset = 8; offset + 1 < end; offset += 2) {
@@ -228,18 +230,16 @@ HubPortLocation FindHubPort(UsbHubApi& api, uint16_t vendor_id, uint16_t product
     if (!hub) continue;
     std::vector<uint8_t> node(kNodeInformationSize, 0);
     uint32_t returned = 0;
-    if (!hub->GetNodeInformation(&node, &returned, &error) || node.size() < kNodeInformationSize) {
-      continue;
-    }
+    if (!hub->GetNodeInformation(&node, &returned, &error)) continue;
     const uint32_t ports = std::min<uint32_t>(node[kNodeNumberOfPortsOffset], kMaxHubPorts);
     for (uint32_t port = 1; port <= ports; ++port) {
       std::vector<uint8_t> info(kConnectionInformationSize, 0);
       PutPortNumber(&info, port);
       if (!hub->GetConnectionInformation(&info, &returned, &error) ||
-          info.size() < kConnectionInformationSize) {
+          !std::equal(std::begin(kDeviceConnectedStatus), std::end(kDeviceConnectedStatus),
+                      info.begin() + kConnectionStatusOffset)) {
         continue;
       }
-      if (ReadLe32(info, kConnectionStatusOffset) != kDeviceConnected) continue;
       const uint8_t* descriptor = info.data() + kConnectionDeviceDescriptorOffset;
       if (ReadLe16(descriptor, kDeviceVendorIdOffset) != vendor_id ||
           ReadLe16(descriptor, kDeviceProductIdOffset) != product_id) {

@@ -27,7 +27,6 @@ constexpr size_t kConnectionDeviceAddressOffset = 25;
 constexpr size_t kConnectionStatusOffset = 31;
 // Offset of bNumberOfPorts inside USB_NODE_INFORMATION.
 constexpr size_t kNodeNumberOfPortsOffset = 6;
-constexpr uint32_t kDeviceConnected = 1;
 
 // One GET_DESCRIPTOR through the hub. Empty on failure; `error` (optional)
 // receives the Windows error of a failed call, 0 when the call succeeded but

@@ -121,11 +121,11 @@ void AppendBits(const uint8_t* data, uint64_t bit, uint64_t bits, std::vector<ui
   out->resize(begin + bytes);
   uint8_t* to = out->data() + begin;
   // The source holds every bit asked for, so byte first + i + 1 exists
-  // whenever bit 8 * i + (8 - shift) is one of them.
+  // whenever bit 8 * i + (8 - shift) is one of them (unshifted, its bits land
+  // past the output byte).
   for (size_t i = 0; i < bytes; ++i) {
     uint32_t byte = data[first + i] >> shift;
-    if (shift != 0 && uint64_t{8} * i + (8 - shift) < bits)
-      byte |= data[first + i + 1] << (8 - shift);
+    if (uint64_t{8} * i + (8 - shift) < bits) byte |= data[first + i + 1] << (8 - shift);
     to[i] = static_cast<uint8_t>(byte);
   }
   if (bits % 8 != 0) to[bytes - 1] &= static_cast<uint8_t>((1u << (bits % 8)) - 1);

@@ -35,6 +35,9 @@ struct FakeHidDeviceSpec {
   std::vector<uint8_t> preparsed_bytes;
   uint32_t caps_status = kHidpStatusSuccess;
   HidCaps caps;
+  // The link collection nodes, all counted in the returned length whatever
+  // the buffer holds; none: the declared count stands.
+  std::vector<HidLinkCollectionNode> link_nodes;
   // The button and value caps records of each report type (HidReportType).
   std::vector<ButtonCapsRecord> buttons[3];
   std::vector<ValueCapsRecord> values[3];
@@ -89,7 +92,8 @@ class FakeHidPreparsedData : public HidPreparsedData {
   }
   uint32_t GetLinkCollectionNodes(std::vector<HidLinkCollectionNode>* nodes,
                                   uint32_t* length) override {
-    *length = 0;  // none: the declared count stands
+    Copy(spec_.link_nodes, static_cast<uint16_t>(nodes->size()), nodes);
+    *length = static_cast<uint32_t>(spec_.link_nodes.size());
     return kHidpStatusSuccess;
   }
   uint32_t GetButtonCaps(HidReportType type, uint16_t count,

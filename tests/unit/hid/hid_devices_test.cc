@@ -103,6 +103,10 @@ TEST(HidDevicesTest, ListingInEnumerationOrder) {
   mouse.attributes = {0x046d, 0xc52b, 0x1211};
   mouse.caps.usage_page = 1;
   mouse.caps.input_report_byte_length = 8;
+  // Three nodes declared, two of them top-level; the driver counts a fourth.
+  mouse.caps.number_link_collection_nodes = 3;
+  mouse.link_nodes.resize(4);
+  mouse.link_nodes[2].parent = mouse.link_nodes[3].parent = 1;
   mouse.strings = {{HidStringKind::kProduct, u"USB Receiver"},
                    {HidStringKind::kManufacturer, u"Logitech"},
                    {HidStringKind::kSerialNumber, u"SN1"}};
@@ -123,8 +127,8 @@ TEST(HidDevicesTest, ListingInEnumerationOrder) {
   EXPECT_EQ(m.path, mouse.path);
   EXPECT_EQ(std::vector<int>({m.vendor_id, m.product_id, m.version_number, m.usage_page,
                               m.input_report_byte_length, m.bus_type, m.interface_number,
-                              m.collection_number}),
-            std::vector<int>({0x046d, 0xc52b, 0x1211, 1, 8, 1, 2, 3}));
+                              m.collection_number, m.collection_count}),
+            std::vector<int>({0x046d, 0xc52b, 0x1211, 1, 8, 1, 2, 3, 2}));
   EXPECT_EQ(m.product + "|" + m.manufacturer + "|" + m.serial_number, "USB Receiver|Logitech|SN1");
   EXPECT_EQ(m.usb_instance_id, "USB\\VID_046D&PID_C52B\\5&3");
   EXPECT_EQ(std::vector<int>({records[1].bus_type, records[1].vendor_id}),
@@ -205,8 +209,10 @@ TEST(HidDevicesTest, BoundOperations) {
 
   BridgeOperations ops;
   BindHidOperations(ops, api, tree, nullptr);
-  api.enumeration_fails = true;
   EncodableValue list;
+  ASSERT_TRUE(ops.list_hid_devices(&list, &message));
+  EXPECT_EQ(std::get<EncodableList>(list).size(), 1u);
+  api.enumeration_fails = true;
   EXPECT_FALSE(ops.list_hid_devices(&list, &message));
   EXPECT_EQ(message, "枚举 HID 设备失败（Win32 错误码 8）");
 }

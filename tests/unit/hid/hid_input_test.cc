@@ -56,6 +56,9 @@ TEST(HidInputReadersTest, EventsCarryExactlyTheBytesRead) {
   ASSERT_TRUE(readers.Open("d", {true, 64}, &message)) << message;
   EXPECT_EQ(api.State("d").input_buffers, 64u);
   EXPECT_FALSE(readers.Open("a", {true, 0}, &message));  // a plain reader does not decode
+  // A reader serves opens asking for its own buffer count or none, not another.
+  EXPECT_TRUE(readers.Open("d", {false, 64}, &message) && readers.Open("d", {false, 0}, &message));
+  EXPECT_FALSE(readers.Open("d", {false, 32}, &message));
   api.PushReport("d", {0, 1, 0xFB, 5});  // Windows' 0 in front: the descriptor has no IDs
   api.PushReport("d", {0, 1});
   api.WaitUntilDrained("d");
@@ -74,7 +77,9 @@ TEST(HidInputReadersTest, EventsCarryExactlyTheBytesRead) {
 TEST(HidInputReadersTest, OneReaderPerPathUntilClosed) {
   FakeHidDeviceSpec no_read_event = Device("b");
   no_read_event.read_event_fails = true;
-  FakeHidDeviceApi api({Device("a"), no_read_event, Device("A")});
+  FakeHidDeviceSpec no_caps = Device("A");
+  no_caps.has_preparsed_data = false;  // no input report length: reads of 64 bytes
+  FakeHidDeviceApi api({Device("a"), no_read_event, no_caps});
   {
     HidInputReaders readers(api, nullptr);
     std::string message;
@@ -99,6 +104,7 @@ TEST(HidInputReadersTest, OneReaderPerPathUntilClosed) {
     EXPECT_EQ(api.OpenHandles("a"), 0);
     EXPECT_EQ(api.State("a").read_sizes.size(), 1u);
     api.WaitUntilDrained("A");  // a reader waiting in its read closes too
+    EXPECT_EQ(api.State("A").read_sizes, std::vector<uint32_t>{64});
   }
   EXPECT_EQ(api.OpenHandles("A") + api.OpenHandles("b"), 0);
 }

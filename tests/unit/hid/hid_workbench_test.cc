@@ -89,13 +89,15 @@ const char kKeyboard[] =
 const char kVendorArray[] = "0600FF0901A1010901150026FF00750895028100C0";
 // A mouse with report ID 2: X of -127..127 and Y of 0..300, both in 8 bits.
 const char kMouseWithId[] = "05010902A101850209301581257F75089501810209311500262C01750895018102C0";
+// X of -1..1 in 64 bits; a feature report of 65535 bytes of data.
+const char kWide[] = "05010902A101093015FF25017540950181020931750896FFFFB102C0";
 
 TEST(EncodeHidReport, BuildsTheBytesOrRefusesWhatTheReportCannotCarry) {
   const auto analysis = [](const char* hex) {
     return AnalyzeHidReportDescriptor(FromHex(hex), HidAnalysisContext());
   };
   const HidReportAnalysis keyboard = analysis(kKeyboard), mouse = analysis(kMouseWithId),
-                          vendor = analysis(kVendorArray);
+                          vendor = analysis(kVendorArray), wide = analysis(kWide);
   const auto kOut = HidReportKind::kOutput;
   const auto kIn = HidReportKind::kInput;
   const HidUsageValue kCapsLock{0x08, 0x02, 1}, kKeyA{0x07, 0x04, 1};
@@ -111,14 +113,19 @@ TEST(EncodeHidReport, BuildsTheBytesOrRefusesWhatTheReportCannotCarry) {
       {keyboard, kIn, 0, {kKeyA, {0x07, 0xE1, 1}, kKeyA}, "000200040400000000"},
       {mouse, kIn, 2, {{0x01, 0x31, 255}, {0x01, 0x30, -127}}, "0281ff"},
       {vendor, kIn, 0, {{0xFF00, 0x01, 1}}, "000001"},
+      {wide, kIn, 0, {{0x01, 0x30, -1}}, "00ffffffffffffffff"},
+      {wide, HidReportKind::kFeature, 0, {}, "feature 报告超过 65535 字节，无法构造"},
       {keyboard, kOut, 1, {}, "该描述符不使用报告 ID，reportId 只能是 0"},
       {keyboard, HidReportKind::kFeature, 0, {}, "描述符中没有 feature 报告"},
       {mouse, kIn, 9, {}, "描述符中没有 ID 为 9 的 input 报告"},
-      {keyboard, kOut, 0, {kKeyA}, "output 报告中没有 用法 0x0007:0x0004"},
+      {keyboard, kOut, 0, {{0xFF0A, 0xBC, 1}}, "output 报告中没有 用法 0xff0a:0x00bc"},
+      {keyboard, kIn, 0, {{0, 0, 1}}, "input 报告中没有 用法 0x0000:0x0000"},  // "nothing"
       {keyboard, kOut, 0, {{8, 2, 2}}, "用法 0x0008:0x0002 的值 2 超出逻辑范围 0 到 1（1 位）"},
       {mouse, kIn, 2, {{1, 49, 256}}, "用法 0x0001:0x0031 的值 256 超出逻辑范围 0 到 300（8 位）"},
       {keyboard, kIn, 0, std::vector<HidUsageValue>(7, kKeyA),
        "input 报告中 用法 0x0007:0x0004 的位置已经用完（给出的次数多于报告中的元素）"},
+      {keyboard, kOut, 0, std::vector<HidUsageValue>(2, kCapsLock),
+       "output 报告中 用法 0x0008:0x0002 的位置已经用完（给出的次数多于报告中的元素）"},
   };
   for (const auto& row : rows) {
     std::vector<uint8_t> report;

@@ -95,6 +95,7 @@ class UsbSideTest : public ::testing::Test {
     hubs_ = FakeUsbHubApi();
     hubs_.driver_keys[kDevice] = "{36FC9E60-C465-11CF-8056-444553540000}\\0012";
     hub_ = &hubs_.AddHub(u"hub");
+    hub_->port_count = 3;  // the keyboard on the last port
     hub_->ports[3] = RecordedDevice("04d9", "1603");
     Keyboard().driver_key = "{36fc9e60-c465-11cf-8056-444553540000}\\0012";
     Keyboard().Set(3, 0, 0, 0x80, {4, 3, 0x09, 0x04});
@@ -160,9 +161,18 @@ int64_t Int(const EncodableMap& map, const char* key) { return At(map, key).Long
 std::vector<uint8_t> Descriptor(const EncodableMap& report) {
   return std::get<std::vector<uint8_t>>(At(report, "reportDescriptor"));
 }
+// Whether the descriptor analysis found the collection's caps at odds with it.
+bool CapsFindings(const EncodableMap& report) {
+  const EncodableMap& analysis = std::get<EncodableMap>(At(report, "reportDescriptorAnalysis"));
+  for (const auto& f : std::get<EncodableList>(At(analysis, "findings")))
+    if (Str(std::get<EncodableMap>(f), "code").rfind("caps-", 0) == 0) return true;
+  return false;
+}
 
 TEST_F(UsbSideTest, ReadsARealCompositeKeyboard) {
   hub_->ports[1] = RecordedDevice("04d9", "1603");  // a twin: the driver key tells them apart
+  hub_->ports[2] = Keyboard();  // another product of the vendor, even under the same key
+  hub_->ports[2].device_descriptor[10] ^= 1;
   const UsbDescriptorRecord record = Read(kCol01);
   EXPECT_EQ(record.usb_error + record.report_descriptor_error, "");
   EXPECT_TRUE(record.valid);
@@ -183,7 +193,9 @@ TEST_F(UsbSideTest, ReadsARealCompositeKeyboard) {
 
 TEST_F(UsbSideTest, ConfigurationReads) {
   const std::vector<uint8_t> whole = Keyboard().descriptors.at({2, 0, 0, 0x80});
-  // A header that says it is all there is is not asked for again.
+  // A header that says it is all there is is not asked for again; a device
+  // declaring no configuration still has its first read.
+  SetDescriptor(1, 17, 0);
   Keyboard().Set(2, 0, 0, 0x80, {9, 2, 9, 0, 0, 1, 0, 0x80, 50});
   EXPECT_EQ(Read(kPath0).configurations.at(0).interfaces.size(), 0u);
   EXPECT_EQ(Asked(2), "0/0/9");
@@ -213,37 +225,37 @@ TEST_F(UsbSideTest, StringsInSeveralLanguages) {
 }
 
 TEST_F(UsbSideTest, ReportDescriptorAttempts) {
-  // The path's own interface fails; a reply whose first byte is no item, or
-  // one too short, is no descriptor; the other interface answers.
+  // The path's own interface fails; the other interface answers.
   Keyboard().descriptors.erase({kReport, 0, 1, 0x81});
-  Keyboard().Set(kReport, 0, 0, 0x80, {0x03, 0x00, 0x00, 0x00});
-  Keyboard().Set(kReport, 0, 1, 0x80, {0x05, 0x01});
   UsbDescriptorRecord record = Read(kCol01);
   EXPECT_EQ(record.report_descriptor_interface, 0);
   EXPECT_EQ(record.report_descriptor, ReportDescriptor(62));
   // Nothing answers: interface 1 (declared 101, then 64 bytes) to the
-  // interface, to the device with wIndex 0 and 1; then interface 0.
+  // interface, to the device with wIndex 0 and 1; then interface 0. A reply
+  // whose first byte is no item, or one too short, is no descriptor (and no
+  // truncated one), and leaves the last failure's error.
   SetUp();
   RefuseReportDescriptors();
+  Keyboard().Set(kReport, 0, 0, 0x80, {0x03, 0x00, 0x00, 0x00});
+  Keyboard().Set(kReport, 0, 1, 0x80, {0x05, 0x01});
   EXPECT_EQ(Read(kCol01).report_descriptor_error,
             "USB GET_DESCRIPTOR(0x22) 请求失败（接口 1、0，0x81 Interface 与 0x80 Device "
             "收件人均失败，GetLastError=31）");
   EXPECT_EQ(Asked(kReport), "I0/1/101 I0/1/64 0/0/101 0/0/64 0/1/101 0/1/64 I0/0/62 0/0/62 0/0/62");
-  // Interface 0 declares 63 bytes; the device sends 40.
+  // Interface 1 fails; interface 0 declares 63 bytes and the device sends 3.
   SetUp();
   SetDescriptor(2, 25, 63);
-  Keyboard().Set(kReport, 0, 0, 0x81, ReportDescriptor(40));
+  Keyboard().Set(kReport, 0, 0, 0x81, ReportDescriptor(3));
   Keyboard().descriptors.erase({kReport, 0, 1, 0x81});
-  record = Read(kPath0);
+  record = Read(kCol01);
   EXPECT_TRUE(record.report_descriptor.empty());
   EXPECT_EQ(record.usb_error + record.report_descriptor_error,
-            "USB GET_DESCRIPTOR(0x22) 返回被截断（接口 0，40/63 字节）");
+            "USB GET_DESCRIPTOR(0x22) 返回被截断（接口 0，3/63 字节）");
 
-  const std::pair<uint32_t, std::vector<uint32_t>> lengths[] = {{0, {1024, 255, 64}},
-                                                                {64, {64}},
-                                                                {65, {65, 64}},
-                                                                {300, {300, 255, 64}},
-                                                                {5000, {1024, 255, 64}}};
+  const std::pair<uint32_t, std::vector<uint32_t>> lengths[] = {
+      {0, {1024, 255, 64}},   {1, {1}},         {64, {64}},
+      {65, {65, 64}},         {255, {255, 64}}, {1023, {1023, 255, 64}},
+      {1024, {1024, 255, 64}}};
   for (const auto& c : lengths) EXPECT_EQ(ReportDescriptorRequestLengths(c.first), c.second);
 }
 
@@ -280,6 +292,7 @@ TEST_F(UsbSideTest, EachStopHasItsMessage) {
 
 TEST_F(UsbSideTest, ReportOfTwoCollectionsWhoseHubRefusesTheReportDescriptor) {
   RefuseReportDescriptors();
+  Keyboard().speed = 3;
   const EncodableMap report = Report(kCol02);
   // Both collections of interface 1 are rebuilt by hidapi, &col01 first.
   const std::vector<uint8_t> expected =
@@ -287,7 +300,7 @@ TEST_F(UsbSideTest, ReportOfTwoCollectionsWhoseHubRefusesTheReportDescriptor) {
   EXPECT_EQ(Descriptor(report), expected);
   EXPECT_EQ(Str(report, "reportDescriptorSource") + " " + Str(report, "reportDescriptorAlgorithm") +
                 " " + Str(report, "usbSpeed"),
-            "reconstructed hidp-preparsed high");
+            "reconstructed hidp-preparsed super");
   EXPECT_EQ(std::vector<int64_t>({Int(report, "reconstructedCollectionCount"),
                                   Int(report, "reportDescriptorDeclaredLength"),
                                   Int(report, "usbAddress")}),
@@ -310,6 +323,9 @@ TEST_F(UsbSideTest, ReportOfTwoCollectionsWhoseHubRefusesTheReportDescriptor) {
 TEST_F(UsbSideTest, ReportStringsByIndexThenHidThenIndexedWithoutRepeats) {
   SetDescriptor(1, 16, 3);  // iSerialNumber, unreadable
   SetDescriptor(2, 6, 4);   // iConfiguration
+  SetDescriptor(2, 17, 5);  // iInterface of interface 0
+  Keyboard().Set(3, 5, 0x0409, 0x80, StringDescriptor("Keys"));
+  Keyboard().Set(3, 0, 0, 0x80, {4, 3, 0, 0});  // language 0: U.S. English is asked
   Keyboard().Set(3, 1, 0x0409, 0x80, StringDescriptor("Holtek"));
   Keyboard().Set(3, 4, 0x0409, 0x80, StringDescriptor("RQR12.11"));
   fake::FakeHidDeviceSpec spec = Collection(kPath0, kInterface0, "046D_C534_0006_0001");
@@ -317,7 +333,8 @@ TEST_F(UsbSideTest, ReportStringsByIndexThenHidThenIndexedWithoutRepeats) {
                   {HidStringKind::kProduct, u"USB Keyboard (HID)"},
                   {HidStringKind::kSerialNumber, u"0000-SERIAL"}};
   hid_ = fake::FakeHidDeviceApi({spec});
-  requests_.indexed = {{1, u"Holtek"}, {4, u"Vendor extra"}};
+  // Indexed strings 1 to 9 are asked for.
+  requests_.indexed = {{1, u"Vendor first"}, {4, u"Holtek"}, {9, u"Vendor last"}, {10, u"?"}};
   std::string strings;
   const EncodableMap report = Report(kPath0);
   for (const auto& e : std::get<EncodableList>(At(report, "strings"))) {
@@ -327,7 +344,8 @@ TEST_F(UsbSideTest, ReportStringsByIndexThenHidThenIndexedWithoutRepeats) {
   }
   EXPECT_EQ(strings,
             "1 manufacturer Holtek|2 product USB Keyboard|4 configuration RQR12.11|"
-            "0 product USB Keyboard (HID)|3 serial 0000-SERIAL|4 index Vendor extra|");
+            "5 interface Keys|0 product USB Keyboard (HID)|3 serial 0000-SERIAL|"
+            "1 index Vendor first|9 index Vendor last|");
 }
 
 // A collection that opens only for read/write leaves its siblings (opened for
@@ -350,23 +368,27 @@ TEST_F(UsbSideTest, ReportFallsBackToTheCollectionsOwnCaps) {
 
 TEST_F(UsbSideTest, ReportPathsRawReadsAndSiblings) {
   // The HID stack's raw descriptor wins, its buffer doubled on demand.
-  requests_.raw.assign(5000, 0x05);
+  requests_.raw.assign(40000, 0x05);
   const EncodableMap report = Report(kCol01);
-  EXPECT_EQ(requests_.sizes, (std::vector<size_t>{4096, 8192}));
-  EXPECT_EQ(Descriptor(report).size(), 5000u);
+  EXPECT_EQ(requests_.sizes, (std::vector<size_t>{4096, 8192, 16384, 32768, 65536}));
+  EXPECT_EQ(Descriptor(report).size(), 40000u);
   EXPECT_EQ(Str(report, "reportDescriptorSource") + " " + Str(report, "reportDescriptorAlgorithm"),
             "device device");
   EXPECT_EQ(Int(report, "reconstructedCollectionCount"), 0);
 
+  // Bound for the channel, with the descriptor analysis methods.
+  BridgeOperations ops;
+  BindHidDescriptorOperations(ops, hid_, tree_, hubs_, requests_);
   EncodableValue value;
   std::string message;
-  EXPECT_FALSE(ReadHidDescriptors(hid_, tree_, hubs_, requests_, "", &value, &message));
+  EXPECT_TRUE(ops.decode_hid_report && !ops.read_hid_descriptors("", &value, &message));
   EXPECT_EQ(message, "HID 设备路径为空");
-  // Without caps the hub's descriptor still counts.
+  // Without caps the HID stack's descriptor, then the hub's, still count.
   fake::FakeHidDeviceSpec closed = Collection(kPath0, kInterface0, "046D_C534_0006_0001");
   closed.has_preparsed_data = false;
-  requests_.raw.clear();
   hid_ = fake::FakeHidDeviceApi({closed});
+  EXPECT_EQ(Descriptor(Report(kPath0)).size(), 40000u);
+  requests_.raw.clear();
   EXPECT_EQ(Descriptor(Report(kPath0)), ReportDescriptor(62));
   // A collection that opens in no mode: the error of the last, attribute-only
   // (and not overlapped) attempt.
@@ -374,6 +396,12 @@ TEST_F(UsbSideTest, ReportPathsRawReadsAndSiblings) {
   hid_ = fake::FakeHidDeviceApi({closed});
   EXPECT_FALSE(ReadHidDescriptors(hid_, tree_, hubs_, requests_, kPath0, &value, &message));
   EXPECT_EQ(message, "打开 HID 设备失败（Win32 错误码 5）");
+  EXPECT_FALSE(hid_.State(kPath0).open_attempts.back().second);
+  // The caps are held against the hub's descriptor of the path's own interface only.
+  SetUp();
+  Keyboard().descriptors.erase({kReport, 0, 1, 0x81});
+  EXPECT_TRUE(CapsFindings(Report(kPath0)));
+  EXPECT_FALSE(CapsFindings(Report(kCol01)));
 }
 
 }  // namespace
