@@ -26,6 +26,7 @@ class FakeProcessLauncher : public ProcessLauncher {
   bool gives_handle = true;
   std::deque<WaitResult> wait_results = {WaitResult::kSignalled};  // then kSignalled
   uint32_t exit_code = 0;
+  uint32_t exit_code_error = 0;  // non-zero: GetExitCodeProcess fails with it
   // The "helper" itself: runs at start with the parameter text.
   std::function<void(const std::string& parameters)> on_start;
 
@@ -73,9 +74,10 @@ class FakeProcessLauncher : public ProcessLauncher {
     terminated_with = code;
     Log("Terminate " + std::to_string(code), true);
   }
-  bool GetExitCode(ProcessHandle, uint32_t* code, uint32_t*) override {
+  bool GetExitCode(ProcessHandle, uint32_t* code, uint32_t* error) override {
     *code = terminated_with.value_or(exit_code);
-    return Log("GetExitCode", true);
+    *error = exit_code_error;
+    return Log("GetExitCode", exit_code_error == 0);
   }
   void Close(ProcessHandle process) override {
     open_handles -= process == &handle_ ? 1 : 0;

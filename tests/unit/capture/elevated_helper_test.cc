@@ -132,6 +132,8 @@ TEST(LaunchElevatedHelperTest, Failures) {
       {[](Launch& l) { l.fs.errors["mkdir"] = 5; }, "无法创建 USB 抓包临时目录（错误码 5）。"},
       {[](Launch& l) { l.fs.errors["mkdir"] = 183; }, ""},
       {[](Launch& l) { l.launcher.own_path.clear(); }, "无法获取 vek_tool.exe 路径（错误码 5）。"},
+      {[](Launch& l) { l.launcher.exit_code_error = 6; },
+       "无法获取 USB 抓包 helper 退出码（错误码 6）。"},
       {[](Launch& l) { l.values.parameters[0].text += '\0'; }, kParameterHasNulMessage}};
   for (const auto& [change, message] : setups) {
     Launch l(false);
