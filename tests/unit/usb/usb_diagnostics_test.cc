@@ -281,7 +281,10 @@ TEST(UsbNodeListingTest, EachNodeOnceProblemsLast) {
     FakeNode node{id};
     if (problem == 45) node.status.reset();  // a phantom
     if (problem != 45) node.status = std::make_tuple(0u, kDnStarted, problem);
-    machine.Add(node);
+    // A phantom of another setup class shows only in the class's all-devices set.
+    machine.Add(node, problem == 45 ? FakeMachine::SetKey{DeviceInfoClass::kOtherSetupClass, "", 0}
+                                    : FakeMachine::SetKey{DeviceInfoClass::kNone, "USB",
+                                                          FakeMachine::kAllUsb});
   }
   EXPECT_EQ(Ids(List(machine)),
             (std::vector<std::string>{"USB\\ROOT_HUB30\\4&1", "USB\\VID_0000\\5&2",
