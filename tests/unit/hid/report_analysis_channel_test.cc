@@ -173,6 +173,13 @@ TEST_F(AnalysisBridgeTest, Base64DescriptorAndReportKind) {
         (raw.IsNull() ? "" : " " + vek_test::ToHex(std::get<std::vector<uint8_t>>(raw))) + ";";
   }
   EXPECT_EQ(fields, "0: 1=1 2=0 3=1;8: 112233445566778899;80a: 4=4;");
+  // 1,030 one-bit buttons: the first 1,024 are given, a finding tells of the rest.
+  std::string buttons = "05 09 09 01 A1 01 75 01 95 01 ";
+  for (int i = 0; i < 1030; ++i) buttons += "09 01 81 02 ";
+  auto most = Call("decodeHidReport", {{V("descriptor"), Blob(FromHex(buttons + "C0"))},
+                                       {V("report"), Blob(std::vector<uint8_t>(129))}});
+  EXPECT_EQ(std::get<EncodableList>(At(most->value, "fields")).size(), kHidDecodeMaxFields);
+  EXPECT_EQ(At(Nth(At(most->value, "findings"), 0), "code"), V("fields-not-decoded"));
 }
 
 // "readHidDescriptors" of a mouse on interface 0 of a USB device whose hub
