@@ -483,7 +483,7 @@ void RawInputState::SendSummary() {
     }
   }
   // The handles' shortcuts to the entries are found again on their next
-  // message (once a window: cheaper than telling which entries went).
+  // message: one look-up per device and window, never per message.
   for (auto& [device, slot] : slots_) slot.entries = {};
   null_slot_.entries = {};
   mouse_stats_.NextWindow();
