@@ -30,7 +30,7 @@ const EncodableValue& Nth(const EncodableValue& list, size_t index) {
 }
 
 // A boot mouse: buttons 1-3, 5 bits of padding, X, Y and wheel of 8 bits.
-const char kMouse[] =
+const char kBootMouse[] =
     "05 01 09 02 A1 01 09 01 A1 00 05 09 19 01 29 03 15 00 25 01 95 03 75 01 81 02 95 01 75 05 "
     "81 01 05 01 09 30 09 31 09 38 15 81 25 7F 75 08 95 03 81 06 C0 C0";
 
@@ -54,7 +54,7 @@ class AnalysisBridgeTest : public testing_support::AttachedBridgeTest<> {
 EncodableValue Blob(const std::vector<uint8_t>& bytes) { return V(bytes); }
 
 TEST_F(AnalysisBridgeTest, BadArgumentsAnswerAtOnceWithTheirCodes) {
-  const EncodableValue mouse = Blob(FromHex(kMouse));
+  const EncodableValue mouse = Blob(FromHex(kBootMouse));
   const EncodableValue none;
   // Arguments left null are not passed.
   const struct {
@@ -133,13 +133,13 @@ TEST_F(AnalysisBridgeTest, Base64DescriptorAndReportKind) {
   const EncodableValue& folded = Nth(At(zeros->value, "findings"), kHidFindingsPerCode);
   EXPECT_EQ(At(folded, "count"), V(int64_t{65535 - kHidFindingsPerCode}));
   EXPECT_EQ(std::get<EncodableList>(At(folded, "offsets")).size(), kHidFoldedOffsets);
-  auto feature = Call("decodeHidReport", {{V("descriptor"), Blob(FromHex(kMouse))},
+  auto feature = Call("decodeHidReport", {{V("descriptor"), Blob(FromHex(kBootMouse))},
                                           {V("report"), Blob({0x01})},
                                           {V("kind"), V("feature")}});
   EXPECT_EQ(At(Nth(At(feature->value, "findings"), 0), "code"), V("unknown-report-id"));
   // Button 2 pressed, behind the leading 0 of a report without ID.
   EncodableMap button{{V("usagePage"), V(9)}, {V("usage"), V(2)}};
-  auto encoded = Call("encodeHidReport", {{V("descriptor"), Blob(FromHex(kMouse))},
+  auto encoded = Call("encodeHidReport", {{V("descriptor"), Blob(FromHex(kBootMouse))},
                                           {V("kind"), V("input")},
                                           {V("values"), V(EncodableList{button})}});
   EXPECT_EQ(encoded->value, Blob({0, 2, 0, 0, 0}));
@@ -260,7 +260,7 @@ TEST(AnalysisInDescriptorReportTest, TheInterfaceAndTheHidStackJudgeTheRawDescri
   // When the hub refuses interface 0's report descriptor and gives interface
   // 1's, this collection's caps do not judge it.
   requests.raw.clear();
-  device.Set(0x22, 0, 1, 0x81, FromHex(kMouse));
+  device.Set(0x22, 0, 1, 0x81, FromHex(kBootMouse));
   mouse.caps.input_report_byte_length = 99;
   EXPECT_EQ(findings(), std::vector<std::string>());
   EXPECT_EQ(std::get<EncodableList>(At(analysis, "reports")).size(), 1u);

@@ -16,7 +16,7 @@
 namespace vek_native {
 namespace {
 
-constexpr uint64_t kKbdA = 1, kKbdB = 2, kMouseA = 3, kMouseB = 4;  // paths "dev1" ...
+constexpr uint64_t kKbd1 = 1, kKbd2 = 2, kMouse1 = 3, kMouse2 = 4;  // paths "dev1" ...
 constexpr uint16_t kLeftDown = 0x0001, kLeftUp = 0x0002, kRightDown = 0x0004, kRightUp = 0x0008;
 
 // One recorded message: microseconds after the start, and its bytes. Keys
@@ -102,22 +102,22 @@ TEST(InputQualityTest, RecordedSequences) {
     const char* list = "chatter";
   } rows[] = {
       {"typematic repeats are neither presses nor chatter; the gap runs from the release",
-       {Down(0, kKbdA, kA), Down(500000, kKbdA, kA), Down(533000, kKbdA, kA), Up(600000, kKbdA, kA),
-        Down(620000, kKbdA, kA), Up(700000, kKbdA, kA)},
+       {Down(0, kKbd1, kA), Down(500000, kKbd1, kA), Down(533000, kKbd1, kA), Up(600000, kKbd1, kA),
+        Down(620000, kKbd1, kA), Up(700000, kKbd1, kA)},
        {"{chatterCount=1 devicePath=dev1 flags=0 kind=keyboard minGapUs=20000 presses=2 "
         "scanCode=30 vk=286}"}},
       {"the threshold is exclusive; buttons and mice apart; down and up in one message",
-       {Click(0, kMouseA, kLeftDown), Click(10000, kMouseA, kLeftUp),
-        Click(40000, kMouseA, kLeftDown), Click(50000, kMouseA, kLeftUp | kRightDown),
-        Click(50000, kMouseB, kLeftDown), Click(79999, kMouseA, kLeftDown | kRightUp),
-        Click(80000, kMouseA, kLeftUp | kRightDown), Click(81000, kMouseA, kLeftDown | kLeftUp),
+       {Click(0, kMouse1, kLeftDown), Click(10000, kMouse1, kLeftUp),
+        Click(40000, kMouse1, kLeftDown), Click(50000, kMouse1, kLeftUp | kRightDown),
+        Click(50000, kMouse2, kLeftDown), Click(79999, kMouse1, kLeftDown | kRightUp),
+        Click(80000, kMouse1, kLeftUp | kRightDown), Click(81000, kMouse1, kLeftDown | kLeftUp),
         // The right button's release leaves the left one held.
-        Click(200000, kMouseA, kLeftDown), Click(210000, kMouseA, kRightUp),
-        Click(215000, kMouseA, kLeftDown)},
+        Click(200000, kMouse1, kLeftDown), Click(210000, kMouse1, kRightUp),
+        Click(215000, kMouse1, kLeftDown)},
        {"{button=1 chatterCount=2 devicePath=dev3 kind=mouse minGapUs=1000 presses=5}",
         "{button=2 chatterCount=1 devicePath=dev3 kind=mouse minGapUs=1 presses=2}"}},
       {"a typematic repeat holds no second key",
-       {Down(0, kKbdA, kA), Down(500000, kKbdA, kA), Down(533000, kKbdA, kA)},
+       {Down(0, kKbd1, kA), Down(500000, kKbd1, kA), Down(533000, kKbd1, kA)},
        {"{devicePath=dev1 keys=[{flags=0 scanCode=30 vk=286}] maxKeysDown=1}"},
        "rollover"},
   };
@@ -129,8 +129,8 @@ TEST(InputQualityTest, RecordedSequences) {
 TEST(InputQualityTest, RolloverPerKeyboardWithTheKeysOfThatMoment) {
   // Keyboard B's second key is the first one with the E0 prefix: another key.
   EXPECT_EQ(
-      Session(30).Play({Down(0, kKbdA, 0x1E), Down(1, kKbdB, 0x30), Down(2, kKbdA, 0x30),
-                        Up(3, kKbdA, 0x1E), Down(4, kKbdB, 0x30, kRiKeyE0), Down(5, kKbdA, 0x1F)},
+      Session(30).Play({Down(0, kKbd1, 0x1E), Down(1, kKbd2, 0x30), Down(2, kKbd1, 0x30),
+                        Up(3, kKbd1, 0x1E), Down(4, kKbd2, 0x30, kRiKeyE0), Down(5, kKbd1, 0x1F)},
                        "rollover"),
       (std::vector<std::string>{
           "{devicePath=dev1 keys=[{flags=0 scanCode=30 vk=286} {flags=0 scanCode=48 vk=304}] "
@@ -146,8 +146,8 @@ TEST(InputQualityTest, BoundedCumulativeAndResetByStartAndStop) {
   for (uint16_t i = 0; i < 2300; ++i) {
     const auto scan = static_cast<uint16_t>(i % 700 + 1);
     messages.push_back(i >= 2100      ? Click(i, i / 2, i % 2 ? kLeftDown : kLeftDown | kLeftUp)
-                       : i / 700 == 1 ? Up(i, kKbdA, scan)
-                                      : Down(i, kKbdA, scan));
+                       : i / 700 == 1 ? Up(i, kKbd1, scan)
+                                      : Down(i, kKbd1, scan));
   }
   Session session(30);
   EXPECT_EQ(session.Play(messages, "chatter").size(), kQualityKeyLimit + kQualityDeviceLimit - 1);
@@ -155,9 +155,9 @@ TEST(InputQualityTest, BoundedCumulativeAndResetByStartAndStop) {
   EXPECT_NE(session.Play({}, "rollover")[0].find("maxKeysDown=512}"), std::string::npos);
   // A new start forgets it all and takes its own threshold: 40 ms is chatter at 50 ms.
   session.Start(50);
-  const std::vector<Message> forty_ms = {Click(0, kMouseA, kLeftDown),
-                                         Click(50000, kMouseA, kLeftUp),
-                                         Click(90000, kMouseA, kLeftDown)};
+  const std::vector<Message> forty_ms = {Click(0, kMouse1, kLeftDown),
+                                         Click(50000, kMouse1, kLeftUp),
+                                         Click(90000, kMouse1, kLeftDown)};
   EXPECT_EQ(session.Play(forty_ms, "chatter").size(), 1u);
 }
 

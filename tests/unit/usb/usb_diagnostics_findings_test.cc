@@ -13,7 +13,7 @@
 namespace vek_native {
 namespace {
 
-constexpr char kHubId[] = "USB\\ROOT_HUB30\\4&1";
+using vek_test::kRootHubId;
 // A three-button mouse: an Application collection at offset 4 around a
 // Physical one at 8, each closed by one of the last two bytes; its input
 // report, from offset 24, is 3 bytes long.
@@ -57,11 +57,11 @@ TEST(UsbDiagnosticsFindingsTest, ReportDescriptorsReadThroughTheHub) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.interfaces.back().first);
     vek_test::FakeMachine machine;
-    const uint32_t device =
-        machine.Add("USB\\VID_12AB&PID_34CD\\5&2", machine.Add(kHubId, 0), u"Port_#0003.Hub_#0002");
+    const uint32_t device = machine.Add("USB\\VID_12AB&PID_34CD\\5&2", machine.Add(kRootHubId, 0),
+                                        u"Port_#0003.Hub_#0002");
     machine.Node(device).status = std::make_tuple(0u, 0u, c.problem);
     vek_test::FakeUsbHubApi hubs;
-    vek_test::FakeUsbDevice& port = hubs.AddHub(Utf8ToUtf16(HubInterfacePath(kHubId))).ports[3];
+    vek_test::FakeUsbDevice& port = hubs.AddHub(Utf8ToUtf16(HubInterfacePath(kRootHubId))).ports[3];
     // Per interface: its descriptor, its HID descriptor and its interrupt IN endpoint.
     std::string config = "09020000010100a032";
     for (size_t n = 0; n < c.interfaces.size(); ++n) {

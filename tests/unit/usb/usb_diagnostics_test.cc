@@ -17,7 +17,7 @@ namespace {
 
 using Notes = std::vector<std::string>;
 
-constexpr char kHubId[] = "USB\\ROOT_HUB30\\4&1";
+using vek_test::kRootHubId;
 constexpr char kDeviceId[] = "USB\\VID_12ab&PID_34CD\\5&2";
 constexpr char kCollectionId[] = "HID\\VID_12AB&PID_34CD&MI_00&COL01\\6&3";
 constexpr char kCollectionPath[] = "\\\\?\\hid#vid_12ab&pid_34cd&col01#6&3";
@@ -34,10 +34,10 @@ fake::FakeHidDeviceSpec Collection(const std::string& path = kCollectionPath) {
 class UsbDiagnosticsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    device_ = machine_.Add(kDeviceId, machine_.Add(kHubId, 0), u"Port_#0003.Hub_#0002");
+    device_ = machine_.Add(kDeviceId, machine_.Add(kRootHubId, 0), u"Port_#0003.Hub_#0002");
     const uint32_t interface = machine_.Add("USB\\VID_12AB&PID_34CD&MI_00\\7&4", device_);
     machine_.hid_interfaces = {{kCollectionPath, machine_.Add(kCollectionId, interface)}};
-    hub_ = &hubs_.AddHub(Utf8ToUtf16(HubInterfacePath(kHubId)));
+    hub_ = &hubs_.AddHub(Utf8ToUtf16(HubInterfacePath(kRootHubId)));
     vek_test::FakeUsbDevice& port = hub_->ports[3];
     port.device_descriptor = {18, 1, 0, 2, 0, 0, 0, 64, 0xab, 0x12, 0xcd, 0x34, 0, 1, 1, 2, 0, 1};
     port.Set(2, 0, 0, kRecipientDevice, {9, 2, 34, 0, 1, 1, 0, 0xa0, 50});
@@ -67,7 +67,7 @@ TEST_F(UsbDiagnosticsTest, AHealthyDeviceReportsHubFactsAndCollections) {
   EXPECT_EQ(std::make_tuple(r.has_node, r.node.instance_id, r.ancestors.size(),
                             r.ancestors.at(0).instance_id, r.configuration_descriptor_available,
                             r.report_descriptor_available),
-            std::make_tuple(true, kDeviceId, 1u, kHubId, true, true));
+            std::make_tuple(true, kDeviceId, 1u, kRootHubId, true, true));
   EXPECT_EQ(r.notes,
             (Notes{"USB 设备描述符长度：18 字节。", "HID 集合数：2（含嵌套 Link Collection）。"}));
   std::string properties;  // in the map's order: by the labels' bytes
@@ -86,8 +86,8 @@ TEST_F(UsbDiagnosticsTest, AHealthyDeviceReportsHubFactsAndCollections) {
             (Notes{"读取 USB 配置描述符失败（错误码 31）", r.notes[0], r.notes[1], config_note}));
   hub_->refused_access = {HubAccess::kReadWrite, HubAccess::kRead};
   EXPECT_EQ(Read(kDeviceId).notes,
-            (Notes{"无法打开 USB 集线器 " + HubInterfacePath(kHubId) + "（错误码 5）", r.notes[1],
-                   config_note}));
+            (Notes{"无法打开 USB 集线器 " + HubInterfacePath(kRootHubId) + "（错误码 5）",
+                   r.notes[1], config_note}));
   EXPECT_FALSE(ReadUsbDiagnostics({machine_.System(), &hubs_, &hid_}, kDeviceId, nullptr, nullptr));
 }
 

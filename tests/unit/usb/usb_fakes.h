@@ -15,6 +15,9 @@
 
 namespace vek_test {
 
+// The root hub the diagnostics tests put their devices under.
+constexpr char kRootHubId[] = "USB\\ROOT_HUB30\\4&1";
+
 using vek_native::DeviceInfoClass;
 using vek_native::DevNodeProperty;
 

@@ -32,20 +32,21 @@ TEST(UsbLocationTest, PortNumberFromLocationReadsLikeWcstol) {
             "\\\\?\\usb#vid_az&pid_0610#Äb#{f18a0e88-c30c-11d0-8815-00a0c906bed8}");
 }
 
-constexpr char kHubId[] = "USB\\VID_05E3&PID_0610\\5&1";
-constexpr char kDeviceId[] = "USB\\VID_1A2B&PID_3C4D\\6&2";
+constexpr char kExternalHubId[] = "USB\\VID_05E3&PID_0610\\5&1";
+constexpr char kPortDeviceId[] = "USB\\VID_1A2B&PID_3C4D\\6&2";
 
 // Root hub <- hub (port 4) <- device (port 3) <- interface <- HID collection
 // <- child <- grandchild.
 class UsbPortTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    hub_ = machine_.Add(kHubId, machine_.Add("USB\\ROOT_HUB30\\4&1", 0), u"Port_#0004.Hub_#0001");
-    device_ = machine_.Add(kDeviceId, hub_, u"Port_#0003.Hub_#0002");
+    hub_ = machine_.Add(kExternalHubId, machine_.Add("USB\\ROOT_HUB30\\4&1", 0),
+                        u"Port_#0004.Hub_#0001");
+    device_ = machine_.Add(kPortDeviceId, hub_, u"Port_#0003.Hub_#0002");
     uint32_t node = machine_.Add("USB\\VID_1A2B&PID_3C4D&MI_00\\7&3", device_, u"0.14.0");
     node = machine_.Add("HID\\VID_1A2B&PID_3C4D&MI_00\\8&4", node);
     machine_.Add("HID\\GRANDCHILD\\A&6", machine_.Add("HID\\CHILD\\9&5", node, u"no port"));
-    hub_state_ = &hubs_.AddHub(Utf8ToUtf16(HubInterfacePath(kHubId)));
+    hub_state_ = &hubs_.AddHub(Utf8ToUtf16(HubInterfacePath(kExternalHubId)));
   }
   // "node:port", or the message.
   std::string Resolve(const std::string& id) {
@@ -74,28 +75,29 @@ class UsbPortTest : public ::testing::Test {
 };
 
 TEST_F(UsbPortTest, WalksUpAtMostFourNodesToAValidPort) {
-  EXPECT_EQ(Resolve(kDeviceId), std::to_string(device_) + ":3");
+  EXPECT_EQ(Resolve(kPortDeviceId), std::to_string(device_) + ":3");
   EXPECT_EQ(Resolve("HID\\CHILD\\9&5"), std::to_string(device_) + ":3");  // the fourth node
   EXPECT_EQ(Resolve("HID\\GRANDCHILD\\A&6"), kNoPortInLocationMessage);
   machine_.Node(device_).location = u"Port_#0000.Hub_#0001";  // out of range: the parent's
-  EXPECT_EQ(Resolve(kDeviceId), std::to_string(hub_) + ":4");
+  EXPECT_EQ(Resolve(kPortDeviceId), std::to_string(hub_) + ":4");
   machine_.Node(hub_).location = u"Port_#128";  // the root has none, and no parent
-  EXPECT_EQ(Resolve(kDeviceId), kNoPortInLocationMessage);
+  EXPECT_EQ(Resolve(kPortDeviceId), kNoPortInLocationMessage);
   EXPECT_EQ(Resolve(""), "usbInstanceId 为空");
   machine_.Node(device_).present = false;  // only present nodes are located
-  EXPECT_EQ(Resolve(kDeviceId), "无法定位 USB 设备节点（CM 错误 13）");
+  EXPECT_EQ(Resolve(kPortDeviceId), "无法定位 USB 设备节点（CM 错误 13）");
 }
 
 TEST_F(UsbPortTest, OpensTheParentHubReadWriteElseReadOnly) {
   EXPECT_EQ(Open("HID\\VID_1A2B&PID_3C4D&MI_00\\8&4"), "port 3");
   hub_state_->refused_access = {HubAccess::kReadWrite};
-  EXPECT_EQ(Open(kDeviceId), "port 3");
+  EXPECT_EQ(Open(kPortDeviceId), "port 3");
   EXPECT_EQ(hubs_.opens, (std::vector<HubAccess>{HubAccess::kReadWrite, HubAccess::kReadWrite,
                                                  HubAccess::kRead}));
   hub_state_->refused_access.insert(HubAccess::kRead);
-  EXPECT_EQ(Open(kDeviceId), "无法打开 USB 集线器 " + HubInterfacePath(kHubId) + "（错误码 5）");
+  EXPECT_EQ(Open(kPortDeviceId),
+            "无法打开 USB 集线器 " + HubInterfacePath(kExternalHubId) + "（错误码 5）");
   machine_.Node(hub_).id_error = 0x13;
-  EXPECT_EQ(Open(kDeviceId), "无法获取父 USB 集线器的设备实例 ID（CM 错误 19）");
+  EXPECT_EQ(Open(kPortDeviceId), "无法获取父 USB 集线器的设备实例 ID（CM 错误 19）");
 }
 
 class UsbResetTest : public UsbPortTest {
@@ -128,7 +130,7 @@ TEST_F(UsbResetTest, CyclesThePortAndWritesTheResultFile) {
       {1, "1"}, {2000, "2"}, {2001, "3"}, {0, "0"}, {~uint64_t{999}, "0"}};
   for (const auto& [step, elapsed] : steps) {
     step_ = step;
-    EXPECT_EQ(RunResetUsbDeviceHelperMode(context_, kDeviceId, path_), 0);
+    EXPECT_EQ(RunResetUsbDeviceHelperMode(context_, kPortDeviceId, path_), 0);
     EXPECT_EQ(fs_.files[path_], std::string("success=1\nelapsedMs=") + elapsed +
                                     "\nmessage=USB 端口复位成功，设备将重新枚举（约 3-5 秒）。"
                                     "\nvidPid=1a2b:3c4d\n");
@@ -136,7 +138,7 @@ TEST_F(UsbResetTest, CyclesThePortAndWritesTheResultFile) {
   EXPECT_EQ(hub_state_->cycled_ports, (std::vector<uint32_t>(5, 3)));
   EXPECT_EQ(hubs_.OpenHandles(), 0);
   const std::pair<std::string, std::string> failures[] = {
-      {kDeviceId, "elapsedMs=1\nmessage=USB 端口复位失败（错误码 31）\nvidPid=1a2b:3c4d\n"},
+      {kPortDeviceId, "elapsedMs=1\nmessage=USB 端口复位失败（错误码 31）\nvidPid=1a2b:3c4d\n"},
       {"HID\\VID_1A2B&PID_3C4D\\1",
        "elapsedMs=0\nmessage=usbInstanceId 不是有效的 USB 设备实例路径。\nvidPid=\n"}};
   step_ = 1;
@@ -147,7 +149,7 @@ TEST_F(UsbResetTest, CyclesThePortAndWritesTheResultFile) {
   }
   // The helper writes only to a result file of its own in the temporary folder.
   const std::string other = fs_.temp_directory + "other.txt";
-  EXPECT_EQ(RunResetUsbDeviceHelperMode(context_, kDeviceId, other), 1);
+  EXPECT_EQ(RunResetUsbDeviceHelperMode(context_, kPortDeviceId, other), 1);
   EXPECT_EQ(fs_.files.count(other), 0u);
   UsbResetResult result{false, 0, "a\r\nb\nc", ""};
   EXPECT_EQ(FormatUsbResetResultFile(result), "success=0\nelapsedMs=0\nmessage=a  b c\nvidPid=\n");
@@ -180,7 +182,7 @@ TEST_F(UsbResetTest, OtherwiseTheHelperAnswersThroughTheResultFile) {
       if (c.file.size() > 1)
         fs_.files[parameters.substr(quote, parameters.size() - quote - 1)] = c.file;
     };
-    EXPECT_EQ(Reset(kDeviceId).substr(0, c.message.size()), c.message);
+    EXPECT_EQ(Reset(kPortDeviceId).substr(0, c.message.size()), c.message);
     EXPECT_EQ(std::make_pair(ok_, result_.vid_pid), std::make_pair(c.message == "ok", c.vid_pid));
     EXPECT_TRUE(fs_.files.empty());
   }
