@@ -7,7 +7,7 @@
 namespace vek_native {
 namespace {
 
-constexpr char kDevice[] = "USB\\VID_046D&PID_C52B&MI_01\\7&1A2B3C4D&0&0001";
+constexpr char kInterfaceId[] = "USB\\VID_046D&PID_C52B&MI_01\\7&1A2B3C4D&0&0001";
 
 // Each piece taken away, as the USB probe and the HID check see it.
 TEST(CaptureSupportTest, ProbeDecisionsAndHidCheckMessages) {
@@ -45,10 +45,10 @@ TEST(CaptureSupportTest, ProbeDecisionsAndHidCheckMessages) {
     Q q = SupportedCaptureQueries();
     c.change(q);
     UsbCaptureCapabilities caps;
-    EXPECT_EQ(ProbeUsbCaptureSupport(q, kDevice, &caps), c.probe_reason.empty());
+    EXPECT_EQ(ProbeUsbCaptureSupport(q, kInterfaceId, &caps), c.probe_reason.empty());
     EXPECT_EQ(caps.reason, c.probe_reason);
     std::string error;
-    EXPECT_EQ(CheckHidCaptureSupport(q, kDevice, &error), c.hid_error.empty());
+    EXPECT_EQ(CheckHidCaptureSupport(q, kInterfaceId, &error), c.hid_error.empty());
     EXPECT_EQ(error, c.hid_error);
   }
 }
@@ -57,7 +57,7 @@ TEST(CaptureSupportTest, TheReplyMap) {
   CaptureSupportQueries q = SupportedCaptureQueries();
   q.list_provider_guids = Answers(std::vector<TraceGuid>{kCaptureProviderTable[3].guid});
   UsbCaptureCapabilities caps;
-  ASSERT_TRUE(ProbeUsbCaptureSupport(q, kDevice, &caps));
+  ASSERT_TRUE(ProbeUsbCaptureSupport(q, kInterfaceId, &caps));
   // The map's keys are checked end to end.
   const EncodableValue value = UsbCaptureCapabilitiesToValue(caps);
   EXPECT_EQ(std::get<EncodableMap>(value).at(EncodableValue("missingProviders")),

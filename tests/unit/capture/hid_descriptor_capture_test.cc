@@ -9,7 +9,7 @@
 namespace vek_native {
 namespace {
 
-constexpr char kHidInterfaceId[] = "USB\\VID_046D&PID_C52B&MI_01\\7&1A2B3C4D&0&0001";
+constexpr char kDevice[] = "USB\\VID_046D&PID_C52B&MI_01\\7&1A2B3C4D&0&0001";
 const std::string kOut = "C:\\Users\\u\\AppData\\Local\\Temp\\vek_tool_capture_12_345.txt";
 
 std::string HidEventXml(const std::string& path) {
@@ -22,36 +22,32 @@ TEST(HidCaptureTest, Helper) {
   FakeCaptureSystem fake;
   fake.files.files[kOut + ".err"] = "an earlier run's error";
   // The wanted interface is the ID's, not MI_00.
-  fake.trace.xml =
-      HidEventXml(kHidInterfaceId) + HidEventXml("USB\\VID_046D&amp;PID_C52B&amp;MI_00\\1");
+  fake.trace.xml = HidEventXml(kDevice) + HidEventXml("USB\\VID_046D&amp;PID_C52B&amp;MI_00\\1");
   std::string message;
-  EXPECT_EQ(RunHidDescriptorCaptureHelper(fake.system, kHidInterfaceId, -1, 9000, kOut, &message),
-            0)
+  EXPECT_EQ(RunHidDescriptorCaptureHelper(fake.system, kDevice, -1, 9000, kOut, &message), 0)
       << message;
-  EXPECT_EQ(fake.files.files, (std::map<std::string, std::string>{
-                                  {kOut, std::string(kHidInterfaceId) + "|4|05010902\r\n"}}));
+  EXPECT_EQ(fake.files.files,
+            (std::map<std::string, std::string>{{kOut, std::string(kDevice) + "|4|05010902\r\n"}}));
   EXPECT_EQ(fake.hub.calls,
-            (std::vector<std::string>{"open " + std::string(kHidInterfaceId), "cycle 4", "close"}));
+            (std::vector<std::string>{"open " + std::string(kDevice), "cycle 4", "close"}));
   EXPECT_EQ(fake.sleeps, std::vector<uint32_t>{3000});
   EXPECT_EQ(fake.trace.running_sessions, 0);
   // A failure leaves its message in the error file and nothing else.
   FakeCaptureSystem other;
   other.trace.xml = HidEventXml("USB\\VID_046D&PID_1\\1");
-  EXPECT_EQ(RunHidDescriptorCaptureHelper(other.system, kHidInterfaceId, -1, 3000, kOut, &message),
-            2);
+  EXPECT_EQ(RunHidDescriptorCaptureHelper(other.system, kDevice, -1, 3000, kOut, &message), 2);
   EXPECT_EQ(message, kHidCaptureNoEventMessage);
   EXPECT_EQ(other.files.files, (std::map<std::string, std::string>{{kOut + ".err", message}}));
   EXPECT_EQ(other.hub.open_hubs + other.trace.running_sessions, 0);
   other.trace.start_results = {5};  // no session: a failure, not a capture without events
-  EXPECT_EQ(RunHidDescriptorCaptureHelper(other.system, kHidInterfaceId, -1, 3000, kOut, &message),
-            1);
+  EXPECT_EQ(RunHidDescriptorCaptureHelper(other.system, kDevice, -1, 3000, kOut, &message), 1);
   EXPECT_EQ(RunHidDescriptorCaptureHelper(other.system, "bogus", -1, 3000, kOut, &message), 1);
   EXPECT_EQ(message, "usbInstanceId 不是有效的 USB 设备实例路径：bogus");
   // A path that is not its own result location is refused before anything runs.
   FakeCaptureSystem f;
   const std::string sam = "C:\\Windows\\system32\\config\\SAM";
   f.files.files = {{sam, "keep"}, {sam + ".err", "keep"}};
-  EXPECT_EQ(RunHidDescriptorCaptureHelper(f.system, kHidInterfaceId, -1, 3000, sam, &message), 1);
+  EXPECT_EQ(RunHidDescriptorCaptureHelper(f.system, kDevice, -1, 3000, sam, &message), 1);
   EXPECT_EQ(message, "结果路径不在临时目录中或名称不符，拒绝写入：" + sam);
   EXPECT_EQ(f.files.files.size(), 2u);
   EXPECT_TRUE(f.hub.calls.empty());
@@ -73,8 +69,7 @@ TEST(HidCaptureTest, Caller) {
   bool cancelled = true;
   std::string error;
   const auto capture = [&] {
-    return CaptureHidReportDescriptors(caller, kHidInterfaceId, -1, 1000, &records, &cancelled,
-                                       &error);
+    return CaptureHidReportDescriptors(caller, kDevice, -1, 1000, &records, &cancelled, &error);
   };
   ASSERT_TRUE(capture()) << error;
   EXPECT_FALSE(cancelled);

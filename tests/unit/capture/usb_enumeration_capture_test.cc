@@ -8,7 +8,7 @@
 namespace vek_native {
 namespace {
 
-constexpr char kUsbDeviceId[] = "USB\\VID_046D&PID_C52B\\5&1A2B3C4D&0&2";
+constexpr char kUsbDev[] = "USB\\VID_046D&PID_C52B\\5&1A2B3C4D&0&2";
 const std::string kDirectory = "C:\\Users\\u\\AppData\\Local\\Temp\\vek_tool_usbcap_1_2";
 
 // The meta file's exact text is the helper test's.
@@ -28,8 +28,7 @@ TEST(UsbCaptureTest, Helper) {
   fake.trace.xml = "<Events/>";
   fake.step_us = 1500;
   fake.trace.enable_results = {0, 5, 0, 5};
-  EXPECT_EQ(RunUsbEnumerationCaptureHelper(fake.system, kUsbDeviceId, 2000, true, 5000, kDirectory),
-            0);
+  EXPECT_EQ(RunUsbEnumerationCaptureHelper(fake.system, kUsbDev, 2000, true, 5000, kDirectory), 0);
   // The reset took 1.5 ms, rounded up; the capture 2000 ms and 3 ms of readings.
   EXPECT_EQ(fake.files.files[kDirectory + "\\meta.txt"],
             "captureStartUs=1700000000000000\ncaptureStartWallUs=1700003600000000\n"
@@ -39,7 +38,7 @@ TEST(UsbCaptureTest, Helper) {
   EXPECT_EQ(fake.files.files[kDirectory + "\\events.xml"], "<Events/>");
   EXPECT_EQ(fake.files.files.size(), 2u);  // the trace file is gone
   EXPECT_EQ(fake.hub.calls,
-            (std::vector<std::string>{"open " + std::string(kUsbDeviceId), "cycle 4", "close"}));
+            (std::vector<std::string>{"open " + std::string(kUsbDev), "cycle 4", "close"}));
   EXPECT_EQ(fake.trace.running_sessions, 0);
   // A failure leaves only the meta file, with its message.
   const std::tuple<std::deque<uint32_t>, uint32_t, std::string> failures[] = {
@@ -51,7 +50,7 @@ TEST(UsbCaptureTest, Helper) {
     f.hub.cycle_ok = false;
     f.trace.start_results = start_results;
     f.trace.enable_results = {1, 1, 1, last_enable};
-    EXPECT_EQ(RunUsbEnumerationCaptureHelper(f.system, kUsbDeviceId, 0, true, 0, kDirectory), 1);
+    EXPECT_EQ(RunUsbEnumerationCaptureHelper(f.system, kUsbDev, 0, true, 0, kDirectory), 1);
     EXPECT_EQ(MetaValue(f.files.files[kDirectory + "\\meta.txt"], "error"), message);
     EXPECT_EQ(f.files.files.size(), 1u);
     EXPECT_EQ(f.hub.open_hubs + f.trace.running_sessions, 0);
@@ -83,7 +82,7 @@ TEST(UsbCaptureTest, Caller) {
     const UsbCaptureCaller caller{&launcher, &files, &queries, nullptr};
     return CaptureUsbEnumeration(caller, id, 500, true, 1000, &result, &cancelled, &error);
   };
-  ASSERT_TRUE(capture(kUsbDeviceId, support)) << error;
+  ASSERT_TRUE(capture(kUsbDev, support)) << error;
   EXPECT_FALSE(cancelled);
   EXPECT_NE(launcher.started_parameters.find("\" 2000 1 5000 \""), std::string::npos);  // clamped
   EXPECT_EQ(result.events.at(0).offset_ms, 250);
@@ -108,7 +107,7 @@ TEST(UsbCaptureTest, Caller) {
   for (const auto& [exit_code, meta_text, message] : cases) {
     launcher.exit_code = exit_code;
     meta = meta_text;
-    EXPECT_FALSE(capture(kUsbDeviceId, support));
+    EXPECT_FALSE(capture(kUsbDev, support));
     EXPECT_EQ(error.rfind(message, 0), 0u) << error;
     EXPECT_TRUE(files.files.empty() && files.directories.empty());
   }
@@ -116,10 +115,10 @@ TEST(UsbCaptureTest, Caller) {
   launcher.calls.clear();
   EXPECT_FALSE(capture("bogus", support));
   EXPECT_EQ(error, "usbInstanceId 不是有效的 USB 设备实例路径：bogus");
-  EXPECT_FALSE(capture(kUsbDeviceId, windows8));
+  EXPECT_FALSE(capture(kUsbDev, windows8));
   EXPECT_TRUE(launcher.calls.empty());
   launcher.start_error = 1223;  // the launch's own failure comes back as it is
-  EXPECT_FALSE(capture(kUsbDeviceId, support));
+  EXPECT_FALSE(capture(kUsbDev, support));
   EXPECT_TRUE(cancelled);
   EXPECT_EQ(error, "用户取消了管理员授权（UAC），未执行 USB 抓包。");
 }

@@ -32,7 +32,7 @@ TEST(UsbLocationTest, PortNumberFromLocationReadsLikeWcstol) {
             "\\\\?\\usb#vid_az&pid_0610#Äb#{f18a0e88-c30c-11d0-8815-00a0c906bed8}");
 }
 
-constexpr char kExternalHubId[] = "USB\\VID_05E3&PID_0610\\5&1";
+constexpr char kHubId[] = "USB\\VID_05E3&PID_0610\\5&1";
 constexpr char kPortDeviceId[] = "USB\\VID_1A2B&PID_3C4D\\6&2";
 
 // Root hub <- hub (port 4) <- device (port 3) <- interface <- HID collection
@@ -40,13 +40,12 @@ constexpr char kPortDeviceId[] = "USB\\VID_1A2B&PID_3C4D\\6&2";
 class UsbPortTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    hub_ = machine_.Add(kExternalHubId, machine_.Add("USB\\ROOT_HUB30\\4&1", 0),
-                        u"Port_#0004.Hub_#0001");
+    hub_ = machine_.Add(kHubId, machine_.Add("USB\\ROOT_HUB30\\4&1", 0), u"Port_#0004.Hub_#0001");
     device_ = machine_.Add(kPortDeviceId, hub_, u"Port_#0003.Hub_#0002");
     uint32_t node = machine_.Add("USB\\VID_1A2B&PID_3C4D&MI_00\\7&3", device_, u"0.14.0");
     node = machine_.Add("HID\\VID_1A2B&PID_3C4D&MI_00\\8&4", node);
     machine_.Add("HID\\GRANDCHILD\\A&6", machine_.Add("HID\\CHILD\\9&5", node, u"no port"));
-    hub_state_ = &hubs_.AddHub(Utf8ToUtf16(HubInterfacePath(kExternalHubId)));
+    hub_state_ = &hubs_.AddHub(Utf8ToUtf16(HubInterfacePath(kHubId)));
   }
   // "node:port", or the message.
   std::string Resolve(const std::string& id) {
@@ -95,7 +94,7 @@ TEST_F(UsbPortTest, OpensTheParentHubReadWriteElseReadOnly) {
                                                  HubAccess::kRead}));
   hub_state_->refused_access.insert(HubAccess::kRead);
   EXPECT_EQ(Open(kPortDeviceId),
-            "无法打开 USB 集线器 " + HubInterfacePath(kExternalHubId) + "（错误码 5）");
+            "无法打开 USB 集线器 " + HubInterfacePath(kHubId) + "（错误码 5）");
   machine_.Node(hub_).id_error = 0x13;
   EXPECT_EQ(Open(kPortDeviceId), "无法获取父 USB 集线器的设备实例 ID（CM 错误 19）");
 }
