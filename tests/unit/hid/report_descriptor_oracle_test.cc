@@ -316,6 +316,9 @@ TEST(UsbDumps, InterfacesGiveTheirBootProtocolAndPacketSize) {
   EXPECT_EQ(UsbInterfaceAnalysisContext(keyboard, 0).max_packet_size, 8u);
   EXPECT_EQ(UsbInterfaceAnalysisContext(keyboard, 1).boot_protocol, 0);
   EXPECT_EQ(UsbInterfaceAnalysisContext(keyboard, 1).max_packet_size, 4u);
+  auto protocol_only = keyboard;  // a protocol means nothing without the boot subclass
+  protocol_only[0].interfaces[1].bInterfaceProtocol = 2;
+  EXPECT_EQ(UsbInterfaceAnalysisContext(protocol_only, 1).boot_protocol, 0);
   // A Yubico FIDO key: its HID class descriptor announces exactly the report
   // descriptor's bytes, and CTAPHID's 64-byte reports without IDs fill its
   // 64-byte packets: no error, no warning (the output report repeats its

@@ -68,11 +68,12 @@ TEST(ReportDescriptorFindings, OneBrokenDescriptorPerFinding) {
       {"+15 00 25 FF 75 08 95 02 09 30 81 02 09 31 81 02",
        {},
        {"warning logical-minimum-above-maximum@8"}},
-      // 0 to 16 in 4 bits, told once for the two Inputs; -128 to 128 in 8.
+      // 0 to 16 in 4 bits, told once for the two Inputs; -128 to 128 and -129 to 127 in 8.
       {"+15 00 25 10 75 04 95 01 09 30 81 02 09 31 81 02",
        {},
        {"warning extent-exceeds-report-size@16"}},
       {"+15 80 26 80 00 75 08 95 01 09 30 81 02", {}, {"warning extent-exceeds-report-size@17"}},
+      {"+16 7F FF 25 7F 75 08 95 01 09 30 81 02", {}, {"warning extent-exceeds-report-size@17"}},
       {"+05 09 19 05 29 01 15 00 25 01 75 01 95 05 81 02",
        {},
        {"error usage-minimum-above-maximum@20"}},
@@ -217,6 +218,9 @@ TEST(ReportDescriptorDecoding, ReportsIntoUsagesAndValues) {
       {kGamepad, HidReportKind::kOutput, "02 41 10 04 41 10 04",
        "2: 90001=1 90001=1 90001=1 90001=1 90001=1 90001=1 90001=1 90001=1"},
       {kMouse, kIn, "", "-1: empty-report"},
+      // Past Logical Maximum an array value selects no control, though usages remain.
+      {"05 01 09 06 A1 01 05 09 19 01 29 04 15 01 25 02 75 08 95 02 81 00 C0", kIn, "01 03",
+       "0: 90001=1"},
       // A hat switch beside Cnst,Var padding.
       {"05 01 09 05 A1 01 09 39 15 00 25 07 75 04 95 01 81 42 81 03 C0", kIn, "F3", "0: 10039=3"},
       // A Usage before a range: in declared order, the range in place.
