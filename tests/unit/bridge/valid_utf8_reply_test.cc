@@ -17,10 +17,10 @@ class ValidUtf8ReplyTest : public testing_support::AttachedBridgeTest<> {
       return false;
     };
     ops.read_usb_device_diagnostics = [](const std::string& id, EncodableValue* v, std::string*) {
-      // Each entry has one bad side: either one alone must be seen.
+      // Each entry has one bad side and no good text: either one alone must be seen.
       *v = EncodableValue(
           EncodableMap{{EncodableValue(id), EncodableValue(1)},
-                       {EncodableValue("k"), EncodableValue(EncodableList{EncodableValue(id)})}});
+                       {EncodableValue(2), EncodableValue(EncodableList{EncodableValue(id)})}});
       return true;
     };
     return ops;
@@ -41,7 +41,7 @@ TEST_F(ValidUtf8ReplyTest, IllFormedTextsAreRepaired) {
   EXPECT_EQ(diagnostics->value,
             EncodableValue(EncodableMap{
                 {EncodableValue(good), EncodableValue(1)},
-                {EncodableValue("k"), EncodableValue(EncodableList{EncodableValue(good)})}}));
+                {EncodableValue(2), EncodableValue(EncodableList{EncodableValue(good)})}}));
 }
 
 }  // namespace

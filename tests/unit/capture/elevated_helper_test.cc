@@ -160,7 +160,8 @@ TEST(IsResultLocationForTest, OnlyNamesWithThePrefixDirectlyInTheTempDirectory) 
       {"C:\\T\\x\\vek_tool_reset_1", "C:\\T\\", false},
       {"C:\\T\\vek_tool_reset_1/../x", "C:\\T\\", false},
       {"C:\\T\\vek_tool_reset_1:s", "C:\\T\\", false},
-      {"T\\vek_tool_reset_1", "T\\", false},  // not absolute
+      {"C:\\T\\vek_tool_reset_1\t", "C:\\T\\", false},  // a control character
+      {"T\\vek_tool_reset_1", "T\\", false},            // not absolute
       {"C:\\T\\vek_tool_reset_1", "", false}};
   for (const auto& [path, temp, ok] : cases) {
     EXPECT_EQ(IsResultLocationFor(path, temp, "vek_tool_reset_"), ok) << path;

@@ -243,7 +243,7 @@ using vek_test::FakeMachine;
 using vek_test::FakeNode;
 
 std::vector<UsbNodeRecord> List(FakeMachine& machine, bool include_hid = false) {
-  std::vector<UsbNodeRecord> nodes;
+  std::vector<UsbNodeRecord> nodes(1);  // stale, like the message
   std::string message = "stale";
   EXPECT_TRUE(ListUsbDeviceNodes(machine.System(), include_hid, &nodes, &message));
   EXPECT_EQ(message, "");
