@@ -60,7 +60,7 @@ TEST(HidCaptureTest, Caller) {
   FakeFileSystem files;
   CaptureSupportQueries support = SupportedCaptureQueries();
   HidCaptureCaller caller{&launcher, &files, &support, nullptr};
-  std::string result = "USB\\VID_046D&PID_C52B&MI_01\\7|7|0501\r\n", error_file;  // "": none
+  std::string result = "USB\\VID_046D&PID_C52B&MI_01\\7|1|0501\r\n", error_file;  // "": none
   launcher.on_start = [&](const std::string& parameters) {
     if (!result.empty()) files.files[LastQuotedArgument(parameters)] = result;
     if (!error_file.empty()) files.files[LastQuotedArgument(parameters) + ".err"] = error_file;
@@ -74,7 +74,7 @@ TEST(HidCaptureTest, Caller) {
   ASSERT_TRUE(capture()) << error;
   EXPECT_FALSE(cancelled);
   EXPECT_EQ(records.size(), 1u);
-  EXPECT_EQ(ToCapturedHidDescriptors(records).at(0).declared_length, 7);  // as the bridge gets it
+  EXPECT_EQ(ToCapturedHidDescriptors(records).at(0).declared_length, 1);        // 1 is declared too
   EXPECT_NE(launcher.started_parameters.find(" -1 5000 "), std::string::npos);  // clamped
   // The error file's text, trimmed, or one for the exit code; the result and
   // error files go either way.
