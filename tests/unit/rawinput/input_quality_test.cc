@@ -113,7 +113,9 @@ TEST(InputQualityTest, RecordedSequences) {
         Click(80000, kMouse1, kLeftUp | kRightDown), Click(81000, kMouse1, kLeftDown | kLeftUp),
         // The right button's release leaves the left one held.
         Click(200000, kMouse1, kLeftDown), Click(210000, kMouse1, kRightUp),
-        Click(215000, kMouse1, kLeftDown)},
+        Click(215000, kMouse1, kLeftDown),
+        // A right click soon after a left release is no left press.
+        Click(300000, kMouse2, kLeftUp), Click(310000, kMouse2, kRightDown)},
        {"{button=1 chatterCount=2 devicePath=dev3 kind=mouse minGapUs=1000 presses=5}",
         "{button=2 chatterCount=1 devicePath=dev3 kind=mouse minGapUs=1 presses=2}"}},
       {"a typematic repeat holds no second key",
